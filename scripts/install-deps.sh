@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing need.
+# Idempotent: asks apt only for what is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config ccache clang libclang-rt-14-dev
+  qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
+  mdbtools mdbtools-dev libsqlite3-dev libarchive-dev
+  libgtest-dev googletest libcpp-httplib-dev
+  xvfb xauth fonts-noto-cjk
+  nodejs npm curl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,79 @@
+#include "common/atomic_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#if defined(_WIN32)
+#include <fstream>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace common {
+
+bool writeFileAtomic(const std::string& path, std::string_view bytes, std::string* error) {
+  auto fail = [&](const std::string& what) {
+    if (error) *error = what;
+    return false;
+  };
+#if defined(_WIN32)
+  std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out.write(bytes.data(), bytes.size()) || !out.flush()) {
+      std::error_code ec;
+      std::filesystem::remove(tmp, ec);
+      return fail("cannot write " + tmp);
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(tmp, path, ec);
+  if (ec) {
+    std::filesystem::remove(tmp, ec);
+    return fail("cannot replace " + path);
+  }
+  return true;
+#else
+  std::string tmpl = path + ".XXXXXX";
+  int fd = mkstemp(tmpl.data());
+  if (fd < 0) return fail("cannot create a file beside " + path + ": " + std::strerror(errno));
+  auto abandon = [&](const char* what) {
+    std::string reason = std::string(what) + " " + tmpl + ": " + std::strerror(errno);
+    close(fd);
+    unlink(tmpl.c_str());
+    return fail(reason);
+  };
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return abandon("cannot write");
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  // Keep the permissions of the file being replaced; new files get the usual 0644.
+  struct stat old {};
+  mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+  if (fchmod(fd, mode) != 0) return abandon("cannot set permissions of");
+  if (fsync(fd) != 0) return abandon("cannot flush");
+  if (close(fd) != 0) {
+    unlink(tmpl.c_str());
+    return fail("cannot close " + tmpl);
+  }
+  if (std::rename(tmpl.c_str(), path.c_str()) != 0) {
+    std::string reason = "cannot replace " + path + ": " + std::strerror(errno);
+    unlink(tmpl.c_str());
+    return fail(reason);
+  }
+  return true;
+#endif
+}
+
+}  // namespace common

@@ -1,0 +1,120 @@
+#pragma once
+// Stand-in for the ADO objects and the Jet OLE DB provider: opens Jet files
+// (.zdj, .mdb) read-only, checks the database password, and answers the
+// system's SQL statements with Jet's meaning. Text is UTF-8.
+//
+// Failures throw ado::Error, carrying the provider-style error number and
+// description that the connection-failure message shows.
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace ado {
+
+// A field value. Currency is kept exactly as a count of 1/10000 units; date/time
+// as the OLE date number (days since 1899-12-30, fraction = time of day).
+class Variant {
+ public:
+  enum class Type { Null, Boolean, Byte, Integer, Long, Single, Double, Currency, Date, Text };
+
+  Variant() = default;
+  static Variant null() { return {}; }
+  static Variant boolean(bool b) { return Variant(Type::Boolean, int64_t(b ? -1 : 0)); }
+  static Variant byte(uint8_t v) { return Variant(Type::Byte, int64_t(v)); }
+  static Variant integer(int16_t v) { return Variant(Type::Integer, int64_t(v)); }
+  static Variant longInt(int32_t v) { return Variant(Type::Long, int64_t(v)); }
+  static Variant single(float v) { return Variant(Type::Single, double(v)); }
+  static Variant dbl(double v) { return Variant(Type::Double, v); }
+  static Variant currency(int64_t tenThousandths) { return Variant(Type::Currency, tenThousandths); }
+  static Variant date(double oleDate) { return Variant(Type::Date, oleDate); }
+  static Variant text(std::string s) { return Variant(Type::Text, std::move(s)); }
+
+  Type type() const { return type_; }
+  bool isNull() const { return type_ == Type::Null; }
+  bool isNumeric() const { return type_ != Type::Null && type_ != Type::Text && type_ != Type::Date; }
+
+  // Booleans are True = -1, False = 0; currency gives its units (scaled).
+  int64_t toInt64() const;
+  double toDouble() const;
+  // Currency as units of 1/10000.
+  int64_t currencyUnits() const;
+  // The value as the grid shows it: numbers without needless zeros ("3.5",
+  // "12"), booleans "True"/"False", dates "yyyy-mm-dd[ hh:mm:ss]", null "".
+  std::string toText() const;
+
+ private:
+  Variant(Type t, int64_t v) : type_(t), value_(v) {}
+  Variant(Type t, double v) : type_(t), value_(v) {}
+  Variant(Type t, std::string v) : type_(t), value_(std::move(v)) {}
+  Type type_ = Type::Null;
+  std::variant<std::monostate, int64_t, double, std::string> value_;
+};
+
+struct Error : std::runtime_error {
+  Error(long number, std::string description)
+      : std::runtime_error(description), number(number), description(std::move(description)) {}
+  long number;              // provider-style, e.g. -2147217843 "Not a valid password."
+  std::string description;
+};
+
+class Database;  // one opened Jet file, held in memory (provider's own)
+
+class Connection {
+ public:
+  Connection();
+  ~Connection();
+  // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=PATH;...;Jet OLEDB:Database Password=PW".
+  // PATH may use backslashes. Throws Error on a missing, locked, damaged or non-Jet
+  // file, or a wrong password.
+  void Open(const std::string& connectionString, const std::string& user = "",
+            const std::string& password = "", long options = -1);
+  int State() const;  // 1 open, 0 closed
+  void Close();
+  std::shared_ptr<Database> database() const { return db_; }
+
+ private:
+  std::shared_ptr<Database> db_;
+};
+
+class Field {
+ public:
+  const Variant& Value() const { return *value_; }
+  const std::string& Name() const { return *name_; }
+
+ private:
+  friend class Recordset;
+  Field(const std::string* name, const Variant* value) : name_(name), value_(value) {}
+  const std::string* name_;
+  const Variant* value_;
+};
+
+class Recordset {
+ public:
+  Recordset();
+  ~Recordset();
+  // Runs the statement on the connection's database. Throws Error when the
+  // connection is closed or the statement fails. cursorType 1 and lockType 1 are
+  // the only ones the system uses.
+  void Open(const std::string& statement, const Connection& connection, int cursorType = 1,
+            int lockType = 1, long options = -1);
+  int State() const;  // 1 open, 0 closed
+  long RecordCount() const;
+  bool IsEOF() const;
+  // Column by name (the column's own name, case-insensitive; for "T.col" the
+  // field is "col") or by position from 0. Throws Error when there is none or
+  // the set is past its end.
+  Field Fields(const std::string& name) const;
+  Field Fields(int index) const;
+  int FieldsCount() const;
+  void MoveNext();
+  void Close();
+
+ private:
+  struct Result;
+  std::unique_ptr<Result> result_;
+};
+
+}  // namespace ado

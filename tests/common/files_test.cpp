@@ -1,0 +1,108 @@
+#include "common/atomic_file.h"
+#include "common/cp936.h"
+#include "common/items.h"
+#include "common/program_folder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class TempFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("velmora-common-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(dir_);
+  }
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST(Cp936, RoundTripsChineseAndReplacesBadBytes) {
+  std::string gbk = common::toCp936("更新");
+  EXPECT_EQ(gbk, "\xB8\xFC\xD0\xC2");
+  EXPECT_EQ(common::fromCp936(gbk), "更新");
+  EXPECT_EQ(common::fromCp936("plain"), "plain");
+  // A lead byte without its trail byte and a stray 0xFF decode to U+FFFD.
+  EXPECT_EQ(common::fromCp936("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(common::fromCp936("x\xB8"), "x\xEF\xBF\xBD");
+  // A character GBK cannot hold is written as '?', not dropped silently.
+  EXPECT_EQ(common::toCp936("a😀b"), "a?b");
+}
+
+TEST(ProgramFolder, JoinsWindowsStyleNames) {
+  common::setProgramFolder("/opt/velmora/");
+  EXPECT_EQ(common::programFolder(), "/opt/velmora");
+  EXPECT_EQ(common::inProgramFolder("\\web\\Orvanta.htm"), "/opt/velmora/web/Orvanta.htm");
+  EXPECT_EQ(common::inProgramFolder("pro.mdb"), "/opt/velmora/pro.mdb");
+  EXPECT_EQ(common::inProgramFolder("\\图标\\"), "/opt/velmora/图标/");
+  EXPECT_EQ(common::nativePath("a\\b"), "a/b");
+  EXPECT_EQ(common::executableName("Quennar"), "Quennar");
+  common::setProgramFolder("");
+  EXPECT_FALSE(common::programFolder().empty());
+  EXPECT_NE(common::programFolder().back(), '/');
+}
+
+TEST_F(TempFolder, ItemFilesAreGbkAndRoundTrip) {
+  auto path = (dir_ / "更新.ini").string();
+  ASSERT_TRUE(common::writeItemFile(path, {std::string("更新"), std::string("a,b"), std::nullopt}));
+  EXPECT_EQ(slurp(path), "\"\xB8\xFC\xD0\xC2\"\r\n\"a,b\"\r\n\r\n");
+  auto items = common::readItemFile(path, 50);
+  ASSERT_TRUE(items);
+  EXPECT_EQ(*items, (std::vector<std::string>{"更新", "a,b", ""}));
+  EXPECT_FALSE(common::readItemFile((dir_ / "missing.ini").string(), 50));
+}
+
+TEST_F(TempFolder, AtomicWriteReplacesOrLeavesTheOldFile) {
+  auto path = (dir_ / "upset.ini").string();
+  ASSERT_TRUE(common::writeFileAtomic(path, "old"));
+  ASSERT_TRUE(common::writeFileAtomic(path, "new content"));
+  EXPECT_EQ(slurp(path), "new content");
+
+  // A folder that cannot be written: the write fails and the old file stays.
+  if (::geteuid() != 0) {
+    fs::permissions(dir_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    std::string error;
+    EXPECT_FALSE(common::writeFileAtomic(path, "lost", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(slurp(path), "new content");
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
+  }
+  // A path whose folder does not exist fails without creating anything.
+  EXPECT_FALSE(common::writeFileAtomic((dir_ / "nofolder" / "x.ini").string(), "x"));
+  // No temporary files are left behind.
+  int files = 0;
+  for ([[maybe_unused]] auto& e : fs::directory_iterator(dir_)) ++files;
+  EXPECT_EQ(files, 1);
+}
+
+TEST_F(TempFolder, AtomicWriteThatCannotReplaceCleansUp) {
+  // The name is taken by a folder: the rename fails, the folder stays, and the
+  // temporary file is removed again.
+  fs::create_directories(dir_ / "taken" / "inner");
+  EXPECT_FALSE(common::writeFileAtomic((dir_ / "taken").string(), "data"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "taken" / "inner"));
+  int files = 0;
+  for ([[maybe_unused]] auto& e : fs::directory_iterator(dir_)) ++files;
+  EXPECT_EQ(files, 1);
+}
