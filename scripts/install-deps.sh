@@ -9,8 +9,12 @@ packages=(
   mdbtools mdbtools-dev libsqlite3-dev libarchive-dev
   libgtest-dev googletest libcpp-httplib-dev
   xvfb xauth fonts-noto-cjk
-  nodejs npm curl
+  curl
 )
+# Node.js and npm (the independent Jet reader of the tests) may come from
+# elsewhere than Debian; take Debian's only where there is none.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
