@@ -1,0 +1,550 @@
+#include "platform/grid/vsflexgrid.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+
+namespace platform {
+
+long long CellValue::number() const {
+  if (!isText_) return number_;
+  long long v = 0;
+  const char* b = text_.data();
+  const char* e = b + text_.size();
+  while (b < e && *b == ' ') ++b;
+  auto [p, ec] = std::from_chars(b, e, v);
+  if (ec != std::errc() || p == b) return 0;
+  return v;
+}
+
+VSFlexGrid::VSFlexGrid(QObject* parent) : QObject(parent) {}
+VSFlexGrid::~VSFlexGrid() = default;
+
+// --- checks and notification ---------------------------------------------------
+
+void VSFlexGrid::checkRow(int row) const {
+  if (row < 0 || row >= Rows())
+    throw GridError("grid row " + std::to_string(row) + " outside 0.." + std::to_string(Rows() - 1));
+}
+
+void VSFlexGrid::checkCol(int col) const {
+  if (col < 0 || col >= Cols())
+    throw GridError("grid column " + std::to_string(col) + " outside 0.." + std::to_string(Cols() - 1));
+}
+
+void VSFlexGrid::checkCell(int row, int col) const {
+  checkRow(row);
+  checkCol(col);
+}
+
+void VSFlexGrid::structureChanged() {
+  ++structureRevision_;
+  ++contentRevision_;
+  noteChange();
+}
+
+void VSFlexGrid::contentChanged() {
+  ++contentRevision_;
+  noteChange();
+}
+
+void VSFlexGrid::noteChange() {
+  pending_ = true;
+  if (batchDepth_ > 0 || deliveryPosted_) return;
+  // Outside a batch: one delivery per turn of the event loop.
+  if (QCoreApplication::instance()) {
+    deliveryPosted_ = true;
+    QMetaObject::invokeMethod(this, "deliverPending", Qt::QueuedConnection);
+  }
+}
+
+void VSFlexGrid::deliverPending() {
+  deliveryPosted_ = false;
+  if (batchDepth_ > 0 || !pending_) return;
+  pending_ = false;
+  ++changeSignals_;
+  emit changed();
+}
+
+void VSFlexGrid::setRedraw(bool on) {
+  if (!on) {
+    ++batchDepth_;
+    return;
+  }
+  if (batchDepth_ > 0) --batchDepth_;
+  if (batchDepth_ == 0) deliverPending();
+}
+
+void VSFlexGrid::flushChanges() {
+  if (batchDepth_ == 0) deliverPending();
+}
+
+// --- grid-wide ----------------------------------------------------------------
+
+void VSFlexGrid::setRows(int rows) {
+  if (rows < 0) throw GridError("negative row count");
+  if (rows == Rows()) return;
+  if (rows < Rows()) {
+    rows_.resize(static_cast<size_t>(rows));
+  } else {
+    const size_t n = cols_.size();
+    while (Rows() < rows) {
+      rows_.emplace_back();
+      rows_.back().text.resize(n);
+    }
+  }
+  if (row_ >= Rows()) {
+    row_ = Rows() - 1;
+    emit currentRowChanged(row_);
+  }
+  structureChanged();
+}
+
+void VSFlexGrid::setCols(int cols) {
+  if (cols < 0) throw GridError("negative column count");
+  if (cols == Cols()) return;
+  cols_.resize(static_cast<size_t>(cols));
+  for (RowData& r : rows_) {
+    r.text.resize(static_cast<size_t>(cols));
+    if (r.extra) r.extra->resize(static_cast<size_t>(cols));
+  }
+  if (col_ >= cols) col_ = cols - 1;
+  structureChanged();
+}
+
+void VSFlexGrid::setFixedRows(int n) {
+  if (n < 0) throw GridError("negative fixed row count");
+  fixedRows_ = n;
+  structureChanged();
+}
+
+void VSFlexGrid::setFixedCols(int n) {
+  if (n < 0) throw GridError("negative fixed column count");
+  fixedCols_ = n;
+  structureChanged();
+}
+
+void VSFlexGrid::setRow(int row) {
+  if (row != -1) checkRow(row);
+  if (row == row_) return;
+  row_ = row;
+  emit currentRowChanged(row_);
+  contentChanged();
+}
+
+void VSFlexGrid::setCol(int col) {
+  if (col != -1) checkCol(col);
+  col_ = col;
+  contentChanged();
+}
+
+void VSFlexGrid::setWidth(int twips) {
+  if (twips < 0) throw GridError("negative width");
+  width_ = twips;
+}
+
+// --- cells -----------------------------------------------------------------------
+
+VSFlexGrid::CellExtra& VSFlexGrid::extra(int row, int col) {
+  RowData& r = rows_[static_cast<size_t>(row)];
+  if (!r.extra) r.extra = std::make_unique<std::vector<CellExtra>>(cols_.size());
+  return (*r.extra)[static_cast<size_t>(col)];
+}
+
+const VSFlexGrid::CellExtra* VSFlexGrid::extraOrNull(int row, int col) const {
+  const RowData& r = rows_[static_cast<size_t>(row)];
+  if (!r.extra) return nullptr;
+  return &(*r.extra)[static_cast<size_t>(col)];
+}
+
+bool VSFlexGrid::isBooleanCell(int row, int col) const {
+  return row >= fixedRows_ && cols_[static_cast<size_t>(col)].dataType == flexDTBoolean;
+}
+
+namespace {
+// A boolean cell's text: a number other than 0, or "True", ticks it.
+bool truthy(const std::string& t) {
+  if (t.empty()) return false;
+  std::string s = t;
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (s == "true") return true;
+  if (s == "false") return false;
+  try {
+    size_t pos = 0;
+    double v = std::stod(s, &pos);
+    return v != 0.0;
+  } catch (...) {
+    return false;
+  }
+}
+}  // namespace
+
+CellValue VSFlexGrid::Cell(int setting, int row, int col) const {
+  checkCell(row, col);
+  const CellExtra* x = extraOrNull(row, col);
+  switch (setting) {
+    case flexcpText:
+      return CellValue(rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)]);
+    case flexcpAlignment:
+      return CellValue(cellAlignment(row, col));
+    case flexcpPicture:
+      return CellValue(x ? x->picture : Picture());
+    case flexcpChecked:
+      return CellValue(cellChecked(row, col));
+    case flexcpBackColor:
+      return CellValue(static_cast<long long>(x && x->hasBackColor ? x->backColor : 0xFFFFFFu));
+    case flexcpLeft: {
+      long long left = 0;
+      for (int c = 0; c < col; ++c)
+        if (!cols_[static_cast<size_t>(c)].hidden) left += effectiveColWidth(c);
+      return CellValue(left);
+    }
+    default:
+      throw GridError("unknown cell setting " + std::to_string(setting));
+  }
+}
+
+void VSFlexGrid::setOneCell(int setting, int row, int col, const CellValue& value) {
+  switch (setting) {
+    case flexcpText:
+      rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)] = value.text();
+      break;
+    case flexcpAlignment:
+      extra(row, col).alignment = static_cast<int8_t>(value.number());
+      break;
+    case flexcpPicture:
+      extra(row, col).picture = value.picture();
+      break;
+    case flexcpChecked:
+      if (isBooleanCell(row, col)) {
+        rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)] = value.number() == flexChecked ? "-1" : "0";
+      } else {
+        extra(row, col).checked = static_cast<int8_t>(value.number());
+      }
+      break;
+    case flexcpBackColor: {
+      CellExtra& x = extra(row, col);
+      x.backColor = static_cast<uint32_t>(value.number()) & 0xFFFFFFu;
+      x.hasBackColor = true;
+      break;
+    }
+    default:
+      throw GridError("cell setting " + std::to_string(setting) + " cannot be set");
+  }
+}
+
+void VSFlexGrid::setCell(int setting, int row, int col, const CellValue& value) {
+  checkCell(row, col);
+  if (setting == flexcpLeft || (setting != flexcpText && setting != flexcpAlignment && setting != flexcpPicture &&
+                                setting != flexcpChecked && setting != flexcpBackColor))
+    throw GridError("cell setting " + std::to_string(setting) + " cannot be set");
+  setOneCell(setting, row, col, value);
+  contentChanged();
+}
+
+void VSFlexGrid::setCell(int setting, int row1, int col1, int row2, int col2, const CellValue& value) {
+  checkCell(row1, col1);
+  checkCell(row2, col2);
+  if (setting == flexcpLeft || (setting != flexcpText && setting != flexcpAlignment && setting != flexcpPicture &&
+                                setting != flexcpChecked && setting != flexcpBackColor))
+    throw GridError("cell setting " + std::to_string(setting) + " cannot be set");
+  if (row1 > row2) std::swap(row1, row2);
+  if (col1 > col2) std::swap(col1, col2);
+  for (int r = row1; r <= row2; ++r)
+    for (int c = col1; c <= col2; ++c) setOneCell(setting, r, c, value);
+  contentChanged();
+}
+
+const std::string& VSFlexGrid::TextMatrix(int row, int col) const {
+  checkCell(row, col);
+  return rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)];
+}
+
+void VSFlexGrid::setTextMatrix(int row, int col, std::string text) {
+  checkCell(row, col);
+  rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)] = std::move(text);
+  contentChanged();
+}
+
+int VSFlexGrid::cellAlignment(int row, int col) const {
+  checkCell(row, col);
+  const CellExtra* x = extraOrNull(row, col);
+  if (x && x->alignment >= 0) return x->alignment;
+  return cols_[static_cast<size_t>(col)].alignment;
+}
+
+int VSFlexGrid::cellChecked(int row, int col) const {
+  checkCell(row, col);
+  if (isBooleanCell(row, col))
+    return truthy(rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)]) ? flexChecked : flexUnchecked;
+  const CellExtra* x = extraOrNull(row, col);
+  return x ? int(x->checked) : int(flexNoCheckbox);
+}
+
+std::optional<uint32_t> VSFlexGrid::cellBackColor(int row, int col) const {
+  checkCell(row, col);
+  const CellExtra* x = extraOrNull(row, col);
+  if (x && x->hasBackColor) return x->backColor;
+  return std::nullopt;
+}
+
+Picture VSFlexGrid::cellPicture(int row, int col) const {
+  checkCell(row, col);
+  const CellExtra* x = extraOrNull(row, col);
+  return x ? x->picture : Picture();
+}
+
+std::string VSFlexGrid::displayText(int row, int col) const {
+  const std::string& t = TextMatrix(row, col);
+  if (row < fixedRows_) return t;
+  const ColData& c = cols_[static_cast<size_t>(col)];
+  if (c.dataType == flexDTBoolean) return std::string();
+  if (c.format.empty()) return t;
+  return formatCellText(c.format, t);
+}
+
+// --- columns ------------------------------------------------------------------------
+
+int VSFlexGrid::ColWidth(int col) const {
+  checkCol(col);
+  return cols_[static_cast<size_t>(col)].width;
+}
+
+void VSFlexGrid::setColWidth(int col, int twips) {
+  checkCol(col);
+  if (twips < -1) throw GridError("invalid column width " + std::to_string(twips));
+  cols_[static_cast<size_t>(col)].width = twips;
+  structureChanged();
+}
+
+int VSFlexGrid::effectiveColWidth(int col) const {
+  int w = ColWidth(col);
+  return w < 0 ? kDefaultColWidthTwips : w;
+}
+
+int VSFlexGrid::ColAlignment(int col) const {
+  checkCol(col);
+  return cols_[static_cast<size_t>(col)].alignment;
+}
+
+void VSFlexGrid::setColAlignment(int col, int alignment) {
+  checkCol(col);
+  if (alignment < 0 || alignment > flexAlignGeneral) throw GridError("invalid alignment " + std::to_string(alignment));
+  cols_[static_cast<size_t>(col)].alignment = alignment;
+  contentChanged();
+}
+
+int VSFlexGrid::ColDataType(int col) const {
+  checkCol(col);
+  return cols_[static_cast<size_t>(col)].dataType;
+}
+
+void VSFlexGrid::setColDataType(int col, int type) {
+  checkCol(col);
+  cols_[static_cast<size_t>(col)].dataType = type;
+  contentChanged();
+}
+
+const std::string& VSFlexGrid::ColFormat(int col) const {
+  checkCol(col);
+  return cols_[static_cast<size_t>(col)].format;
+}
+
+void VSFlexGrid::setColFormat(int col, const std::string& format) {
+  checkCol(col);
+  cols_[static_cast<size_t>(col)].format = format;
+  contentChanged();
+}
+
+const std::string& VSFlexGrid::ColComboList(int col) const {
+  checkCol(col);
+  return cols_[static_cast<size_t>(col)].comboList;
+}
+
+void VSFlexGrid::setColComboList(int col, const std::string& list) {
+  checkCol(col);
+  cols_[static_cast<size_t>(col)].comboList = list;
+  contentChanged();
+}
+
+bool VSFlexGrid::ColHidden(int col) const {
+  checkCol(col);
+  return cols_[static_cast<size_t>(col)].hidden;
+}
+
+void VSFlexGrid::setColHidden(int col, bool hidden) {
+  checkCol(col);
+  cols_[static_cast<size_t>(col)].hidden = hidden;
+  structureChanged();
+}
+
+bool VSFlexGrid::MergeCol(int col) const {
+  checkCol(col);
+  return cols_[static_cast<size_t>(col)].merge;
+}
+
+void VSFlexGrid::setMergeCol(int col, bool merge) {
+  checkCol(col);
+  cols_[static_cast<size_t>(col)].merge = merge;
+  contentChanged();
+}
+
+bool VSFlexGrid::ColSwitch171(int col) const {
+  checkCol(col);
+  return cols_[static_cast<size_t>(col)].switch171;
+}
+
+void VSFlexGrid::setColSwitch171(int col, bool on) {
+  checkCol(col);
+  cols_[static_cast<size_t>(col)].switch171 = on;
+}
+
+bool VSFlexGrid::ColEditable(int col) const {
+  checkCol(col);
+  return cols_[static_cast<size_t>(col)].editable;
+}
+
+void VSFlexGrid::setColEditable(int col, bool editable) {
+  checkCol(col);
+  cols_[static_cast<size_t>(col)].editable = editable;
+}
+
+// --- rows ---------------------------------------------------------------------------------
+
+bool VSFlexGrid::RowHidden(int row) const {
+  checkRow(row);
+  return rows_[static_cast<size_t>(row)].hidden;
+}
+
+void VSFlexGrid::setRowHidden(int row, bool hidden) {
+  checkRow(row);
+  rows_[static_cast<size_t>(row)].hidden = hidden;
+  structureChanged();
+}
+
+int VSFlexGrid::RowHeight(int row) const {
+  checkRow(row);
+  return rows_[static_cast<size_t>(row)].height;
+}
+
+void VSFlexGrid::setRowHeight(int row, int twips) {
+  checkRow(row);
+  if (twips < -1) throw GridError("invalid row height " + std::to_string(twips));
+  rows_[static_cast<size_t>(row)].height = twips;
+  structureChanged();
+}
+
+int VSFlexGrid::effectiveRowHeight(int row) const {
+  int h = RowHeight(row);
+  return h < 0 ? kDefaultRowHeightTwips : h;
+}
+
+bool VSFlexGrid::MergeRow(int row) const {
+  checkRow(row);
+  return rows_[static_cast<size_t>(row)].merge;
+}
+
+void VSFlexGrid::setMergeRow(int row, bool merge) {
+  checkRow(row);
+  rows_[static_cast<size_t>(row)].merge = merge;
+  contentChanged();
+}
+
+// --- outline ----------------------------------------------------------------------------------
+
+void VSFlexGrid::setOutlineBar(int bar) {
+  if (bar < flexOutlineBarNone || bar > flexOutlineBarSymbolsLeaf) throw GridError("invalid outline bar");
+  outlineBar_ = bar;
+  structureChanged();
+}
+
+void VSFlexGrid::setOutlineCol(int col) {
+  if (col < 0) throw GridError("invalid outline column");
+  outlineCol_ = col;
+  structureChanged();
+}
+
+bool VSFlexGrid::IsSubtotal(int row) const {
+  checkRow(row);
+  return rows_[static_cast<size_t>(row)].subtotal;
+}
+
+void VSFlexGrid::setIsSubtotal(int row, bool node) {
+  checkRow(row);
+  rows_[static_cast<size_t>(row)].subtotal = node;
+  structureChanged();
+}
+
+int VSFlexGrid::RowOutlineLevel(int row) const {
+  checkRow(row);
+  return rows_[static_cast<size_t>(row)].level;
+}
+
+void VSFlexGrid::setRowOutlineLevel(int row, int level) {
+  checkRow(row);
+  if (level < 0 || level > 127) throw GridError("invalid outline level " + std::to_string(level));
+  rows_[static_cast<size_t>(row)].level = static_cast<int8_t>(level);
+  structureChanged();
+}
+
+bool VSFlexGrid::IsCollapsed(int row) const {
+  checkRow(row);
+  return rows_[static_cast<size_t>(row)].collapsed;
+}
+
+void VSFlexGrid::setIsCollapsed(int row, bool collapsed) {
+  checkRow(row);
+  if (rows_[static_cast<size_t>(row)].collapsed == collapsed) return;
+  rows_[static_cast<size_t>(row)].collapsed = collapsed;
+  structureChanged();
+}
+
+void VSFlexGrid::Outline(int level) {
+  for (int r = fixedRows_; r < Rows(); ++r) {
+    RowData& d = rows_[static_cast<size_t>(r)];
+    if (d.subtotal) d.collapsed = d.level >= level;
+  }
+  structureChanged();
+}
+
+bool VSFlexGrid::hasChildren(int row) const {
+  checkRow(row);
+  const RowData& d = rows_[static_cast<size_t>(row)];
+  if (!d.subtotal || row + 1 >= Rows()) return false;
+  const RowData& next = rows_[static_cast<size_t>(row) + 1];
+  return !next.subtotal || next.level > d.level;
+}
+
+const std::vector<int>& VSFlexGrid::visibleDataRows() const {
+  if (visibleRevision_ == structureRevision_) return visible_;
+  visible_.clear();
+  // A folded node hides every following row up to the next node of its own
+  // level or above; rows that are not nodes belong to the node before them.
+  int foldedLevel = INT_MAX;
+  for (int r = fixedRows_; r < Rows(); ++r) {
+    const RowData& d = rows_[static_cast<size_t>(r)];
+    bool shown;
+    if (d.subtotal) {
+      if (d.level <= foldedLevel) foldedLevel = INT_MAX;
+      shown = foldedLevel == INT_MAX;
+      if (shown && d.collapsed) foldedLevel = d.level;
+    } else {
+      shown = foldedLevel == INT_MAX;
+    }
+    if (shown && !d.hidden) visible_.push_back(r);
+  }
+  visibleRevision_ = structureRevision_;
+  return visible_;
+}
+
+bool VSFlexGrid::isRowVisible(int row) const {
+  checkRow(row);
+  if (row < fixedRows_) return !rows_[static_cast<size_t>(row)].hidden;
+  const auto& v = visibleDataRows();
+  return std::binary_search(v.begin(), v.end(), row);
+}
+
+}  // namespace platform
