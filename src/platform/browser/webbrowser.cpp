@@ -1,0 +1,71 @@
+#include "platform/browser/webbrowser.h"
+
+#include <QRegularExpression>
+#include <QString>
+#include <QUrl>
+
+namespace platform {
+
+WebBrowser::~WebBrowser() = default;
+
+bool WebBrowser::fireNewWindow(const std::string& address) {
+  bool processed = false;
+  if (NewWindow) NewWindow(address, processed);
+  return processed;
+}
+
+bool WebBrowser::fireWindowClosing() {
+  bool cancel = false;
+  if (WindowClosing) WindowClosing(false, cancel);
+  return cancel;
+}
+
+void WebBrowser::fireDocumentComplete(const std::string& address) {
+  if (DocumentComplete) DocumentComplete(address);
+}
+
+QUrl browserUrl(const std::string& address) {
+  QString a = QString::fromStdString(address);
+  if (a.isEmpty()) return QUrl(QStringLiteral("about:blank"));
+  static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.\\-]+):"));
+  auto m = scheme.match(a);
+  if (m.hasMatch()) {
+    QString s = m.captured(1).toLower();
+    if (s == "http" || s == "https" || s == "file") a.replace('\\', '/');
+    return QUrl(a, QUrl::TolerantMode);
+  }
+  a.replace('\\', '/');
+  return QUrl::fromLocalFile(a);
+}
+
+namespace {
+std::string escapeHtml(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+}  // namespace
+
+std::string browserErrorPage(const std::string& address, bool notFound, const std::string& detail) {
+  std::string title = notFound ? "无法找到该网页" : "无法显示该网页";
+  std::string body = notFound ? "无法找到您要查看的网页，它可能已被删除、更名或暂时不可用。"
+                              : "无法显示该网页：服务器没有应答，或者网络连接有问题。";
+  std::string html =
+      "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title +
+      "</title><style>body{font-family:sans-serif;margin:2em;color:#333}"
+      "h1{font-size:1.3em;color:#8a1c1c}p{font-size:.95em}code{color:#555}</style></head><body><h1>" +
+      title + "</h1><p>" + body + "</p><p><code>" + escapeHtml(address) + "</code></p>";
+  if (!detail.empty()) html += "<p><small>" + escapeHtml(detail) + "</small></p>";
+  html += "</body></html>";
+  return html;
+}
+
+}  // namespace platform
