@@ -1,0 +1,82 @@
+#include "data/browse.h"
+
+#include "common/program_folder.h"
+#include "data/connections.h"
+#include "data/fill.h"
+#include "data/layout.h"
+#include "data/skip_on_error.h"
+
+namespace data {
+
+using platform::VSFlexGrid;
+
+void prepareNavigatorGrid(VSFlexGrid& grid) {
+  if (grid.Rows() < 3) grid.setRows(3);
+  grid.setFixedRows(3);
+  grid.setFixedCols(1);
+}
+
+NavigatorSession::NavigatorSession(VSFlexGrid& categories, VSFlexGrid& products, VSFlexGrid& factories)
+    : grids_{&categories, &products, &factories} {}
+
+VSFlexGrid& NavigatorSession::grid(int index) {
+  if (index < 0 || index > 2) throw platform::GridError("no grid " + std::to_string(index));
+  return *grids_[index];
+}
+
+void NavigatorSession::loadnav() {
+  skipOnError([&] { layoutgrid(*grids_[Categories], "Category"); });
+  skipOnError([&] {
+    std::string condition = "ID=0";
+    fillgrid(libraryslot, *grids_[Categories], condition, 1);
+  });
+  skipOnError([&] { layoutgrid(*grids_[Products], "CLProduct"); });
+  skipOnError([&] { layoutgrid(*grids_[Factories], "Factory"); });
+  skipOnError([&] {
+    std::string condition;
+    fillgrid(libraryslot, *grids_[Factories], condition, 1);
+  });
+}
+
+bool NavigatorSession::fillProducts(std::string condition) {
+  return skipOnError([&] { fillgrid(libraryslot, *grids_[Products], condition, 1); });
+}
+
+bool NavigatorSession::fillByCategory(const std::string& id) {
+  return fillProducts("CLProduct.CategoryID=" + idText(id));
+}
+
+bool NavigatorSession::fillByFactory(const std::string& id) {
+  return fillProducts("CLProduct.FactoryID=" + idText(id));
+}
+
+bool NavigatorSession::click(int index) {
+  if (index == Categories) return fillByCategory(currentRowId(*grids_[Categories]));
+  if (index == Factories) return fillByFactory(currentRowId(*grids_[Factories]));
+  return true;
+}
+
+NavigatorSession::SearchOutcome NavigatorSession::search(const std::string& field, const std::string& text) {
+  if (text.empty()) return SearchOutcome::EmptyText;
+  auto condition = searchCondition(field, text);
+  if (!condition) return SearchOutcome::NoSuchField;
+  return fillProducts(*condition) ? SearchOutcome::Filled : SearchOutcome::Failed;
+}
+
+PageTarget NavigatorSession::pageOf(const PageKey& key, const std::string& serviceBase) {
+  PageTarget target;
+  target.address = defaultPagePath();
+  skipOnError([&] { target = lookupPage(key, serviceBase); });
+  return target;
+}
+
+PageTarget NavigatorSession::page(const std::string& serviceBase) const {
+  return pageOf(pageKey(*grids_[Products]), serviceBase);
+}
+
+int openFolder(const std::string& folder, const std::string& libraryName) {
+  common::setProgramFolder(folder);
+  return opendatabases(libraryName + ".zdj");
+}
+
+}  // namespace data

@@ -1,0 +1,133 @@
+#include "data/fill.h"
+
+#include "data/connections.h"
+#include "data/files.h"
+#include "data/table_settings.h"
+
+namespace data {
+
+using namespace platform;
+
+namespace {
+
+struct FillState {
+  short slot;
+  VSFlexGrid& grid;
+  std::string extraCondition;
+  bool icons = false;
+  bool fileRows = false;
+};
+
+// Appends one row carrying the record's fields in columns 1, 2, ...; the
+// field named "ico" puts its icon into column 1 when icons are wanted.
+int writeDataRow(FillState& st, const ado::Recordset& rs, bool iconsHere) {
+  VSFlexGrid& g = st.grid;
+  g.setRows(g.Rows() + 1);
+  const int row = g.Rows() - 1;
+  const int fields = rs.FieldsCount();
+  for (int k = 0; k < fields; ++k) {
+    const ado::Field f = rs.Fields(k);
+    g.setTextMatrix(row, k + 1, f.Value().toText());
+    if (iconsHere && st.icons && f.Name() == "ico") setcellicon(g, row, 1, f.Value().toText());
+  }
+  return row;
+}
+
+void writeNode(FillState& st, ado::Recordset& rs, int level) {
+  const int row = writeDataRow(st, rs, level <= 3);
+  st.grid.setIsSubtotal(row, true);
+  st.grid.setRowOutlineLevel(row, level);
+  const std::string id = rs.Fields(TableSettings.onlyid).Value().toText();
+  if (level < kMaxOutlineLevel) {
+    std::string statement = "select " + TableSettings.fieldlist + " from " + TableSettings.tname + " where " +
+                            TableSettings.syid + "=" + id + st.extraCondition;
+    if (!TableSettings.sortid.empty()) statement += " order by " + TableSettings.sortid;
+    ado::Recordset children;
+    CloseOnExit closer(children);
+    openQuery(children, statement, st.slot);
+    const long count = children.RecordCount();
+    if (count > 0) {
+      for (long k = 0; k < count; ++k) {
+        writeNode(st, children, level + 1);
+        children.MoveNext();
+      }
+    } else if (st.fileRows) {
+      addfilerows(st.grid, id, level + 1);
+    }
+  } else if (st.fileRows) {
+    addfilerows(st.grid, id, level + 1);
+  }
+}
+
+}  // namespace
+
+void fillgrid(short& slot, VSFlexGrid& grid, std::string& condition, int shade) {
+  if (grid.Tag().empty()) return;
+  GridBatch batch(grid);
+  loadtableset(grid.Tag());
+  if (!condition.empty() && condition.find("where") == std::string::npos) condition = " where " + condition;
+  const std::string listCell = grid.TextMatrix(0, grid.Cols() - 1);
+  if (!listCell.empty()) TableSettings.fieldlist = listCell;
+  grid.setRows(3);
+  grid.setOutlineBar(flexOutlineBarCompleteLeaf);
+  grid.setOutlineCol(1);
+  const TableSettingsRecord& ts = TableSettings;
+  const std::string ordering = ts.sortid.empty() ? std::string() : " order by " + ts.tname + "." + ts.sortid;
+  const std::string statement = "select  " + ts.fieldlist + " from " + ts.tname + ts.inner + condition + ordering;
+
+  ado::Recordset top;
+  {
+    CloseOnExit closer(top);
+    openQuery(top, statement, slot);
+    const long count = top.RecordCount();
+    if (count >= 1) {
+      FillState st{slot, grid, {}, false, false};
+      if (ts.onlyid1 == "xmid") {
+        if (slot < 0 || slot >= static_cast<int>(xmids.size()))
+          throw ado::Error(9, "Subscript out of range: no project id for slot " + std::to_string(slot));
+        st.extraCondition = " and xmid=" + std::to_string(xmids[static_cast<size_t>(slot)]);
+      }
+      st.icons = statement.find("ico") != std::string::npos;
+      st.fileRows = statement.find("xmfxhf") != std::string::npos;
+      if (ts.syid.empty()) {
+        for (long k = 0; k < count; ++k) {
+          writeDataRow(st, top, true);
+          top.MoveNext();
+        }
+      } else {
+        for (long k = 0; k < count; ++k) {
+          writeNode(st, top, 1);
+          top.MoveNext();
+        }
+        grid.setRow(3);
+      }
+    }
+  }
+  if (shade == 1) shaderows(grid);
+  grid.Outline(2);
+}
+
+void shaderows(VSFlexGrid& grid) {
+  GridBatch batch(grid);
+  for (int r = 4; r <= grid.Rows() - 1; r += 2)
+    grid.setCell(flexcpBackColor, r, 1, r, grid.Cols() - 1, static_cast<long long>(kShadeColour));
+}
+
+void addfilerows(VSFlexGrid& grid, const std::string& nodeId, int level) {
+  ado::Recordset& rs = mainrs();
+  CloseOnExit closer(rs);
+  openQuery(rs, "select bgmc,wjid,ico from xmfxwjgl where fxid=" + nodeId, 0);
+  const long count = rs.RecordCount();
+  for (long k = 0; k < count; ++k) {
+    grid.setRows(grid.Rows() + 1);
+    const int row = grid.Rows() - 1;
+    grid.setTextMatrix(row, 1, rs.Fields(0).Value().toText());
+    grid.setTextMatrix(row, grid.Cols() - 1, "=" + rs.Fields(1).Value().toText());
+    grid.setIsSubtotal(row, true);
+    grid.setRowOutlineLevel(row, level);
+    setcellicon(grid, row, 1, rs.Fields(2).Value().toText());
+    rs.MoveNext();
+  }
+}
+
+}  // namespace data

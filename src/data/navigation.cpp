@@ -1,0 +1,87 @@
+#include "data/navigation.h"
+
+#include <charconv>
+
+#include "common/program_folder.h"
+#include "data/connections.h"
+#include "data/files.h"
+
+namespace data {
+
+std::string idText(const std::string& text) {
+  const size_t b = text.find_first_not_of(' ');
+  if (b == std::string::npos) return "0";
+  const size_t e = text.find_last_not_of(' ');
+  const std::string t = text.substr(b, e - b + 1);
+  size_t digits = t[0] == '-' ? 1 : 0;
+  if (digits == t.size()) return "0";
+  for (size_t i = digits; i < t.size(); ++i)
+    if (t[i] < '0' || t[i] > '9') return "0";
+  long long v = 0;
+  auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+  if (ec != std::errc() || p != t.data() + t.size()) return "0";
+  return std::to_string(v);
+}
+
+std::string currentRowId(const platform::VSFlexGrid& grid) {
+  const int row = grid.Row();
+  if (row < 0 || row >= grid.Rows() || grid.Cols() < 1) return "0";
+  return idText(grid.TextMatrix(row, grid.Cols() - 1));
+}
+
+int pageRow(const platform::VSFlexGrid& products) {
+  int r = products.Row();
+  if (r > products.Rows() - 1 || r <= products.LastHeaderRow()) r = products.Rows() - 1;
+  return r;
+}
+
+PageKey pageKey(const platform::VSFlexGrid& products) {
+  PageKey key;
+  const int r = pageRow(products);
+  const int cols = products.Cols();
+  if (r < 0 || cols < 3) return key;
+  key.factoryId = idText(products.TextMatrix(r, cols - 2));
+  key.categoryId = idText(products.TextMatrix(r, cols - 3));
+  return key;
+}
+
+std::string defaultPagePath() { return common::inProgramFolder("\\web\\Orvanta.htm"); }
+
+PageTarget lookupPage(const PageKey& key, const std::string& serviceBase) {
+  PageTarget target;
+  target.address = defaultPagePath();
+  ado::Recordset& rs = renewAuxrs();
+  CloseOnExit closer(rs);
+  openQuery(rs,
+            "select * from HtmlRelational where CategoryID=" + idText(key.categoryId) +
+                " and FactoryID=" + idText(key.factoryId),
+            libraryslot);
+  if (rs.RecordCount() < 1) return target;
+  const std::string file = rs.Fields("HtmlFileName").Value().toText();
+  target.isDefault = false;
+  if (fileexists(common::programFolder() + common::nativePath("\\" + file))) {
+    target.isLocal = true;
+    target.address = common::programFolder() + common::nativePath(file);
+  } else {
+    target.address = serviceBase + "/vosk" + file;
+  }
+  return target;
+}
+
+std::string doubleApostrophes(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+std::optional<std::string> searchCondition(const std::string& field, const std::string& text) {
+  if (field == kSearchByName) return "CLProduct.Name like '%" + doubleApostrophes(text) + "%'";
+  if (field == kSearchByFactory) return "Factory.Name like '%" + doubleApostrophes(text) + "%'";
+  return std::nullopt;
+}
+
+}  // namespace data

@@ -1,0 +1,69 @@
+#pragma once
+// The rules of the navigation flow that the main window's click handler and
+// page display share with the headless browser (browse.h):
+//   - which id a navigator row stands for, and how an id is made safe for a
+//     statement;
+//   - which product row the page display looks at, and which page a
+//     (category, manufacturer) pair has;
+//   - the search conditions of the toolbar.
+#include <optional>
+#include <string>
+
+#include "platform/grid/vsflexgrid.h"
+
+namespace data {
+
+// An id text as it goes into a statement: a plain integer (optional minus
+// sign, digits, surrounding blanks ignored) in canonical form, anything else
+// (empty, "12a", "1 or 1=1", "=7", "1.5") "0".
+std::string idText(const std::string& text);
+
+// The id of a navigator's current row: the text of its last column, through
+// idText. A grid without a current row or columns gives "0".
+std::string currentRowId(const platform::VSFlexGrid& grid);
+
+// The product row the page display reads: the current row, or the last row
+// when the current row lies past the end or at or above the last header row
+// (a click on the header, or no current row).
+int pageRow(const platform::VSFlexGrid& products);
+
+// The (category, manufacturer) pair of the page row: the third-last and
+// second-last columns, each through idText.
+struct PageKey {
+  std::string categoryId = "0";
+  std::string factoryId = "0";
+};
+PageKey pageKey(const platform::VSFlexGrid& products);
+
+// The local default page: program folder + "\web\Orvanta.htm" (native form).
+std::string defaultPagePath();
+
+// What the page display shows for a pair.
+struct PageTarget {
+  bool isDefault = true;  // no HtmlRelational row: the default page, Tag ""
+  bool isLocal = false;   // the page file lies in the program folder
+  std::string address;    // the page address (the default page's path when isDefault)
+};
+
+// Looks the pair up in HtmlRelational of the library (slot libraryslot, in the
+// shared record set auxrs, released and re-created first): no row gives the
+// default page; a row whose HtmlFileName exists under the program folder gives
+// program folder + HtmlFileName (native separators), otherwise
+// serviceBase + "/vosk" + HtmlFileName. Throws when the query cannot run (no
+// library open); the caller then shows the default page.
+PageTarget lookupPage(const PageKey& key, const std::string& serviceBase);
+
+// Doubles every apostrophe, so typed text can stand inside '...' in a statement.
+std::string doubleApostrophes(const std::string& text);
+
+// The search fields of the toolbar's search combo.
+inline constexpr const char* kSearchByName = "产品名称";
+inline constexpr const char* kSearchByFactory = "生产厂家";
+
+// The row condition of a search: "CLProduct.Name like '%" + text + "%'" for
+// 产品名称, "Factory.Name like '%" + text + "%'" for 生产厂家, with the text's
+// apostrophes doubled; nullopt for any other field (no search is made). An
+// empty text is the caller's business (it asks for a text first).
+std::optional<std::string> searchCondition(const std::string& field, const std::string& text);
+
+}  // namespace data
