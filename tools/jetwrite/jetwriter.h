@@ -50,6 +50,10 @@ struct DescriptionError : std::runtime_error {
 Database parseDescription(const std::string& text, const std::string& fileName, const std::string& baseDir);
 Database readDescriptionFile(const std::string& path);
 
+// Checks one value against its column the way writeDatabase will store it.
+// Returns the reason when the value cannot be stored, nothing when it can.
+std::optional<std::string> checkValue(const Column& column, const Value& value);
+
 // Parses a type name as written in a description ("Text", "Long", "Currency", ...).
 std::optional<ColumnType> parseColumnType(const std::string& name);
 
