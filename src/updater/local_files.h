@@ -1,0 +1,39 @@
+#pragma once
+// The updater's local files in the program folder, all in the delimited-item
+// format (GBK, written atomically): upset.ini, Quennar.log, reset.ini, and the
+// start-up marker 更新.ini written by the main program.
+#include <string>
+
+#include "updater/updater_state.h"
+
+namespace updater {
+
+inline constexpr const char* kSettingsFile = "upset.ini";
+inline constexpr const char* kLogFile = "Quennar.log";
+inline constexpr const char* kResetFile = "reset.ini";
+inline constexpr const char* kMarkerFile = "更新.ini";
+inline constexpr const char* kRawListFile = "up.ini";
+inline constexpr const char* kListFile = "Quennar.ini";
+
+// True when the file can be opened for reading; any failure gives false.
+bool FileExists(const std::string& filename);
+
+// Program folder + name.
+std::string localPath(const std::string& name);
+
+// Missing items read as empty. False when the file could not be read.
+bool readset(UpdaterState& state);
+bool writeset(const UpdaterState& state);
+bool readlog(UpdaterState& state);
+// version and date: what the window shows (Label2(1), Label2(5)).
+bool writelog(const UpdaterState& state, const std::string& version, const std::string& date);
+bool writereset(const UpdaterState& state);
+
+// The save step. shownVersion/shownDate are the texts of the window; listRead
+// says whether this run read an update list at all: a run that read none keeps
+// the version and date the log had, so that later runs still compare versions.
+// Stops at the first file that cannot be written; false then.
+bool savestate(const UpdaterState& state, const std::string& shownVersion, const std::string& shownDate,
+               bool listRead);
+
+}  // namespace updater

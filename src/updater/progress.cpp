@@ -1,0 +1,72 @@
+#include "updater/progress.h"
+
+namespace updater {
+
+int64_t roundHalfEven(int64_t numerator, int64_t denominator) {
+  int64_t q = numerator / denominator;
+  const int64_t r = numerator % denominator;
+  if (2 * r > denominator || (2 * r == denominator && (q % 2) != 0)) ++q;
+  return q;
+}
+
+std::string sizeText(int64_t bytes) {
+  const int64_t hundredths = roundHalfEven(bytes * 100, kBlock);
+  std::string text = std::to_string(hundredths / 100);
+  const int64_t frac = hundredths % 100;
+  if (frac != 0) {
+    text += '.';
+    text += static_cast<char>('0' + frac / 10);
+    if (frac % 10 != 0) text += static_cast<char>('0' + frac % 10);
+  }
+  return text + "kb";
+}
+
+std::string hmsText(int64_t s) {
+  return std::to_string(s / 3600) + ":" + std::to_string((s % 3600) / 60) + ":" + std::to_string(s % 60);
+}
+
+std::string percentText(int64_t value, int64_t max) {
+  if (max <= 0) return "0%";
+  return std::to_string(roundHalfEven(value * 100, max)) + "%";
+}
+
+void TransferProgress::begin(std::optional<int64_t> maxBytes) {
+  known_ = maxBytes.has_value() && *maxBytes > 0;
+  max_ = known_ ? *maxBytes : 0;
+  value_ = 0;
+  partial_ = 0;
+}
+
+void TransferProgress::add(int64_t bytes, UpdaterState& state) {
+  partial_ += bytes;
+  while (partial_ >= kBlock) {
+    partial_ -= kBlock;
+    step(kBlock, state);
+  }
+}
+
+void TransferProgress::finish(UpdaterState& state) {
+  if (partial_ >= 2) step(partial_, state);
+  else if (!known_) value_ += partial_;
+  partial_ = 0;
+  if (!known_) text_ = sizeText(value_);
+}
+
+void TransferProgress::step(int64_t chunk, UpdaterState& state) {
+  if (!known_) {
+    // No expected size: count what arrived and show its size.
+    value_ += chunk;
+    if (chunk == kBlock) state.kbThisSecond.increment();
+    text_ = sizeText(value_);
+    return;
+  }
+  if (value_ + kBlock > max_) {
+    value_ = max_;
+  } else {
+    value_ += kBlock;
+    state.kbThisSecond.increment();
+    text_ = percentText(value_, max_);
+  }
+}
+
+}  // namespace updater
