@@ -4,7 +4,27 @@
 // system's SQL statements with Jet's meaning. Text is UTF-8.
 //
 // Failures throw ado::Error, carrying the provider-style error number and
-// description that the connection-failure message shows.
+// description that the connection-failure message shows:
+//
+//   -2147217843  "Not a valid password."             wrong or missing database password
+//   -2147467259  "Could not find file '<path>'."     no such file (or a folder)
+//   -2147467259  "Unrecognized database format '<path>'."   not a Jet 3 / Jet 4 file
+//   -2147467259  "Cannot open database '<path>'. It may not be a database that your
+//                application recognizes, or the file may be corrupt."   damaged file
+//   -2147467259  "The Microsoft Jet database engine cannot open the file '<path>'. It is
+//                already opened exclusively by another user, or you need permission to
+//                view its data."                     locked or unreadable file
+//   -2147217900  "Syntax error in query expression '<statement>'."
+//   -2147217865  "The Microsoft Jet database engine cannot find the input table or query
+//                '<name>'.  Make sure it exists and that its name is spelled correctly."
+//   -2147217904  "No value given for one or more required parameters."  (unknown column)
+//   3704 object closed, 3705 object already open, 3706 unknown provider,
+//   3709 connection closed, 3265 no such field, 3021 no current record (past the end);
+//   13 "Type mismatch" and 94 "Invalid use of Null" from Variant conversions.
+//
+// A file that has no database password opens whatever password is named, as with
+// Jet. The file is read once, when it is opened; the statements then run on an
+// in-memory copy, so the file is never changed and not held open.
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -36,10 +56,12 @@ class Variant {
   bool isNull() const { return type_ == Type::Null; }
   bool isNumeric() const { return type_ != Type::Null && type_ != Type::Text && type_ != Type::Date; }
 
-  // Booleans are True = -1, False = 0; currency gives its units (scaled).
+  // Booleans are True = -1, False = 0; currency and doubles are rounded to a
+  // whole number (half to even, as VB's CLng); numeric text is converted. Null
+  // throws Error 94, other text Error 13.
   int64_t toInt64() const;
   double toDouble() const;
-  // Currency as units of 1/10000.
+  // Currency as units of 1/10000 (other numbers scaled by 10000).
   int64_t currencyUnits() const;
   // The value as the grid shows it: numbers without needless zeros ("3.5",
   // "12"), booleans "True"/"False", dates "yyyy-mm-dd[ hh:mm:ss]", null "".
@@ -60,7 +82,16 @@ struct Error : std::runtime_error {
   std::string description;
 };
 
-class Database;  // one opened Jet file, held in memory (provider's own)
+class Database;  // one opened Jet file, held in memory (provider's own; jet_database.h)
+
+// The parts of a connection string the provider reads (keys case-insensitive,
+// values may be quoted).
+struct ConnectionString {
+  std::string provider;
+  std::string dataSource;
+  std::string databasePassword;  // "Jet OLEDB:Database Password"
+};
+ConnectionString parseConnectionString(const std::string& text);
 
 class Connection {
  public:

@@ -1,0 +1,287 @@
+#include "platform/database/adodb.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/program_folder.h"
+#include "platform/database/jet_database.h"
+
+namespace ado {
+
+// ---------------------------------------------------------------------------
+// Variant
+
+namespace {
+
+Error typeMismatch() { return Error(13, "Type mismatch"); }
+Error invalidNull() { return Error(94, "Invalid use of Null"); }
+
+// VB's way of writing a floating-point number: the shortest of `digits`
+// significant digits, no trailing zeros, exponent as "E+20" / "E-07".
+std::string vbNumber(double v, int digits) {
+  if (std::isnan(v)) return "NaN";
+  if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*G", digits, v);
+  std::string s = buf;
+  std::size_t e = s.find('E');
+  if (e == std::string::npos) return s == "-0" ? "0" : s;
+  std::string mant = s.substr(0, e);
+  std::string exp = s.substr(e + 1);
+  char sign = exp[0];
+  std::size_t k = 1;
+  while (k + 1 < exp.size() && exp[k] == '0') ++k;
+  return mant + "E" + sign + exp.substr(k);
+}
+
+std::string currencyText(int64_t units) {
+  bool neg = units < 0;
+  uint64_t u = neg ? uint64_t(0) - uint64_t(units) : uint64_t(units);
+  std::string s = std::to_string(u / 10000);
+  uint64_t frac = u % 10000;
+  if (frac) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04u", unsigned(frac));
+    std::string f = buf;
+    while (!f.empty() && f.back() == '0') f.pop_back();
+    s += "." + f;
+  }
+  return neg ? "-" + s : s;
+}
+
+}  // namespace
+
+int64_t Variant::toInt64() const {
+  switch (type_) {
+    case Type::Null: throw invalidNull();
+    case Type::Text: {
+      const std::string& s = std::get<std::string>(value_);
+      char* end = nullptr;
+      double d = std::strtod(s.c_str(), &end);
+      while (end && std::isspace(static_cast<unsigned char>(*end))) ++end;
+      if (s.empty() || !end || *end) throw typeMismatch();
+      return int64_t(std::nearbyint(d));
+    }
+    case Type::Single:
+    case Type::Double:
+    case Type::Date: return int64_t(std::nearbyint(std::get<double>(value_)));
+    case Type::Currency: return int64_t(std::nearbyint(double(std::get<int64_t>(value_)) / 10000.0));
+    default: return std::get<int64_t>(value_);
+  }
+}
+
+double Variant::toDouble() const {
+  switch (type_) {
+    case Type::Null: throw invalidNull();
+    case Type::Text: {
+      const std::string& s = std::get<std::string>(value_);
+      char* end = nullptr;
+      double d = std::strtod(s.c_str(), &end);
+      while (end && std::isspace(static_cast<unsigned char>(*end))) ++end;
+      if (s.empty() || !end || *end) throw typeMismatch();
+      return d;
+    }
+    case Type::Single:
+    case Type::Double:
+    case Type::Date: return std::get<double>(value_);
+    case Type::Currency: return double(std::get<int64_t>(value_)) / 10000.0;
+    default: return double(std::get<int64_t>(value_));
+  }
+}
+
+int64_t Variant::currencyUnits() const {
+  if (type_ == Type::Currency) return std::get<int64_t>(value_);
+  if (type_ == Type::Null) throw invalidNull();
+  if (type_ == Type::Single || type_ == Type::Double || type_ == Type::Date || type_ == Type::Text)
+    return std::llround(toDouble() * 10000.0);
+  return std::get<int64_t>(value_) * 10000;
+}
+
+std::string Variant::toText() const {
+  switch (type_) {
+    case Type::Null: return "";
+    case Type::Boolean: return std::get<int64_t>(value_) ? "True" : "False";
+    case Type::Byte:
+    case Type::Integer:
+    case Type::Long: return std::to_string(std::get<int64_t>(value_));
+    case Type::Single: return vbNumber(std::get<double>(value_), 7);
+    case Type::Double: return vbNumber(std::get<double>(value_), 15);
+    case Type::Currency: return currencyText(std::get<int64_t>(value_));
+    case Type::Date: {
+      DateParts p = oleDateParts(std::get<double>(value_));
+      char buf[40];
+      if (p.hour == 0 && p.minute == 0 && p.second == 0)
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
+      else
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
+                      p.minute, p.second);
+      return buf;
+    }
+    case Type::Text: return std::get<std::string>(value_);
+  }
+  return "";
+}
+
+// ---------------------------------------------------------------------------
+// Connection
+
+namespace {
+
+std::string trim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+std::string lowerAscii(std::string s) {
+  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+ConnectionString parseConnectionString(const std::string& text) {
+  ConnectionString cs;
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    std::size_t eq = text.find('=', i);
+    std::size_t semi = text.find(';', i);
+    if (eq == std::string::npos || (semi != std::string::npos && semi < eq)) {
+      if (semi == std::string::npos) break;
+      i = semi + 1;
+      continue;
+    }
+    std::string key = lowerAscii(trim(text.substr(i, eq - i)));
+    std::size_t v = eq + 1;
+    while (v < n && text[v] == ' ') ++v;
+    std::string value;
+    if (v < n && (text[v] == '"' || text[v] == '\'')) {
+      char q = text[v];
+      std::size_t close = text.find(q, v + 1);
+      if (close == std::string::npos) close = n;
+      value = text.substr(v + 1, close - v - 1);
+      std::size_t next = text.find(';', close);
+      i = next == std::string::npos ? n : next + 1;
+    } else {
+      std::size_t end = semi == std::string::npos ? n : semi;
+      value = trim(text.substr(v, end - v));
+      i = end + 1;
+    }
+    if (key == "provider")
+      cs.provider = value;
+    else if (key == "data source")
+      cs.dataSource = value;
+    else if (key == "jet oledb:database password")
+      cs.databasePassword = value;
+  }
+  return cs;
+}
+
+Connection::Connection() = default;
+Connection::~Connection() = default;
+
+void Connection::Open(const std::string& connectionString, const std::string&, const std::string&,
+                      long) {
+  if (db_) throw Error(3705, "Operation is not allowed when the object is open.");
+  ConnectionString cs = parseConnectionString(connectionString);
+  if (!cs.provider.empty() && lowerAscii(cs.provider).rfind("microsoft.jet.oledb", 0) != 0)
+    throw Error(3706, "Provider cannot be found. It may not be properly installed.");
+  db_ = Database::open(common::nativePath(cs.dataSource), cs.databasePassword);
+}
+
+int Connection::State() const { return db_ ? 1 : 0; }
+
+void Connection::Close() {
+  if (!db_) throw Error(3704, "Operation is not allowed when the object is closed.");
+  db_.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Recordset
+
+struct Recordset::Result {
+  ResultSet set;
+  std::size_t row = 0;
+};
+
+namespace {
+Error closedObject() { return Error(3704, "Operation is not allowed when the object is closed."); }
+Error noCurrentRecord() {
+  return Error(3021,
+               "Either BOF or EOF is True, or the current record has been deleted. Requested "
+               "operation requires a current record.");
+}
+Error itemNotFound() {
+  return Error(3265, "Item cannot be found in the collection corresponding to the requested name or ordinal.");
+}
+}  // namespace
+
+Recordset::Recordset() = default;
+Recordset::~Recordset() = default;
+
+void Recordset::Open(const std::string& statement, const Connection& connection, int, int, long) {
+  if (result_) throw Error(3705, "Operation is not allowed when the object is open.");
+  auto db = connection.database();
+  if (!db)
+    throw Error(3709,
+                "The connection cannot be used to perform this operation. It is either closed or "
+                "invalid in this context.");
+  auto r = std::make_unique<Result>();
+  r->set = db->execute(statement);
+  result_ = std::move(r);
+}
+
+int Recordset::State() const { return result_ ? 1 : 0; }
+
+long Recordset::RecordCount() const {
+  if (!result_) throw closedObject();
+  return long(result_->set.rows);
+}
+
+bool Recordset::IsEOF() const {
+  if (!result_) throw closedObject();
+  return result_->row >= result_->set.rows;
+}
+
+int Recordset::FieldsCount() const {
+  if (!result_) throw closedObject();
+  return int(result_->set.names.size());
+}
+
+Field Recordset::Fields(int index) const {
+  if (!result_) throw closedObject();
+  const ResultSet& s = result_->set;
+  if (index < 0 || std::size_t(index) >= s.names.size()) throw itemNotFound();
+  if (result_->row >= s.rows) throw noCurrentRecord();
+  return Field(&s.names[std::size_t(index)], &s.cells[result_->row * s.names.size() + std::size_t(index)]);
+}
+
+Field Recordset::Fields(const std::string& name) const {
+  if (!result_) throw closedObject();
+  std::string want = name;
+  std::size_t dot = want.rfind('.');
+  if (dot != std::string::npos) want = want.substr(dot + 1);
+  if (want.size() >= 2 && want.front() == '[' && want.back() == ']') want = want.substr(1, want.size() - 2);
+  want = lowerAscii(want);
+  const ResultSet& s = result_->set;
+  for (std::size_t i = 0; i < s.names.size(); ++i)
+    if (lowerAscii(s.names[i]) == want) return Fields(int(i));
+  throw itemNotFound();
+}
+
+void Recordset::MoveNext() {
+  if (!result_) throw closedObject();
+  if (result_->row >= result_->set.rows) throw noCurrentRecord();
+  ++result_->row;
+}
+
+void Recordset::Close() {
+  if (!result_) throw closedObject();
+  result_.reset();
+}
+
+}  // namespace ado

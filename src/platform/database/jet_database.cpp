@@ -1,0 +1,637 @@
+#include "platform/database/jet_database.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/database/jet_reader.h"
+
+namespace ado {
+
+const char* jetTypeName(JetType t) {
+  switch (t) {
+    case JetType::Boolean: return "boolean";
+    case JetType::Byte: return "byte";
+    case JetType::Integer: return "integer";
+    case JetType::Long: return "long";
+    case JetType::Currency: return "currency";
+    case JetType::Single: return "float";
+    case JetType::Double: return "double";
+    case JetType::DateTime: return "datetime";
+    case JetType::Binary: return "binary";
+    case JetType::Text: return "text";
+    case JetType::Ole: return "ole";
+    case JetType::Memo: return "memo";
+    case JetType::Guid: return "repid";
+    case JetType::Numeric: return "numeric";
+    case JetType::Unknown: break;
+  }
+  return "unknown";
+}
+
+namespace {
+
+// Declared types of the SQLite copy. Each names the Jet type first (so a result
+// column can be traced back to it) and ends in a word that gives SQLite the
+// right affinity.
+const char* declaredType(JetType t) {
+  switch (t) {
+    case JetType::Boolean: return "BOOLEAN INT";
+    case JetType::Byte: return "BYTE INT";
+    case JetType::Integer: return "SHORT INT";
+    case JetType::Long: return "LONG INT";
+    case JetType::Currency: return "CURRENCY REAL";
+    case JetType::Single: return "SINGLE REAL";
+    case JetType::Double: return "DOUBLE REAL";
+    case JetType::DateTime: return "DATETIME REAL";
+    case JetType::Numeric: return "DECIMAL REAL";
+    case JetType::Text: return "TEXT COLLATE NOCASE";
+    case JetType::Memo: return "MEMO TEXT COLLATE NOCASE";
+    case JetType::Guid: return "GUID TEXT COLLATE NOCASE";
+    default: return "BLOB";
+  }
+}
+
+JetType typeFromDecl(const char* decl) {
+  if (!decl) return JetType::Unknown;
+  auto starts = [&](const char* w) { return sqlite3_strnicmp(decl, w, int(std::strlen(w))) == 0; };
+  if (starts("BOOLEAN")) return JetType::Boolean;
+  if (starts("BYTE")) return JetType::Byte;
+  if (starts("SHORT")) return JetType::Integer;
+  if (starts("LONG")) return JetType::Long;
+  if (starts("CURRENCY")) return JetType::Currency;
+  if (starts("SINGLE")) return JetType::Single;
+  if (starts("DOUBLE")) return JetType::Double;
+  if (starts("DATETIME")) return JetType::DateTime;
+  if (starts("DECIMAL")) return JetType::Numeric;
+  if (starts("MEMO")) return JetType::Memo;
+  if (starts("GUID")) return JetType::Guid;
+  if (starts("TEXT")) return JetType::Text;
+  return JetType::Unknown;
+}
+
+std::string quoteIdent(const std::string& s) {
+  std::string q = "\"";
+  for (char c : s) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool endsWithId(const std::string& name) {
+  return name.size() >= 2 && std::tolower(static_cast<unsigned char>(name[name.size() - 2])) == 'i' &&
+         std::tolower(static_cast<unsigned char>(name.back())) == 'd';
+}
+
+// Jet functions the programs' statements may use that SQLite lacks.
+void fnNz(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) != SQLITE_NULL)
+    sqlite3_result_value(ctx, argv[0]);
+  else if (argc > 1)
+    sqlite3_result_value(ctx, argv[1]);
+  else
+    sqlite3_result_int(ctx, 0);
+}
+void fnCase(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  bool up = sqlite3_user_data(ctx) != nullptr;
+  std::string s = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  for (char& c : s)
+    c = char(up ? std::toupper(static_cast<unsigned char>(c)) : std::tolower(static_cast<unsigned char>(c)));
+  sqlite3_result_text(ctx, s.data(), int(s.size()), SQLITE_TRANSIENT);
+}
+void fnVal(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const unsigned char* t = sqlite3_value_text(argv[0]);
+  sqlite3_result_double(ctx, t ? std::strtod(reinterpret_cast<const char*>(t), nullptr) : 0.0);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Jet SQL to SQLite SQL
+
+namespace {
+
+bool identStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
+bool identChar(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 0x80 || c == '$'; }
+
+int64_t daysFromCivil(int y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = unsigned(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return int64_t(era) * 146097 + int64_t(doe) - 719468;
+}
+
+// "#2024-01-31#", "#1/31/2024#", with an optional "hh:mm[:ss]" (and AM/PM).
+bool parseDateLiteral(const std::string& s, double& out) {
+  int a = 0, b = 0, c = 0, hh = 0, mi = 0, ss = 0;
+  char sep = 0;
+  int consumed = 0;
+  if (std::sscanf(s.c_str(), " %d%c%d%*c%d%n", &a, &sep, &b, &c, &consumed) < 4) return false;
+  int y, m, d;
+  if (sep == '-' && a > 31) {
+    y = a, m = b, d = c;
+  } else if (sep == '/') {
+    m = a, d = b, y = c;
+  } else {
+    return false;
+  }
+  if (m < 1 || m > 12 || d < 1 || d > 31) return false;
+  std::string rest = s.substr(std::size_t(consumed));
+  if (rest.find(':') != std::string::npos) {
+    if (std::sscanf(rest.c_str(), " %d:%d:%d", &hh, &mi, &ss) < 2) return false;
+    std::string up = rest;
+    for (char& ch : up) ch = char(std::toupper(static_cast<unsigned char>(ch)));
+    if (up.find("PM") != std::string::npos && hh < 12) hh += 12;
+    if (up.find("AM") != std::string::npos && hh == 12) hh = 0;
+  }
+  double days = double(daysFromCivil(y, unsigned(m), unsigned(d)) - daysFromCivil(1899, 12, 30));
+  double frac = (hh * 3600 + mi * 60 + ss) / 86400.0;
+  out = days >= 0 ? days + frac : days - frac;
+  return true;
+}
+
+}  // namespace
+
+std::string translateJetSql(const std::string& in) {
+  std::string out;
+  out.reserve(in.size() + 16);
+  std::string limit;
+  std::string prevWord;  // last keyword-like word, lower case
+  const std::size_t n = in.size();
+  std::size_t i = 0;
+  while (i < n) {
+    unsigned char c = static_cast<unsigned char>(in[i]);
+    if (c == '\'') {
+      std::size_t j = i + 1;
+      while (j < n) {
+        if (in[j] == '\'') {
+          if (j + 1 < n && in[j + 1] == '\'') {
+            j += 2;
+            continue;
+          }
+          break;
+        }
+        ++j;
+      }
+      out.append(in, i, std::min(j + 1, n) - i);
+      i = j + 1;
+      prevWord.clear();
+    } else if (c == '"') {
+      // Jet: a double-quoted text is a literal.
+      std::string lit = "'";
+      std::size_t j = i + 1;
+      while (j < n) {
+        if (in[j] == '"') {
+          if (j + 1 < n && in[j + 1] == '"') {
+            lit += '"';
+            j += 2;
+            continue;
+          }
+          break;
+        }
+        if (in[j] == '\'') lit += '\'';
+        lit += in[j];
+        ++j;
+      }
+      out += lit;
+      if (j < n) out += '\'';
+      i = j + 1;
+      prevWord.clear();
+    } else if (c == '[') {
+      std::size_t j = in.find(']', i);
+      if (j == std::string::npos) j = n - 1;
+      out.append(in, i, j + 1 - i);
+      i = j + 1;
+      prevWord.clear();
+    } else if (c == '#') {
+      std::size_t j = in.find('#', i + 1);
+      double v;
+      if (j != std::string::npos && parseDateLiteral(in.substr(i + 1, j - i - 1), v)) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.17g", v);
+        out += buf;
+        i = j + 1;
+      } else {
+        out += in[i++];
+      }
+      prevWord.clear();
+    } else if (c == '&') {
+      out += "||";
+      ++i;
+    } else if (identStart(c)) {
+      std::size_t j = i;
+      while (j < n && identChar(static_cast<unsigned char>(in[j]))) ++j;
+      std::string word = in.substr(i, j - i);
+      std::string lw = lower(word);
+      bool qualified = i > 0 && in[i - 1] == '.';
+      if (!qualified && lw == "true") {
+        out += "-1";
+      } else if (!qualified && lw == "false") {
+        out += "0";
+      } else if (!qualified && lw == "distinctrow") {
+        out += "DISTINCT";
+        lw = "distinct";
+      } else if (!qualified && lw == "top" && (prevWord == "select" || prevWord == "distinct")) {
+        std::size_t k = j;
+        while (k < n && std::isspace(static_cast<unsigned char>(in[k]))) ++k;
+        std::size_t e = k;
+        while (e < n && std::isdigit(static_cast<unsigned char>(in[e]))) ++e;
+        if (e > k) {
+          limit = in.substr(k, e - k);
+          j = e;
+        } else {
+          out += word;
+        }
+      } else {
+        out += word;
+      }
+      prevWord = lw;
+      i = j;
+    } else {
+      if (!std::isspace(c)) prevWord.clear();
+      out += in[i++];
+    }
+  }
+  if (!limit.empty()) out += " LIMIT " + limit;
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Dates
+
+DateParts oleDateParts(double ole) {
+  DateParts p{1899, 12, 30, 0, 0, 0, 0};
+  if (!std::isfinite(ole) || ole > 2958466.0 || ole < -657435.0) return p;
+  double whole = std::trunc(ole);
+  double frac = std::fabs(ole - whole);
+  int64_t ms = int64_t(std::llround(frac * 86400000.0));
+  int64_t days = int64_t(whole);
+  if (ms >= 86400000) {
+    ms -= 86400000;
+    days += (ole < 0 ? -1 : 1);
+  }
+  // civil from days since 1970-01-01
+  int64_t z = days + daysFromCivil(1899, 12, 30) + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = unsigned(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t y = int64_t(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  p.year = int(y + (m <= 2));
+  p.month = int(m);
+  p.day = int(d);
+  p.hour = int(ms / 3600000);
+  p.minute = int(ms / 60000 % 60);
+  p.second = int(ms / 1000 % 60);
+  p.millisecond = int(ms % 1000);
+  return p;
+}
+
+std::string oleDateToIso(double ole) {
+  DateParts p = oleDateParts(ole);
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", p.year, p.month, p.day,
+                p.hour, p.minute, p.second, p.millisecond);
+  return buf;
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+struct Database::Importer : jet::Sink {
+  explicit Importer(Database& db) : db_(db) {}
+  ~Importer() override {
+    if (insert_) sqlite3_finalize(insert_);
+  }
+
+  void exec(const std::string& sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_.db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string msg = err ? err : "?";
+      sqlite3_free(err);
+      throw Error(jet::kFail, "Cannot copy the database into memory: " + msg);
+    }
+  }
+
+  void beginTable(const jet::TableDef& t) override {
+    TableInfo info = t.info;
+    // Two tables whose names differ only in case cannot both be kept.
+    for (const auto& other : db_.tables_)
+      if (lower(other.name) == lower(info.name)) info.name += "_" + std::to_string(db_.tables_.size());
+    std::string sql = "CREATE TABLE " + quoteIdent(info.name) + " (";
+    std::string marks;
+    for (std::size_t i = 0; i < info.columns.size(); ++i) {
+      if (i) sql += ", ", marks += ",";
+      sql += quoteIdent(info.columns[i].name) + " " + declaredType(info.columns[i].type);
+      marks += "?";
+    }
+    sql += ")";
+    exec(sql);
+    std::string ins = "INSERT INTO " + quoteIdent(info.name) + " VALUES (" + marks + ")";
+    if (sqlite3_prepare_v2(db_.db_, ins.c_str(), -1, &insert_, nullptr) != SQLITE_OK)
+      throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(db_.db_));
+    db_.tables_.push_back(std::move(info));
+    indexes_ = t.indexes;
+    rows_ = 0;
+  }
+
+  void row(const std::vector<jet::Cell>& cells) override {
+    const auto& cols = db_.tables_.back().columns;
+    for (std::size_t i = 0; i < cells.size() && i < cols.size(); ++i) {
+      const jet::Cell& c = cells[i];
+      int k = int(i + 1);
+      switch (c.kind) {
+        case jet::Cell::Int:
+          if (cols[i].type == JetType::Currency)
+            sqlite3_bind_double(insert_, k, double(c.i) / 10000.0);
+          else
+            sqlite3_bind_int64(insert_, k, c.i);
+          break;
+        case jet::Cell::Real: sqlite3_bind_double(insert_, k, c.d); break;
+        case jet::Cell::Text:
+          sqlite3_bind_text(insert_, k, c.s.data(), int(c.s.size()), SQLITE_STATIC);
+          break;
+        default: sqlite3_bind_null(insert_, k); break;
+      }
+    }
+    if (sqlite3_step(insert_) != SQLITE_DONE)
+      throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(db_.db_));
+    sqlite3_reset(insert_);
+    ++rows_;
+  }
+
+  void endTable() override {
+    sqlite3_finalize(insert_);
+    insert_ = nullptr;
+    TableInfo& info = db_.tables_.back();
+    info.rowCount = rows_;
+    // The file's own indexes, then the id and link columns (…ID), which the
+    // outline's one-query-per-node lookups and the joins search by.
+    for (const auto& ix : indexes_) {
+      if (ix.columns.size() == 1) {
+        db_.ensureIndex(info.name, info.columns[std::size_t(ix.columns[0])].name);
+        continue;
+      }
+      std::string cols;
+      for (int c : ix.columns) {
+        if (!cols.empty()) cols += ",";
+        cols += quoteIdent(info.columns[std::size_t(c)].name);
+      }
+      exec("CREATE INDEX " + quoteIdent("ix" + std::to_string(++db_.indexCount_) + "_" + info.name) +
+           " ON " + quoteIdent(info.name) + " (" + cols + ")");
+    }
+    for (const auto& c : info.columns)
+      if (endsWithId(c.name) && c.type != JetType::Memo && c.type != JetType::Ole &&
+          c.type != JetType::Binary)
+        db_.ensureIndex(info.name, c.name);
+  }
+
+  Database& db_;
+  sqlite3_stmt* insert_ = nullptr;
+  std::vector<jet::IndexDef> indexes_;
+  long rows_ = 0;
+};
+
+Database::Database() = default;
+
+Database::~Database() {
+  if (db_) sqlite3_close_v2(db_);
+}
+
+void Database::createEngine() {
+  if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                      nullptr) != SQLITE_OK)
+    throw Error(jet::kFail, "Cannot create the in-memory database.");
+  sqlite3_exec(db_, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA case_sensitive_like=OFF;",
+               nullptr, nullptr, nullptr);
+  const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+  sqlite3_create_function(db_, "nz", 1, flags, nullptr, fnNz, nullptr, nullptr);
+  sqlite3_create_function(db_, "nz", 2, flags, nullptr, fnNz, nullptr, nullptr);
+  static int up = 1;
+  sqlite3_create_function(db_, "ucase", 1, flags, &up, fnCase, nullptr, nullptr);
+  sqlite3_create_function(db_, "lcase", 1, flags, nullptr, fnCase, nullptr, nullptr);
+  sqlite3_create_function(db_, "val", 1, flags, nullptr, fnVal, nullptr, nullptr);
+}
+
+namespace {
+
+struct FdGuard {
+  int fd = -1;
+  ~FdGuard() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Windows file names are not case-sensitive: "PRO.MDB" copied from there is the
+// file the program calls "pro.mdb".
+std::string resolveCase(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::exists(path, ec)) return path;
+  fs::path p(path);
+  fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
+  std::string want = lower(p.filename().string());
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    if (lower(it->path().filename().string()) == want) return it->path().string();
+  return path;
+}
+
+}  // namespace
+
+std::shared_ptr<Database> Database::open(const std::string& givenPath, const std::string& password,
+                                         ReadMode mode) {
+  const std::string path = resolveCase(givenPath);
+  FdGuard f;
+  f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (f.fd < 0) {
+    if (errno == EACCES || errno == EPERM || errno == ETXTBSY) throw jet::locked(givenPath);
+    throw jet::missingFile(givenPath);
+  }
+  struct stat st{};
+  if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) throw jet::missingFile(givenPath);
+  // Another program holding the file exclusively (a write lock or flock).
+  if (::flock(f.fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) throw jet::locked(givenPath);
+  struct flock fl{};
+  fl.l_type = F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  if (::fcntl(f.fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK) throw jet::locked(givenPath);
+
+  uint8_t page0[4096];
+  ssize_t got = ::pread(f.fd, page0, sizeof page0, 0);
+  if (got < 0) throw jet::locked(givenPath);
+  jet::Header h = jet::inspectHeader(page0, std::size_t(got), std::size_t(st.st_size), givenPath);
+  jet::checkPassword(h, password);
+
+  std::shared_ptr<Database> db(new Database);
+  db->path_ = givenPath;
+  db->jetVersion_ = h.version;
+  db->createEngine();
+  Importer imp(*db);
+  imp.exec("BEGIN");
+  if (mode == ReadMode::Isolated)
+    jet::readTablesIsolated(h, path, givenPath, imp);
+  else
+    jet::readTables(h, path, nullptr, 0, givenPath, imp);
+  imp.exec("COMMIT");
+  return db;
+}
+
+std::shared_ptr<Database> Database::openBuffer(const void* data, std::size_t size,
+                                               const std::string& password, const std::string& name) {
+  jet::Header h = jet::inspectHeader(static_cast<const uint8_t*>(data), std::min<std::size_t>(size, 4096),
+                                     size, name);
+  jet::checkPassword(h, password);
+  std::shared_ptr<Database> db(new Database);
+  db->path_ = name;
+  db->jetVersion_ = h.version;
+  db->createEngine();
+  Importer imp(*db);
+  imp.exec("BEGIN");
+  jet::readTables(h, "", data, size, name, imp);
+  imp.exec("COMMIT");
+  return db;
+}
+
+bool Database::ensureIndex(const std::string& table, const std::string& column) {
+  const TableInfo* t = nullptr;
+  for (const auto& x : tables_)
+    if (lower(x.name) == lower(table)) t = &x;
+  if (!t) return false;
+  const ColumnInfo* c = nullptr;
+  for (const auto& x : t->columns)
+    if (lower(x.name) == lower(column)) c = &x;
+  if (!c) return false;
+  std::string key = lower(t->name) + "\n" + lower(c->name);
+  if (std::find(indexed_.begin(), indexed_.end(), key) != indexed_.end()) return true;
+  std::string sql = "CREATE INDEX " + quoteIdent("ix" + std::to_string(++indexCount_) + "_" + t->name) +
+                    " ON " + quoteIdent(t->name) + " (" + quoteIdent(c->name) + ")";
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+  indexed_.push_back(key);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Statements
+
+namespace {
+
+Error statementError(sqlite3* db, const std::string& statement) {
+  std::string msg = sqlite3_errmsg(db);
+  auto after = [&](const char* prefix) -> std::string {
+    std::size_t n = std::strlen(prefix);
+    return msg.compare(0, n, prefix) == 0 ? msg.substr(n) : std::string();
+  };
+  std::string name;
+  if (!(name = after("no such table: ")).empty())
+    return Error(-2147217865, "The Microsoft Jet database engine cannot find the input table or query '" +
+                                  name + "'.  Make sure it exists and that its name is spelled correctly.");
+  if (!(name = after("no such column: ")).empty())
+    return Error(-2147217904, "No value given for one or more required parameters.");
+  if (!(name = after("ambiguous column name: ")).empty())
+    return Error(jet::kFail, "The specified field '" + name +
+                                 "' could refer to more than one table listed in the FROM clause of "
+                                 "your SQL statement.");
+  if (msg.find("syntax error") != std::string::npos || msg.find("incomplete input") != std::string::npos ||
+      msg.find("unrecognized token") != std::string::npos)
+    return Error(-2147217900, "Syntax error in query expression '" + statement + "'.");
+  return Error(jet::kFail, msg);
+}
+
+bool plainName(const char* s) {
+  if (!s || !*s || !identStart(static_cast<unsigned char>(*s))) return false;
+  for (; *s; ++s)
+    if (!identChar(static_cast<unsigned char>(*s)) && *s != ' ') return false;
+  return true;
+}
+
+Variant valueOf(sqlite3_stmt* st, int i, JetType decl) {
+  int cls = sqlite3_column_type(st, i);
+  if (cls == SQLITE_NULL || cls == SQLITE_BLOB) return Variant::null();
+  if (cls == SQLITE_TEXT)
+    return Variant::text(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                                     std::size_t(sqlite3_column_bytes(st, i))));
+  switch (decl) {
+    case JetType::Boolean: return Variant::boolean(sqlite3_column_int64(st, i) != 0);
+    case JetType::Byte: return Variant::byte(uint8_t(sqlite3_column_int64(st, i)));
+    case JetType::Integer: return Variant::integer(int16_t(sqlite3_column_int64(st, i)));
+    case JetType::Long: return Variant::longInt(int32_t(sqlite3_column_int64(st, i)));
+    case JetType::Currency: return Variant::currency(std::llround(sqlite3_column_double(st, i) * 10000.0));
+    case JetType::Single: return Variant::single(float(sqlite3_column_double(st, i)));
+    case JetType::DateTime: return Variant::date(sqlite3_column_double(st, i));
+    case JetType::Double:
+    case JetType::Numeric: return Variant::dbl(sqlite3_column_double(st, i));
+    default: break;
+  }
+  if (cls == SQLITE_INTEGER) {
+    int64_t v = sqlite3_column_int64(st, i);
+    if (v >= INT32_MIN && v <= INT32_MAX) return Variant::longInt(int32_t(v));
+    return Variant::dbl(double(v));
+  }
+  return Variant::dbl(sqlite3_column_double(st, i));
+}
+
+}  // namespace
+
+ResultSet Database::execute(const std::string& statement) {
+  std::string sql = translateJetSql(statement);
+  sqlite3_stmt* st = nullptr;
+  const char* tail = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &st, &tail) != SQLITE_OK || !st) {
+    Error e = st ? statementError(db_, statement)
+                 : (sqlite3_errcode(db_) == SQLITE_OK
+                        ? Error(-2147217900, "Invalid SQL statement; expected 'DELETE', 'INSERT', "
+                                             "'PROCEDURE', 'SELECT', or 'UPDATE'.")
+                        : statementError(db_, statement));
+    sqlite3_finalize(st);
+    throw e;
+  }
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(st, sqlite3_finalize);
+  while (tail && std::isspace(static_cast<unsigned char>(*tail))) ++tail;
+  if (tail && *tail && *tail != ';')
+    throw Error(-2147217900, "Characters found after end of SQL statement.");
+  if (!sqlite3_stmt_readonly(st))
+    throw Error(jet::kFail, "Operation must use an updateable query.");
+  ResultSet rs;
+  const int n = sqlite3_column_count(st);
+  std::vector<JetType> types(std::size_t(n), JetType::Unknown);
+  int expr = 1000;
+  for (int i = 0; i < n; ++i) {
+    const char* name = sqlite3_column_name(st, i);
+    const char* origin = sqlite3_column_origin_name(st, i);
+    if (!origin && !plainName(name))
+      rs.names.push_back("Expr" + std::to_string(expr++));
+    else
+      rs.names.push_back(name ? name : "");
+    types[std::size_t(i)] = typeFromDecl(sqlite3_column_decltype(st, i));
+  }
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    for (int i = 0; i < n; ++i) rs.cells.push_back(valueOf(st, i, types[std::size_t(i)]));
+    ++rs.rows;
+  }
+  if (rc != SQLITE_DONE) throw statementError(db_, statement);
+  return rs;
+}
+
+}  // namespace ado

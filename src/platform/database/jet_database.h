@@ -1,0 +1,106 @@
+#pragma once
+// The provider's own side of an opened Jet file: the file is read once, when it
+// is opened, and every table is copied into an in-memory SQLite database; the
+// statements of the programs then run there, translated to keep Jet's meaning.
+//
+// Used by ado::Connection / ado::Recordset, by velmora-cli and by the tests.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/database/adodb.h"
+
+struct sqlite3;
+
+namespace ado {
+
+// Jet's column types, named as Access names them (the dump's "type").
+enum class JetType {
+  Boolean, Byte, Integer, Long, Currency, Single, Double, DateTime, Binary, Text, Ole, Memo,
+  Guid, Numeric, Unknown
+};
+const char* jetTypeName(JetType t);  // "boolean", "byte", "integer", "long", "currency",
+                                     // "float", "double", "datetime", "binary", "text",
+                                     // "ole", "memo", "repid", "numeric", "unknown"
+
+struct ColumnInfo {
+  std::string name;
+  JetType type = JetType::Unknown;
+  int size = 0;  // bytes, as the file declares it
+};
+
+struct TableInfo {
+  std::string name;
+  std::vector<ColumnInfo> columns;
+  long rowCount = 0;
+};
+
+// A whole result, read at once so that its record count is exact.
+struct ResultSet {
+  std::vector<std::string> names;  // field names, as Jet names them
+  std::vector<Variant> cells;      // row-major, names.size() per row
+  std::size_t rows = 0;
+};
+
+// How the file is read. Isolated runs the file reader in a child process, so a
+// damaged or hostile file can at worst make the child fail (the open then fails
+// with the damaged-file error); InProcess reads in the caller's process (fuzzing).
+enum class ReadMode { Isolated, InProcess };
+
+class Database {
+ public:
+  // Opens the Jet file at `path` (native path) and checks `password` against the
+  // file's database password. Throws Error (see adodb.h for the numbers).
+  static std::shared_ptr<Database> open(const std::string& path, const std::string& password,
+                                        ReadMode mode = ReadMode::Isolated);
+  // Opens a Jet file held in memory, read in-process (fuzzing). `name` only
+  // appears in error texts.
+  static std::shared_ptr<Database> openBuffer(const void* data, std::size_t size,
+                                              const std::string& password,
+                                              const std::string& name = "(memory)");
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  const std::string& path() const { return path_; }
+  int jetVersion() const { return jetVersion_; }  // 3 or 4
+  const std::vector<TableInfo>& tables() const { return tables_; }
+
+  // Runs one statement in Jet's SQL; throws Error when it fails.
+  ResultSet execute(const std::string& statement);
+
+  // The in-memory copy (tests and tools look at it directly).
+  sqlite3* sqlite() const { return db_; }
+
+  // Creates an index on table.column unless one exists (names as in the file,
+  // case-insensitive). Returns false when there is no such column.
+  bool ensureIndex(const std::string& table, const std::string& column);
+
+ private:
+  Database();
+  void createEngine();
+  struct Importer;
+  friend struct Importer;
+
+  std::string path_;
+  int jetVersion_ = 4;
+  std::vector<TableInfo> tables_;
+  sqlite3* db_ = nullptr;
+  std::vector<std::string> indexed_;  // "table\ncolumn", lower case
+  int indexCount_ = 0;
+};
+
+// Jet's SQL as the programs write it, turned into SQLite's: "True"/"False" become
+// -1/0, double-quoted texts become literals, "&" joins texts, #date# literals become
+// date numbers, "top N" becomes a limit. Exposed for the tests.
+std::string translateJetSql(const std::string& statement);
+
+// The text of a date number as ISO 8601 ("1974-09-21T00:00:00.000Z"), as the dump
+// writes it; and the parts of a date number.
+std::string oleDateToIso(double oleDate);
+struct DateParts { int year, month, day, hour, minute, second, millisecond; };
+DateParts oleDateParts(double oleDate);
+
+}  // namespace ado

@@ -1,0 +1,504 @@
+#include "platform/database/jet_reader.h"
+
+#include <iconv.h>
+#include <mdbtools.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace ado::jet {
+
+Error missingFile(const std::string& path) {
+  return Error(kFail, "Could not find file '" + path + "'.");
+}
+Error notJet(const std::string& path) {
+  return Error(kFail, "Unrecognized database format '" + path + "'.");
+}
+Error damaged(const std::string& path) {
+  return Error(kFail, "Cannot open database '" + path +
+                          "'. It may not be a database that your application recognizes, or "
+                          "the file may be corrupt.");
+}
+Error locked(const std::string& path) {
+  return Error(kFail, "The Microsoft Jet database engine cannot open the file '" + path +
+                          "'. It is already opened exclusively by another user, or you need "
+                          "permission to view its data.");
+}
+Error badPassword() { return Error(kBadPassword, "Not a valid password."); }
+
+namespace {
+
+uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t le32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+int64_t le64(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return int64_t(v);
+}
+double leDouble(const uint8_t* p) {
+  double d;
+  std::memcpy(&d, p, 8);
+  return d;
+}
+float leFloat(const uint8_t* p) {
+  float f;
+  std::memcpy(&f, p, 4);
+  return f;
+}
+
+void rc4(const uint8_t* key, std::size_t keyLen, uint8_t* data, std::size_t n) {
+  uint8_t s[256];
+  for (int i = 0; i < 256; ++i) s[i] = uint8_t(i);
+  uint8_t j = 0;
+  for (int i = 0; i < 256; ++i) {
+    j = uint8_t(j + s[i] + key[i % keyLen]);
+    std::swap(s[i], s[j]);
+  }
+  uint8_t a = 0;
+  j = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    a = uint8_t(a + 1);
+    j = uint8_t(j + s[a]);
+    std::swap(s[a], s[j]);
+    data[k] ^= s[uint8_t(s[a] + s[j])];
+  }
+}
+
+void appendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xF0 | (cp >> 18));
+    out += char(0x80 | ((cp >> 12) & 0x3F));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+// UTF-16LE code units to UTF-8; unpaired surrogates become U+FFFD.
+void utf16ToUtf8(const std::vector<uint16_t>& units, std::string& out) {
+  out.clear();
+  out.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    uint32_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+      ++i;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      u = 0xFFFD;
+    }
+    appendUtf8(out, u);
+  }
+}
+
+// Jet 4 text: UTF-16LE, or "Unicode compressed" (FF FE, then runs of one-byte
+// characters and of two-byte characters, each switch marked by a 00 byte).
+void jet4Text(const uint8_t* p, std::size_t n, std::string& out) {
+  std::vector<uint16_t> units;
+  if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+    units.reserve(n);
+    bool compressed = true;
+    std::size_t i = 2;
+    while (i < n) {
+      if (p[i] == 0) {
+        compressed = !compressed;
+        ++i;
+      } else if (compressed) {
+        units.push_back(p[i]);
+        ++i;
+      } else if (i + 1 < n) {
+        units.push_back(le16(p + i));
+        i += 2;
+      } else {
+        break;
+      }
+    }
+  } else {
+    units.reserve(n / 2);
+    for (std::size_t i = 0; i + 1 < n; i += 2) units.push_back(le16(p + i));
+  }
+  utf16ToUtf8(units, out);
+}
+
+}  // namespace
+
+std::string codePageToUtf8(const char* data, std::size_t size, int codePage) {
+  bool ascii = true;
+  for (std::size_t i = 0; i < size && ascii; ++i) ascii = (uint8_t(data[i]) < 0x80);
+  if (ascii) return std::string(data, size);
+  std::string from = "CP" + std::to_string(codePage);
+  iconv_t cd = iconv_open("UTF-8", from.c_str());
+  if (cd == iconv_t(-1)) cd = iconv_open("UTF-8", "CP1252");
+  if (cd == iconv_t(-1)) return std::string(data, size);
+  std::string out(size * 4 + 4, '\0');
+  char* in = const_cast<char*>(data);
+  std::size_t inLeft = size;
+  char* o = out.data();
+  std::size_t outLeft = out.size();
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &o, &outLeft) != std::size_t(-1)) break;
+    if (errno == E2BIG) break;
+    // A byte the code page has no character for: U+FFFD, go on.
+    ++in;
+    --inLeft;
+    if (outLeft >= 3) {
+      std::memcpy(o, "\xEF\xBF\xBD", 3);
+      o += 3;
+      outLeft -= 3;
+    }
+  }
+  iconv_close(cd);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+Header inspectHeader(const uint8_t* page0, std::size_t available, std::size_t fileSize,
+                     const std::string& path) {
+  static const uint8_t kMagic[4] = {0x00, 0x01, 0x00, 0x00};
+  if (available < 0x18 + 128 || std::memcmp(page0, kMagic, 4) != 0) throw notJet(path);
+  if (std::memcmp(page0 + 4, "Standard Jet DB", 16) != 0) throw notJet(path);
+  Header h;
+  uint8_t format = page0[0x14];
+  if (format == 0) {
+    h.version = 3;
+    h.pageSize = 2048;
+  } else if (format == 1) {
+    h.version = 4;
+    h.pageSize = 4096;
+  } else {
+    throw notJet(path);
+  }
+  // A Jet file is a whole number of pages, and holds at least the database
+  // page, the first usage map and the catalog's table definition (page 2).
+  if (fileSize % std::size_t(h.pageSize) != 0 || fileSize < std::size_t(h.pageSize) * 3)
+    throw damaged(path);
+  h.pageCount = fileSize / std::size_t(h.pageSize);
+
+  uint8_t hdr[0x18 + 128];
+  std::memcpy(hdr, page0, sizeof hdr);
+  static const uint8_t kKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+  rc4(kKey, 4, hdr + 0x18, h.version == 3 ? 126 : 128);
+  h.codePage = le16(hdr + 0x3C);
+  h.pageKey = le32(hdr + 0x3E);
+  if (h.version == 3) {
+    const char* pw = reinterpret_cast<const char*>(hdr + 0x42);
+    std::size_t n = 0;
+    while (n < 20 && pw[n] != 0) ++n;
+    if (n > 0) h.password = codePageToUtf8(pw, n, h.codePage);
+  } else {
+    double created = leDouble(hdr + 0x72);
+    int32_t stamp = 0;
+    if (created == created && created > -2147483648.0 && created < 2147483647.0)
+      stamp = int32_t(created);
+    uint8_t mask[4];
+    for (int i = 0; i < 4; ++i) mask[i] = uint8_t(uint32_t(stamp) >> (8 * i));
+    std::vector<uint16_t> units;
+    for (int i = 0; i < 40; i += 2) {
+      uint16_t u = uint16_t((hdr[0x42 + i] ^ mask[i % 4]) | ((hdr[0x43 + i] ^ mask[(i + 1) % 4]) << 8));
+      if (u == 0) break;
+      units.push_back(u);
+    }
+    if (!units.empty()) {
+      std::string s;
+      utf16ToUtf8(units, s);
+      h.password = s;
+    }
+  }
+  return h;
+}
+
+void checkPassword(const Header& header, const std::string& given) {
+  // A file without a database password opens whatever password is named.
+  if (!header.password) return;
+  if (given != *header.password) throw badPassword();
+}
+
+namespace {
+
+struct MdbCloser {
+  void operator()(MdbHandle* h) const { mdb_close(h); }
+};
+struct CatalogFree {
+  void operator()(GPtrArray*) const {}  // the catalog belongs to the handle
+};
+struct TableFree {
+  void operator()(MdbTableDef* t) const { mdb_free_tabledef(t); }
+};
+
+class Reader {
+ public:
+  Reader(MdbHandle* mdb, const Header& h, const std::string& path, Sink& sink)
+      : mdb_(mdb), h_(h), path_(path), sink_(sink) {}
+
+  void run() {
+    // The catalog's own table definition must be where every Jet file has it.
+    if (mdb_read_pg(mdb_, 2) != h_.pageSize || mdb_->pg_buf[0] != MDB_PAGE_TABLE)
+      throw damaged(path_);
+    GPtrArray* catalog = mdb_read_catalog(mdb_, MDB_TABLE);
+    if (!catalog) throw damaged(path_);
+    // Copy what is needed first: reading tables reuses the handle's buffers.
+    std::vector<MdbCatalogEntry*> entries;
+    for (guint i = 0; i < catalog->len; ++i) {
+      auto* e = static_cast<MdbCatalogEntry*>(g_ptr_array_index(catalog, i));
+      if (e && e->object_type == MDB_TABLE && mdb_is_user_table(e)) entries.push_back(e);
+    }
+    for (MdbCatalogEntry* e : entries) readTable(e);
+  }
+
+ private:
+  void checkTablePage(unsigned long pg) {
+    if (pg < 1 || pg >= h_.pageCount) throw damaged(path_);
+    if (mdb_read_pg(mdb_, pg) != h_.pageSize || mdb_->pg_buf[0] != MDB_PAGE_TABLE)
+      throw damaged(path_);
+  }
+
+  static JetType typeOf(int t) {
+    switch (t) {
+      case MDB_BOOL: return JetType::Boolean;
+      case MDB_BYTE: return JetType::Byte;
+      case MDB_INT: return JetType::Integer;
+      case MDB_LONGINT: return JetType::Long;
+      case MDB_MONEY: return JetType::Currency;
+      case MDB_FLOAT: return JetType::Single;
+      case MDB_DOUBLE: return JetType::Double;
+      case MDB_DATETIME: return JetType::DateTime;
+      case MDB_BINARY: return JetType::Binary;
+      case MDB_TEXT: return JetType::Text;
+      case MDB_OLE: return JetType::Ole;
+      case MDB_MEMO: return JetType::Memo;
+      case MDB_REPID: return JetType::Guid;
+      case MDB_NUMERIC: return JetType::Numeric;
+      default: return JetType::Unknown;
+    }
+  }
+
+  void readTable(MdbCatalogEntry* entry) {
+    checkTablePage(entry->table_pg);
+    std::unique_ptr<MdbTableDef, TableFree> table(mdb_read_table(entry));
+    if (!table) throw damaged(path_);
+    GPtrArray* cols = mdb_read_columns(table.get());
+    if (!cols || cols->len != table->num_cols || table->num_cols == 0 ||
+        table->num_cols > MDB_MAX_COLS)
+      throw damaged(path_);
+    TableDef def;
+    def.info.name = table->name;
+    std::vector<MdbColumn*> columns;
+    for (guint i = 0; i < cols->len; ++i) {
+      auto* c = static_cast<MdbColumn*>(g_ptr_array_index(cols, i));
+      if (!c) throw damaged(path_);
+      columns.push_back(c);
+      def.info.columns.push_back({c->name, typeOf(c->col_type), c->col_size});
+    }
+    GPtrArray* idx = mdb_read_indices(table.get());
+    if (idx) {
+      for (guint i = 0; i < idx->len; ++i) {
+        auto* ix = static_cast<MdbIndex*>(g_ptr_array_index(idx, i));
+        if (!ix || ix->index_type == 2) continue;  // 2: a relationship's reference
+        IndexDef d;
+        for (unsigned k = 0; k < ix->num_keys && k < MDB_MAX_IDX_COLS; ++k) {
+          int n = ix->key_col_num[k] - 1;
+          if (n >= 0 && n < int(columns.size())) d.columns.push_back(n);
+        }
+        if (!d.columns.empty()) def.indexes.push_back(std::move(d));
+      }
+    }
+    sink_.beginTable(def);
+    readRows(table.get(), columns);
+    sink_.endTable();
+  }
+
+  void readRows(MdbTableDef* table, const std::vector<MdbColumn*>& columns) {
+    const int pgSize = h_.pageSize;
+    const unsigned ncols = table->num_cols;
+    std::vector<MdbField> fields(ncols + 1);
+    std::vector<Cell> cells(ncols);
+    mdb_rewind_table(table);
+    table->cur_pg_num = 1;
+    std::size_t pagesSeen = 0;
+    while (mdb_read_next_dpg(table)) {
+      if (++pagesSeen > h_.pageCount) throw damaged(path_);
+      unsigned rows = unsigned(mdb_get_int16(mdb_->pg_buf, mdb_->fmt->row_count_offset));
+      if (rows > 1000) throw damaged(path_);
+      for (unsigned r = 0; r < rows; ++r) {
+        int start = 0;
+        size_t len = 0;
+        if (mdb_find_row(mdb_, int(r), &start, &len) == -1 || len == 0) continue;
+        if (start & 0x4000) continue;  // deleted, or the stub of a row moved elsewhere
+        start &= 0x1FFF;
+        if (start + len > size_t(pgSize)) throw damaged(path_);
+        int n = mdb_crack_row(table, start, len, fields.data());
+        if (n < 0) throw damaged(path_);
+        for (unsigned i = 0; i < ncols; ++i) cells[i] = Cell{};
+        for (unsigned i = 0; i < ncols; ++i) {
+          const MdbField& f = fields[i];
+          if (f.colnum < 0 || unsigned(f.colnum) >= ncols) throw damaged(path_);
+          decode(columns[unsigned(f.colnum)], f, cells[unsigned(f.colnum)]);
+        }
+        sink_.row(cells);
+      }
+    }
+  }
+
+  void decode(MdbColumn* col, const MdbField& f, Cell& out) {
+    const int pgSize = h_.pageSize;
+    if (col->col_type == MDB_BOOL) {
+      out.kind = Cell::Int;
+      out.i = f.is_null ? 0 : -1;
+      return;
+    }
+    if (f.is_null) return;
+    if (f.start < 0 || f.siz < 0 || f.start + f.siz > pgSize) throw damaged(path_);
+    const uint8_t* p = mdb_->pg_buf + f.start;
+    const int n = f.siz;
+    auto need = [&](int bytes) {
+      if (n < bytes) throw damaged(path_);
+    };
+    switch (col->col_type) {
+      case MDB_BYTE: need(1); out.kind = Cell::Int; out.i = p[0]; break;
+      case MDB_INT: need(2); out.kind = Cell::Int; out.i = int16_t(le16(p)); break;
+      case MDB_LONGINT: need(4); out.kind = Cell::Int; out.i = int32_t(le32(p)); break;
+      case MDB_MONEY: need(8); out.kind = Cell::Int; out.i = le64(p); break;
+      case MDB_FLOAT: need(4); out.kind = Cell::Real; out.d = leFloat(p); break;
+      case MDB_DOUBLE:
+      case MDB_DATETIME: need(8); out.kind = Cell::Real; out.d = leDouble(p); break;
+      case MDB_NUMERIC: {
+        need(17);
+        char* s = mdb_numeric_to_string(mdb_, f.start, col->col_scale, col->col_prec);
+        out.kind = Cell::Real;
+        out.d = s ? std::strtod(s, nullptr) : 0;
+        g_free(s);
+        break;
+      }
+      case MDB_REPID: {
+        need(16);
+        char buf[40];
+        std::snprintf(buf, sizeof buf,
+                      "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", le32(p), le16(p + 4),
+                      le16(p + 6), p[8], p[9], p[10], p[11], p[12], p[13], p[14], p[15]);
+        out.kind = Cell::Text;
+        out.s = buf;
+        break;
+      }
+      case MDB_TEXT:
+        out.kind = Cell::Text;
+        text(p, std::size_t(n), out.s);
+        break;
+      case MDB_MEMO:
+        out.kind = Cell::Text;
+        memo(p, std::size_t(n), out.s);
+        break;
+      default:
+        break;  // binary, OLE objects and the like are not read
+    }
+  }
+
+  void text(const uint8_t* p, std::size_t n, std::string& out) {
+    if (h_.version == 4)
+      jet4Text(p, n, out);
+    else
+      out = codePageToUtf8(reinterpret_cast<const char*>(p), n, h_.codePage);
+  }
+
+  // A memo value: 12 bytes in the row (length and flags, then where the data
+  // lies), the data inline, in one row of a long-value page, or in a chain of them.
+  void memo(const uint8_t* p, std::size_t n, std::string& out) {
+    if (n < 12) throw damaged(path_);
+    uint32_t word = le32(p);
+    std::size_t length = word & 0x3FFFFFFF;
+    std::vector<uint8_t> data;
+    if (word & 0x80000000u) {
+      if (length > n - 12) throw damaged(path_);
+      data.assign(p + 12, p + 12 + length);
+    } else {
+      uint32_t pgRow = le32(p + 4);
+      bool single = (word & 0x40000000u) != 0;
+      std::size_t hops = 0;
+      while (data.size() < length) {
+        if ((pgRow >> 8) == 0 || (pgRow >> 8) >= h_.pageCount || ++hops > h_.pageCount)
+          throw damaged(path_);
+        void* buf = nullptr;
+        int off = 0;
+        size_t len = 0;
+        if (mdb_find_pg_row(mdb_, int(pgRow), &buf, &off, &len) != 0)
+          throw damaged(path_);
+        if (off < 0 || size_t(off) + len > size_t(h_.pageSize)) throw damaged(path_);
+        const uint8_t* b = static_cast<const uint8_t*>(buf) + off;
+        if (single) {
+          std::size_t take = std::min(len, length);
+          data.insert(data.end(), b, b + take);
+          break;
+        }
+        if (len < 4) throw damaged(path_);
+        pgRow = le32(b);
+        std::size_t take = std::min(len - 4, length - data.size());
+        data.insert(data.end(), b + 4, b + 4 + take);
+        if (pgRow == 0) break;
+      }
+    }
+    text(data.data(), data.size(), out);
+  }
+
+  MdbHandle* mdb_;
+  const Header& h_;
+  const std::string& path_;
+  Sink& sink_;
+};
+
+// libmdb takes the code page of Jet 3 text from the environment.
+class Jet3Charset {
+ public:
+  explicit Jet3Charset(const Header& h) {
+    if (h.version != 3) return;
+    const char* old = std::getenv("MDB_JET3_CHARSET");
+    if (old) old_ = old;
+    had_ = old != nullptr;
+    std::string cp = "CP" + std::to_string(h.codePage);
+    iconv_t probe = iconv_open("UTF-8", cp.c_str());
+    if (probe == iconv_t(-1)) {
+      cp = "CP1252";
+    } else {
+      iconv_close(probe);
+    }
+    setenv("MDB_JET3_CHARSET", cp.c_str(), 1);
+    set_ = true;
+  }
+  ~Jet3Charset() {
+    if (!set_) return;
+    if (had_)
+      setenv("MDB_JET3_CHARSET", old_.c_str(), 1);
+    else
+      unsetenv("MDB_JET3_CHARSET");
+  }
+
+ private:
+  bool set_ = false, had_ = false;
+  std::string old_;
+};
+
+}  // namespace
+
+void readTables(const Header& header, const std::string& file, const void* buffer,
+                std::size_t bufferSize, const std::string& pathForErrors, Sink& sink) {
+  Jet3Charset charset(header);
+  MdbHandle* raw = file.empty()
+                       ? mdb_open_buffer(const_cast<void*>(buffer), bufferSize, MDB_NOFLAGS)
+                       : mdb_open(file.c_str(), MDB_NOFLAGS);
+  if (!raw) throw damaged(pathForErrors);
+  std::unique_ptr<MdbHandle, MdbCloser> mdb(raw);
+  if (mdb->fmt->pg_size != header.pageSize) throw damaged(pathForErrors);
+  Reader(mdb.get(), header, pathForErrors, sink).run();
+}
+
+}  // namespace ado::jet

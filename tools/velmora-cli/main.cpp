@@ -1,0 +1,60 @@
+// velmora-cli: looks into the Jet files of a Velmora installation through the
+// same database provider the programs use.
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+
+namespace cli {
+
+std::vector<Command>& commands() {
+  static std::vector<Command> all;
+  return all;
+}
+
+Options parseOptions(const std::vector<std::string>& args) {
+  Options o;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--password" || a == "--table") {
+      if (i + 1 >= args.size()) {
+        o.ok = false;
+        o.problem = a + " needs a value";
+        return o;
+      }
+      (a == "--password" ? o.password : o.table) = args[++i];
+    } else if (a.rfind("--", 0) == 0 && a.size() > 2) {
+      o.ok = false;
+      o.problem = "unknown option " + a;
+      return o;
+    } else {
+      o.positional.push_back(a);
+    }
+  }
+  return o;
+}
+
+int reportError(long number, const std::string& description) {
+  std::fprintf(stderr, "error %ld: %s\n", number, description.c_str());
+  return 1;
+}
+
+}  // namespace cli
+
+static void usage(FILE* to) {
+  std::fprintf(to, "usage:\n");
+  for (const auto& c : cli::commands()) std::fprintf(to, "  velmora-cli %s\n", c.usage);
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+    usage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  std::vector<std::string> args(argv + 2, argv + argc);
+  for (const auto& c : cli::commands())
+    if (c.name == std::string(argv[1])) return c.run(args);
+  std::fprintf(stderr, "velmora-cli: unknown command '%s'\n", argv[1]);
+  usage(stderr);
+  return 2;
+}
