@@ -110,7 +110,11 @@ std::string Variant::toText() const {
     case Type::Double: return vbNumber(std::get<double>(value_), 15);
     case Type::Currency: return currencyText(std::get<int64_t>(value_));
     case Type::Date: {
-      DateParts p = oleDateParts(std::get<double>(value_));
+      // Shown to the second, rounded as VB rounds it.
+      double d = std::get<double>(value_);
+      double whole = std::trunc(d);
+      double secs = std::nearbyint(std::fabs(d - whole) * 86400.0);
+      DateParts p = oleDateParts(whole + (d < 0 ? -secs : secs) / 86400.0);
       char buf[40];
       if (p.hour == 0 && p.minute == 0 && p.second == 0)
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);

@@ -1,0 +1,123 @@
+// Files that are not sound Jet databases: each gives an error number and a
+// description, never a crash or a hang.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+
+#include "fixtures.h"
+#include "platform/database/adodb.h"
+#include "platform/database/jet_database.h"
+
+namespace {
+
+std::string readAll(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+void writeAll(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+ado::Error openError(const std::string& path, const std::string& password = "4917") {
+  try {
+    ado::Connection c;
+    c.Open(fixtures::connectionString(path, password));
+  } catch (const ado::Error& e) {
+    return e;
+  }
+  return ado::Error(0, "opened");
+}
+
+TEST(JetBadInput, EveryBrokenFileGivesAnError) {
+  fixtures::TempDir dir;
+  const std::string good = fixtures::writeLibrary(dir, "good.zdj");
+  const std::string bytes = readAll(good);
+  ASSERT_GT(bytes.size(), 4096u * 4);
+
+  std::string zeros = dir.file("zeros.zdj");
+  writeAll(zeros, std::string(8192, '\0'));
+  ado::Error e = openError(zeros);
+  EXPECT_EQ(e.number, -2147467259);
+  EXPECT_EQ(e.description, "Unrecognized database format '" + zeros + "'.");
+
+  std::string random = dir.file("random bytes 随机.zdj");
+  std::mt19937 rng(7);
+  std::string noise(3 * 4096, '\0');
+  for (char& c : noise) c = char(rng());
+  writeAll(random, noise);
+  e = openError(random);
+  EXPECT_EQ(e.number, -2147467259);
+  EXPECT_EQ(e.description, "Unrecognized database format '" + random + "'.");
+
+  std::string empty = dir.file("empty.zdj");
+  writeAll(empty, "");
+  EXPECT_EQ(openError(empty).number, -2147467259);
+
+  // Cut in the middle of a page, and cut after whole pages.
+  std::string cut = dir.file("cut.zdj");
+  for (std::size_t len : {std::size_t(100), std::size_t(4096 + 10), bytes.size() - 1000, std::size_t(4096 * 3),
+                          bytes.size() - 4096}) {
+    writeAll(cut, bytes.substr(0, len));
+    e = openError(cut);
+    if (e.number == 0) continue;  // the pages cut off held nothing the open needs
+    EXPECT_EQ(e.number, -2147467259) << len;
+    EXPECT_FALSE(e.description.empty());
+  }
+  writeAll(cut, bytes.substr(0, 4096 + 10));
+  EXPECT_EQ(openError(cut).description,
+            "Cannot open database '" + cut +
+                "'. It may not be a database that your application recognizes, or the file may be corrupt.");
+
+  // A folder where the file should be.
+  EXPECT_EQ(openError(dir.path().string()).description, "Could not find file '" + dir.path().string() + "'.");
+}
+
+TEST(JetBadInput, DamagedPagesNeverCrashTheProgram) {
+  fixtures::TempDir dir;
+  const std::string bytes = readAll(fixtures::writeLibrary(dir, "good.zdj"));
+  std::mt19937 rng(2026);
+  std::string damaged = dir.file("damaged.zdj");
+  int failed = 0;
+  for (int round = 0; round < 40; ++round) {
+    std::string b = bytes;
+    // Scribble over a few bytes past the header page.
+    int hits = 1 + int(rng() % 16);
+    for (int i = 0; i < hits; ++i) b[4096 + rng() % (b.size() - 4096)] = char(rng());
+    if (round % 5 == 0) {  // or over a whole page
+      std::size_t page = 1 + rng() % (b.size() / 4096 - 1);
+      for (std::size_t k = 0; k < 4096; ++k) b[page * 4096 + k] = char(rng());
+    }
+    writeAll(damaged, b);
+    try {
+      auto db = ado::Database::open(damaged, "4917");
+      for (const auto& t : db->tables()) db->execute("select * from [" + t.name + "]");
+    } catch (const ado::Error& e) {
+      EXPECT_EQ(e.number, -2147467259);
+      EXPECT_FALSE(e.description.empty());
+      ++failed;
+    }
+  }
+  SUCCEED() << failed << " of 40 damaged files refused";
+}
+
+TEST(JetBadInput, LockedFile) {
+  fixtures::TempDir dir;
+  const std::string path = fixtures::writeLibrary(dir, "locked.zdj");
+  int fd = ::open(path.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  ado::Error e = openError(path);
+  EXPECT_EQ(e.number, -2147467259);
+  EXPECT_NE(e.description.find("already opened exclusively"), std::string::npos);
+  EXPECT_NE(e.description.find(path), std::string::npos);
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+  EXPECT_EQ(openError(path).number, 0);
+}
+
+}  // namespace

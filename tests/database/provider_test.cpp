@@ -1,0 +1,286 @@
+// The provider over libraries written by the project's Jet writer: what the
+// programs' statements rely on from Jet.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "fixtures.h"
+#include "platform/database/adodb.h"
+#include "platform/database/jet_database.h"
+
+namespace {
+
+using ado::Variant;
+
+jetwrite::Database project() {
+  jetwrite::Database db;
+  db.password = "tqwmzhpbnk3";
+  db.tables.push_back({"stbgset",
+                       {{"tname", fixtures::ColumnType::Text, 50},
+                        {"zhlb", fixtures::ColumnType::Text, 50},
+                        {"yc", fixtures::ColumnType::Long},
+                        {"sortid", fixtures::ColumnType::Long},
+                        {"mc", fixtures::ColumnType::Text, 50},
+                        {"DataField", fixtures::ColumnType::Text, 100},
+                        {"Editable", fixtures::ColumnType::YesNo}},
+                       {{"CLProduct", "系统管理员", "0", "2", "厂家", "Factory.Name", "false"},
+                        {"CLProduct", "-1", "0", "1", "名称", "Name", "true"},
+                        {"CLProduct", "-1", "1", "3", "隐藏", "Spec", "true"},
+                        {"Category", "-1", "0", "1", "分类", "Name", "false"},
+                        {"CLProduct", "", "0", "1", "mine", "Name", std::nullopt}}});
+  db.tables.push_back({"stxmsy",
+                       {{"tname", fixtures::ColumnType::Text, 50},
+                        {"onlyid", fixtures::ColumnType::Text, 50},
+                        {"syid", fixtures::ColumnType::Text, 50},
+                        {"sortid", fixtures::ColumnType::Text, 50},
+                        {"onlyid1", fixtures::ColumnType::Text, 50},
+                        {"inner", fixtures::ColumnType::Text, 255}},
+                       {{"CLProduct", "ID", "", "ID desc", std::nullopt,
+                         " inner join Factory on CLProduct.FactoryID=Factory.ID"}}});
+  return db;
+}
+
+class Provider : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    lib = fixtures::writeLibrary(dir, "lib.zdj");
+    pro = fixtures::writeLibrary(dir, "pro.mdb", project());
+    conn.Open(fixtures::connectionString(lib, "4917"));
+    proConn.Open(fixtures::connectionString(pro, "tqwmzhpbnk3"));
+  }
+  long count(const std::string& sql, const ado::Connection& c) {
+    ado::Recordset rs;
+    rs.Open(sql, c, 1, 1, -1);
+    long n = rs.RecordCount();
+    rs.Close();
+    return n;
+  }
+  long count(const std::string& sql) { return count(sql, conn); }
+  Variant first(const std::string& sql) {
+    ado::Recordset rs;
+    rs.Open(sql, conn, 1, 1, -1);
+    Variant v = rs.Fields(0).Value();
+    rs.Close();
+    return v;
+  }
+  fixtures::TempDir dir;
+  std::string lib, pro;
+  ado::Connection conn, proConn;
+};
+
+TEST_F(Provider, TextComparisonAndLikeFollowJet) {
+  // '=' on text ignores case, as the layout lookup by table name needs.
+  EXPECT_EQ(count("select * from stbgset where tname='clproduct' and zhlb='' and yc=0 order by sortid", proConn), 1);
+  EXPECT_EQ(count("select * from stbgset where tname='CLPRODUCT' and zhlb='系统管理员' and yc=0 Or  "
+                  "tname='CLPRODUCT' and zhlb='-1' and yc=0 order by sortid",
+                  proConn),
+            2);
+  EXPECT_EQ(count("select * from stxmsy where tname='clproduct'", proConn), 1);
+  EXPECT_EQ(count("select * from Category where Name='CEMENT'"), 1);
+  // like: % any run, _ one character, case ignored for ASCII, Chinese matched as text.
+  EXPECT_EQ(count("select * from CLProduct where CLProduct.Name like '%钢%'"), 2);
+  EXPECT_EQ(count("select * from CLProduct where Name like 'steel%'"), 1);
+  EXPECT_EQ(count("select * from Category where Name like 'Steel_plate'"), 1);
+  EXPECT_EQ(count("select * from Category where Name like 'Steel%Plate'"), 1);
+  EXPECT_EQ(count("select * from Category where Name like '螺_钢'"), 1);
+  EXPECT_EQ(count("select  Factory.Name from Factory where Factory.Name like '%50%%'"), 1);
+  EXPECT_EQ(count("select * from Factory where Name like '%ACME%'"), 2);
+  // Null is not the empty text.
+  EXPECT_EQ(count("select * from Category where ico is null"), 3);
+  EXPECT_EQ(count("select * from CLProduct where Remark=''"), 1);
+}
+
+TEST_F(Provider, ValuesKeepTheirJetTypes) {
+  ado::Recordset rs;
+  rs.Open("select * from CLProduct order by ID", conn, 1, 1, -1);
+  ASSERT_EQ(rs.RecordCount(), 4);
+  ASSERT_EQ(rs.FieldsCount(), 12);
+  EXPECT_EQ(rs.Fields("Price").Value().type(), Variant::Type::Currency);
+  EXPECT_EQ(rs.Fields("Price").Value().currencyUnits(), 35000);
+  EXPECT_EQ(rs.Fields("Price").Value().toText(), "3.5");
+  EXPECT_EQ(rs.Fields("Weight").Value().toText(), "12.5");
+  EXPECT_EQ(rs.Fields("Ratio").Value().type(), Variant::Type::Single);
+  EXPECT_EQ(rs.Fields("Ratio").Value().toText(), "0.25");
+  EXPECT_EQ(rs.Fields("Pieces").Value().type(), Variant::Type::Integer);
+  EXPECT_EQ(rs.Fields("Pieces").Value().toInt64(), -7);
+  EXPECT_EQ(rs.Fields("Grade").Value().type(), Variant::Type::Byte);
+  EXPECT_EQ(rs.Fields("Grade").Value().toInt64(), 200);
+  EXPECT_EQ(rs.Fields("Listed").Value().type(), Variant::Type::Boolean);
+  EXPECT_EQ(rs.Fields("Listed").Value().toInt64(), -1);
+  EXPECT_EQ(rs.Fields("Updated").Value().toText(), "2026-12-01 08:30:00");
+  EXPECT_EQ(rs.Fields("Remark").Value().toText(), "长文本" + std::string(3000, 'x'));
+  rs.MoveNext();
+  EXPECT_EQ(rs.Fields("Price").Value().currencyUnits(), 12345678912);
+  EXPECT_EQ(rs.Fields("Price").Value().toText(), "1234567.8912");
+  EXPECT_EQ(rs.Fields("Listed").Value().toInt64(), 0);
+  EXPECT_EQ(rs.Fields("Listed").Value().toText(), "False");
+  EXPECT_EQ(rs.Fields("Updated").Value().toText(), "2026-12-01");
+  EXPECT_TRUE(rs.Fields("Remark").Value().isNull());
+  rs.MoveNext();
+  EXPECT_EQ(rs.Fields("Price").Value().currencyUnits(), -1);
+  EXPECT_EQ(rs.Fields("Price").Value().toText(), "-0.0001");
+  EXPECT_TRUE(rs.Fields("Weight").Value().isNull());
+  EXPECT_TRUE(rs.Fields("Updated").Value().isNull());
+  EXPECT_EQ(rs.Fields("Weight").Value().toText(), "");
+  EXPECT_FALSE(rs.Fields("Remark").Value().isNull());
+  rs.MoveNext();
+  EXPECT_EQ(rs.Fields("Pieces").Value().toInt64(), 32767);
+  EXPECT_EQ(rs.Fields("Updated").Value().toText(), "1999-12-31 23:59:59");
+  rs.MoveNext();
+  EXPECT_TRUE(rs.IsEOF());
+
+  // Booleans are -1 / 0, in values and in conditions.
+  EXPECT_EQ(count("select * from CLProduct where Listed=True"), 2);
+  EXPECT_EQ(count("select * from CLProduct where Listed=-1"), 2);
+  EXPECT_EQ(count("select * from CLProduct where Listed=False"), 2);
+  EXPECT_EQ(count("select * from stbgset where Editable=true", proConn), 2);
+  EXPECT_EQ(first("select sum(Price) from CLProduct").toDouble(), 1234571.3911);
+  EXPECT_EQ(first("select Price from CLProduct where Price > 3.4 and Price < 3.6").currencyUnits(), 35000);
+}
+
+TEST_F(Provider, StatementsOfTheGridFill) {
+  ado::Recordset rs;
+  // Top level of the category outline, then one node's children.
+  rs.Open("select  Category.Name,Category.ico,Category.ID,Category.ID from Category where ID=0 order by Category.ID",
+          conn, 1, 1, -1);
+  ASSERT_EQ(rs.RecordCount(), 1);
+  EXPECT_EQ(rs.Fields(1).Name(), "ico");
+  EXPECT_EQ(rs.Fields("ico").Value().toText(), "材料");
+  EXPECT_EQ(rs.Fields(rs.FieldsCount() - 1).Name(), "ID");
+  rs.Close();
+  rs.Open("select Category.Name,Category.ico,Category.ID,Category.ID from Category where ParentID=0 order by ID desc",
+          conn, 1, 1, -1);
+  ASSERT_EQ(rs.RecordCount(), 2);
+  EXPECT_EQ(rs.Fields("Name").Value().toText(), "Cement");
+  rs.MoveNext();
+  EXPECT_EQ(rs.Fields("Name").Value().toText(), "钢材");
+  rs.Close();
+
+  // Product grid: join text from the settings, ordering descending.
+  rs.Open("select  CLProduct.Name,Factory.Name,CLProduct.CategoryID,CLProduct.FactoryID,CLProduct.ID,CLProduct.ID "
+          "from CLProduct inner join Factory on CLProduct.FactoryID=Factory.ID where CLProduct.CategoryID=3 "
+          "order by CLProduct.ID desc",
+          conn, 1, 1, -1);
+  ASSERT_EQ(rs.RecordCount(), 2);
+  EXPECT_EQ(rs.Fields(0).Name(), "Name");
+  EXPECT_EQ(rs.Fields(1).Name(), "Name");
+  EXPECT_EQ(rs.Fields(0).Value().toText(), "螺纹钢 HRB500");
+  EXPECT_EQ(rs.Fields(1).Value().toText(), "杭州钢铁有限公司");
+  EXPECT_EQ(rs.Fields(5).Value().toText(), "2");
+  rs.Close();
+  EXPECT_EQ(count("select * from CLProduct where CLProduct.CategoryID=99"), 0);
+  EXPECT_EQ(count("select * from Category"), 5);
+  EXPECT_EQ(count("select count(*) from CLProduct"), 1);
+  EXPECT_EQ(first("select count(*) from CLProduct").toInt64(), 4);
+
+  // The outline and the joins search by id and link columns: those are indexed.
+  auto plan = [&](const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    std::string text;
+    sqlite3_prepare_v2(conn.database()->sqlite(), ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW) text += reinterpret_cast<const char*>(sqlite3_column_text(st, 3));
+    sqlite3_finalize(st);
+    return text;
+  };
+  EXPECT_NE(plan("select * from CLProduct where CategoryID=3").find("INDEX"), std::string::npos);
+  EXPECT_NE(plan("select * from Category where ParentID=1").find("INDEX"), std::string::npos);
+  EXPECT_NE(plan("select * from Factory where ID=1").find("INDEX"), std::string::npos);
+  EXPECT_TRUE(conn.database()->ensureIndex("clproduct", "name"));
+  EXPECT_NE(plan("select * from CLProduct where Name='x'").find("INDEX"), std::string::npos);
+  EXPECT_FALSE(conn.database()->ensureIndex("CLProduct", "nosuch"));
+}
+
+TEST_F(Provider, RecordsetErrorsAreProviderErrors) {
+  auto number = [&](auto&& f) -> long {
+    try {
+      f();
+    } catch (const ado::Error& e) {
+      EXPECT_FALSE(e.description.empty());
+      return e.number;
+    }
+    return 0;
+  };
+  ado::Recordset rs;
+  EXPECT_EQ(number([&] { rs.Open("select * from NoSuchTable", conn); }), -2147217865);
+  try {
+    rs.Open("select * from NoSuchTable", conn);
+  } catch (const ado::Error& e) {
+    EXPECT_NE(e.description.find("'NoSuchTable'"), std::string::npos);
+  }
+  EXPECT_EQ(number([&] { rs.Open("select  Category.Name, from Category", conn); }), -2147217900);
+  EXPECT_EQ(number([&] { rs.Open("select * from Category where ID=", conn); }), -2147217900);
+  EXPECT_EQ(number([&] { rs.Open("select nosuch from Category", conn); }), -2147217904);
+  EXPECT_EQ(number([&] { rs.Open("delete from Category", conn); }), -2147467259);
+  EXPECT_EQ(count("select * from Category"), 5);
+  EXPECT_EQ(rs.State(), 0);
+  EXPECT_EQ(number([&] { rs.RecordCount(); }), 3704);
+  EXPECT_EQ(number([&] { rs.Close(); }), 3704);
+
+  rs.Open("select ID from Category where ID=4", conn);
+  EXPECT_EQ(number([&] { rs.Open("select * from Category", conn); }), 3705);
+  EXPECT_EQ(number([&] { rs.Fields("Name"); }), 3265);
+  EXPECT_EQ(number([&] { rs.Fields(1); }), 3265);
+  rs.MoveNext();
+  EXPECT_TRUE(rs.IsEOF());
+  EXPECT_EQ(number([&] { rs.Fields(0); }), 3021);
+  EXPECT_EQ(number([&] { rs.MoveNext(); }), 3021);
+  EXPECT_EQ(rs.FieldsCount(), 1);
+  rs.Close();
+
+  ado::Connection closed;
+  EXPECT_EQ(closed.State(), 0);
+  EXPECT_EQ(number([&] { rs.Open("select * from Category", closed); }), 3709);
+  EXPECT_EQ(number([&] { closed.Close(); }), 3704);
+  EXPECT_EQ(number([&] { conn.Open(fixtures::connectionString(lib, "4917")); }), 3705);
+  EXPECT_EQ(number([&] {
+              closed.Open("Provider=SQLOLEDB;Data Source=" + lib + ";Jet OLEDB:Database Password=4917");
+            }),
+            3706);
+  // A record set keeps its rows after the connection is closed and reopened.
+  rs.Open("select * from Category", conn);
+  conn.Close();
+  EXPECT_EQ(rs.RecordCount(), 5);
+  EXPECT_EQ(rs.Fields("Name").Value().toText(), "全部材料");
+}
+
+TEST_F(Provider, FileNamesAsTheConnectionStringGivesThem) {
+  // Windows-style separators, blanks, Chinese, and a name in other case.
+  std::string odd = fixtures::writeLibrary(dir, "材料 库 2026.zdj");
+  ado::Connection c;
+  c.Open(fixtures::connectionString(dir.path().string() + "\\材料 库 2026.zdj", "4917"));
+  EXPECT_EQ(c.State(), 1);
+  c.Close();
+  c.Open(fixtures::connectionString(dir.path().string() + "\\LIB.ZDJ", "4917"));
+  EXPECT_EQ(c.State(), 1);
+  c.Close();
+  // Quoted values and keys in any case.
+  c.Open("provider=Microsoft.Jet.OLEDB.4.0;data source=\"" + odd + "\";JET OLEDB:DATABASE PASSWORD='4917'");
+  EXPECT_EQ(c.State(), 1);
+  try {
+    ado::Connection w;
+    w.Open(fixtures::connectionString(odd, "4918"));
+    ADD_FAILURE();
+  } catch (const ado::Error& e) {
+    EXPECT_EQ(e.number, -2147217843);
+  }
+  try {
+    ado::Connection w;
+    w.Open(fixtures::connectionString(dir.file("没有.zdj"), "4917"));
+    ADD_FAILURE();
+  } catch (const ado::Error& e) {
+    EXPECT_EQ(e.number, -2147467259);
+    EXPECT_EQ(e.description, "Could not find file '" + dir.file("没有.zdj") + "'.");
+  }
+}
+
+TEST(ProviderPasswords, PasswordsOfEveryShape) {
+  fixtures::TempDir dir;
+  for (std::string pw : {"4917", "tqwmzhpbnk3", "密码Ab1", "12345678901234567890"}) {
+    std::string path = fixtures::writeLibrary(dir, "p.zdj", fixtures::library(pw));
+    EXPECT_NO_THROW(ado::Database::open(path, pw)) << pw;
+    EXPECT_THROW(ado::Database::open(path, pw.substr(1)), ado::Error) << pw;
+    EXPECT_THROW(ado::Database::open(path, ""), ado::Error) << pw;
+    std::filesystem::remove(path);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+// Jet's SQL turned into SQLite's, values as the grid shows them, connection strings.
+#include <gtest/gtest.h>
+
+#include "platform/database/adodb.h"
+#include "platform/database/jet_database.h"
+
+namespace {
+
+using ado::Variant;
+
+TEST(JetSql, Translation) {
+  using ado::translateJetSql;
+  EXPECT_EQ(translateJetSql("select * from T where a=True and b=false"),
+            "select * from T where a=-1 and b=0");
+  // Inside texts, brackets and after a dot nothing changes.
+  EXPECT_EQ(translateJetSql("select [True], T.False from T where n='True' and m='it''s true'"),
+            "select [True], T.False from T where n='True' and m='it''s true'");
+  EXPECT_EQ(translateJetSql("select * from T where n=\"a'b\"\"c\""), "select * from T where n='a''b\"c'");
+  EXPECT_EQ(translateJetSql("select a & 'x' & b from T"), "select a || 'x' || b from T");
+  EXPECT_EQ(translateJetSql("select top 5 * from T order by a desc"), "select  * from T order by a desc LIMIT 5");
+  EXPECT_EQ(translateJetSql("select * from T where d=#2026-12-01#"), "select * from T where d=46357");
+  EXPECT_EQ(translateJetSql("select * from T where d>#12/1/2026 12:00:00#"), "select * from T where d>46357.5");
+  EXPECT_EQ(translateJetSql("select * from CLProduct where CLProduct.Name like '%钢%'"),
+            "select * from CLProduct where CLProduct.Name like '%钢%'");
+  EXPECT_EQ(translateJetSql("select 'unterminated"), "select 'unterminated");
+}
+
+TEST(JetValues, TextAsTheGridShowsIt) {
+  EXPECT_EQ(Variant::null().toText(), "");
+  EXPECT_EQ(Variant::boolean(true).toText(), "True");
+  EXPECT_EQ(Variant::boolean(false).toText(), "False");
+  EXPECT_EQ(Variant::boolean(true).toInt64(), -1);
+  EXPECT_EQ(Variant::currency(35000).toText(), "3.5");
+  EXPECT_EQ(Variant::currency(120000).toText(), "12");
+  EXPECT_EQ(Variant::currency(-5).toText(), "-0.0005");
+  EXPECT_EQ(Variant::currency(INT64_MIN).toText(), "-922337203685477.5808");
+  EXPECT_EQ(Variant::currency(35000).toDouble(), 3.5);
+  EXPECT_EQ(Variant::dbl(444.555).toText(), "444.555");
+  EXPECT_EQ(Variant::dbl(0.1 + 0.2).toText(), "0.3");
+  EXPECT_EQ(Variant::dbl(1e20).toText(), "1E+20");
+  EXPECT_EQ(Variant::dbl(1.5e-7).toText(), "1.5E-7");
+  EXPECT_EQ(Variant::dbl(-0.0).toText(), "0");
+  EXPECT_EQ(Variant::single(0.1f).toText(), "0.1");
+  EXPECT_EQ(Variant::longInt(-2147483647 - 1).toText(), "-2147483648");
+  EXPECT_EQ(Variant::byte(255).toText(), "255");
+  EXPECT_EQ(Variant::date(0).toText(), "1899-12-30");
+  EXPECT_EQ(Variant::date(27293).toText(), "1974-09-21");
+  EXPECT_EQ(Variant::date(46357.5).toText(), "2026-12-01 12:00:00");
+  EXPECT_EQ(Variant::date(-1.25).toText(), "1899-12-29 06:00:00");
+  EXPECT_EQ(Variant::date(36525.99999999).toText(), "2000-01-01");  // rounds to the next day
+  EXPECT_EQ(ado::oleDateToIso(27293), "1974-09-21T00:00:00.000Z");
+  EXPECT_EQ(Variant::text("12").toInt64(), 12);
+  EXPECT_EQ(Variant::dbl(2.5).toInt64(), 2);  // half to even, as CLng
+  EXPECT_EQ(Variant::dbl(3.5).toInt64(), 4);
+  EXPECT_THROW(Variant::text("abc").toInt64(), ado::Error);
+  EXPECT_THROW(Variant::null().toDouble(), ado::Error);
+}
+
+TEST(JetConnectionString, Parts) {
+  auto cs = ado::parseConnectionString(
+      "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=C:\\Program Files\\Velmora\\材料 库.zdj;"
+      "Persist Security Info=False;Jet OLEDB:Database Password=4917");
+  EXPECT_EQ(cs.provider, "Microsoft.Jet.OLEDB.4.0");
+  EXPECT_EQ(cs.dataSource, "C:\\Program Files\\Velmora\\材料 库.zdj");
+  EXPECT_EQ(cs.databasePassword, "4917");
+  cs = ado::parseConnectionString("data source = 'a;b.mdb' ; jet oledb:database password=\"p;w\"");
+  EXPECT_EQ(cs.dataSource, "a;b.mdb");
+  EXPECT_EQ(cs.databasePassword, "p;w");
+  cs = ado::parseConnectionString("Data Source=x.mdb;Jet OLEDB:Database Password=");
+  EXPECT_EQ(cs.databasePassword, "");
+}
+
+}  // namespace
