@@ -49,15 +49,12 @@ CloseRequestListener::CloseRequestListener(const std::string& caption, std::func
   impl_->onClose = std::move(onClose);
   const QString name = channel(caption);
   impl_->server.setSocketOptions(QLocalServer::UserAccessOption);
-  impl_->listening = impl_->server.listen(name);
-  if (!impl_->listening && impl_->server.serverError() == QAbstractSocket::AddressInUseError) {
-    // A channel left behind by a program that ended without closing it: take it
-    // over unless someone still answers on it.
-    QLocalSocket probe;
-    if (!connectTo(probe, caption, 200)) {
-      QLocalServer::removeServer(name);
-      impl_->listening = impl_->server.listen(name);
-    }
+  // One program per caption: a live listener keeps the channel. A channel left
+  // behind by a program that ended without closing it is taken over.
+  QLocalSocket probe;
+  if (!connectTo(probe, caption, 200)) {
+    QLocalServer::removeServer(name);
+    impl_->listening = impl_->server.listen(name);
   }
   Impl* impl = impl_.get();
   QObject::connect(&impl->server, &QLocalServer::newConnection, &impl->server, [impl] {
