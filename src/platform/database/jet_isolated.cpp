@@ -7,10 +7,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 #include "platform/database/jet_reader.h"
@@ -190,8 +192,31 @@ struct Fd {
   }
 };
 
+#if defined(__SANITIZE_ADDRESS__)
+#define VELMORA_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMORA_ASAN 1
+#endif
+#endif
+
+// Bounds for the child: a hostile file may make libmdb allocate or loop without end.
+void limitChild(const Header& header) {
+  rlimit cpu{120, 120};
+  ::setrlimit(RLIMIT_CPU, &cpu);
+#ifndef VELMORA_ASAN  // the sanitizers reserve far more address space than they use
+  rlim_t fileBytes = rlim_t(header.pageCount) * rlim_t(header.pageSize);
+  rlim_t as = std::max<rlim_t>(rlim_t(1) << 30, fileBytes * 8 + (rlim_t(256) << 20));
+  rlimit mem{as, as};
+  ::setrlimit(RLIMIT_AS, &mem);
+#else
+  (void)header;
+#endif
+}
+
 void childMain(int fd, const Header& header, const std::string& file, const std::string& path) {
   ::signal(SIGPIPE, SIG_IGN);
+  limitChild(header);
   int null = ::open("/dev/null", O_WRONLY);
   if (null >= 0) {
     ::dup2(null, 1);

@@ -230,9 +230,6 @@ namespace {
 struct MdbCloser {
   void operator()(MdbHandle* h) const { mdb_close(h); }
 };
-struct CatalogFree {
-  void operator()(GPtrArray*) const {}  // the catalog belongs to the handle
-};
 struct TableFree {
   void operator()(MdbTableDef* t) const { mdb_free_tabledef(t); }
 };
@@ -243,18 +240,48 @@ class Reader {
       : mdb_(mdb), h_(h), path_(path), sink_(sink) {}
 
   void run() {
-    // The catalog's own table definition must be where every Jet file has it.
-    if (mdb_read_pg(mdb_, 2) != h_.pageSize || mdb_->pg_buf[0] != MDB_PAGE_TABLE)
-      throw damaged(path_);
-    GPtrArray* catalog = mdb_read_catalog(mdb_, MDB_TABLE);
-    if (!catalog) throw damaged(path_);
-    // Copy what is needed first: reading tables reuses the handle's buffers.
-    std::vector<MdbCatalogEntry*> entries;
-    for (guint i = 0; i < catalog->len; ++i) {
-      auto* e = static_cast<MdbCatalogEntry*>(g_ptr_array_index(catalog, i));
-      if (e && e->object_type == MDB_TABLE && mdb_is_user_table(e)) entries.push_back(e);
+    // The catalog (MSysObjects) is read here rather than by mdb_read_catalog():
+    // that one also decodes every object's property blob, and a damaged blob can
+    // make it allocate without end. Only names, types, flags and pages are needed.
+    MdbCatalogEntry catalog{};
+    catalog.mdb = mdb_;
+    std::snprintf(catalog.object_name, sizeof catalog.object_name, "MSysObjects");
+    catalog.object_type = MDB_TABLE;
+    catalog.table_pg = 2;
+    checkTablePage(catalog.table_pg);
+    std::unique_ptr<MdbTableDef, TableFree> table(mdb_read_table(&catalog));
+    if (!table) throw damaged(path_);
+    std::vector<MdbColumn*> columns = readColumns(table.get());
+    int id = -1, name = -1, type = -1, flags = -1;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      std::string n = columns[i]->name;
+      if (n == "Id") id = int(i);
+      if (n == "Name") name = int(i);
+      if (n == "Type") type = int(i);
+      if (n == "Flags") flags = int(i);
     }
-    for (MdbCatalogEntry* e : entries) readTable(e);
+    if (id < 0 || name < 0 || type < 0 || flags < 0) throw damaged(path_);
+    std::vector<MdbCatalogEntry> entries;
+    forEachRow(table.get(), columns, [&](const std::vector<Cell>& row) {
+      const Cell& t = row[std::size_t(type)];
+      const Cell& f = row[std::size_t(flags)];
+      const Cell& i = row[std::size_t(id)];
+      const Cell& n = row[std::size_t(name)];
+      if (t.kind != Cell::Int || (t.i & 0x7F) != MDB_TABLE || i.kind != Cell::Int || n.kind != Cell::Text)
+        return;
+      int64_t fl = f.kind == Cell::Int ? f.i : 0;
+      if (fl & 0x80000002) return;  // system and hidden tables
+      if (n.s.rfind("MSys", 0) == 0 || n.s.empty() || n.s.size() > MDB_MAX_OBJ_NAME) return;
+      MdbCatalogEntry e{};
+      e.mdb = mdb_;
+      std::snprintf(e.object_name, sizeof e.object_name, "%s", n.s.c_str());
+      e.object_type = MDB_TABLE;
+      e.table_pg = (unsigned long)(i.i & 0x00FFFFFF);
+      e.flags = int(fl);
+      entries.push_back(e);
+    });
+    table.reset();
+    for (MdbCatalogEntry& e : entries) readTable(&e);
   }
 
  private:
@@ -288,19 +315,10 @@ class Reader {
     checkTablePage(entry->table_pg);
     std::unique_ptr<MdbTableDef, TableFree> table(mdb_read_table(entry));
     if (!table) throw damaged(path_);
-    GPtrArray* cols = mdb_read_columns(table.get());
-    if (!cols || cols->len != table->num_cols || table->num_cols == 0 ||
-        table->num_cols > MDB_MAX_COLS)
-      throw damaged(path_);
+    std::vector<MdbColumn*> columns = readColumns(table.get());
     TableDef def;
-    def.info.name = table->name;
-    std::vector<MdbColumn*> columns;
-    for (guint i = 0; i < cols->len; ++i) {
-      auto* c = static_cast<MdbColumn*>(g_ptr_array_index(cols, i));
-      if (!c) throw damaged(path_);
-      columns.push_back(c);
-      def.info.columns.push_back({c->name, typeOf(c->col_type), c->col_size});
-    }
+    def.info.name = entry->object_name;
+    for (MdbColumn* c : columns) def.info.columns.push_back({c->name, typeOf(c->col_type), c->col_size});
     GPtrArray* idx = mdb_read_indices(table.get());
     if (idx) {
       for (guint i = 0; i < idx->len; ++i) {
@@ -315,11 +333,25 @@ class Reader {
       }
     }
     sink_.beginTable(def);
-    readRows(table.get(), columns);
+    forEachRow(table.get(), columns, [&](const std::vector<Cell>& row) { sink_.row(row); });
     sink_.endTable();
   }
 
-  void readRows(MdbTableDef* table, const std::vector<MdbColumn*>& columns) {
+  std::vector<MdbColumn*> readColumns(MdbTableDef* table) {
+    GPtrArray* cols = mdb_read_columns(table);
+    if (!cols || cols->len != table->num_cols || table->num_cols == 0 || table->num_cols > MDB_MAX_COLS)
+      throw damaged(path_);
+    std::vector<MdbColumn*> columns;
+    for (guint i = 0; i < cols->len; ++i) {
+      auto* c = static_cast<MdbColumn*>(g_ptr_array_index(cols, i));
+      if (!c) throw damaged(path_);
+      columns.push_back(c);
+    }
+    return columns;
+  }
+
+  template <class F>
+  void forEachRow(MdbTableDef* table, const std::vector<MdbColumn*>& columns, F&& onRow) {
     const int pgSize = h_.pageSize;
     const unsigned ncols = table->num_cols;
     std::vector<MdbField> fields(ncols + 1);
@@ -346,7 +378,7 @@ class Reader {
           if (f.colnum < 0 || unsigned(f.colnum) >= ncols) throw damaged(path_);
           decode(columns[unsigned(f.colnum)], f, cells[unsigned(f.colnum)]);
         }
-        sink_.row(cells);
+        onRow(cells);
       }
     }
   }
