@@ -18,7 +18,9 @@
 
 namespace data {
 
-// Lays out a grid for a table. Never reports an error and never stops half-way:
+// Lays out a grid for a table. The grid should have three fixed rows (see
+// prepareNavigatorGrid in browse.h), so that row 2 stays a header row.
+// Never reports an error and never stops half-way:
 // a step that fails is skipped; a query that cannot run counts as one without
 // rows. Leaves mainrs and auxrs closed.
 void layoutgrid(platform::VSFlexGrid& grid, const std::string& tableName);

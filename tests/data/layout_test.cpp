@@ -1,0 +1,207 @@
+// Connections, table settings and grid layout on Jet files written by the
+// project's writer.
+#include <gtest/gtest.h>
+
+#include "data/browse.h"
+#include "data/connections.h"
+#include "data/layout.h"
+#include "data/table_settings.h"
+#include "program_folder.h"
+
+using namespace fixture;
+using namespace platform;
+
+TEST(Connections, OpenReopenAndFailures) {
+  ProgramFolder folder;
+  {
+    MessageBoxRecorder rec;
+    EXPECT_EQ(data::opendatabases("lib.zdj"), 1);
+    EXPECT_TRUE(rec.boxes().empty());
+    EXPECT_EQ(data::connections(0).State(), 1);
+    EXPECT_EQ(data::connections(1).State(), 1);
+    EXPECT_NE(data::libconnstring.find("\\lib.zdj;Persist Security Info=False;Jet OLEDB:Database Password=4917"),
+              std::string::npos);
+    // The same library again re-opens both.
+    EXPECT_EQ(data::opendatabases("lib.zdj"), 1);
+    EXPECT_EQ(data::connections(1).State(), 1);
+  }
+  {
+    // A missing library: one message, result 0, slot 0 as it was (open).
+    MessageBoxRecorder rec;
+    EXPECT_EQ(data::opendatabases("nowhere.zdj"), 0);
+    ASSERT_EQ(rec.boxes().size(), 1u);
+    EXPECT_EQ(rec.boxes()[0].text.rfind("无法连接!错误提示:", 0), 0u);
+    EXPECT_NE(rec.boxes()[0].text.find(' '), std::string::npos);
+    EXPECT_EQ(data::connections(1).State(), 0);
+    EXPECT_EQ(data::connections(0).State(), 1);
+  }
+  {
+    // A library under another password: the library slot stays closed.
+    jetwrite::Database other = library();
+    other.password = "1234";
+    jetwrite::writeDatabase(other, folder.file("other.zdj"));
+    MessageBoxRecorder rec;
+    EXPECT_EQ(data::opendatabases("other.zdj"), 0);
+    ASSERT_EQ(rec.boxes().size(), 1u);
+    EXPECT_EQ(data::connections(1).State(), 0);
+  }
+  EXPECT_THROW(data::connections(5), ado::Error);
+  EXPECT_THROW(data::connections(-1), ado::Error);
+  EXPECT_NO_THROW(data::connections(4));
+}
+
+TEST(TableSettings, LookupResetsAndTakesTheFirstRow) {
+  ProgramFolder folder(standardLayout(),
+                       {{"A", "ID", "ParentID", "ID desc", "xmid", " inner join X on A.x=X.id"},
+                        {"B", "BID", null, null, null, null},
+                        {"B", "Other", "P", "S", null, null}});
+  folder.open();
+  data::TableSettings.fieldlist = "kept";
+  data::loadtableset("A");
+  EXPECT_EQ(data::TableSettings.onlyid, "ID");
+  EXPECT_EQ(data::TableSettings.syid, "ParentID");
+  EXPECT_EQ(data::TableSettings.sortid, "ID desc");
+  EXPECT_EQ(data::TableSettings.onlyid1, "xmid");
+  EXPECT_EQ(data::TableSettings.inner, " inner join X on A.x=X.id");
+  data::loadtableset("B");  // null columns leave nothing of A behind
+  EXPECT_EQ(data::TableSettings.tname, "B");
+  EXPECT_EQ(data::TableSettings.onlyid, "BID") << "the first row delivered counts";
+  EXPECT_EQ(data::TableSettings.syid, "");
+  EXPECT_EQ(data::TableSettings.sortid, "");
+  EXPECT_EQ(data::TableSettings.inner, "");
+  EXPECT_EQ(data::TableSettings.fieldlist, "kept");
+  data::loadtableset("C");
+  EXPECT_EQ(data::TableSettings.tname, "C");
+  EXPECT_EQ(data::TableSettings.onlyid, "");
+  // A failing lookup throws with tname set and the rest empty.
+  data::loadtableset("A");
+  data::connections(0).Close();
+  EXPECT_ANY_THROW(data::loadtableset("B"));
+  EXPECT_EQ(data::TableSettings.tname, "B");
+  EXPECT_EQ(data::TableSettings.onlyid, "");
+  EXPECT_EQ(data::TableSettings.syid, "");
+}
+
+TEST(LayoutGrid, TwoLevelTitlesWidthsFormatsListsAndHiddenData) {
+  Rows layout = {
+      // An administrator row and default rows, mixed in sortid order.
+      col("T", 1, "A-B-C", "Name", "500", "check", null, "-1", "系统管理员"),
+      col("T", 2, "A-", "Q.Price", "0", "Check", "a|b"),
+      col("T", 3, "-B", "Unit", "300", "0.00", "select Name from Unit", null),
+      col("T", 4, "Plain", "Other", "-1", null, "select Name from NoUnit"),
+      {"T", "-1", "0", "5", "Nulls", "N", null, null, null, null, null, null},
+      // Hidden rows and other roles take no part.
+      {"T", "-1", "1", "6", "Hidden", "H", "100", "1", null, "0", "-1", null},
+      {"T", "guest", "0", "7", "Guest", "G", "100", "1", null, "0", "-1", null},
+      {"U", "-1", "0", "1", "X-Y", "x", "100", "1", null, "0", "-1", null},
+      {"U", "-1", "0", "2", "A-", "y", "100", "1", null, "0", "-1", null},
+  };
+  ProgramFolder folder(layout, {{"T", "ID", "ParentID", "ID desc", "xmid", null}});
+  folder.open();
+  VSFlexGrid g;
+  data::prepareNavigatorGrid(g);
+  g.setWidth(10000);
+  g.setCols(1);
+  g.setColWidth(0, 200);
+  data::layoutgrid(g, "T");
+  EXPECT_EQ(g.Tag(), "T");
+  EXPECT_EQ(g.Rows(), 3);
+  ASSERT_EQ(g.Cols(), 5 + 3);
+  // Titles: A-B-C gives A over B-C; A- gives A over ""; -B gives "" over B.
+  EXPECT_EQ(g.TextMatrix(0, 1), "A");
+  EXPECT_EQ(g.TextMatrix(1, 1), "B-C");
+  EXPECT_EQ(g.TextMatrix(0, 2), "A");
+  EXPECT_EQ(g.TextMatrix(1, 2), "");
+  EXPECT_EQ(g.TextMatrix(0, 3), "");
+  EXPECT_EQ(g.TextMatrix(1, 3), "B");
+  EXPECT_EQ(g.TextMatrix(0, 4), "Plain");
+  EXPECT_EQ(g.TextMatrix(1, 4), "Plain");
+  EXPECT_EQ(g.Cell(flexcpAlignment, 0, 4).number(), flexAlignCenterCenter);
+  EXPECT_EQ(g.Cell(flexcpAlignment, 1, 4).number(), flexAlignCenterCenter);
+  // The last title with a "-" was -B: two header rows.
+  EXPECT_FALSE(g.RowHidden(1));
+  EXPECT_EQ(g.RowHeight(0), 280);
+  EXPECT_TRUE(g.RowHidden(2));
+  // Row 2: fields and editability.
+  EXPECT_EQ(g.TextMatrix(2, 1), "Name");
+  EXPECT_EQ(g.TextMatrix(2, 2), "Q.Price");
+  EXPECT_EQ(g.Cell(flexcpChecked, 2, 1).number(), flexChecked);
+  EXPECT_EQ(g.Cell(flexcpChecked, 2, 2).number(), flexUnchecked);
+  EXPECT_EQ(g.Cell(flexcpChecked, 2, 3).number(), flexChecked) << "null Editable counts as editable";
+  // Widths: 2 x Width; 0 stays 0; -1 reaches 400 short of the grid's edge.
+  EXPECT_EQ(g.ColWidth(1), 1000);
+  EXPECT_EQ(g.ColWidth(2), 0);
+  EXPECT_EQ(g.ColWidth(3), 600);
+  EXPECT_EQ(g.ColWidth(4), 10000 - (200 + 1000 + 0 + 600) - 400);
+  // Nulls leave the grid's own values.
+  EXPECT_EQ(g.ColWidth(5), -1);
+  EXPECT_EQ(g.ColAlignment(5), flexAlignGeneral);
+  EXPECT_FALSE(g.cellBackColor(0, 5).has_value());
+  EXPECT_EQ(g.cellBackColor(0, 1), 12632256u);
+  EXPECT_EQ(g.ColAlignment(1), 1);
+  // check vs Check.
+  EXPECT_EQ(g.ColDataType(1), flexDTBoolean);
+  EXPECT_EQ(g.ColDataType(2), flexDTDefault);
+  EXPECT_EQ(g.ColFormat(2), "Check");
+  EXPECT_EQ(g.ColFormat(3), "0.00");
+  // Lists: ready, from a statement, from an empty statement.
+  EXPECT_EQ(g.ColComboList(2), "a|b");
+  EXPECT_EQ(g.ColComboList(3), "|吨|米|");
+  EXPECT_EQ(g.ColComboList(4), "");
+  // Hidden trailing columns.
+  EXPECT_EQ(g.TextMatrix(0, 7), "T.Name,Q.Price,T.Unit,T.Other,T.N,T.ID,T.ID");
+  EXPECT_EQ(g.TextMatrix(1, 7), "xmid");
+  EXPECT_EQ(g.TextMatrix(2, 7), "ID");
+  EXPECT_EQ(g.TextMatrix(0, 6), "ParentID");
+  EXPECT_EQ(g.TextMatrix(1, 6), "ID desc");
+  EXPECT_EQ(g.TextMatrix(2, 6), "ID desc");
+  EXPECT_TRUE(g.ColHidden(6));
+  EXPECT_TRUE(g.ColHidden(7));
+  EXPECT_EQ(g.TextMatrix(0, 0), " ");
+  EXPECT_TRUE(g.MergeCol(0) && g.MergeCol(3) && g.MergeRow(0) && g.MergeRow(1));
+  EXPECT_EQ(data::TableSettings.fieldlist, g.TextMatrix(0, 7));
+
+  // Only the last title with a "-" counts: X-Y then A- hides row 1. Without
+  // settings the list ends in ",".
+  data::layoutgrid(g, "U");
+  EXPECT_EQ(g.Cols(), 2 + 3);
+  EXPECT_TRUE(g.RowHidden(1));
+  EXPECT_EQ(g.RowHeight(0), 350);
+  EXPECT_EQ(g.TextMatrix(0, 4), "U.x,U.y,");
+  EXPECT_EQ(g.ColComboList(2), "") << "a new layout drops the old columns' lists";
+}
+
+TEST(LayoutGrid, EmptyLayoutsNamesAndEndingsOfTheSelectList) {
+  Rows layout = {col("S", 1, "名称", "Name")};
+  ProgramFolder folder(layout, {{"S", "ID", null, null, null, null}});
+  folder.open();
+  VSFlexGrid g;
+  g.setRows(7);
+  g.setCols(4);
+  // An empty name: Tag "" and nothing else changes.
+  data::layoutgrid(g, "");
+  EXPECT_EQ(g.Tag(), "");
+  EXPECT_EQ(g.Rows(), 7);
+  EXPECT_EQ(g.Cols(), 4);
+  // sortid empty, onlyid set: two commas before the id column.
+  data::layoutgrid(g, "S");
+  EXPECT_EQ(g.TextMatrix(0, g.Cols() - 1), "S.Name,,S.ID");
+  // No layout rows at all.
+  data::layoutgrid(g, "Nothing");
+  EXPECT_EQ(g.Tag(), "Nothing");
+  EXPECT_EQ(g.Rows(), 3);
+  EXPECT_EQ(g.Cols(), 1);
+  EXPECT_TRUE(g.ColHidden(0));
+  EXPECT_TRUE(g.RowHidden(1));
+  EXPECT_TRUE(g.RowHidden(2));
+  EXPECT_EQ(g.RowHeight(0), 350);
+  // An apostrophe in the name makes the query fail: the empty layout.
+  data::layoutgrid(g, "S'x");
+  EXPECT_EQ(g.Cols(), 1);
+  // A closed project database: the empty layout, no error.
+  data::connections(0).Close();
+  EXPECT_NO_THROW(data::layoutgrid(g, "S"));
+  EXPECT_EQ(g.Cols(), 1);
+  EXPECT_EQ(data::mainrs().State(), 0);
+  EXPECT_EQ(data::auxrs().State(), 0);
+}

@@ -1,0 +1,112 @@
+// The navigation rules and the headless navigator session.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "data/browse.h"
+#include "data/connections.h"
+#include "data/navigation.h"
+#include "program_folder.h"
+
+using namespace fixture;
+using namespace platform;
+
+TEST(Navigation, IdsSearchTextsAndThePageRow) {
+  EXPECT_EQ(data::idText("12"), "12");
+  EXPECT_EQ(data::idText(" 12 "), "12");
+  EXPECT_EQ(data::idText("-3"), "-3");
+  EXPECT_EQ(data::idText("007"), "7");
+  for (const char* bad : {"", " ", "-", "12a", "1 or 1=1", "=7", "1.5", "0x10", "99999999999999999999999"})
+    EXPECT_EQ(data::idText(bad), "0") << bad;
+
+  EXPECT_EQ(data::searchCondition("产品名称", "钢"), "CLProduct.Name like '%钢%'");
+  EXPECT_EQ(data::searchCondition("生产厂家", "50%"), "Factory.Name like '%50%%'");
+  EXPECT_EQ(data::searchCondition("生产厂家", "O'Brien"), "Factory.Name like '%O''Brien%'");
+  EXPECT_EQ(data::searchCondition("产品名称", " "), "CLProduct.Name like '% %'");
+  EXPECT_FALSE(data::searchCondition("名称", "x").has_value());
+
+  VSFlexGrid g;
+  data::prepareNavigatorGrid(g);
+  g.setCols(6);
+  g.setRows(6);
+  EXPECT_EQ(g.LastHeaderRow(), 2);
+  g.setTextMatrix(4, 3, "12");
+  g.setTextMatrix(4, 4, "7");
+  g.setTextMatrix(5, 3, "5");
+  g.setTextMatrix(5, 4, "x");
+  g.setTextMatrix(4, 5, "44");
+  g.setRow(4);
+  EXPECT_EQ(data::pageRow(g), 4);
+  EXPECT_EQ(data::pageKey(g).categoryId, "12");
+  EXPECT_EQ(data::pageKey(g).factoryId, "7");
+  EXPECT_EQ(data::currentRowId(g), "44");
+  g.setRow(2);  // at the last header row: the last row
+  EXPECT_EQ(data::pageRow(g), 5);
+  EXPECT_EQ(data::pageKey(g).factoryId, "0") << "a text that is no number counts as 0";
+  g.setRow(-1);
+  EXPECT_EQ(data::pageRow(g), 5);
+  EXPECT_EQ(data::currentRowId(g), "0");
+}
+
+TEST(NavigatorSession, LoadClickSearchAndPages) {
+  ProgramFolder folder;
+  {
+    MessageBoxRecorder rec;
+    ASSERT_EQ(data::openFolder(folder.path().string(), "lib"), 1);
+  }
+  std::ofstream(folder.file("web/a.htm")) << "<html></html>";
+  VSFlexGrid categories, products, factories;
+  for (VSFlexGrid* g : {&categories, &products, &factories}) data::prepareNavigatorGrid(*g);
+  data::NavigatorSession s(categories, products, factories);
+  s.loadnav();
+  EXPECT_EQ(categories.Rows(), 3 + 8);
+  EXPECT_EQ(products.Rows(), 3) << "the product grid is laid out, not filled";
+  EXPECT_EQ(products.Tag(), "CLProduct");
+  EXPECT_EQ(factories.Rows(), 3 + 3);
+
+  // A click on 螺纹钢 (id 3).
+  categories.setRow(5);
+  ASSERT_EQ(categories.TextMatrix(5, 1), "螺纹钢");
+  EXPECT_TRUE(s.click(data::NavigatorSession::Categories));
+  EXPECT_EQ(products.Rows(), 3 + 2);
+  // The fill made no row current: the page row is the last one, 3/1 -> web\a.htm (present).
+  data::PageTarget page = s.page("http://svc");
+  EXPECT_FALSE(page.isDefault);
+  EXPECT_TRUE(page.isLocal);
+  EXPECT_EQ(page.address, folder.file("web/a.htm"));
+  // A manufacturer click: 宁波水泥 (id 3) -> product 3 in category 2: web\b.htm is not installed.
+  factories.setRow(5);
+  EXPECT_TRUE(s.click(data::NavigatorSession::Factories));
+  ASSERT_EQ(products.Rows(), 4);
+  page = s.page("http://svc");
+  EXPECT_FALSE(page.isLocal);
+  EXPECT_EQ(page.address, "http://svc/vosk\\web\\b.htm");
+  // A product click fills nothing.
+  EXPECT_TRUE(s.click(data::NavigatorSession::Products));
+  EXPECT_EQ(products.Rows(), 4);
+  // A pair without a page: the default page.
+  page = data::NavigatorSession::pageOf({"1", "1"}, "http://svc");
+  EXPECT_TRUE(page.isDefault);
+  EXPECT_EQ(page.address, data::defaultPagePath());
+
+  // Searches: an apostrophe is doubled, so the search finds its row.
+  EXPECT_EQ(s.search("产品名称", "O'Brien"), data::NavigatorSession::SearchOutcome::Filled);
+  ASSERT_EQ(products.Rows(), 4);
+  EXPECT_EQ(products.TextMatrix(3, 1), "O'Brien 白水泥");
+  EXPECT_EQ(s.search("生产厂家", "钢铁"), data::NavigatorSession::SearchOutcome::Filled);
+  EXPECT_EQ(products.Rows(), 3 + 3);
+  EXPECT_EQ(s.search("产品名称", ""), data::NavigatorSession::SearchOutcome::EmptyText);
+  EXPECT_EQ(s.search("其他", "x"), data::NavigatorSession::SearchOutcome::NoSuchField);
+  EXPECT_EQ(products.Rows(), 3 + 3) << "neither touches the grid";
+
+  // A navigator row whose id cell is not a plain number selects id 0.
+  categories.setTextMatrix(5, categories.Cols() - 1, "3 or 1=1");
+  EXPECT_TRUE(s.click(data::NavigatorSession::Categories));
+  EXPECT_EQ(products.Rows(), 3);
+
+  // No library open: the lookup cannot run, the default page.
+  data::connections(data::libraryslot).Close();
+  page = s.page("http://svc");
+  EXPECT_TRUE(page.isDefault);
+  EXPECT_FALSE(s.fillByCategory("3"));
+}

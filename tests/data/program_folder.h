@@ -1,0 +1,168 @@
+#pragma once
+// A throw-away program folder: a material library (password 4917) and a
+// pro.mdb (password tqwmzhpbnk3) written by the project's Jet writer from the
+// readable tables below, the icon folder, and the data module pointed at it.
+#include <QImage>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/program_folder.h"
+#include "data/connections.h"
+#include "jetwrite/jetwriter.h"
+#include "platform/messagebox/messagebox.h"
+
+namespace fixture {
+
+using jetwrite::ColumnType;
+using jetwrite::Value;
+using Rows = std::vector<std::vector<Value>>;
+constexpr std::nullopt_t null = std::nullopt;
+
+inline jetwrite::Table stbgset(Rows rows) {
+  return {"stbgset",
+          {{"tname", ColumnType::Text, 50},
+           {"zhlb", ColumnType::Text, 50},
+           {"yc", ColumnType::Long},
+           {"sortid", ColumnType::Long},
+           {"mc", ColumnType::Text, 100},
+           {"DataField", ColumnType::Text, 100},
+           {"Width", ColumnType::Long},
+           {"Alignment", ColumnType::Long},
+           {"DataFormat", ColumnType::Text, 50},
+           {"BackColor", ColumnType::Long},
+           {"Editable", ColumnType::Integer},  // -1 true, 0 false, may be null
+           {"list", ColumnType::Memo}},
+          std::move(rows)};
+}
+
+// One default layout row (zhlb "-1", shown), the rest as given.
+inline std::vector<Value> col(const std::string& table, int sortid, const std::string& title,
+                              const std::string& field, Value width = "600", Value format = null, Value list = null,
+                              Value editable = "0", Value zhlb = "-1") {
+  return {table, zhlb, "0", std::to_string(sortid), title, field, width, "1", format, "12632256", editable, list};
+}
+
+inline jetwrite::Table stxmsy(Rows rows) {
+  return {"stxmsy",
+          {{"tname", ColumnType::Text, 50},
+           {"onlyid", ColumnType::Text, 50},
+           {"syid", ColumnType::Text, 50},
+           {"sortid", ColumnType::Text, 50},
+           {"onlyid1", ColumnType::Text, 50},
+           {"inner", ColumnType::Text, 255}},
+          std::move(rows)};
+}
+
+inline jetwrite::Table xmfxwjgl(Rows rows) {
+  return {"xmfxwjgl",
+          {{"fxid", ColumnType::Long}, {"bgmc", ColumnType::Text, 100}, {"wjid", ColumnType::Long},
+           {"ico", ColumnType::Text, 50}},
+          std::move(rows)};
+}
+
+// Layouts and settings of the three navigator tables.
+inline Rows standardLayout() {
+  return {
+      col("Category", 1, "分类名称", "Name", "900"),
+      col("Category", 2, "图", "ico", "0"),
+      col("CLProduct", 1, "产品-名称", "Name", "1200"),
+      col("CLProduct", 2, "产品-厂家", "Factory.Name", "1000"),
+      col("CLProduct", 3, "价格", "Price", "500", "0.00"),
+      col("CLProduct", 4, "分类", "CategoryID", "0"),
+      col("Factory", 1, "生产厂家", "Name", "-1"),
+  };
+}
+
+inline Rows standardSettings() {
+  return {{"Category", "ID", "ParentID", "ID", null, null},
+          {"CLProduct", "ID", null, "FactoryID", null, " inner join Factory on CLProduct.FactoryID=Factory.ID"},
+          {"Factory", "ID", null, "ID", null, null}};
+}
+
+// The material library: a category tree seven levels deep on one branch.
+inline jetwrite::Database library() {
+  jetwrite::Database db;
+  db.password = "4917";
+  db.tables.push_back({"Category",
+                       {{"ID", ColumnType::Long},
+                        {"ParentID", ColumnType::Long},
+                        {"Name", ColumnType::Text, 50},
+                        {"ico", ColumnType::Text, 50}},
+                       {{"0", "-1", "全部", "root"},
+                        {"1", "0", "钢材", "steel"},
+                        {"2", "0", "水泥", null},
+                        {"3", "1", "螺纹钢", "steel"},
+                        {"10", "2", "L3", "steel"},
+                        {"11", "10", "L4", "steel"},
+                        {"12", "11", "L5", "steel"},
+                        {"13", "12", "L6", "steel"},
+                        {"14", "13", "L7", "steel"}}});
+  db.tables.push_back({"Factory",
+                       {{"ID", ColumnType::Long}, {"Name", ColumnType::Text, 100}},
+                       {{"1", "杭州钢铁"}, {"2", "O'Brien 50% Cement"}, {"3", "宁波水泥"}}});
+  db.tables.push_back({"CLProduct",
+                       {{"ID", ColumnType::Long},
+                        {"Name", ColumnType::Text, 100},
+                        {"CategoryID", ColumnType::Long},
+                        {"FactoryID", ColumnType::Long},
+                        {"Price", ColumnType::Currency}},
+                       {{"1", "螺纹钢 HRB400", "3", "1", "3.5000"},
+                        {"2", "螺纹钢 HRB500", "3", "1", "4.2500"},
+                        {"3", "普通硅酸盐水泥", "2", "3", "0.3500"},
+                        {"4", "O'Brien 白水泥", "2", "2", "1.0000"},
+                        {"5", "钢板", "1", "1", "5.0000"}}});
+  db.tables.push_back({"HtmlRelational",
+                       {{"CategoryID", ColumnType::Long},
+                        {"FactoryID", ColumnType::Long},
+                        {"HtmlFileName", ColumnType::Text, 200}},
+                       {{"3", "1", "\\web\\a.htm"}, {"2", "3", "\\web\\b.htm"}}});
+  db.tables.push_back({"Unit", {{"Name", ColumnType::Text, 20}}, {{"吨"}, {"米"}}});
+  db.tables.push_back({"NoUnit", {{"Name", ColumnType::Text, 20}}, {}});
+  return db;
+}
+
+class ProgramFolder {
+ public:
+  explicit ProgramFolder(Rows layout = standardLayout(), Rows settings = standardSettings(), Rows files = {},
+                         jetwrite::Database lib = library()) {
+    std::random_device rd;
+    path_ = std::filesystem::temp_directory_path() / ("velmora-data-" + std::to_string(rd()) + std::to_string(rd()));
+    std::filesystem::create_directories(path_ / "web");
+    std::filesystem::create_directories(path_ / "图标");
+    jetwrite::Database pro;
+    pro.password = "tqwmzhpbnk3";
+    pro.tables = {stbgset(std::move(layout)), stxmsy(std::move(settings)), xmfxwjgl(std::move(files))};
+    jetwrite::writeDatabase(pro, (path_ / "pro.mdb").string());
+    jetwrite::writeDatabase(lib, (path_ / "lib.zdj").string());
+    QImage icon(8, 8, QImage::Format_RGB32);
+    icon.fill(Qt::red);
+    icon.save(QString::fromStdString((path_ / "图标" / "steel.bmp").string()), "BMP");
+    icon.save(QString::fromStdString((path_ / "图标" / "doc.bmp").string()), "BMP");
+    // An icon name that is there but is no bitmap.
+    std::ofstream((path_ / "图标" / "broken.bmp").string()) << "not a picture";
+    data::resetDataModule();
+    common::setProgramFolder(path_.string());
+  }
+  ~ProgramFolder() {
+    data::resetDataModule();
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  // Opens lib.zdj and pro.mdb; fails the test on a message.
+  void open() {
+    platform::MessageBoxRecorder rec;
+    data::opendatabases("lib.zdj");
+    if (!rec.boxes().empty()) throw std::runtime_error(rec.boxes().front().text);
+  }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace fixture
