@@ -1,5 +1,7 @@
 #include "updater/progress.h"
 
+#include <algorithm>
+
 namespace updater {
 
 int64_t roundHalfEven(int64_t numerator, int64_t denominator) {
@@ -39,10 +41,24 @@ void TransferProgress::begin(std::optional<int64_t> maxBytes) {
 
 void TransferProgress::add(int64_t bytes, UpdaterState& state) {
   partial_ += bytes;
-  while (partial_ >= kBlock) {
-    partial_ -= kBlock;
-    step(kBlock, state);
+  int64_t blocks = partial_ / kBlock;
+  partial_ %= kBlock;
+  if (blocks == 0) return;
+  if (!known_) {
+    value_ += blocks * kBlock;
+    for (int64_t i = 0; i < blocks && state.kbThisSecond < 32767; ++i) state.kbThisSecond.increment();
+    text_ = sizeText(value_);
+    return;
   }
+  // The blocks that still fit below Max count; the first one that does not
+  // puts Value at Max, as do all after it.
+  const int64_t fit = std::min(blocks, (max_ - value_) / kBlock);
+  if (fit > 0) {
+    value_ += fit * kBlock;
+    for (int64_t i = 0; i < fit && state.kbThisSecond < 32767; ++i) state.kbThisSecond.increment();
+    text_ = percentText(value_, max_);
+  }
+  if (blocks > fit) value_ = max_;
 }
 
 void TransferProgress::finish(UpdaterState& state) {

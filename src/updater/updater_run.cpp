@@ -269,6 +269,7 @@ void UpdaterRun::sj(const std::string& path) {
   std::error_code ec;
   fs::create_directories(t.parent_path(), ec);
   inet1_.setUrl(path);
+  transferClock_.start();
   platform::HttpTransfer::Handlers h;
   h.onResponse = [this] { fileResponse(); };
   h.onData = [this](std::string_view bytes) { fileData(bytes); };
@@ -327,6 +328,8 @@ void UpdaterRun::fileDone(platform::InetState s) {
     refresh();
     return;
   }
+  lastTransferSeconds_ = transferClock_.nsecsElapsed() / 1e9;
+  lastTransferBytes_ = inet1_.bytesReceived();
   progress_.finish(state_);
   form_.psbValue = progress_.value();
   form_.text1 = progress_.text();

@@ -4,6 +4,7 @@
 // save and exit steps. The window Frmsoftup shows what this holds and forwards
 // the user's clicks; tests drive it headless in an event loop.
 #include <QObject>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <array>
@@ -88,6 +89,9 @@ class UpdaterRun : public QObject {
   bool ended() const { return ended_; }
   bool queueTimerActive() const { return queueTimer_.isActive(); }
   bool displayTimerActive() const { return displayTimer_.isActive(); }
+  // The last file transfer: bytes written and seconds from its request to its end.
+  int64_t lastTransferBytes() const { return lastTransferBytes_; }
+  double lastTransferSeconds() const { return lastTransferSeconds_; }
   // Items refused or failed during the run, with the reason.
   const std::vector<std::string>& problems() const { return problems_; }
 
@@ -130,6 +134,9 @@ class UpdaterRun : public QObject {
   std::FILE* itemFile_ = nullptr;
   std::string itemTarget_, itemTemp_;
   std::vector<std::string> problems_;
+  QElapsedTimer transferClock_;
+  int64_t lastTransferBytes_ = 0;
+  double lastTransferSeconds_ = 0;
 };
 
 }  // namespace updater

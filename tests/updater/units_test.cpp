@@ -301,3 +301,49 @@ TEST(Paths, NamesFromTheListStayInTheProgramFolder) {
   EXPECT_FALSE(insideProgramFolder(folder.path()));
   EXPECT_FALSE(startFromProgramFolder("/bin/true"));
 }
+
+TEST(TransferProgress, AnySplitOfTheBodyGivesTheSameDisplay) {
+  // Reference: the body taken chunk by chunk, as the transfer control hands it out.
+  auto reference = [](int64_t total, std::optional<int64_t> max) {
+    UpdaterState st;
+    int64_t value = 0;
+    std::string text;
+    for (int64_t left = total; left >= 2; left -= kBlock) {
+      const int64_t chunk = std::min<int64_t>(kBlock, left);
+      if (!max) {
+        value += chunk;
+        if (chunk == kBlock) st.kbThisSecond.increment();
+        text = sizeText(value);
+      } else if (value + kBlock > *max) {
+        value = *max;
+      } else {
+        value += kBlock;
+        st.kbThisSecond.increment();
+        text = percentText(value, *max);
+      }
+    }
+    return std::make_tuple(value, text, int(st.kbThisSecond));
+  };
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int64_t total : {0, 1, 2, 1023, 1024, 1025, 2049, 100000, 777777}) {
+    for (auto max : {std::optional<int64_t>(total), std::optional<int64_t>(total / 2 + 1), std::optional<int64_t>()}) {
+      if (max && *max <= 0) continue;
+      UpdaterState st;
+      TransferProgress p;
+      p.begin(max);
+      for (int64_t sent = 0; sent < total;) {
+        const int64_t piece = std::min<int64_t>(total - sent, 1 + next() % 5000);
+        p.add(piece, st);
+        sent += piece;
+      }
+      p.finish(st);
+      auto [value, text, kb] = reference(total, max);
+      if (!max && total % kBlock == 1) value += 1;  // the last single byte still counts as received
+      if (!max) text = sizeText(value);                // and the end shows the size received
+      EXPECT_EQ(p.value(), value) << total;
+      EXPECT_EQ(p.text(), text) << total;
+      EXPECT_EQ(int(st.kbThisSecond), kb) << total;
+    }
+  }
+}

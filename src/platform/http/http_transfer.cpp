@@ -23,7 +23,6 @@ struct HttpTransfer::Impl {
   int64_t received = 0;
   std::string error;
   std::vector<std::pair<std::string, std::string>> headers;
-  std::vector<char> buffer = std::vector<char>(256 * 1024);
 
   void drop() {
     if (reply) {
@@ -80,14 +79,18 @@ struct HttpTransfer::Impl {
     if (!responseSeen) return;
     for (;;) {
       if (gen != generation || !reply) return;
-      const qint64 n = reply->read(buffer.data(), static_cast<qint64>(buffer.size()));
-      if (n <= 0) return;
-      received += n;
+      // Reading what is there as one array hands over the reply's own buffer
+      // without another copy.
+      const qint64 available = reply->bytesAvailable();
+      if (available <= 0) return;
+      const QByteArray chunk = reply->read(available);
+      if (chunk.isEmpty()) return;
+      received += chunk.size();
       if (length && received > *length) {
         fail("body longer than Content-Length", gen);
         return;
       }
-      if (handlers.onData) handlers.onData(std::string_view(buffer.data(), static_cast<size_t>(n)));
+      if (handlers.onData) handlers.onData(std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
     }
   }
 };
@@ -127,7 +130,7 @@ void HttpTransfer::execute(Handlers handlers) {
   request.setRawHeader("Accept-Encoding", "identity");
   request.setTransferTimeout(timeoutMs_);
   QNetworkReply* reply = d.manager.get(request);
-  reply->setReadBufferSize(1 << 20);
+  reply->setReadBufferSize(2 << 20);
   d.reply = reply;
   Impl* impl = impl_.get();
   QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [impl, gen] {
