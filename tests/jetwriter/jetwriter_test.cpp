@@ -48,6 +48,32 @@ std::string readText(const std::string& path) {
     return s.str();
 }
 
+// Page 1, row 0: the global map of the pages in use. A Jet engine that adds to the
+// file allocates pages by it, so every page written must be marked.
+bool globalMapCoversEveryPage(const std::string& path) {
+    std::string f = readText(path);
+    const size_t pageSize = 4096, pages = f.size() / pageSize;
+    auto u16 = [&](size_t at) { return size_t(uint8_t(f[at])) | size_t(uint8_t(f[at + 1])) << 8; };
+    auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    size_t rowStart = pageSize + u16(pageSize + 14), rowEnd = 2 * pageSize;
+    std::vector<bool> used(pages, false);
+    if (f[rowStart] == 0) {
+        size_t first = u32(rowStart + 1);
+        for (size_t b = 0; b < (rowEnd - rowStart - 5) * 8; ++b)
+            if (uint8_t(f[rowStart + 5 + b / 8]) & (1u << (b % 8)) && first + b < pages) used[first + b] = true;
+    } else {
+        for (size_t k = 0; rowStart + 1 + 4 * k + 4 <= rowEnd; ++k) {
+            size_t m = u32(rowStart + 1 + 4 * k);
+            if (!m) continue;
+            for (size_t b = 0; b < (pageSize - 4) * 8; ++b) {
+                size_t page = k * (pageSize - 4) * 8 + b;
+                if (page < pages && uint8_t(f[m * pageSize + 4 + b / 8]) & (1u << (b % 8))) used[page] = true;
+            }
+        }
+    }
+    return std::find(used.begin(), used.end(), false) == used.end();
+}
+
 // Writes the database and reads it back through every reader available.
 // `notForProjectReader`: tables the project's reader is known to misread (listed
 // where they are used, with the reason).
@@ -55,6 +81,7 @@ void expectAllReadersAgree(const Database& db, const std::string& path,
                            const std::vector<std::string>& notForProjectReader = {}) {
     ASSERT_NO_THROW(jetwrite::writeDatabase(db, path));
     ASSERT_EQ(fs::file_size(path) % 4096, 0u);
+    EXPECT_TRUE(globalMapCoversEveryPage(path));
 
     readers::Dump tools = readers::viaMdbTools(path);
     EXPECT_EQ(readers::compare(db, tools, "mdb-export", true), "");

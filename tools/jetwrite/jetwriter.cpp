@@ -838,17 +838,45 @@ void writeDatabase(const Database& db, const std::string& path) {
         int r = maps->add(row);
         return pageRow(maps->number(), r);
     };
-    {
-        // Global map of the pages in use (Access keeps it as the first row of page 1).
-        std::string global;
-        global.push_back(0);
-        append32(global, 0);
-        global.append(kBitmapBytes, '\0');
-        addMapRow(global);
-    }
+    // The global map of the pages in use is the first row of page 1; its size is
+    // fixed here and its bits are filled in once every page is allocated.
+    const int globalRowBytes = 5 + kBitmapBytes;
+    addMapRow(std::string(size_t(globalRowBytes), '\0'));
     for (WrittenTable* wt : all) {
         wt->usedMap = addMapRow(usageMap(file, wt->dataPages, false));
         wt->freeMap = addMapRow(usageMap(file, wt->dataPages, true));
+    }
+    {
+        uint32_t total = uint32_t(file.count());
+        std::string global;
+        if (total <= uint32_t(kBitmapBytes * 8)) {
+            global.push_back(0);
+            append32(global, 0);
+            std::string bits(kBitmapBytes, '\0');
+            for (uint32_t p = 0; p < total; ++p) bits[p / 8] = char(uint8_t(bits[p / 8]) | (1u << (p % 8)));
+            global += bits;
+        } else {
+            // Bitmap pages of their own; they count as pages in use, too.
+            const uint32_t perMapPage = (kPageSize - 4) * 8;
+            std::vector<uint32_t> mapPages;
+            while (uint32_t(file.count()) > perMapPage * uint32_t(mapPages.size())) {
+                uint32_t m = file.allocate();
+                file.page(m)[0] = 0x05;
+                file.page(m)[1] = 0x01;
+                mapPages.push_back(m);
+            }
+            if (mapPages.size() > size_t((globalRowBytes - 1) / 4)) fail("database too large");
+            total = uint32_t(file.count());
+            for (uint32_t p = 0; p < total; ++p) {
+                uint8_t* q = file.page(mapPages[p / perMapPage]);
+                uint32_t bit = p % perMapPage;
+                q[4 + bit / 8] |= uint8_t(1u << (bit % 8));
+            }
+            global.push_back(1);
+            for (uint32_t m : mapPages) append32(global, m);
+        }
+        global.resize(size_t(globalRowBytes), '\0');
+        std::memcpy(file.page(mapPage) + kPageSize - globalRowBytes, global.data(), global.size());
     }
     for (WrittenTable* wt : all) writeTdef(file, *wt);
     writeHeader(file.page(0), db.password);
