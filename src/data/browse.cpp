@@ -1,5 +1,8 @@
 #include "data/browse.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "common/program_folder.h"
 #include "data/connections.h"
 #include "data/fill.h"
@@ -72,6 +75,27 @@ PageTarget NavigatorSession::pageOf(const PageKey& key, const std::string& servi
 
 PageTarget NavigatorSession::page(const std::string& serviceBase) const {
   return pageOf(pageKey(*grids_[Products]), serviceBase);
+}
+
+std::vector<std::string> libraryNames(const std::string& folder) {
+  auto lower = [](std::string s) {
+    for (char& c : s)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+  };
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (!entry.is_regular_file(ec)) continue;
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 4 && lower(name.substr(name.size() - 4)) == ".zdj") files.push_back(name);
+  }
+  std::sort(files.begin(), files.end(), [&](const std::string& a, const std::string& b) {
+    const std::string la = lower(a), lb = lower(b);
+    return la != lb ? la < lb : a < b;
+  });
+  for (std::string& f : files) f.resize(f.size() - 4);
+  return files;
 }
 
 int openFolder(const std::string& folder, const std::string& libraryName) {

@@ -9,6 +9,7 @@
 // through another, so both run the very same steps. The session shows nothing
 // itself: the window sends its browser to page() and shows its messages.
 #include <string>
+#include <vector>
 
 #include "data/navigation.h"
 #include "platform/grid/vsflexgrid.h"
@@ -59,6 +60,11 @@ class NavigatorSession {
 
   platform::VSFlexGrid* grids_[3];
 };
+
+// The libraries of a program folder: the names, without the last four
+// characters, of its files matching "*.zdj" in any case, in ascending order of
+// name (case-insensitive). The last one is the one a start opens.
+std::vector<std::string> libraryNames(const std::string& folder);
 
 // Opens a program folder's library (NAME.zdj, NAME given without extension)
 // and its pro.mdb, as the main window does: the program folder becomes

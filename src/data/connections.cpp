@@ -1,5 +1,7 @@
 #include "data/connections.h"
 
+#include <filesystem>
+
 #include "common/program_folder.h"
 #include "data/table_settings.h"
 #include "platform/messagebox/messagebox.h"
@@ -28,6 +30,26 @@ void release(std::unique_ptr<ado::Recordset>& rs) {
     }
   }
   rs = std::make_unique<ado::Recordset>();
+}
+
+// The library's file name as it lies in the program folder. The names the
+// window builds end in ".zdj" while a file may be spelled x.ZDJ; the file
+// system here tells the cases apart, Windows did not.
+std::string libraryFileAsStored(const std::string& libraryFile) {
+  const std::string folder = common::programFolder();
+  std::error_code ec;
+  if (std::filesystem::exists(common::inProgramFolder(libraryFile), ec)) return libraryFile;
+  auto lower = [](std::string s) {
+    for (char& c : s)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+  };
+  const std::string wanted = lower(libraryFile);
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (lower(name) == wanted) return name;
+  }
+  return libraryFile;
 }
 
 }  // namespace
@@ -85,7 +107,7 @@ int opendatabases(const std::string& libraryFile) {
   try {
     ado::Connection& lib = connections(libraryslot);
     if (lib.State() == 1) lib.Close();
-    libconnstring = libraryConnectionString(libraryFile);
+    libconnstring = libraryConnectionString(libraryFileAsStored(libraryFile));
     lib.Open(libconnstring, "", "", -1);
     const std::string project = projectConnectionString();
     ado::Connection& pro = connections(0);

@@ -1,0 +1,296 @@
+// velmora-cli browse FOLDER [--library NAME] [--format text|csv|json] [--url BASE] [--all] COMMAND
+//
+// Browses a program folder without a window, through the very routines the
+// main window runs (data::NavigatorSession: layoutgrid, fillgrid, the id
+// rules and the page lookup), and prints the grid the window would show:
+//
+//   tree                    the category navigator after the navigators are loaded
+//   factories               the manufacturer navigator
+//   category ID             the product grid after a click on category ID
+//   factory ID              the product grid after a click on manufacturer ID
+//   search FIELD TEXT       the product grid after a search (FIELD 产品名称 or 生产厂家)
+//   page CATEGORY FACTORY   the page the page display would show for the pair
+//
+// A grid prints one line per shown row (folded outline rows are left out
+// unless --all): the outline level, then the shown columns, tab-separated; the
+// first line holds the column titles. --format csv and json export the same.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "common/items.h"
+#include "common/program_folder.h"
+#include "data/browse.h"
+#include "data/connections.h"
+#include "platform/messagebox/messagebox.h"
+
+namespace {
+
+using platform::VSFlexGrid;
+
+struct BrowseOptions {
+  std::string folder;
+  std::string library;
+  std::string format = "text";
+  std::string url;
+  bool urlGiven = false;
+  bool all = false;
+  std::vector<std::string> command;
+};
+
+const char* kUsage =
+    "usage: velmora-cli browse FOLDER [--library NAME] [--format text|csv|json] [--url BASE] [--all] COMMAND\n"
+    "  COMMAND: tree | factories | category ID | factory ID | search 产品名称|生产厂家 TEXT | page CATEGORY FACTORY\n";
+
+bool parse(const std::vector<std::string>& args, BrowseOptions& o, std::string& problem) {
+  std::vector<std::string> plain;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--library" || a == "--format" || a == "--url") {
+      if (i + 1 >= args.size()) {
+        problem = a + " needs a value";
+        return false;
+      }
+      const std::string& v = args[++i];
+      if (a == "--library") o.library = v;
+      if (a == "--format") o.format = v;
+      if (a == "--url") o.url = v, o.urlGiven = true;
+    } else if (a == "--all") {
+      o.all = true;
+    } else if (a == "--") {
+      plain.insert(plain.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    } else if (a.rfind("--", 0) == 0) {
+      problem = "unknown option " + a;
+      return false;
+    } else {
+      plain.push_back(a);
+    }
+  }
+  if (o.format != "text" && o.format != "csv" && o.format != "json") {
+    problem = "unknown format " + o.format;
+    return false;
+  }
+  if (plain.size() < 2) {
+    problem = "a folder and a command are needed";
+    return false;
+  }
+  o.folder = plain[0];
+  o.command.assign(plain.begin() + 1, plain.end());
+  const std::string& c = o.command[0];
+  const size_t want = c == "tree" || c == "factories" ? 1 : c == "category" || c == "factory" ? 2 : 3;
+  if ((c != "tree" && c != "factories" && c != "category" && c != "factory" && c != "search" && c != "page") ||
+      o.command.size() != want) {
+    problem = "unknown command or wrong arguments: " + c;
+    return false;
+  }
+  return true;
+}
+
+// The service base address from MainPro.ini (key url), read as the window
+// reads its configuration: items lower-cased, split at the first "=".
+std::string serviceBase() {
+  auto items = common::readItemFile(common::inProgramFolder("MainPro.ini"), 50);
+  std::string url;
+  if (!items) return url;
+  for (std::string item : *items) {
+    for (char& ch : item)
+      if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    const size_t eq = item.find('=');
+    if (eq == std::string::npos || eq + 1 == item.size()) continue;
+    if (item.substr(0, eq) == "url") url = item.substr(eq + 1);
+  }
+  return url;
+}
+
+// --- output -----------------------------------------------------------------------
+
+std::string jsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string csvField(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// Tabs and line breaks inside a cell would break the line format.
+std::string textField(std::string s) {
+  for (char& c : s)
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  return s;
+}
+
+std::vector<int> shownColumns(const VSFlexGrid& g) {
+  std::vector<int> cols;
+  for (int c = g.FixedCols(); c < g.Cols(); ++c)
+    if (!g.ColHidden(c) && g.ColWidth(c) != 0) cols.push_back(c);
+  return cols;
+}
+
+std::string title(const VSFlexGrid& g, int c) {
+  const std::string& upper = g.Rows() > 0 ? g.TextMatrix(0, c) : std::string();
+  if (g.Rows() < 2 || g.RowHidden(1)) return upper;
+  const std::string& lower = g.TextMatrix(1, c);
+  if (upper == lower) return upper;
+  return upper + "-" + lower;
+}
+
+std::string cellText(const VSFlexGrid& g, int r, int c) {
+  if (g.ColDataType(c) == platform::flexDTBoolean) return g.cellChecked(r, c) == platform::flexChecked ? "1" : "0";
+  return g.displayText(r, c);
+}
+
+void printGrid(const VSFlexGrid& g, const BrowseOptions& o) {
+  const std::vector<int> cols = shownColumns(g);
+  std::vector<int> rows;
+  if (o.all) {
+    for (int r = g.FixedRows(); r < g.Rows(); ++r)
+      if (!g.RowHidden(r)) rows.push_back(r);
+  } else {
+    rows = g.visibleDataRows();
+  }
+  std::string out;
+  auto level = [&](int r) { return g.IsSubtotal(r) ? g.RowOutlineLevel(r) : 0; };
+  if (o.format == "json") {
+    out += "{\"table\":" + jsonString(g.Tag()) + ",\"columns\":[";
+    for (size_t i = 0; i < cols.size(); ++i) out += (i ? "," : "") + jsonString(title(g, cols[i]));
+    out += "],\"rows\":[";
+    for (size_t k = 0; k < rows.size(); ++k) {
+      const int r = rows[k];
+      out += std::string(k ? ",\n" : "\n") + "{\"row\":" + std::to_string(r) + ",\"level\":" + std::to_string(level(r)) +
+             ",\"id\":" + jsonString(g.TextMatrix(r, g.Cols() - 1)) + ",\"cells\":[";
+      for (size_t i = 0; i < cols.size(); ++i) out += (i ? "," : "") + jsonString(cellText(g, r, cols[i]));
+      out += "]}";
+    }
+    out += "\n]}\n";
+  } else {
+    const bool csv = o.format == "csv";
+    const char sep = csv ? ',' : '\t';
+    auto field = [&](const std::string& s) { return csv ? csvField(s) : textField(s); };
+    out += "level";
+    for (int c : cols) out += sep + field(title(g, c));
+    out += csv ? "\r\n" : "\n";
+    for (int r : rows) {
+      out += std::to_string(level(r));
+      for (int c : cols) out += sep + field(cellText(g, r, c));
+      out += csv ? "\r\n" : "\n";
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+void printPage(const data::PageKey& key, const data::PageTarget& page, const BrowseOptions& o) {
+  const std::string kind = page.isDefault ? "default" : page.isLocal ? "local" : "online";
+  std::string out;
+  if (o.format == "json") {
+    out = "{\"category\":" + jsonString(key.categoryId) + ",\"factory\":" + jsonString(key.factoryId) +
+          ",\"kind\":" + jsonString(kind) + ",\"address\":" + jsonString(page.address) + "}\n";
+  } else if (o.format == "csv") {
+    out = "category,factory,kind,address\r\n" + csvField(key.categoryId) + "," + csvField(key.factoryId) + "," + kind +
+          "," + csvField(page.address) + "\r\n";
+  } else {
+    out = kind + "\t" + page.address + "\n";
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+int runBrowse(const std::vector<std::string>& args) {
+  BrowseOptions o;
+  std::string problem;
+  if (!parse(args, o, problem)) {
+    std::fprintf(stderr, "%s%s\n", kUsage, problem.c_str());
+    return 2;
+  }
+  // Messages go to standard error instead of a box.
+  int messages = 0;
+  platform::setMessageBoxHandler([&](const platform::MessageBoxRequest& box) {
+    ++messages;
+    std::fprintf(stderr, "%s\n", box.text.c_str());
+    return box.buttons == platform::MsgButtons::YesNo ? platform::MsgResult::No : platform::MsgResult::Ok;
+  });
+  std::string library = o.library;
+  if (library.empty()) {
+    const auto names = data::libraryNames(o.folder);
+    if (names.empty()) {
+      std::fprintf(stderr, "没有找到相关材料库！请重新安装本软件！\n");
+      return 1;
+    }
+    library = names.back();
+  }
+  data::libraryslot = 1;
+  if (data::openFolder(o.folder, library) != 1) return 1;
+  const std::string base = o.urlGiven ? o.url : serviceBase();
+
+  const std::string& cmd = o.command[0];
+  if (cmd == "page") {
+    const data::PageKey key{data::idText(o.command[1]), data::idText(o.command[2])};
+    printPage(key, data::NavigatorSession::pageOf(key, base), o);
+    return 0;
+  }
+
+  VSFlexGrid categories, products, factories;
+  for (VSFlexGrid* g : {&categories, &products, &factories}) data::prepareNavigatorGrid(*g);
+  data::NavigatorSession session(categories, products, factories);
+  session.loadnav();
+  bool ok = true;
+  const VSFlexGrid* shown = &products;
+  if (cmd == "tree") {
+    shown = &categories;
+  } else if (cmd == "factories") {
+    shown = &factories;
+  } else if (cmd == "category") {
+    ok = session.fillByCategory(o.command[1]);
+  } else if (cmd == "factory") {
+    ok = session.fillByFactory(o.command[1]);
+  } else if (cmd == "search") {
+    switch (session.search(o.command[1], o.command[2])) {
+      case data::NavigatorSession::SearchOutcome::EmptyText:
+        std::fprintf(stderr, "请录入查询内容!\n");
+        return 2;
+      case data::NavigatorSession::SearchOutcome::NoSuchField:
+        std::fprintf(stderr, "search field must be 产品名称 or 生产厂家\n");
+        return 2;
+      case data::NavigatorSession::SearchOutcome::Failed:
+        ok = false;
+        break;
+      case data::NavigatorSession::SearchOutcome::Filled:
+        break;
+    }
+  }
+  printGrid(*shown, o);
+  if (!ok) {
+    std::fprintf(stderr, "the fill stopped at a failing statement; the rows written before it are shown\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+VELMORA_CLI_COMMAND(browse, "browse FOLDER [--library NAME] [--format text|csv|json] [--url BASE] [--all] COMMAND",
+                    runBrowse);
