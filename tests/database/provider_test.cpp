@@ -184,6 +184,10 @@ TEST_F(Provider, StatementsOfTheGridFill) {
   EXPECT_NE(plan("select * from CLProduct where CategoryID=3").find("INDEX"), std::string::npos);
   EXPECT_NE(plan("select * from Category where ParentID=1").find("INDEX"), std::string::npos);
   EXPECT_NE(plan("select * from Factory where ID=1").find("INDEX"), std::string::npos);
+  // A column searched with "=" gets its index with the first such statement.
+  EXPECT_EQ(plan("select * from Category where Name='x'").find("INDEX"), std::string::npos);
+  EXPECT_EQ(count("select * from Category where Category.name='CEMENT' and ID<>7"), 1);
+  EXPECT_NE(plan("select * from Category where Name='x'").find("INDEX"), std::string::npos);
   EXPECT_TRUE(conn.database()->ensureIndex("clproduct", "name"));
   EXPECT_NE(plan("select * from CLProduct where Name='x'").find("INDEX"), std::string::npos);
   EXPECT_FALSE(conn.database()->ensureIndex("CLProduct", "nosuch"));

@@ -593,7 +593,69 @@ Variant valueOf(sqlite3_stmt* st, int i, JetType decl) {
 
 }  // namespace
 
+namespace {
+
+// The names a statement compares with "=": "T.col" or "col". Texts in quotes
+// and brackets are skipped.
+std::vector<std::string> equalityOperands(const std::string& s, std::vector<std::string>& words) {
+  std::vector<std::string> found;
+  std::string last;  // the name just read, or ""
+  const std::size_t n = s.size();
+  for (std::size_t i = 0; i < n;) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == '\'' || c == '"') {
+      std::size_t j = s.find(char(c), i + 1);
+      i = j == std::string::npos ? n : j + 1;
+      last.clear();
+    } else if (identStart(c)) {
+      std::size_t j = i;
+      while (j < n && (identChar(static_cast<unsigned char>(s[j])) || s[j] == '.')) ++j;
+      last = s.substr(i, j - i);
+      words.push_back(last);
+      i = j;
+    } else if (c == '=') {
+      bool plain = i > 0 && s[i - 1] != '<' && s[i - 1] != '>' && s[i - 1] != '!';
+      if (plain && !last.empty()) found.push_back(last);
+      last.clear();
+      ++i;
+    } else {
+      if (!std::isspace(c)) last.clear();
+      ++i;
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+void Database::indexForStatement(const std::string& statement) {
+  std::vector<std::string> words;
+  std::vector<std::string> operands = equalityOperands(statement, words);
+  if (operands.empty()) return;
+  std::vector<const TableInfo*> named;
+  for (const auto& w : words)
+    for (const auto& t : tables_)
+      if (lower(t.name) == lower(w) && std::find(named.begin(), named.end(), &t) == named.end())
+        named.push_back(&t);
+  for (const auto& op : operands) {
+    std::size_t dot = op.rfind('.');
+    std::string column = dot == std::string::npos ? op : op.substr(dot + 1);
+    std::string table = dot == std::string::npos ? "" : lower(op.substr(0, dot));
+    for (const TableInfo* t : named) {
+      if (!table.empty() && lower(t->name) != table) continue;
+      for (const auto& c : t->columns)
+        if (lower(c.name) == lower(column) && c.type != JetType::Memo && c.type != JetType::Ole &&
+            c.type != JetType::Binary)
+          ensureIndex(t->name, c.name);
+    }
+  }
+}
+
 ResultSet Database::execute(const std::string& statement) {
+  // A column searched by "=" gets an index the first time: the outline runs one
+  // query per node on its parent-link column, and the settings lookups search by
+  // table name.
+  indexForStatement(statement);
   std::string sql = translateJetSql(statement);
   sqlite3_stmt* st = nullptr;
   const char* tail = nullptr;

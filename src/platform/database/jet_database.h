@@ -81,6 +81,7 @@ class Database {
  private:
   Database();
   void createEngine();
+  void indexForStatement(const std::string& statement);
   struct Importer;
   friend struct Importer;
 

@@ -248,9 +248,7 @@ class Reader {
     std::snprintf(catalog.object_name, sizeof catalog.object_name, "MSysObjects");
     catalog.object_type = MDB_TABLE;
     catalog.table_pg = 2;
-    checkTablePage(catalog.table_pg);
-    std::unique_ptr<MdbTableDef, TableFree> table(mdb_read_table(&catalog));
-    if (!table) throw damaged(path_);
+    std::unique_ptr<MdbTableDef, TableFree> table = openTable(&catalog);
     std::vector<MdbColumn*> columns = readColumns(table.get());
     int id = -1, name = -1, type = -1, flags = -1;
     for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -312,9 +310,7 @@ class Reader {
   }
 
   void readTable(MdbCatalogEntry* entry) {
-    checkTablePage(entry->table_pg);
-    std::unique_ptr<MdbTableDef, TableFree> table(mdb_read_table(entry));
-    if (!table) throw damaged(path_);
+    std::unique_ptr<MdbTableDef, TableFree> table = openTable(entry);
     std::vector<MdbColumn*> columns = readColumns(table.get());
     TableDef def;
     def.info.name = entry->object_name;
@@ -335,6 +331,14 @@ class Reader {
     sink_.beginTable(def);
     forEachRow(table.get(), columns, [&](const std::vector<Cell>& row) { sink_.row(row); });
     sink_.endTable();
+  }
+
+  std::unique_ptr<MdbTableDef, TableFree> openTable(MdbCatalogEntry* entry) {
+    checkTablePage(entry->table_pg);
+    std::unique_ptr<MdbTableDef, TableFree> table(mdb_read_table(entry));
+    // Without its usage map libmdb cannot find the table's data pages.
+    if (!table || !table->usage_map || table->map_sz < 1) throw damaged(path_);
+    return table;
   }
 
   std::vector<MdbColumn*> readColumns(MdbTableDef* table) {

@@ -1,0 +1,190 @@
+// bench_database LIBRARY.zdj [password]
+//
+// Opens a material library the way the main program does (file read in a child
+// process, tables copied into the in-memory engine, indexes made) and runs the
+// statements of a category fill: the whole six-level outline, one query per node.
+// mdb-export dumps the same tables in the same run, as the yardstick for the open.
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/database/adodb.h"
+#include "platform/database/jet_database.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsOf(const std::function<void()>& f) {
+  auto t0 = Clock::now();
+  f();
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+long kbFromStatus(const char* key) {
+  std::ifstream f("/proc/self/status");
+  std::string line;
+  while (std::getline(f, line))
+    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
+  return 0;
+}
+
+void mdbExport(const std::string& file, const std::string& table) {
+  pid_t pid;
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv{const_cast<char*>("mdb-export"), const_cast<char*>(file.c_str()),
+                          const_cast<char*>(table.c_str()), nullptr};
+  if (posix_spawnp(&pid, "mdb-export", &fa, nullptr, argv.data(), environ) != 0) {
+    std::fprintf(stderr, "cannot start mdb-export\n");
+    std::exit(1);
+  }
+  posix_spawn_file_actions_destroy(&fa);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: bench_database LIBRARY.zdj [password]\n");
+    return 2;
+  }
+  const std::string file = argv[1];
+  const std::string password = argc > 2 ? argv[2] : "4917";
+  struct stat st{};
+  if (stat(file.c_str(), &st) != 0) {
+    std::fprintf(stderr, "no file %s\n", file.c_str());
+    return 1;
+  }
+  const double fileMb = double(st.st_size) / (1024 * 1024);
+  const int runs = 3;
+  const long rssBefore = kbFromStatus("VmRSS:");
+
+  // Our open, isolated as the programs do it.
+  std::vector<double> ours;
+  std::shared_ptr<ado::Database> db;
+  for (int i = 0; i < runs; ++i) {
+    db.reset();
+    ours.push_back(secondsOf([&] { db = ado::Database::open(file, password); }));
+  }
+  const long parentPeakKb = kbFromStatus("VmHWM:") - rssBefore;
+  rusage ru{};
+  getrusage(RUSAGE_CHILDREN, &ru);
+  const long childPeakKb = ru.ru_maxrss;
+  std::vector<double> inProcess;
+  for (int i = 0; i < runs; ++i) {
+    std::shared_ptr<ado::Database> d2;
+    inProcess.push_back(secondsOf([&] { d2 = ado::Database::open(file, password, ado::ReadMode::InProcess); }));
+  }
+
+  // mdb-export on the same tables.
+  std::vector<double> theirs;
+  for (int i = 0; i < runs; ++i)
+    theirs.push_back(secondsOf([&] {
+      for (const auto& t : db->tables()) mdbExport(file, t.name);
+    }));
+
+  long rows = 0;
+  for (const auto& t : db->tables()) rows += t.rowCount;
+
+  // The category fill: top level, then one query per node down six levels.
+  ado::Connection conn;
+  conn.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + file + ";Jet OLEDB:Database Password=" + password);
+  const std::string list = "Category.Name,Category.ico,Category.sortid,Category.ID,Category.ID";
+  long queries = 0, nodes = 0;
+  std::function<void(const std::string&, int)> level = [&](const std::string& sql, int depth) {
+    ado::Recordset rs;
+    rs.Open(sql, conn, 1, 1, -1);
+    ++queries;
+    const long n = rs.RecordCount();
+    std::vector<std::string> ids;
+    for (long r = 0; r < n; ++r) {
+      ++nodes;
+      for (int k = 0; k < rs.FieldsCount(); ++k) (void)rs.Fields(k).Value().toText();
+      ids.push_back(rs.Fields("ID").Value().toText());
+      rs.MoveNext();
+    }
+    rs.Close();
+    if (depth < 6)
+      for (const auto& id : ids)
+        level("select " + list + " from Category where ParentID=" + id + " order by sortid", depth + 1);
+  };
+  double fill = secondsOf([&] {
+    level("select  " + list + " from Category where ID=0 order by Category.sortid", 0);
+  });
+
+  // Product grid for single categories, and the bare indexed lookups.
+  const std::string join =
+      "select  CLProduct.Name,Factory.Name,CLProduct.Spec,CLProduct.Unit,CLProduct.PriceTax,CLProduct.CategoryID,"
+      "CLProduct.FactoryID,CLProduct.ID,CLProduct.ID from CLProduct inner join Factory on "
+      "CLProduct.FactoryID=Factory.ID";
+  const std::string product = join + " where CLProduct.CategoryID=";
+  long productRows = 0;
+  const int productFills = 200;
+  double productFill = secondsOf([&] {
+    for (int c = 0; c < productFills; ++c) {
+      ado::Recordset rs;
+      rs.Open(product + std::to_string(1000 + c * 17) + " order by CLProduct.ID desc", conn, 1, 1, -1);
+      productRows += rs.RecordCount();
+      rs.Close();
+    }
+  });
+  const int lookups = 2000;
+  double byCategory = secondsOf([&] {
+    for (int i = 0; i < lookups; ++i)
+      db->execute("select ID from CLProduct where CategoryID=" + std::to_string(1 + (i * 37) % 5000));
+  });
+  double byParent = secondsOf([&] {
+    for (int i = 0; i < lookups; ++i)
+      db->execute("select ID from Category where ParentID=" + std::to_string((i * 37) % 5000));
+  });
+  long found = 0;
+  double search = secondsOf([&] {
+    ado::Recordset rs;
+    rs.Open(join + " where CLProduct.Name like '%钢%'", conn, 1, 1, -1);
+    found = rs.RecordCount();
+  });
+
+  std::printf("file: %s (%.1f MiB, %zu tables, %ld rows)\n", file.c_str(), fileMb, db->tables().size(), rows);
+  std::printf("%-44s %10s %10s\n", "", "median s", "best s");
+  std::printf("%-44s %10.3f %10.3f\n", "open (isolated reader, as the programs)", median(ours),
+              *std::min_element(ours.begin(), ours.end()));
+  std::printf("%-44s %10.3f %10.3f\n", "open (in-process reader)", median(inProcess),
+              *std::min_element(inProcess.begin(), inProcess.end()));
+  std::printf("%-44s %10.3f %10.3f\n", "mdb-export of the same tables", median(theirs),
+              *std::min_element(theirs.begin(), theirs.end()));
+  std::printf("open / mdb-export: %.2f (target <= 1.5)\n", median(ours) / median(theirs));
+  std::printf("peak memory: engine (parent) %.1f MiB, reading child %.1f MiB; %.2f x file size (target < 4)\n",
+              parentPeakKb / 1024.0, childPeakKb / 1024.0,
+              (std::max(parentPeakKb, 0L) + childPeakKb) / 1024.0 / fileMb);
+  std::printf("category fill: %ld nodes, %ld queries in %.3f s (%.1f us per query)\n", nodes, queries, fill,
+              fill / double(queries) * 1e6);
+  std::printf("product fill (join, order by): %d fills, %ld rows in %.3f s (%.2f ms per fill)\n", productFills,
+              productRows, productFill, productFill / productFills * 1e3);
+  std::printf("indexed lookup CLProduct.CategoryID: %.1f us; Category.ParentID: %.1f us\n",
+              byCategory / lookups * 1e6, byParent / lookups * 1e6);
+  std::printf("search CLProduct.Name like '%%钢%%': %ld rows in %.3f s\n", found, search);
+  return 0;
+}
