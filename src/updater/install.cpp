@@ -48,6 +48,15 @@ bool replaceFile(const std::string& source, const std::string& target, std::stri
 
 }  // namespace
 
+bool isDeferredArchive(const std::string& source) {
+  // Only the part of the path below the program folder counts: where the
+  // system is installed must not turn every replacement into an archive.
+  const std::string folder = common::programFolder();
+  std::string_view rest(source);
+  if (rest.size() > folder.size() && rest.compare(0, folder.size(), folder) == 0) rest.remove_prefix(folder.size());
+  return rest.find("zip") != std::string_view::npos;
+}
+
 std::optional<std::string> pathInProgramFolder(const std::string& name, bool allowEmpty) {
   if (name.empty()) return allowEmpty ? std::optional<std::string>(common::programFolder()) : std::nullopt;
   if (name.front() == '\\' || name.front() == '/') return std::nullopt;  // absolute or UNC
@@ -128,13 +137,19 @@ InstallOutcome installitem(UpdaterState& st) {
       return out;
     }
   } else {
-    const auto target = pathInProgramFolder(st.itemMode);
-    if (!target) {
-      out.refusal = "target leaves the program folder: " + st.itemMode;
+    std::string target;
+    if (const auto path = pathInProgramFolder(st.itemMode)) {
+      target = *path;
+    } else if (isDeferredArchive(*file) && pathInProgramFolder(st.itemMode, true) == common::programFolder()) {
+      // An archive without a target (the mode empty or naming the program
+      // folder) is unpacked into the program folder when it is applied.
+      target = common::inProgramFolder("");
+    } else {
+      out.refusal = "target leaves the program folder or names no file: " + st.itemMode;
       return out;
     }
     st.resetPending = true;
-    st.pendingList += *file + ";" + *target + "|";
+    st.pendingList += *file + ";" + target + "|";
   }
   st.installedList += st.itemName + "\\" + st.itemDate + "|";
   out.installed = true;
@@ -151,7 +166,12 @@ ApplyResult applyreset(UpdaterState& st, int waitMs) {
   const std::string pending = items[2];
   const int attempts = std::atoi(items[3].c_str());
   st.resetPending = false;
-  if (pending.empty()) return result;
+  if (pending.empty()) {
+    // Nothing to apply. Left in place, the file would stop every later run
+    // before it fetched the list.
+    std::remove(resetPath.c_str());
+    return result;
+  }
 
   if (!st.mainTitle.empty() && platform::requestClose(st.mainTitle)) {
     result.mainWasRunning = true;
@@ -170,14 +190,14 @@ ApplyResult applyreset(UpdaterState& st, int waitMs) {
     const std::string source = part.substr(0, semi);
     const std::string target = part.substr(semi + 1);
     if (!FileExists(source)) continue;
-    if (!insideProgramFolder(source) || (!target.empty() && !insideProgramFolder(target))) {
+    if (!insideProgramFolder(source)) {
       ++result.refused;
       result.messages.push_back("replacement outside the program folder refused: " + part);
       continue;
     }
     bool ok = true;
     std::string why;
-    if (source.find("zip") != std::string::npos) {
+    if (isDeferredArchive(source)) {
       const CopyfileResult r = copyfile(common::programFolder(), source);
       if (r.refused) {
         ++result.refused;
@@ -188,6 +208,11 @@ ApplyResult applyreset(UpdaterState& st, int waitMs) {
       ok = r.code == 0;
       why = r.message;
     } else if (!target.empty()) {
+      if (!insideProgramFolder(target)) {
+        ++result.refused;
+        result.messages.push_back("replacement outside the program folder refused: " + part);
+        continue;
+      }
       ok = replaceFile(source, target, why);
     } else {
       ok = startFromProgramFolder(source);

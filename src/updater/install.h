@@ -29,6 +29,10 @@ bool insideProgramFolder(const std::string& path);
 // file lies outside the folder or could not be started.
 bool startFromProgramFolder(const std::string& path);
 
+// A deferred source is taken for an archive when its path below the program
+// folder contains "zip".
+bool isDeferredArchive(const std::string& source);
+
 struct InstallOutcome {
   bool installed = false;  // recorded in installedList
   std::string refusal;     // why the item was refused ("" when it was not)

@@ -408,6 +408,14 @@ TEST(UpdaterRun, DeferredReplacementThatFailsIsKeptForTheNextStart) {
     }
   }
   EXPECT_FALSE(testsupport::exists(folder / kResetFile));  // given up after the last attempt
+  // A reset file with nothing pending is removed, so that later runs fetch the list again.
+  common::writeItemFile(localPath(kResetFile), {"t", "m", ""});
+  {
+    Harness r;
+    r.go();
+    EXPECT_TRUE(r.ended);
+  }
+  EXPECT_FALSE(testsupport::exists(folder / kResetFile));
   EXPECT_EQ(testsupport::readFile(folder / "ok/one.bin"), "one");
   EXPECT_FALSE(testsupport::exists(folder / "src1.bin"));
   EXPECT_TRUE(testsupport::exists(folder / "src2.bin"));  // a failed copy loses nothing
@@ -443,4 +451,38 @@ TEST(UpdaterRun, StopDuringADownloadLeavesNothingUnderTheItemsName) {
   EXPECT_FALSE(testsupport::exists(folder / "slow.bin"));
   EXPECT_FALSE(testsupport::exists(folder / ".slow.bin.download"));
   EXPECT_FALSE(testsupport::exists(folder / kLogFile));
+}
+
+TEST(UpdaterRun, DeferredArchivesAreUnpackedIntoTheProgramFolder) {
+  ProgramFolder scratch;
+  // The system installed in a folder whose own name holds "zip": plain files
+  // are still copied, not taken for archives.
+  const std::string folder = scratch / "gzipper";
+  fs::create_directories(folder);
+  common::setProgramFolder(folder);
+  testhttp::Server server;
+  server.set("/patch.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "web/new.htm", "new page"}}, folder)));
+  server.set("/lib.dat", bodyRoute("library v2"));
+  server.set("/list.ini", bodyRoute(listText({
+      "版本=v1", "方式=隐藏", "更新=自动",
+      "|1|patch|d|s|x|" + server.url("/patch.zip") + "|patch.zip||",
+      "|1|lib|d|s|x|" + server.url("/lib.dat") + "|lib.new|lib.dat|",
+      "|1|nowhere|d|s|x|" + server.url("/lib.dat") + "|plain.new||",
+  })));
+  testsupport::writeFile(folder + "/lib.dat", "library v1");
+  writeSettings(server.url("/list.ini"));
+  const std::string settingsBefore = testsupport::readFile(folder + "/upset.ini");
+  Harness r;
+  r.go();
+  ASSERT_TRUE(r.ended);
+  EXPECT_EQ(testsupport::readFile(folder + "/web/new.htm"), "new page");
+  EXPECT_FALSE(testsupport::exists(folder + "/patch.zip"));
+  EXPECT_EQ(testsupport::readFile(folder + "/lib.dat"), "library v2");
+  EXPECT_FALSE(testsupport::exists(folder + "/lib.new"));
+  EXPECT_FALSE(testsupport::exists(folder + "/" + kResetFile));
+  // A plain file without a target has nowhere to go: refused, not recorded.
+  ASSERT_EQ(r.run.problems().size(), 1u);
+  EXPECT_EQ(logItem(2), "patch\\d|lib\\d|");
+  // A list without 定制 and an empty selection rewrites nothing in upset.ini.
+  EXPECT_EQ(testsupport::readFile(folder + "/upset.ini"), settingsBefore);
 }
