@@ -108,6 +108,13 @@ void expectAllReadersAgree(const Database& db, const std::string& path,
         for (const Table& t : checked.tables) names.push_back(t.name);
         readers::Dump own = readers::viaProjectReader(path, checked.password, names);
         EXPECT_EQ(readers::compare(checked, own, "project reader", false), "");
+        if (readers::haveVelmoraCli()) {
+            readers::Dump cli = readers::viaVelmoraCli(path, checked.password);
+            std::erase_if(cli.tableNames, [&](const std::string& n) {
+                return std::find(names.begin(), names.end(), n) == names.end();
+            });
+            EXPECT_EQ(readers::compare(checked, cli, "velmora-cli dump", false), "");
+        }
     }
 }
 

@@ -208,15 +208,17 @@ std::string independentReaderModules() {
     return {};
 }
 
-Dump viaMdbReader(const std::string& file) {
-    std::string json = run("node " + shellQuote(MDB_READER_SCRIPT) + " " + shellQuote(independentReaderModules()) +
-                           " " + shellQuote(file));
+namespace {
+
+// The JSON picture both mdb-reader (through read_with_mdb_reader.mjs) and
+// `velmora-cli dump` print: {"password"?, "tables": {NAME: {"columns", "rows"}}}.
+Dump parseJsonDump(const std::string& json) {
     QJsonParseError err;
     QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json), &err);
     if (doc.isNull()) throw std::runtime_error("mdb-reader output is not JSON: " + err.errorString().toStdString());
     QJsonObject root = doc.object();
     Dump d;
-    if (!root["password"].isNull()) d.password = root["password"].toString().toStdString();
+    if (root.contains("password") && !root["password"].isNull()) d.password = root["password"].toString().toStdString();
     QJsonObject tables = root["tables"].toObject();
     for (auto it = tables.begin(); it != tables.end(); ++it) {
         std::string name = it.key().toStdString();
@@ -244,6 +246,23 @@ Dump viaMdbReader(const std::string& file) {
     }
     return d;
 }
+
+}  // namespace
+
+Dump viaMdbReader(const std::string& file) {
+    return parseJsonDump(run("node " + shellQuote(MDB_READER_SCRIPT) + " " + shellQuote(independentReaderModules()) +
+                             " " + shellQuote(file)));
+}
+
+#ifdef VELMORA_CLI
+bool haveVelmoraCli() { return true; }
+Dump viaVelmoraCli(const std::string& file, const std::string& password) {
+    return parseJsonDump(run(shellQuote(VELMORA_CLI) + " dump " + shellQuote(file) + " --password " + shellQuote(password)));
+}
+#else
+bool haveVelmoraCli() { return false; }
+Dump viaVelmoraCli(const std::string&, const std::string&) { return {}; }
+#endif
 
 #ifdef HAVE_PROJECT_READER
 bool haveProjectReader() { return true; }

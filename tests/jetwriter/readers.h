@@ -34,6 +34,10 @@ std::string mdbSchema(const std::string& file);
 std::string independentReaderModules();
 Dump viaMdbReader(const std::string& file);
 
+// `velmora-cli dump`, when the tool is part of the build.
+bool haveVelmoraCli();
+Dump viaVelmoraCli(const std::string& file, const std::string& password);
+
 bool haveProjectReader();
 Dump viaProjectReader(const std::string& file, const std::string& password,
                       const std::vector<std::string>& tables);
