@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QWebEngineLoadingInfo>
@@ -125,9 +127,14 @@ class WebEngineBrowser : public WebBrowser {
     location_ = address;
     target_ = browserUrl(address);
     document_.reset();
-    showingError_ = false;
+    ownPage_ = false;
     ++generation_;
-    if (view_) view_->setUrl(target_);
+    if (!view_) return;
+    if (target_.isLocalFile() && target_.path().endsWith(QLatin1String(".swf"), Qt::CaseInsensitive)) {
+      showFlashBanner(target_.toLocalFile());
+      return;
+    }
+    view_->setUrl(target_);
   }
 
   std::optional<std::vector<std::string>> documentAll() const override { return document_; }
@@ -148,21 +155,21 @@ class WebEngineBrowser : public WebBrowser {
       case QWebEngineLoadingInfo::LoadStoppedStatus:
         return;
       case QWebEngineLoadingInfo::LoadFailedStatus: {
-        if (showingError_) return;
+        if (ownPage_) return;
         if (info.errorCode() == -3 /* aborted by a newer navigation */) return;
         if (!sameTarget(info.url())) return;
         bool notFound = info.errorCode() == -6 /* file not found */ || info.errorCode() == -105 /* name not resolved */ ||
                         (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && info.errorCode() == 404);
-        showingError_ = true;
+        ownPage_ = true;
         page_->setHtml(QString::fromStdString(browserErrorPage(location_, notFound, info.errorString().toStdString())));
         return;
       }
       case QWebEngineLoadingInfo::LoadSucceededStatus: {
-        if (!showingError_ && !sameTarget(info.url())) return;
-        if (!showingError_ && info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain &&
+        if (!ownPage_ && !sameTarget(info.url())) return;
+        if (!ownPage_ && info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain &&
             info.errorCode() >= 400) {
           // A server's error answer: shown as the system's browser shows it.
-          showingError_ = true;
+          ownPage_ = true;
           page_->setHtml(QString::fromStdString(
               browserErrorPage(location_, info.errorCode() == 404, info.errorString().toStdString())));
           return;
@@ -182,6 +189,29 @@ class WebEngineBrowser : public WebBrowser {
     }
   }
 
+  // No engine plays Flash any more. A banner file is shown as the picture
+  // of the same name beside it (a.swf: a.png, a.jpg, a.gif or a.bmp) when
+  // there is one, otherwise as a plain band.
+  void showFlashBanner(const QString& file) {
+    const QFileInfo info(file);
+    QString picture;
+    for (const char* ext : {"png", "jpg", "jpeg", "gif", "bmp"}) {
+      const QFileInfo candidate(info.dir(), info.completeBaseName() + '.' + QLatin1String(ext));
+      if (candidate.isFile()) {
+        picture = candidate.fileName();
+        break;
+      }
+    }
+    QString html = QStringLiteral(
+        "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><style>html,body{margin:0;height:100%;overflow:hidden;"
+        "background:linear-gradient(100deg,#163d6b 0%,#1d4e89 45%,#2f6db5 100%);}"
+        "img{display:block;width:100%;height:100%;object-fit:cover;}</style></head><body>");
+    if (!picture.isEmpty()) html += QStringLiteral("<img src=\"%1\" alt=\"\">").arg(picture.toHtmlEscaped());
+    html += QStringLiteral("</body></html>");
+    ownPage_ = true;  // a page of our own: its load is not checked against the target
+    page_->setHtml(html, QUrl::fromLocalFile(info.absolutePath() + '/'));
+  }
+
   bool sameTarget(const QUrl& url) const {
     return url.adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments) ==
            target_.adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments);
@@ -192,7 +222,7 @@ class WebEngineBrowser : public WebBrowser {
   std::string location_;
   QUrl target_;
   std::optional<std::vector<std::string>> document_;
-  bool showingError_ = false;
+  bool ownPage_ = false;  // an error or banner page of ours is shown, not the target
   int generation_ = 0;
 };
 

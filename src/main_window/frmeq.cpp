@@ -1,0 +1,469 @@
+#include "main_window/frmeq.h"
+
+#include "common/items.h"
+#include "common/program_folder.h"
+#include "data/connections.h"
+#include "data/files.h"
+#include "data/skip_on_error.h"
+#include "main_window/mainpro.h"
+#include "platform/browser/recording_browser.h"
+#include "platform/messagebox/messagebox.h"
+#include "platform/process/process.h"
+#include "platform/screen/twips.h"
+#include "service_window/frmline.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QImageReader>
+#include <QPainter>
+#include <QPixmap>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+namespace main_window {
+
+using data::skipOnError;
+
+namespace {
+
+constexpr const char* kMarkerFile = "更新.ini";
+constexpr const char* kConfigFile = "MainPro.ini";
+
+// Files of a folder matching a pattern, in any letter case, ascending by name
+// as a file list shows them (letter case ignored).
+std::vector<std::string> listFiles(const std::string& folder, const char* pattern) {
+  QDir dir(QString::fromStdString(folder));
+  if (!dir.exists()) return {};
+  const QStringList names =
+      dir.entryList({QString::fromLatin1(pattern)}, QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
+  std::vector<std::string> out;
+  for (const QString& n : names) out.push_back(n.toStdString());
+  return out;
+}
+
+std::string asciiLower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// The window's own icon, as the window was designed with it.
+QIcon designIcon() {
+  QPixmap pm(32, 32);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setBrush(QColor(0x1d, 0x4e, 0x89));
+  p.setPen(Qt::NoPen);
+  p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+  p.setPen(QPen(Qt::white, 3));
+  p.drawLine(QPointF(8, 9), QPointF(16, 24));
+  p.drawLine(QPointF(16, 24), QPointF(24, 9));
+  return QIcon(pm);
+}
+
+}  // namespace
+
+FrmeqHooks programHooks(platform::WebBrowserFactory browsers) {
+  FrmeqHooks hooks;
+  hooks.browsers = std::move(browsers);
+  hooks.startHidden = [](const std::string& path) { platform::shellOpen(path, true); };
+  hooks.endProgram = [] { QCoreApplication::exit(0); };
+  return hooks;
+}
+
+frmeq::frmeq(FrmeqHooks hooks, QWidget* parent)
+    : QWidget(parent),
+      hooks_(std::move(hooks)),
+      grids_{std::make_unique<platform::VSFlexGrid>(), std::make_unique<platform::VSFlexGrid>(),
+             std::make_unique<platform::VSFlexGrid>()},
+      navigator_(*grids_[0], *grids_[1], *grids_[2]) {
+  if (!hooks_.browsers) hooks_.browsers = platform::recordingBrowserFactory();
+  buildControls();
+}
+
+frmeq::~frmeq() {
+  closeListener_.reset();
+  for (auto* b : {webBrowser1_.get(), webBrowser2_.get()}) {
+    if (!b) continue;
+    b->DocumentComplete = nullptr;
+  }
+}
+
+// The window as designed: controls, bands and tools with their captions.
+void frmeq::buildControls() {
+  setWindowTitle(QString::fromLatin1(kDefaultCaption));
+  setWindowIcon(designIcon());
+  setMinimumSize(1, 1);
+
+  for (auto& g : grids_) data::prepareNavigatorGrid(*g);
+
+  picture1_ = new QWidget(this);
+  picture1_->setObjectName("Picture1");
+  picture1_->setAutoFillBackground(true);
+  QPalette pal = picture1_->palette();
+  pal.setColor(QPalette::Window, QColor(0x1d, 0x4e, 0x89));
+  picture1_->setPalette(pal);
+  picture1_->setGeometry(0, 0, 800, platform::twipsToPixels(kBannerTwips));
+  picture1_->installEventFilter(this);
+  webBrowser2_ = hooks_.browsers(picture1_);
+  webBrowser2_->widget()->setParent(picture1_);
+  webBrowser2_->widget()->setObjectName("WebBrowser2");
+
+  activeBar31_ = new platform::ActiveBar(this);
+  activeBar31_->setObjectName("ActiveBar31");
+  using platform::BandDock;
+  using platform::BandKind;
+  using platform::ToolKind;
+  platform::Band* band1 = activeBar31_->addBand("Band1", BandKind::Strip, BandDock::Top, "查找");
+  platform::Tool* comfind = band1->addTool("comfind", ToolKind::Combo, "查找范围");
+  comfind->AddItem(data::kSearchByName);
+  comfind->AddItem(data::kSearchByFactory);
+  comfind->setText(data::kSearchByName);
+  band1->addTool("comfw", ToolKind::TextBox, "查找内容");
+  band1->addTool("Toolfind", ToolKind::Button, "查找");
+  band1->addTool("Toolfw", ToolKind::Button, "在线咨询");
+  band1->addTool("Toolsj", ToolKind::Button, "在线升级");
+  platform::Band* band2 = activeBar31_->addBand("Band2", BandKind::Pane, BandDock::Left);
+  band2->addChildBand("ChildBand1", "目录导航")->addTool("", ToolKind::Custom);
+  band2->addChildBand("ChildBand2", "厂家导航")->addTool("", ToolKind::Custom);
+  band2->setDockExtent(platform::twipsToPixels(4200));
+  platform::Band* band3 = activeBar31_->addBand("Band3", BandKind::Strip, BandDock::Top, "材料库");
+  band3->addTool("comclk", ToolKind::Combo, "选择材料库");
+  band3->addTool("Tooldw", ToolKind::Label, "材料价格信息中心");
+  band3->addTool("Tooltel", ToolKind::Label, "服务电话");
+
+  picture2_ = new QWidget;
+  picture2_->setObjectName("Picture2");
+  auto* p2layout = new QVBoxLayout(picture2_);
+  p2layout->setContentsMargins(0, 0, 0, 0);
+  activeBar32_ = new platform::ActiveBar(picture2_);
+  activeBar32_->setObjectName("ActiveBar32");
+  p2layout->addWidget(activeBar32_);
+  platform::Band* inner = activeBar32_->addBand("Band1", BandKind::Pane, BandDock::Top);
+  inner->addChildBand("ChildBand1", "")->addTool("", ToolKind::Custom);
+  inner->setDockExtent(platform::twipsToPixels(3600));
+
+  webBrowser1_ = hooks_.browsers(nullptr);
+  webBrowser1_->widget()->setObjectName("WebBrowser1");
+  webBrowser1_->DocumentComplete = [this](const std::string&) { WebBrowser1_DocumentComplete(); };
+
+  for (int i = 0; i < 3; ++i) {
+    gridViews_[i] = new platform::GridView(grids_[i].get());
+    gridViews_[i]->setObjectName(QStringLiteral("Grid1_%1").arg(i));
+    connect(grids_[i].get(), &platform::VSFlexGrid::Click, this, [this, i] { Grid1_Click(i); });
+  }
+
+  connect(activeBar31_, &platform::ActiveBar::ToolClick, this, &frmeq::ActiveBar31_ToolClick);
+  connect(activeBar31_, &platform::ActiveBar::ComboSelChange, this, &frmeq::ActiveBar31_ComboSelChange);
+
+  timer1_.setInterval(kPageCheckMs);
+  connect(&timer1_, &QTimer::timeout, this, &frmeq::Timer1_Timer);
+  timer2_.setInterval(kBannerIntervalMs);
+  connect(&timer2_, &QTimer::timeout, this, &frmeq::Timer2_Timer);
+}
+
+bool frmeq::Form_Load() {
+  setTimer2(kBannerIntervalMs, true);
+
+  // 1. Configuration.
+  skipOnError([&] { readConfiguration(); });
+  // 2. Library slot.
+  data::libraryslot = 1;
+  // 3. Library discovery.
+  skipOnError([&] { discoverLibraries(); });
+  // 4. No library: nothing of the window is shown.
+  if (currentLibrary_.empty()) {
+    platform::MsgBox(kNoLibraryText);
+    return false;
+  }
+  // 5. The library.
+  skipOnError([&] { activeBar31_->Tools("comclk")->setText(currentLibrary_); });
+  skipOnError([&] { data::opendatabases(libraryFile(currentLibrary_)); });
+  // 6. Banner.
+  skipOnError([&] { startBanner(); });
+  // 7. Outer toolbar.
+  skipOnError([&] {
+    platform::Band* band2 = activeBar31_->Bands("Band2");
+    band2->ChildBands(0)->Tools(0)->setCustom(gridViews_[0]);
+    band2->ChildBands(1)->Tools(0)->setCustom(gridViews_[2]);
+    activeBar31_->setClientAreaControl(picture2_);
+    activeBar31_->RecalcLayout();
+  });
+  // 8. Inner toolbar.
+  skipOnError([&] {
+    activeBar32_->Bands("Band1")->ChildBands(0)->Tools(0)->setCustom(gridViews_[1]);
+    activeBar32_->setClientAreaControl(webBrowser1_->widget());
+    activeBar32_->RecalcLayout();
+  });
+  // 9. Category navigator: the column switch of columns 0 and 1.
+  skipOnError([&] { grids_[0]->setColSwitch171(0, true); });
+  skipOnError([&] { grids_[0]->setColSwitch171(1, true); });
+  // 10. Navigators and default page.
+  skipOnError([&] { loadnav(); });
+  // 11. Updater launch.
+  skipOnError([&] { startUpdaterAtStartUp(); });
+
+  // The updater's close request reaches the window under its caption.
+  if (hooks_.listenForClose) {
+    skipOnError([&] {
+      // The close runs once the request has been read: closing ends the listener.
+      closeListener_ = std::make_unique<platform::CloseRequestListener>(
+          windowTitle().toStdString(), [this] { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); });
+    });
+  }
+  Form_Resize();
+  return true;
+}
+
+void frmeq::readConfiguration() {
+  const std::string path = common::inProgramFolder(kConfigFile);
+  if (!data::fileexists(path)) return;
+  for (const auto& [key, value] : readMainPro(path)) skipOnError([&] { applySetting(key, value); });
+  activeBar31_->RecalcLayout();
+}
+
+void frmeq::applySetting(const std::string& key, const std::string& value) {
+  if (key == "sname") {
+    setWindowTitle(QString::fromStdString(value));
+    platform::setApplicationTitle(upperText(value));
+  } else if (key == "url") {
+    serviceBase_ = value;
+  } else if (key == "ico") {
+    const std::string path = common::inProgramFolder(value);
+    if (!data::fileexists(path)) return;
+    QImageReader reader(QString::fromStdString(path));
+    QImage image = reader.read();
+    if (image.isNull()) return;  // not a picture: the icon stays
+    setWindowIcon(QIcon(QPixmap::fromImage(image)));
+  } else if (key == "fwurl") {
+    servicePage_ = value;
+  } else if (key == "timer") {
+    if (auto ms = timerInterval(value)) setTimer2(*ms, timer2Enabled_);
+  } else if (key == "dw") {
+    activeBar31_->Tools("Tooldw")->setCaption(value);
+  } else if (key == "tel") {
+    activeBar31_->Tools("Tooltel")->setCaption(value);
+  }
+}
+
+void frmeq::discoverLibraries() {
+  libraries_.clear();
+  for (const std::string& file : listFiles(common::programFolder(), "*.zdj")) {
+    std::string name = file.substr(0, file.size() - 4);
+    libraries_.push_back(name);
+    skipOnError([&] { activeBar31_->Tools("comclk")->AddItem(name); });
+    currentLibrary_ = name;
+  }
+}
+
+// The library file of a library name: name + ".zdj"; on a file system that
+// tells letter cases apart, a file listed as x.ZDJ is found as it is named.
+std::string frmeq::libraryFile(const std::string& name) const {
+  std::string file = name + ".zdj";
+  if (data::fileexists(common::inProgramFolder(file))) return file;
+  for (const std::string& f : listFiles(common::programFolder(), "*.zdj"))
+    if (QString::fromStdString(f).compare(QString::fromStdString(file), Qt::CaseInsensitive) == 0) return f;
+  return file;
+}
+
+void frmeq::startBanner() {
+  banners_ = listFiles(common::inProgramFolder("swf"), "*.swf");
+  if (!banners_.empty()) {
+    webBrowser2_->Navigate(common::inProgramFolder("\\swf\\" + banners_.at(static_cast<size_t>(swfIndex_))));
+  } else {
+    setTimer2(timer2Interval_, false);
+  }
+}
+
+void frmeq::startUpdaterAtStartUp() {
+  const std::string updater = common::inProgramFolder(common::executableName("Quennar"));
+  if (!data::fileexists(updater)) return;
+  std::string exe = hooks_.exeName;
+  if (exe.empty()) exe = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
+  skipOnError([&] { common::writeItemFile(common::inProgramFolder(kMarkerFile), {exe}); });
+  if (hooks_.startHidden) hooks_.startHidden(updater);
+}
+
+void frmeq::setTimer2(int interval, bool enabled) {
+  timer2Interval_ = interval;
+  timer2Enabled_ = enabled;
+  timer2_.setInterval(interval);
+  // An interval of 0 raises no ticks.
+  if (enabled && interval > 0)
+    timer2_.start();
+  else
+    timer2_.stop();
+}
+
+// ---- navigation and pages ----
+
+void frmeq::navigatePage(const std::string& address) {
+  pageCheckPending_ = false;
+  webBrowser1_->Navigate(address);
+}
+
+void frmeq::loadnav() {
+  navigator_.loadnav();
+  skipOnError([&] { navigatePage(data::defaultPagePath()); });
+  tag_.clear();
+}
+
+void frmeq::Grid1_Click(int index) {
+  skipOnError([&] { navigator_.click(index); });
+  skipOnError([&] { showpage(); });
+}
+
+void frmeq::showpage() {
+  data::PageTarget target;
+  if (!skipOnError([&] { target = navigator_.page(serviceBase_); }))
+    target = data::NavigatorSession::pageOf(data::PageKey{}, serviceBase_);
+  if (target.isDefault) {
+    navigatePage(target.address);
+    tag_.clear();
+    return;
+  }
+  if (target.address == tag_) return;
+  tag_ = target.address;
+  navigatePage(target.address);
+  pageCheckPending_ = true;
+  timer1_.start();
+}
+
+void frmeq::Timer1_Timer() {
+  timer1_.stop();
+  htmlerr();
+}
+
+// The page engine loads in the background; a page that was not there yet when
+// Timer1 ran is checked once it has arrived.
+void frmeq::WebBrowser1_DocumentComplete() {
+  if (pageCheckPending_) htmlerr();
+}
+
+void frmeq::htmlerr() {
+  skipOnError([&] {
+    auto all = webBrowser1_->documentAll();
+    if (!all) return;
+    pageCheckPending_ = false;
+    bool hit = false;
+    for (const std::string& html : *all) {
+      const std::string lower = asciiLower(html);
+      if (lower.find("错误的请求") != std::string::npos || html.find("无法显示") != std::string::npos ||
+          html.find("无法找到") != std::string::npos || lower.find("service unavailable") != std::string::npos) {
+        hit = true;
+        break;
+      }
+    }
+    if (!hit) return;
+    navigatePage(data::defaultPagePath());
+    tag_.clear();
+  });
+}
+
+// ---- toolbar ----
+
+void frmeq::ActiveBar31_ToolClick(platform::Tool* tool) {
+  if (!tool) return;
+  const std::string& name = tool->name();
+  if (name == "Toolfind") {
+    std::string text;
+    if (!skipOnError([&] { text = activeBar31_->Tools("comfw")->text(); })) return;
+    if (text.empty()) {
+      platform::MsgBox(kEnterSearchText);
+      return;
+    }
+    std::string field;
+    skipOnError([&] { field = activeBar31_->Tools("comfind")->text(); });
+    navigator_.search(field, text);
+  } else if (name == "Toolfw") {
+    skipOnError([&] {
+      if (!frmline_) frmline_ = new service_window::Frmline(hooks_.browsers, this);
+      frmline_->show();
+      frmline_->raise();
+      frmline_->activateWindow();
+    });
+    skipOnError([&] { frmline_->WebBrowser1()->Navigate2(servicePage_); });
+  } else if (name == "Toolsj") {
+    const std::string updater = common::inProgramFolder(common::executableName("Quennar"));
+    if (!data::fileexists(updater)) {
+      platform::MsgBox(kNoUpdaterText);
+      return;
+    }
+    skipOnError([&] {
+      const std::string marker = common::inProgramFolder(kMarkerFile);
+      if (data::fileexists(marker)) std::remove(marker.c_str());
+    });
+    skipOnError([&] {
+      if (hooks_.startHidden) hooks_.startHidden(updater);
+    });
+  }
+}
+
+void frmeq::ActiveBar31_ComboSelChange(platform::Tool* tool) {
+  if (!tool || tool->name() != "comclk") return;
+  skipOnError([&] {
+    currentLibrary_ = tool->text();
+    data::opendatabases(libraryFile(currentLibrary_));
+  });
+  skipOnError([&] { loadnav(); });
+}
+
+service_window::Frmline* frmeq::onlineWindow() const { return frmline_.data(); }
+
+// ---- banner, layout, shutdown ----
+
+void frmeq::Timer2_Timer() {
+  skipOnError([&] {
+    const int n = static_cast<int>(banners_.size());
+    if (swfIndex_ >= n - 1)
+      swfIndex_ = 0;
+    else
+      ++swfIndex_;
+    webBrowser2_->Navigate(common::inProgramFolder("\\swf\\" + banners_.at(static_cast<size_t>(swfIndex_))));
+  });
+}
+
+void frmeq::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Form_Resize();
+}
+
+void frmeq::Form_Resize() {
+  const int sw = width();
+  const int sh = height();
+  skipOnError([&] { picture1_->setGeometry(0, 0, sw, picture1_->height()); });
+  skipOnError([&] {
+    const int h = sh - picture1_->height();
+    // The toolbar refuses a negative height and keeps its size.
+    if (h < 0) throw std::range_error("negative height");
+    activeBar31_->setGeometry(0, picture1_->height(), sw, h);
+  });
+}
+
+void frmeq::Picture1_Resize() {
+  skipOnError([&] { webBrowser2_->widget()->setGeometry(0, 0, picture1_->width(), picture1_->height()); });
+}
+
+bool frmeq::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == picture1_ && event->type() == QEvent::Resize) Picture1_Resize();
+  return QWidget::eventFilter(watched, event);
+}
+
+void frmeq::closeEvent(QCloseEvent* event) {
+  event->accept();
+  if (closing_) return;
+  closing_ = true;
+  // The program ends at once, the online-service window with it.
+  timer1_.stop();
+  timer2_.stop();
+  closeListener_.reset();
+  if (frmline_) frmline_->close();
+  if (hooks_.endProgram) hooks_.endProgram();
+}
+
+}  // namespace main_window

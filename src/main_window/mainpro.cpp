@@ -1,0 +1,44 @@
+#include "main_window/mainpro.h"
+
+#include "common/items.h"
+
+#include <QString>
+
+namespace main_window {
+
+std::string lowerText(const std::string& text) { return QString::fromStdString(text).toLower().toStdString(); }
+std::string upperText(const std::string& text) { return QString::fromStdString(text).toUpper().toStdString(); }
+
+std::vector<Setting> mainProSettings(const std::vector<std::string>& items) {
+  std::vector<Setting> out;
+  int n = 0;
+  for (const auto& item : items) {
+    if (++n > kMainProItems) break;
+    std::string lower = lowerText(item);
+    auto eq = lower.find('=');
+    if (eq == std::string::npos) continue;
+    std::string value = lower.substr(eq + 1);
+    if (value.empty()) continue;
+    out.emplace_back(lower.substr(0, eq), std::move(value));
+  }
+  return out;
+}
+
+std::vector<Setting> readMainPro(const std::string& path) {
+  auto items = common::readItemFile(path, kMainProItems);
+  if (!items) return {};
+  return mainProSettings(*items);
+}
+
+std::optional<int> timerInterval(const std::string& value) {
+  if (value.empty() || value.size() > 9) return std::nullopt;
+  long n = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  if (n > 65535) return std::nullopt;
+  return static_cast<int>(n);
+}
+
+}  // namespace main_window
