@@ -1,5 +1,6 @@
 #include "updater/local_files.h"
 
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -21,6 +22,8 @@ std::vector<std::string> readAll(const std::string& name, size_t count, bool& ok
 }  // namespace
 
 bool FileExists(const std::string& filename) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(filename, ec)) return false;  // a folder opens but is no file
   std::ifstream in(filename, std::ios::binary);
   return in.is_open() && in.good();
 }

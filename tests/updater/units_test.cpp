@@ -1,6 +1,7 @@
 // The updater's pieces without a network: counters, versions, display texts,
 // the list grammar, the local files and the path checks.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "common/items.h"
 #include "test_support.h"
@@ -280,7 +281,14 @@ TEST(LocalFiles, SettingsLogAndSaveStep) {
   blocked.selection = "a\\";
   EXPECT_FALSE(savestate(blocked, "v", "d", true));
   EXPECT_FALSE(testsupport::exists(folder / "upset.ini"));
-  EXPECT_TRUE(FileExists(folder / "Quennar.ini") == false);
+  EXPECT_FALSE(FileExists(folder / "Quennar.ini"));
+  EXPECT_FALSE(FileExists(folder / "Quennar.log"));  // a folder is no file
+  EXPECT_FALSE(FileExists(""));
+  testsupport::writeFile(folder / "locked.ini", "x");
+  testsupport::fs::permissions(folder / "locked.ini", testsupport::fs::perms::none);
+  if (::geteuid() != 0) {
+    EXPECT_FALSE(FileExists(folder / "locked.ini"));  // cannot be opened
+  }
 }
 
 TEST(Paths, NamesFromTheListStayInTheProgramFolder) {
