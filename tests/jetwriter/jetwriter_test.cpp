@@ -375,3 +375,26 @@ TEST(JetWriterInput, ToolStopsAtTheFaultyLineAndWritesNothing) {
     EXPECT_EQ(status, 0) << message;
     EXPECT_TRUE(fs::exists(out));
 }
+
+// The Jet files of the demo program folder hold what their descriptions say, as
+// every reader sees them.
+TEST_F(JetWriter, DemoFolderFilesReadBackAsDescribed) {
+    const std::string folder = DEMO_FOLDER, sources = DEMO_SOURCES;
+    if (!fs::exists(folder + "/pro.mdb")) GTEST_SKIP() << "no demo folder at " << folder << " (target demo_folder)";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"library-2026-11.jetdesc", "2026年11月信息价.zdj"},
+        {"library-2026-12.jetdesc", "2026年12月信息价.zdj"},
+        {"pro.jetdesc", "pro.mdb"}};
+    for (const auto& [desc, file] : files) {
+        SCOPED_TRACE(file);
+        Database db = jetwrite::readDescriptionFile(sources + "/" + desc);
+        std::string path = (fs::path(folder) / fs::u8path(file)).string();
+        EXPECT_EQ(readers::compare(db, readers::viaMdbTools(path), "mdb-export", true), "");
+        readers::Dump independent = readers::viaMdbReader(path);
+        EXPECT_EQ(readers::compare(db, independent, "mdb-reader", false), "");
+        EXPECT_EQ(independent.password.value_or(""), db.password);
+        if (readers::haveVelmoraCli()) {
+            EXPECT_EQ(readers::compare(db, readers::viaVelmoraCli(path, db.password), "velmora-cli dump", false), "");
+        }
+    }
+}
