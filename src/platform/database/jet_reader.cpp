@@ -354,9 +354,12 @@ class Reader {
     return columns;
   }
 
+  // Every live row of the table, in the order of the row slots on its data
+  // pages. A slot flagged 0x8000 is a deleted row (Access sets 0xC000) or the
+  // moved copy of a row that outgrew its page; a slot flagged 0x4000 alone holds
+  // a pointer (row number, then a 3-byte page number) to where that row now lives.
   template <class F>
   void forEachRow(MdbTableDef* table, const std::vector<MdbColumn*>& columns, F&& onRow) {
-    const int pgSize = h_.pageSize;
     const unsigned ncols = table->num_cols;
     std::vector<MdbField> fields(ncols + 1);
     std::vector<Cell> cells(ncols);
@@ -371,19 +374,40 @@ class Reader {
         int start = 0;
         size_t len = 0;
         if (mdb_find_row(mdb_, int(r), &start, &len) == -1 || len == 0) continue;
-        if (start & 0x4000) continue;  // deleted, or the stub of a row moved elsewhere
-        start &= 0x1FFF;
-        if (start + len > size_t(pgSize)) throw damaged(path_);
-        int n = mdb_crack_row(table, start, len, fields.data());
-        if (n < 0) throw damaged(path_);
-        for (unsigned i = 0; i < ncols; ++i) cells[i] = Cell{};
-        for (unsigned i = 0; i < ncols; ++i) {
-          const MdbField& f = fields[i];
-          if (f.colnum < 0 || unsigned(f.colnum) >= ncols) throw damaged(path_);
-          decode(columns[unsigned(f.colnum)], f, cells[unsigned(f.colnum)]);
+        if (start & 0x8000) continue;
+        if (start & 0x4000) {
+          const uint8_t* p = mdb_->pg_buf + (start & 0x1FFF);
+          if (len < 4 || (start & 0x1FFF) + 4 > h_.pageSize) throw damaged(path_);
+          uint32_t pg = uint32_t(p[1]) | (uint32_t(p[2]) << 8) | (uint32_t(p[3]) << 16);
+          unsigned row = p[0];
+          if (pg < 1 || pg >= h_.pageCount) throw damaged(path_);
+          if (mdb_read_pg(mdb_, pg) != h_.pageSize || mdb_->pg_buf[0] != MDB_PAGE_DATA) throw damaged(path_);
+          int s2 = 0;
+          size_t l2 = 0;
+          if (mdb_find_row(mdb_, int(row), &s2, &l2) == -1 || l2 == 0) throw damaged(path_);
+          crack(table, columns, s2 & 0x1FFF, l2, fields, cells);
+          onRow(cells);
+          // Back to the page being walked.
+          if (mdb_read_pg(mdb_, table->cur_phys_pg) != h_.pageSize) throw damaged(path_);
+          continue;
         }
+        crack(table, columns, start & 0x1FFF, len, fields, cells);
         onRow(cells);
       }
+    }
+  }
+
+  void crack(MdbTableDef* table, const std::vector<MdbColumn*>& columns, int start, size_t len,
+             std::vector<MdbField>& fields, std::vector<Cell>& cells) {
+    const unsigned ncols = table->num_cols;
+    if (start + len > size_t(h_.pageSize)) throw damaged(path_);
+    int n = mdb_crack_row(table, start, len, fields.data());
+    if (n < 0) throw damaged(path_);
+    for (unsigned i = 0; i < ncols; ++i) cells[i] = Cell{};
+    for (unsigned i = 0; i < ncols; ++i) {
+      const MdbField& f = fields[i];
+      if (f.colnum < 0 || unsigned(f.colnum) >= ncols) throw damaged(path_);
+      decode(columns[unsigned(f.colnum)], f, cells[unsigned(f.colnum)]);
     }
   }
 
