@@ -1,6 +1,7 @@
 // velmora-cli browse: the navigator session run headless on a program folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -80,6 +81,43 @@ TEST(BrowseCommand, GridsPagesFormatsAndErrors) {
   EXPECT_EQ(browse(folder, "search 名称 x").status, 2);
   EXPECT_EQ(browse(folder, "frobnicate").status, 2);
   EXPECT_EQ(browse(folder, "tree --format xml").status, 2);
+}
+
+// The demo program folder, built by the demo_folder target.
+TEST(BrowseCommand, DemoFolderEndToEnd) {
+#ifndef DEMO_FOLDER
+  GTEST_SKIP() << "no demo folder target";
+#else
+  if (!std::filesystem::exists(std::filesystem::path(DEMO_FOLDER) / "pro.mdb")) GTEST_SKIP() << "demo folder not built";
+  auto run = [](const std::string& args) {
+    const std::string cmd = std::string(VELMORA_CLI) + " browse '" DEMO_FOLDER "' " + args + " 2>/dev/null";
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+  };
+  // The tree from the root, folded to level 2: the root and its eight groups.
+  std::string out = run("tree");
+  EXPECT_EQ(out.rfind("level\t材料分类\n1\t全部材料\n2\t钢材\n2\t水泥\n", 0), 0u) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1 + 1 + 8);
+  // Φ16-Φ25 (category 5): products ordered by manufacturer; the grouped price header.
+  out = run("category 5");
+  EXPECT_EQ(out.rfind("level\t产品名称\t规格型号\t单位\t价格-含税\t价格-除税\t价格-涨跌\t生产厂家\t备注\n0\t螺纹钢", 0), 0u)
+      << out;
+  // The manufacturer list carries the administrator's column too.
+  EXPECT_EQ(run("factories").rfind("level\t生产厂家\t联系电话\n", 0), 0u);
+  // Pages: installed, not installed (service base address from MainPro.ini), none.
+  EXPECT_EQ(run("page 5 1"), "local\t" DEMO_FOLDER "/web/gc/hrb400-dl.htm\n");
+  out = run("page 99 99");
+  EXPECT_EQ(out, "default\t" DEMO_FOLDER "/web/Orvanta.htm\n");
+  // A search by manufacturer through the join.
+  out = run("search 生产厂家 钢铁 --format csv");
+  EXPECT_GT(std::count(out.begin(), out.end(), '\n'), 2);
+  EXPECT_NE(out.find("钢铁"), std::string::npos);
+#endif
 }
 
 #endif

@@ -15,6 +15,7 @@
 // unless --all): the outline level, then the shown columns, tab-separated; the
 // first line holds the column titles. --format csv and json export the same.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -76,7 +77,9 @@ bool parse(const std::vector<std::string>& args, BrowseOptions& o, std::string& 
     problem = "a folder and a command are needed";
     return false;
   }
-  o.folder = plain[0];
+  std::error_code ec;
+  o.folder = std::filesystem::absolute(plain[0], ec).lexically_normal().string();
+  if (o.folder.size() > 1 && o.folder.back() == '/') o.folder.pop_back();
   o.command.assign(plain.begin() + 1, plain.end());
   const std::string& c = o.command[0];
   const size_t want = c == "tree" || c == "factories" ? 1 : c == "category" || c == "factory" ? 2 : 3;
