@@ -102,11 +102,11 @@ std::string number(double d) {
 }
 
 // Currency text to ten-thousandths; nullopt when it is not a decimal number.
-std::optional<long long> currencyUnits(const std::string& s) {
+std::optional<__int128> currencyUnits(const std::string& s) {
     size_t i = 0;
     bool neg = false;
     if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
-    long long whole = 0, frac = 0;
+    __int128 whole = 0, frac = 0;
     int places = 0;
     bool digits = false;
     while (i < s.size() && isdigit(static_cast<unsigned char>(s[i]))) whole = whole * 10 + (s[i++] - '0'), digits = true;
@@ -120,7 +120,7 @@ std::optional<long long> currencyUnits(const std::string& s) {
     }
     if (i != s.size() || !digits) return std::nullopt;
     while (places < 4) frac *= 10, ++places;
-    long long v = whole * 10000 + frac;
+    __int128 v = whole * 10000 + frac;
     return neg ? -v : v;
 }
 
@@ -291,9 +291,9 @@ Dump viaProjectReader(const std::string& file, const std::string& password, cons
                     row.push_back(std::nullopt);
                 } else if (v.type() == VT::Currency) {
                     long long u = v.currencyUnits();
+                    unsigned long long a = u < 0 ? 0ULL - (unsigned long long)u : (unsigned long long)u;
                     char buf[48];
-                    std::snprintf(buf, sizeof buf, "%s%lld.%04lld", u < 0 ? "-" : "", std::llabs(u) / 10000,
-                                  std::llabs(u) % 10000);
+                    std::snprintf(buf, sizeof buf, "%s%llu.%04llu", u < 0 ? "-" : "", a / 10000, a % 10000);
                     row.push_back(std::string(buf));
                 } else if (v.type() == VT::Single || v.type() == VT::Double) {
                     row.push_back(number(v.toDouble()));
