@@ -727,6 +727,7 @@ std::optional<std::string> checkValue(const Column& column, const Value& value) 
 void writeDatabase(const Database& db, const std::string& path) {
     // Check the description as a whole before laying anything out.
     {
+        if (toUtf16(db.password).size() > 20) fail("database password longer than 20 characters");
         std::map<std::u16string, int> seen;
         for (const Table& t : db.tables) {
             checkName(t.name, "table");
