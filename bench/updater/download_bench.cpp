@@ -10,11 +10,13 @@
 #include <QProcess>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -72,57 +74,78 @@ int main(int argc, char** argv) {
 
   std::printf("file: %lld MB, rounds: %d\n", megabytes, rounds);
   const long rssBefore = peakRssKb();
+  long long deliveries = 0;
   std::vector<double> curlSeconds, ourSeconds, transferSeconds, inRunSeconds;
-  for (int round = 0; round < rounds; ++round) {
+  // Each measurement starts from a flushed page cache; the order of the three
+  // rotates from round to round, so that none always follows another's writes.
+  auto measureCurl = [&]() -> bool {
     const std::string curlOut = folder / "curl.bin";
+    ::sync();
     QElapsedTimer t;
     t.start();
     const int rc = QProcess::execute("curl", {"-s", "-o", QString::fromStdString(curlOut),
                                               QString::fromStdString(server.url("/big.bin"))});
-    const double c = t.nsecsElapsed() / 1e9;
-    if (rc != 0 || fs::file_size(curlOut) != static_cast<uintmax_t>(size)) {
-      std::fprintf(stderr, "curl failed (%d)\n", rc);
-      return 1;
-    }
+    curlSeconds.push_back(t.nsecsElapsed() / 1e9);
+    const bool ok = rc == 0 && fs::file_size(curlOut) == static_cast<uintmax_t>(size);
+    if (!ok) std::fprintf(stderr, "curl failed (%d)\n", rc);
     fs::remove(curlOut);
-    curlSeconds.push_back(c);
-
+    return ok;
+  };
+  // The transfer alone: the same client writing the body to disk, without the
+  // queue's 100 ms ticks and the list download around it.
+  auto measureTransfer = [&]() -> bool {
+    const std::string path = folder / "alone.bin";
+    ::sync();
+    platform::HttpTransfer transfer;
+    transfer.setUrl(server.url("/big.bin"));
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    bool done = false;
+    platform::InetState state{};
+    deliveries = 0;
+    QElapsedTimer t;
+    t.start();
+    transfer.execute({nullptr,
+                      [&](std::string_view b) {
+                        ++deliveries;
+                        std::fwrite(b.data(), 1, b.size(), out);
+                      },
+                      [&](platform::InetState st) {
+                        state = st;
+                        done = true;
+                      }});
+    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    std::fclose(out);
+    transferSeconds.push_back(t.nsecsElapsed() / 1e9);
+    fs::remove(path);
+    return state == platform::InetState::ResponseCompleted;
+  };
+  auto measureRun = [&]() -> bool {
     common::writeItemFile(updater::localPath(updater::kSettingsFile), {"", "", server.url("/list.ini"), ""});
     fs::remove(updater::localPath(updater::kLogFile));
+    ::sync();
     updater::UpdaterRun run;
     bool ended = false;
     run.setEndProgram([&] { ended = true; });
-    t.restart();
+    QElapsedTimer t;
+    t.start();
     run.load();
     while (!ended) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    const double u = t.nsecsElapsed() / 1e9;
-    const std::string ours = folder / "big.bin";
-    if (!fs::exists(ours) || fs::file_size(ours) != static_cast<uintmax_t>(size)) {
-      std::fprintf(stderr, "updater download failed\n");
-      return 1;
-    }
-    fs::remove(ours);
-    ourSeconds.push_back(u);
+    ourSeconds.push_back(t.nsecsElapsed() / 1e9);
     inRunSeconds.push_back(run.lastTransferSeconds());
-
-    // The transfer alone: the same client writing the body to disk, without
-    // the queue's 100 ms ticks and the list download around it.
-    {
-      platform::HttpTransfer transfer;
-      transfer.setUrl(server.url("/big.bin"));
-      std::FILE* out = std::fopen(ours.c_str(), "wb");
-      bool done = false;
-      t.restart();
-      transfer.execute({nullptr, [&](std::string_view b) { std::fwrite(b.data(), 1, b.size(), out); },
-                        [&](platform::InetState) { done = true; }});
-      while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-      std::fclose(out);
-      transferSeconds.push_back(t.nsecsElapsed() / 1e9);
-      fs::remove(ours);
-    }
+    const std::string ours = folder / "big.bin";
+    const bool ok = fs::exists(ours) && fs::file_size(ours) == static_cast<uintmax_t>(size);
+    if (!ok) std::fprintf(stderr, "updater download failed\n");
+    fs::remove(ours);
+    return ok;
+  };
+  const std::function<bool()> measures[3] = {measureCurl, measureRun, measureTransfer};
+  for (int round = 0; round < rounds; ++round) {
+    for (int k = 0; k < 3; ++k)
+      if (!measures[(round + k) % 3]()) return 1;
     std::printf("round %d: curl %.3f s; updater: download within the run %.3f s, whole run %.3f s, "
-                "transfer alone %.3f s\n",
-                round + 1, c, inRunSeconds.back(), u, transferSeconds.back());
+                "transfer alone %.3f s (%lld deliveries)\n",
+                round + 1, curlSeconds.back(), inRunSeconds.back(), ourSeconds.back(), transferSeconds.back(),
+                deliveries);
   }
   const double c = median(curlSeconds), u = median(ourSeconds);
   const double x = median(transferSeconds), d = median(inRunSeconds);

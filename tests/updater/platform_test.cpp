@@ -173,6 +173,29 @@ TEST(HttpTransfer, CompletesOnlyWholeSuccessfulResponses) {
     r.chunkSize = 1000;
   }));
   server.set("/stall", route([](auto& r) { r.delayBeforeHeadersMs = 1500; }));
+  server.set("/chunked", route([](auto& r) {
+    r.chunked = true;
+    r.chunkSize = 7777;
+  }));
+  server.set("/chunked-cut", route([](auto& r) {
+    r.chunked = true;
+    r.sendBytes = 50000;
+  }));
+  server.set("/moved", route([&server](auto& r) {
+    r.status = 302;
+    r.body = "moved";
+    r.location = server.url("/ok");
+  }));
+  server.set("/relative", route([](auto& r) {
+    r.status = 301;
+    r.body = "";
+    r.location = "/moved";
+  }));
+  server.set("/loop", route([](auto& r) {
+    r.status = 302;
+    r.body = "";
+    r.location = "/loop";
+  }));
 
   Fetch ok = fetch(server.url("/ok"));
   EXPECT_EQ(ok.state, platform::InetState::ResponseCompleted);
@@ -189,6 +212,17 @@ TEST(HttpTransfer, CompletesOnlyWholeSuccessfulResponses) {
   EXPECT_TRUE(nolength.body == body) << nolength.body.size();
 
   EXPECT_EQ(fetch(server.url("/truncated")).state, platform::InetState::RequestFailed);
+
+  Fetch chunked = fetch(server.url("/chunked"));
+  EXPECT_EQ(chunked.state, platform::InetState::ResponseCompleted);
+  EXPECT_TRUE(chunked.body == body) << chunked.body.size();
+  EXPECT_EQ(fetch(server.url("/chunked-cut")).state, platform::InetState::RequestFailed);
+
+  // Redirects are followed (absolute and relative); a loop ends as a failure.
+  Fetch moved = fetch(server.url("/relative"));
+  EXPECT_EQ(moved.state, platform::InetState::ResponseCompleted);
+  EXPECT_TRUE(moved.body == body);
+  EXPECT_EQ(fetch(server.url("/loop")).state, platform::InetState::RequestFailed);
   EXPECT_EQ(fetch(server.url("/stall"), 500).state, platform::InetState::RequestFailed);
   EXPECT_EQ(fetch("file:///etc/passwd").state, platform::InetState::RequestFailed);
   EXPECT_EQ(fetch("not an address").state, platform::InetState::RequestFailed);

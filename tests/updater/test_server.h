@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -31,6 +32,8 @@ struct Route {
   int delayMsPerChunk = 0;        // pause between chunks of chunkSize bytes
   size_t chunkSize = 64 * 1024;
   int delayBeforeHeadersMs = 0;
+  bool chunked = false;   // Transfer-Encoding: chunked, one chunk per chunkSize bytes
+  std::string location;   // a Location header (for redirects)
 };
 
 class Server {
@@ -136,7 +139,9 @@ class Server {
       std::this_thread::sleep_for(std::chrono::milliseconds(route.delayBeforeHeadersMs));
     std::string head = "HTTP/1.1 " + std::to_string(route.status) + " X\r\nConnection: close\r\n" +
                        "Content-Type: application/octet-stream\r\n";
-    if (route.contentLength)
+    if (!route.location.empty()) head += "Location: " + route.location + "\r\n";
+    if (route.chunked) head += "Transfer-Encoding: chunked\r\n";
+    else if (route.contentLength)
       head += "Content-Length: " + std::to_string(route.declaredLength >= 0 ? route.declaredLength : size) + "\r\n";
     head += "\r\n";
     bool ok = sendAll(client, head.data(), head.size());
@@ -147,10 +152,17 @@ class Server {
       const size_t n = static_cast<size_t>(std::min<long long>(static_cast<long long>(chunk.size()), limit - sent));
       if (file.is_open()) file.read(chunk.data(), static_cast<std::streamsize>(n));
       else std::memcpy(chunk.data(), route.body.data() + sent, n);
-      ok = sendAll(client, chunk.data(), n);
+      if (route.chunked) {
+        char size[32];
+        std::snprintf(size, sizeof size, "%zx\r\n", n);
+        ok = sendAll(client, size, std::strlen(size)) && sendAll(client, chunk.data(), n) && sendAll(client, "\r\n", 2);
+      } else {
+        ok = sendAll(client, chunk.data(), n);
+      }
       sent += static_cast<long long>(n);
       if (route.delayMsPerChunk > 0) std::this_thread::sleep_for(std::chrono::milliseconds(route.delayMsPerChunk));
     }
+    if (ok && route.chunked && sent >= size) sendAll(client, "0\r\n\r\n", 5);
     ::shutdown(client, SHUT_WR);
     // Drain until the client closes so that it sees the whole response.
     while (::recv(client, buf, sizeof buf, 0) > 0) {

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "platform/http/plain_http.h"
+
 #include <vector>
 
 namespace platform {
@@ -14,6 +16,10 @@ namespace platform {
 struct HttpTransfer::Impl {
   QNetworkAccessManager manager;
   QPointer<QNetworkReply> reply;
+  // Plain http goes over one socket in this thread; https through the manager.
+  PlainHttpGet plain;
+  bool plainBusy = false;
+  int timeoutMs = 30000;
   Handlers handlers;
   unsigned generation = 0;  // requests already abandoned report nothing
   bool responseSeen = false;
@@ -25,6 +31,10 @@ struct HttpTransfer::Impl {
   std::vector<std::pair<std::string, std::string>> headers;
 
   void drop() {
+    if (plainBusy) {
+      plainBusy = false;
+      plain.stop();
+    }
     if (reply) {
       QNetworkReply* r = reply;
       reply = nullptr;
@@ -73,6 +83,10 @@ struct HttpTransfer::Impl {
     return gen == generation;
   }
 
+  void start(const QUrl& url, unsigned gen, int redirects);
+  void startPlain(const QUrl& url, unsigned gen, int redirects);
+  void startManager(const QUrl& url, unsigned gen);
+
   void readBody(unsigned gen) {
     if (gen != generation || !reply) return;
     if (!takeResponse(gen)) return;
@@ -110,29 +124,90 @@ void HttpTransfer::execute(Handlers handlers) {
   d.drop();
   const unsigned gen = d.generation;
   d.handlers = std::move(handlers);
-  d.responseSeen = false;
-  d.failed = false;
-  d.status = 0;
-  d.length.reset();
-  d.received = 0;
-  d.error.clear();
-  d.headers.clear();
+  d.timeoutMs = timeoutMs_;
+  d.start(QUrl(QString::fromStdString(url_), QUrl::StrictMode), gen, 0);
+}
 
-  const QUrl url(QString::fromStdString(url_), QUrl::StrictMode);
+void HttpTransfer::Impl::start(const QUrl& url, unsigned gen, int redirects) {
+  responseSeen = false;
+  failed = false;
+  status = 0;
+  length.reset();
+  received = 0;
+  error.clear();
+  headers.clear();
   if (!url.isValid() || (url.scheme() != "http" && url.scheme() != "https") || url.host().isEmpty()) {
-    Impl* impl = impl_.get();
-    QTimer::singleShot(0, &d.manager, [impl, gen] { impl->fail("not an http address", gen); });
+    QTimer::singleShot(0, &manager, [this, gen] { fail("not an http address", gen); });
     return;
   }
+  if (url.scheme() == "http") startPlain(url, gen, redirects);
+  else startManager(url, gen);
+}
+
+void HttpTransfer::Impl::startPlain(const QUrl& url, unsigned gen, int redirects) {
+  std::string target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment).toStdString();
+  if (target.empty() || target[0] != '/') target = "/" + target;
+  PlainHttpGet::Callbacks cb;
+  cb.onHeaders = [this, gen, url, redirects](int code, const PlainHttpGet::Headers& h) {
+    if (gen != generation) return false;
+    status = code;
+    headers = h;
+    for (const auto& [key, value] : h) {
+      if (QByteArray::fromStdString(key).toLower() != "content-length") continue;
+      bool ok = false;
+      const qint64 n = QByteArray::fromStdString(value).trimmed().toLongLong(&ok);
+      if (ok && n >= 0) length = n;
+    }
+    for (const auto& [key, value] : h)
+      if (QByteArray::fromStdString(key).toLower() == "transfer-encoding") length.reset();
+    if (code >= 300 && code <= 399 && code != 304) {
+      std::string location;
+      for (const auto& [key, value] : h)
+        if (QByteArray::fromStdString(key).toLower() == "location") location = value;
+      if (!location.empty() && redirects < 5) {
+        const QUrl next = url.resolved(QUrl(QString::fromStdString(location)));
+        plainBusy = false;
+        QTimer::singleShot(0, &manager, [this, gen, next, redirects] {
+          if (gen == generation) start(next, gen, redirects + 1);
+        });
+        return false;
+      }
+    }
+    if (code < 200 || code > 299) {
+      plainBusy = false;
+      QTimer::singleShot(0, &manager, [this, gen, code] { fail("HTTP status " + std::to_string(code), gen); });
+      return false;
+    }
+    responseSeen = true;
+    if (handlers.onResponse) handlers.onResponse();
+    return gen == generation;
+  };
+  cb.onData = [this, gen](std::string_view bytes) {
+    if (gen != generation) return;
+    received += static_cast<int64_t>(bytes.size());
+    if (handlers.onData) handlers.onData(bytes);
+  };
+  cb.onEnd = [this, gen](bool ok, const std::string& why) {
+    if (gen != generation) return;
+    plainBusy = false;
+    if (ok) finish(InetState::ResponseCompleted, gen);
+    else fail(why, gen);
+  };
+  plainBusy = true;
+  plain.start(url.host(QUrl::FullyDecoded).toStdString(), url.port(80), target, timeoutMs, std::move(cb));
+}
+
+void HttpTransfer::Impl::startManager(const QUrl& url, unsigned gen) {
+  Impl& d = *this;
   QNetworkRequest request(url);
   request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
   // The body is saved byte for byte: no transparent decompression.
   request.setRawHeader("Accept-Encoding", "identity");
-  request.setTransferTimeout(timeoutMs_);
+  request.setTransferTimeout(timeoutMs);
   QNetworkReply* reply = d.manager.get(request);
   reply->setReadBufferSize(2 << 20);
   d.reply = reply;
-  Impl* impl = impl_.get();
+  Impl* impl = this;
   QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [impl, gen] {
     if (gen == impl->generation && impl->reply) impl->takeResponse(gen);
   });
@@ -163,7 +238,7 @@ void HttpTransfer::cancel() {
   impl_->handlers = {};
 }
 
-bool HttpTransfer::busy() const { return impl_->reply != nullptr; }
+bool HttpTransfer::busy() const { return impl_->reply != nullptr || impl_->plainBusy; }
 
 std::string HttpTransfer::getHeader(const std::string& name) const {
   const QByteArray wanted = QByteArray::fromStdString(name).toLower();
