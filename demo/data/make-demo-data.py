@@ -9,6 +9,7 @@ Deterministic: the same CSV files on every run.
 import csv
 import os
 import random
+import re
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -58,13 +59,19 @@ ICONS = {"全部材料": "材料", "钢材": "钢材", "水泥": "水泥", "木�
 
 # (name, unit, price range per unit including tax, specification maker) per top-level category.
 GOODS = {
-    "钢材": ("吨", (3600, 4600), lambda leaf, i: [f"{leaf} 定尺9m", f"{leaf} 定尺12m", f"{leaf} 盘螺"][i % 3]),
+    "钢材": ("吨", (3600, 4600), lambda leaf, i: (f"{leaf} " if leaf.startswith("Φ") else "") + ["定尺9m", "定尺12m", "盘螺"][i % 3]
+             if leaf.startswith(("Φ", "HRB")) else [f"{leaf} Q235B", f"{leaf} Q355B", f"{leaf} 国标"][i % 3]),
     "水泥": ("吨", (380, 560), lambda leaf, i: ["散装", "袋装 50kg", "袋装 25kg"][i % 3]),
-    "木材": ("立方米", (1300, 3200), lambda leaf, i: [f"{leaf} 4m×20cm", f"{leaf} 1220×2440×18mm", f"{leaf} 1220×2440×15mm"][i % 3]),
-    "管材": ("米", (6, 95), lambda leaf, i: [f"DN{15 + 5 * (i % 8)}", f"dn{20 + 5 * (i % 10)}×{2 + i % 3}.{i % 10}mm"][i % 2]),
-    "电线电缆": ("米", (2, 380), lambda leaf, i: [f"{leaf} 1×{[1.5, 2.5, 4, 6, 10][i % 5]}mm²", f"{leaf} 3×{[25, 35, 50, 70][i % 4]}+1×{[16, 16, 25, 35][i % 4]}mm²"][i % 2]),
-    "五金": ("套", (1, 45), lambda leaf, i: [f"M{[8, 10, 12, 16, 20][i % 5]}×{[50, 80, 100, 120][i % 4]}", f"{[3, 4, 5][i % 3]}寸 不锈钢"][i % 2]),
-    "防水材料": ("平方米", (18, 65), lambda leaf, i: [f"{[3, 4][i % 2]}mm PY I型", f"{[1.5, 2.0][i % 2]}mm 单组分"][i % 2]),
+    "木材": ("立方米", (1300, 3200), lambda leaf, i: f"{leaf} 4m×{[16, 20, 24][i % 3]}cm" if leaf in ("松木", "杉木", "方木")
+             else f"{leaf} 1220×2440×{[12, 15, 18][i % 3]}mm"),
+    "管材": ("米", (6, 95), lambda leaf, i: f"DN{[15, 20, 25, 32, 40, 50, 65, 80][i % 8]}" if "钢管" in leaf
+             else f"dn{[20, 25, 32, 40, 50, 63][i % 6]}×{[2.3, 2.8, 3.5, 4.4][i % 4]}mm"),
+    "电线电缆": ("米", (2, 380), lambda leaf, i: f"{re.match('[A-Z]+', leaf).group()} 1×{[1.5, 2.5, 4, 6, 10][i % 5]}mm²" if "线" in leaf
+                 else f"{re.match('[A-Z]+', leaf).group()} 3×{[25, 35, 50, 70][i % 4]}+1×{[16, 16, 25, 35][i % 4]}mm²"),
+    "五金": ("套", (1, 45), lambda leaf, i: f"M{[8, 10, 12, 16, 20][i % 5]}×{[50, 80, 100, 120][i % 4]}" if "螺栓" in leaf
+             else f"{[3, 4, 5][i % 3]}寸 不锈钢"),
+    "防水材料": ("平方米", (18, 65), lambda leaf, i: f"{[3, 4][i % 2]}mm PY I型" if "卷材" in leaf
+                 else f"{[1.5, 2.0][i % 2]}mm {['单组分', '双组分'][i % 2]}"),
     "砂石": ("立方米", (95, 230), lambda leaf, i: ["机制", "天然", "水洗"][i % 3]),
 }
 
@@ -166,6 +173,11 @@ def main():
     pid = 0
     for cid, top, leaf in leaves:
         unit, (lo, hi), spec = GOODS[top]
+        # Narrower price ranges where one group holds goods of different price levels.
+        lo, hi = {("电线电缆", True): (1.5, 12), ("电线电缆", False): (60, 380),
+                  ("五金", True): (0.8, 8), ("五金", False): (8, 45),
+                  ("管材", True): (25, 95), ("管材", False): (6, 40)}.get(
+            (top, "线" in leaf or "螺栓" in leaf or "钢管" in leaf), (lo, hi))
         makers = MAKERS[top]
         chosen = rnd.sample(makers, min(len(makers), rnd.randint(3, 5)))
         for fid in sorted(chosen):
@@ -175,10 +187,14 @@ def main():
                 oct_price = round(base, 2)
                 nov = round(oct_price * rnd.uniform(0.96, 1.05), 2)
                 dec = round(nov * rnd.uniform(0.95, 1.06), 2)
-                name = leaf if len(leaf) > 2 or top in ("五金", "砂石") else f"{top[:2]} {leaf}"
+                parent = next(c for c in categories if c[0] == next(p[1] for p in categories if p[0] == cid))
+                name = leaf
                 if top == "钢材" and leaf.startswith("Φ"):
-                    parent_name = next(c[2] for c in categories if c[0] == next(p[1] for p in categories if p[0] == cid))
-                    name = f"螺纹钢 {parent_name}" if parent_name.startswith("HRB") else f"圆钢 {parent_name}"
+                    name = f"螺纹钢 {parent[2]}" if parent[2].startswith("HRB") else f"圆钢 {parent[2]}"
+                elif leaf.startswith("HRB"):
+                    name = f"螺纹钢 {leaf}"
+                elif top == "水泥" and leaf[0].isascii():
+                    name = f"{parent[2]} {leaf}"
                 elif top == "砂石":
                     name = f"{leaf}{'' if leaf.endswith('砂') else ' 碎石'}"
                 remark = ""
