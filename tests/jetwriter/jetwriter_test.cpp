@@ -167,6 +167,9 @@ TEST_F(JetWriter, EveryTypeNullsChineseAndPasswordReadBackAlike) {
     db.tables.push_back(Table{"Extremes",
                               {{"C", ColumnType::Currency}},
                               {{"922337203685477.5807"}, {"-922337203685477.5808"}, {"92233720368547.5807"}}});
+    db.tables.push_back(Table{"OnlyVariable",
+                              {{"A", ColumnType::Text, 10}, {"B", ColumnType::Memo}},
+                              {{"x", "y"}, {Value{}, Value{}}, {"", ""}}});
     db.tables.push_back(Table{"OnlyFixed", {{"A", ColumnType::Long}, {"B", ColumnType::YesNo}}, {{"1", "true"}, {"2", "false"}}});
     expectAllReadersAgree(db, dir.file("types.mdb"), {"Extremes"});
 
