@@ -18,6 +18,8 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QImageReader>
+#include <QDockWidget>
+#include <QLayout>
 #include <QPainter>
 #include <QPixmap>
 #include <QVBoxLayout>
@@ -203,6 +205,9 @@ bool frmeq::Form_Load() {
   // 9. Category navigator: the column switch of columns 0 and 1.
   skipOnError([&] { grids_[0]->setColSwitch171(0, true); });
   skipOnError([&] { grids_[0]->setColSwitch171(1, true); });
+  // The grids are laid out for their widths: arrange the window as it will
+  // show before the layouts are read.
+  arrangeHidden();
   // 10. Navigators and default page.
   skipOnError([&] { loadnav(); });
   // 11. Updater launch.
@@ -218,6 +223,32 @@ bool frmeq::Form_Load() {
   }
   Form_Resize();
   return true;
+}
+
+// A window that has not been shown yet gets no resize events; its grids would
+// be laid out for a width of 0. Lay the controls out now and tell each grid the
+// width its view has (design widths where the view has none yet).
+void frmeq::arrangeHidden() {
+  if (isVisible()) return;
+  skipOnError([&] {
+    Form_Resize();
+    Picture1_Resize();
+    for (platform::ActiveBar* bar : {activeBar31_, activeBar32_}) {
+      bar->RecalcLayout();
+      if (bar->layout()) bar->layout()->activate();
+      if (QWidget* client = bar->clientAreaControl(); client && client->layout()) client->layout()->activate();
+    }
+    for (QWidget* w : {static_cast<QWidget*>(activeBar31_->Bands("Band2")->pane()),
+                       static_cast<QWidget*>(activeBar32_->Bands("Band1")->pane())}) {
+      if (w && w->layout()) w->layout()->activate();
+    }
+  });
+  const int designTwips[3] = {4200, 12000, 4200};
+  for (int i = 0; i < 3; ++i) {
+    int w = gridViews_[i]->width();
+    if (!gridViews_[i]->testAttribute(Qt::WA_Resized) || w < 50) w = platform::twipsToPixels(designTwips[i]);
+    grids_[i]->setWidth(static_cast<int>(platform::pixelsToTwips(w)));
+  }
 }
 
 void frmeq::readConfiguration() {

@@ -115,6 +115,7 @@ class frmeq : public QWidget {
 
  private:
   void buildControls();
+  void arrangeHidden();
   void readConfiguration();
   void applySetting(const std::string& key, const std::string& value);
   void discoverLibraries();

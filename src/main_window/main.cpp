@@ -3,8 +3,9 @@
 //
 // Options for scripted runs (not for users):
 //   --splash-ms=N          splash time (default 2000)
-//   --click-category=N     after the load step, click the N-th shown row of
-//                          the category navigator (0 = first)
+//   --click-category=ID    after the load step, click the category with this
+//                          id in the category navigator
+//   --click-product=N      then click the N-th product row (0 = first)
 //   --screenshot=FILE      save a picture of the main window as PNG, then end
 //   --screenshot-delay=MS  time from showing the window to the picture (3000)
 //   --timing               report the load step's and the click's times on stderr
@@ -32,7 +33,8 @@ namespace {
 
 struct Options {
   int splashMs = main_window::kSplashMs;
-  int clickCategory = -1;
+  std::string clickCategory;
+  int clickProduct = -1;
   std::string screenshot;
   int screenshotDelay = 3000;
   bool timing = false;
@@ -51,7 +53,8 @@ Options parseOptions(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* v = nullptr;
     if (startsWith(argv[i], "--splash-ms=", &v)) o.splashMs = std::atoi(v);
-    else if (startsWith(argv[i], "--click-category=", &v)) o.clickCategory = std::atoi(v);
+    else if (startsWith(argv[i], "--click-category=", &v)) o.clickCategory = v;
+    else if (startsWith(argv[i], "--click-product=", &v)) o.clickProduct = std::atoi(v);
     else if (startsWith(argv[i], "--screenshot=", &v)) o.screenshot = v;
     else if (startsWith(argv[i], "--screenshot-delay=", &v)) o.screenshotDelay = std::atoi(v);
     else if (std::strcmp(argv[i], "--timing") == 0) o.timing = true;
@@ -68,12 +71,26 @@ bool haveDisplay() {
          (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"));
 }
 
-void clickCategory(main_window::frmeq& w, int n) {
+// Clicks the category whose id is id, unfolding the nodes above it first.
+void clickCategory(main_window::frmeq& w, const std::string& id) {
   data::skipOnError([&] {
     platform::VSFlexGrid& g = w.Grid1(0);
-    const auto& rows = g.visibleDataRows();
-    if (n < 0 || n >= static_cast<int>(rows.size())) return;
-    g.setRow(rows[static_cast<size_t>(n)]);
+    int row = -1;
+    for (int r = g.FixedRows(); r < g.Rows() && row < 0; ++r)
+      if (g.TextMatrix(r, g.Cols() - 1) == id) row = r;
+    if (row < 0) {
+      std::fprintf(stderr, "velmora: no category with id %s\n", id.c_str());
+      return;
+    }
+    int level = g.RowOutlineLevel(row);
+    for (int r = row - 1; r >= g.FixedRows() && level > 1; --r) {
+      if (g.IsSubtotal(r) && g.RowOutlineLevel(r) < level) {
+        g.setIsCollapsed(r, false);
+        level = g.RowOutlineLevel(r);
+      }
+    }
+    g.setRow(row);
+    if (platform::GridView* view = w.Grid1View(0)) view->showRow(row);
     g.fireClick();
   });
 }
@@ -106,26 +123,30 @@ int main(int argc, char** argv) {
     if (window) return;
     window = new main_window::frmeq(main_window::programHooks(platform::webEngineBrowserFactory()));
     window->setAttribute(Qt::WA_DeleteOnClose);
-  };
-  auto showMain = [&] {
-    QElapsedTimer t;
-    t.start();
-    makeWindow();
-    if (!window->Form_Load()) {
-      delete window;
-      window = nullptr;
-      QCoreApplication::exit(1);
-      return;
-    }
     if (QScreen* s = QGuiApplication::primaryScreen()) {
       QRect avail = s->availableGeometry();
       window->resize(std::min(avail.width(), 1440) * 9 / 10, std::min(avail.height(), 1000) * 9 / 10);
       window->move(avail.center() - window->rect().center());
     }
+  };
+  auto showMain = [&] {
+    QElapsedTimer t;
+    t.start();
+    makeWindow();
+    const bool loaded = window->Form_Load();
+    const qint64 loadMs = t.elapsed();
+    if (!loaded) {
+      delete window;
+      window = nullptr;
+      QCoreApplication::exit(1);
+      return;
+    }
     window->show();
     QCoreApplication::processEvents();
-    if (options.timing) std::fprintf(stderr, "velmora: window usable %lld ms after the splash\n", (long long)t.elapsed());
-    if (options.clickCategory >= 0) {
+    if (options.timing)
+      std::fprintf(stderr, "velmora: window usable %lld ms after the splash (load step %lld ms)\n",
+                   (long long)t.elapsed(), (long long)loadMs);
+    if (!options.clickCategory.empty()) {
       QTimer::singleShot(300, window, [&options, window] {
         QElapsedTimer c;
         c.start();
@@ -134,6 +155,15 @@ int main(int argc, char** argv) {
         if (options.timing)
           std::fprintf(stderr, "velmora: category click filled %d rows in %lld ms\n",
                        window->Grid1(1).Rows() - 3, (long long)c.elapsed());
+        if (options.clickProduct >= 0) {
+          data::skipOnError([&] {
+            platform::VSFlexGrid& g = window->Grid1(1);
+            const int row = g.FixedRows() + options.clickProduct;
+            if (row >= g.Rows()) return;
+            g.setRow(row);
+            g.fireClick();
+          });
+        }
       });
     }
     if (!options.screenshot.empty()) {
