@@ -32,8 +32,9 @@ QApplication& app() {
   static int argc = 1;
   static char name[] = "frmeq_test";
   static char* argv[] = {name, nullptr};
-  static QApplication a(argc, argv);
-  return a;
+  // Never destroyed: Qt's own globals go first at exit.
+  static QApplication* a = new QApplication(argc, argv);
+  return *a;
 }
 
 // The window with its hooks recorded.
