@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
                  "Velmora is a window program and there is no display to show it on (DISPLAY is not set).\n"
                  "On a machine without a desktop, run it under a virtual display, for example:\n"
                  "  xvfb-run -a -s \"-screen 0 1600x1000x24\" %s\n"
-                 "(scripts/run.sh and scripts/screenshot.sh do this for the demo program folder.)\n",
+                 "(scripts/screenshot.sh starts it so on the demo program folder and saves a picture of the window.)\n",
                  argv[0]);
     return 1;
   }

@@ -598,3 +598,19 @@ TEST(Splash, HandsOverToTheMainWindowAtItsFirstTick) {
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(main_window::Frmgy([] {}).Timer1()->interval(), 2000);
 }
+
+TEST(Browsing, WithoutAnOpenLibraryThePageViewShowsTheDefaultPage) {
+  fixture::Folder f;
+  f.writeProMdb();
+  f.writeLibrary("lib.zdj", fixture::standardLibrary(), "not the password");
+  MessageBoxRecorder boxes;
+  Harness h;
+  ASSERT_TRUE(h.w->Form_Load());
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].text.rfind("无法连接!错误提示:", 0), 0u) << boxes.boxes()[0].text;
+  EXPECT_EQ(h.w->Grid1(0).Rows(), 3) << "the navigators stay empty";
+  h.w->Grid1(1).fireClick();
+  EXPECT_EQ(h.lastPage(), defaultPage(f));
+  EXPECT_EQ(h.w->Tag(), "");
+  EXPECT_FALSE(h.w->Timer1()->isActive());
+}

@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -85,6 +87,36 @@ TEST(WebEngineBrowser, LoadsLocalGbkPagesAndShowsItsOwnErrorPages) {
   browser->Navigate("http://127.0.0.1:1/vosk/web/a.htm");
   ASSERT_TRUE(waitFor([&] { return !completed.empty(); }));
   EXPECT_NE(rootText(*browser).find("无法显示"), std::string::npos) << rootText(*browser);
+
+  // A server's error answers: a missing page and a busy server.
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+  QObject::connect(&server, &QTcpServer::newConnection, [&server] {
+    while (QTcpSocket* s = server.nextPendingConnection()) {
+      QObject::connect(s, &QTcpSocket::readyRead, s, [s] {
+        const QByteArray request = s->readAll();
+        const bool missing = request.contains("/missing");
+        const QByteArray body = missing ? "<html><body>Not Found</body></html>"
+                                        : "<html><body><h1>Service Unavailable</h1></body></html>";
+        s->write((missing ? "HTTP/1.1 404 Not Found\r\n" : "HTTP/1.1 503 Service Unavailable\r\n") +
+                 QByteArray("Content-Type: text/html\r\nConnection: close\r\nContent-Length: ") +
+                 QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        s->disconnectFromHost();
+      });
+      QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+    }
+  });
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.serverPort());
+  completed.clear();
+  browser->Navigate(base + "/vosk\\web\\missing.htm");
+  ASSERT_TRUE(waitFor([&] { return !completed.empty(); }));
+  EXPECT_NE(rootText(*browser).find("无法找到"), std::string::npos) << rootText(*browser);
+  completed.clear();
+  browser->Navigate(base + "/busy.htm");
+  ASSERT_TRUE(waitFor([&] { return !completed.empty(); }));
+  const std::string busy = rootText(*browser);
+  EXPECT_TRUE(busy.find("无法显示") != std::string::npos || busy.find("Service Unavailable") != std::string::npos)
+      << busy;
 
   // A page asking for a new window: the handler gets the address and keeps
   // the engine from opening one.
