@@ -3,6 +3,7 @@
 
 #include "platform/database/adodb.h"
 #include "platform/database/jet_database.h"
+#include "platform/database/jet_reader.h"
 
 namespace {
 
@@ -68,6 +69,20 @@ TEST(JetConnectionString, Parts) {
   EXPECT_EQ(cs.databasePassword, "p;w");
   cs = ado::parseConnectionString("Data Source=x.mdb;Jet OLEDB:Database Password=");
   EXPECT_EQ(cs.databasePassword, "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(JetText, Jet3TextInTheFilesCodePage) {
+  using ado::jet::codePageToUtf8;
+  // Old (Jet 3) libraries hold their text in the code page they were made with.
+  EXPECT_EQ(codePageToUtf8("\xB8\xD6\xB2\xC4", 4, 936), "钢材");
+  EXPECT_EQ(codePageToUtf8("caf\xE9", 4, 1252), "café");
+  EXPECT_EQ(codePageToUtf8("plain", 5, 936), "plain");
+  // A byte the code page has no character for does not cut the text short.
+  EXPECT_EQ(codePageToUtf8("a\xFF" "b", 3, 936), "a\xEF\xBF\xBD" "b");
 }
 
 }  // namespace
