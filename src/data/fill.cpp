@@ -82,6 +82,8 @@ void fillgrid(short& slot, VSFlexGrid& grid, std::string& condition, int shade) 
     const long count = top.RecordCount();
     if (count >= 1) {
       FillState st{slot, grid, {}, false, false};
+      // The project filter. (A table stbfxhf would want " and fxmbid=" plus a
+      // template id, but nothing in the program chooses one, so it gets none.)
       if (ts.onlyid1 == "xmid") {
         if (slot < 0 || slot >= static_cast<int>(xmids.size()))
           throw ado::Error(9, "Subscript out of range: no project id for slot " + std::to_string(slot));

@@ -143,10 +143,10 @@ TEST(GridView, CheckBoxesToggleOnlyInEditableColumns) {
   g.setFixedRows(1);
   g.setFixedCols(0);
   g.setCols(2);
-  g.setRows(3);
+  g.setRows(4);
   g.setColDataType(0, flexDTBoolean);
   g.setTextMatrix(1, 0, "1");
-  g.setTextMatrix(2, 0, "0");
+  g.setTextMatrix(2, 0, "0");  // row 3 stays empty: a group row without a box
   g.flushChanges();
   QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.cellRect(1, 0).center());
   EXPECT_EQ(g.cellChecked(1, 0), flexChecked) << "read-only column";
@@ -156,6 +156,9 @@ TEST(GridView, CheckBoxesToggleOnlyInEditableColumns) {
   EXPECT_EQ(g.TextMatrix(1, 0), "0");
   QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.cellRect(2, 0).center());
   EXPECT_EQ(g.cellChecked(2, 0), flexChecked);
+  QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.cellRect(3, 0).center());
+  EXPECT_EQ(g.TextMatrix(3, 0), "") << "no box, nothing to tick";
+  EXPECT_EQ(g.Row(), 3) << "the click still moves the row";
 }
 
 TEST(GridView, HundredThousandRowsArriveAsOneUpdate) {

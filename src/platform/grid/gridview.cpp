@@ -262,7 +262,8 @@ std::vector<GridView::HeaderBlock> GridView::headerBlocks() const {
 
 bool GridView::hasCheckBox(int row, int col) const {
   const VSFlexGrid& g = *grid_;
-  if (row >= g.FixedRows() && g.ColDataType(col) == flexDTBoolean) return true;
+  // A boolean cell with no value at all (a group row of the update list) has no box.
+  if (row >= g.FixedRows() && g.ColDataType(col) == flexDTBoolean) return !g.TextMatrix(row, col).empty();
   return g.cellChecked(row, col) != flexNoCheckbox;
 }
 

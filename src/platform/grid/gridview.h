@@ -9,7 +9,8 @@
 // above it joins it, so a title standing in both header rows shows as one cell
 // two rows high; hidden rows and columns are left out; the outline tree in
 // OutlineCol (indent by level, a +/- glyph on nodes with rows below them);
-// check boxes (Cell flexcpChecked, and boolean columns); cell pictures to the
+// check boxes (Cell flexcpChecked, and the cells of boolean columns that hold
+// a value; an empty one shows no box); cell pictures to the
 // left of the text; back colours; alignments; ColFormat for numbers; row heights.
 //
 // What the user does: a click on a data row makes it the current row and then
