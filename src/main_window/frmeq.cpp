@@ -22,8 +22,10 @@
 #include <QLayout>
 #include <QPainter>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace main_window {
@@ -45,6 +47,25 @@ std::vector<std::string> listFiles(const std::string& folder, const char* patter
   std::vector<std::string> out;
   for (const QString& n : names) out.push_back(n.toStdString());
   return out;
+}
+
+// A file of the program folder named Windows-style (as MainPro.ini names it,
+// lower-cased): the file itself, or on a file system that tells letter cases
+// apart the one whose name differs only in case. "" when there is none.
+std::string findInProgramFolder(const std::string& name) {
+  const std::string exact = common::inProgramFolder(name);
+  if (data::fileexists(exact)) return exact;
+  QString path = QString::fromStdString(common::programFolder());
+  const QStringList parts =
+      QString::fromStdString(name).split(QRegularExpression(QStringLiteral("[\\\\/]")), Qt::SkipEmptyParts);
+  for (const QString& part : parts) {
+    const QStringList entries = QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    auto it = std::find_if(entries.begin(), entries.end(),
+                           [&](const QString& e) { return e.compare(part, Qt::CaseInsensitive) == 0; });
+    if (it == entries.end()) return "";
+    path += '/' + *it;
+  }
+  return data::fileexists(path.toStdString()) ? path.toStdString() : "";
 }
 
 std::string asciiLower(std::string s) {
@@ -265,8 +286,8 @@ void frmeq::applySetting(const std::string& key, const std::string& value) {
   } else if (key == "url") {
     serviceBase_ = value;
   } else if (key == "ico") {
-    const std::string path = common::inProgramFolder(value);
-    if (!data::fileexists(path)) return;
+    const std::string path = findInProgramFolder(value);
+    if (path.empty()) return;
     QImageReader reader(QString::fromStdString(path));
     QImage image = reader.read();
     if (image.isNull()) return;  // not a picture: the icon stays
@@ -295,11 +316,10 @@ void frmeq::discoverLibraries() {
 // The library file of a library name: name + ".zdj"; on a file system that
 // tells letter cases apart, a file listed as x.ZDJ is found as it is named.
 std::string frmeq::libraryFile(const std::string& name) const {
-  std::string file = name + ".zdj";
-  if (data::fileexists(common::inProgramFolder(file))) return file;
-  for (const std::string& f : listFiles(common::programFolder(), "*.zdj"))
-    if (QString::fromStdString(f).compare(QString::fromStdString(file), Qt::CaseInsensitive) == 0) return f;
-  return file;
+  const std::string file = name + ".zdj";
+  const std::string found = findInProgramFolder(file);
+  if (found.empty() || found == common::inProgramFolder(file)) return file;
+  return QFileInfo(QString::fromStdString(found)).fileName().toStdString();
 }
 
 void frmeq::startBanner() {

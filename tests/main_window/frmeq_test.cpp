@@ -195,10 +195,12 @@ TEST(Startup, WithoutMainProEverythingKeepsItsDefaultAndOddValuesAreIgnored) {
     EXPECT_TRUE(h.w->Timer2Running());
     EXPECT_EQ(h.w->windowIcon().cacheKey(), icon);
 
+    // The item is lower-cased; the picture is found whatever the case of its name.
     QImage img(16, 16, QImage::Format_RGB32);
     img.fill(Qt::red);
-    ASSERT_TRUE(img.save(QString::fromStdString(f.file("good.bmp")), "BMP"));
-    f.writeText("MainPro.ini", "ico=good.bmp\r\ntimer=0\r\n");
+    f.writeBytes("Icons/placeholder", "");
+    ASSERT_TRUE(img.save(QString::fromStdString(f.file("Icons/Good.BMP")), "BMP"));
+    f.writeText("MainPro.ini", "ico=Icons\\Good.BMP\r\ntimer=0\r\n");
     Harness h2;
     ASSERT_TRUE(h2.w->Form_Load());
     EXPECT_NE(h2.w->windowIcon().cacheKey(), icon);
