@@ -88,6 +88,19 @@ TEST(WebEngineBrowser, LoadsLocalGbkPagesAndShowsItsOwnErrorPages) {
   ASSERT_TRUE(waitFor([&] { return !completed.empty(); }));
   EXPECT_NE(rootText(*browser).find("无法显示"), std::string::npos) << rootText(*browser);
 
+  // Banners: a .swf shows the picture of the same name beside it; a banner
+  // file that is gone shows the error page.
+  writeFile(folder + "/banner1.swf", "FWS");
+  writeFile(folder + "/banner1.png", "png");
+  completed.clear();
+  browser->Navigate(folder + "/banner1.swf");
+  ASSERT_TRUE(waitFor([&] { return !completed.empty(); }));
+  EXPECT_NE(rootText(*browser).find("<img src=\"banner1.png\""), std::string::npos) << rootText(*browser);
+  completed.clear();
+  browser->Navigate(folder + "/gone.swf");
+  ASSERT_TRUE(waitFor([&] { return !completed.empty(); }));
+  EXPECT_NE(rootText(*browser).find("无法找到"), std::string::npos) << rootText(*browser);
+
   // A server's error answers: a missing page and a busy server.
   QTcpServer server;
   ASSERT_TRUE(server.listen(QHostAddress::LocalHost));

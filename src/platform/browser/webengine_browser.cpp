@@ -130,7 +130,8 @@ class WebEngineBrowser : public WebBrowser {
     ownPage_ = false;
     ++generation_;
     if (!view_) return;
-    if (target_.isLocalFile() && target_.path().endsWith(QLatin1String(".swf"), Qt::CaseInsensitive)) {
+    if (target_.isLocalFile() && target_.path().endsWith(QLatin1String(".swf"), Qt::CaseInsensitive) &&
+        QFileInfo::exists(target_.toLocalFile())) {
       showFlashBanner(target_.toLocalFile());
       return;
     }
