@@ -9,7 +9,9 @@
 // A response whose status is not 2xx (an error page), one whose body is shorter
 // or longer than its Content-Length, and one that stalls for longer than the
 // time-out are failures (state 11); their bodies are never handed over as a
-// completed response. Needs a running Qt event loop.
+// completed response. Redirects are followed (at most five). Plain http runs
+// on one socket in the calling thread (PlainHttpGet), https through Qt's
+// network access manager. Needs a running Qt event loop.
 #include <cstdint>
 #include <functional>
 #include <memory>
