@@ -376,17 +376,7 @@ class Reader {
         if (mdb_find_row(mdb_, int(r), &start, &len) == -1 || len == 0) continue;
         if (start & 0x8000) continue;
         if (start & 0x4000) {
-          const uint8_t* p = mdb_->pg_buf + (start & 0x1FFF);
-          if (len < 4 || (start & 0x1FFF) + 4 > h_.pageSize) throw damaged(path_);
-          uint32_t pg = uint32_t(p[1]) | (uint32_t(p[2]) << 8) | (uint32_t(p[3]) << 16);
-          unsigned row = p[0];
-          if (pg < 1 || pg >= h_.pageCount) throw damaged(path_);
-          if (mdb_read_pg(mdb_, pg) != h_.pageSize || mdb_->pg_buf[0] != MDB_PAGE_DATA) throw damaged(path_);
-          int s2 = 0;
-          size_t l2 = 0;
-          if (mdb_find_row(mdb_, int(row), &s2, &l2) == -1 || l2 == 0) throw damaged(path_);
-          crack(table, columns, s2 & 0x1FFF, l2, fields, cells);
-          onRow(cells);
+          if (followOverflow(table, columns, start, len, fields, cells)) onRow(cells);
           // Back to the page being walked.
           if (mdb_read_pg(mdb_, table->cur_phys_pg) != h_.pageSize) throw damaged(path_);
           continue;
@@ -395,6 +385,29 @@ class Reader {
         onRow(cells);
       }
     }
+  }
+
+  // The row an overflow pointer leads to. Followed only when it leads to a data
+  // page of the same table and to a slot marked as a moved copy; anything else is
+  // taken as a deleted row (some writers mark deleted rows with 0x4000 alone).
+  bool followOverflow(MdbTableDef* table, const std::vector<MdbColumn*>& columns, int start, size_t len,
+                      std::vector<MdbField>& fields, std::vector<Cell>& cells) {
+    const int off = start & 0x1FFF;
+    if (len < 4 || off + 4 > h_.pageSize) return false;
+    const uint8_t* p = mdb_->pg_buf + off;
+    uint32_t pg = uint32_t(p[1]) | (uint32_t(p[2]) << 8) | (uint32_t(p[3]) << 16);
+    unsigned row = p[0];
+    if (pg < 1 || pg >= h_.pageCount) return false;
+    if (mdb_read_pg(mdb_, pg) != h_.pageSize || mdb_->pg_buf[0] != MDB_PAGE_DATA ||
+        uint32_t(mdb_get_int32(mdb_->pg_buf, 4)) != uint32_t(table->entry->table_pg))
+      return false;
+    unsigned rows = unsigned(mdb_get_int16(mdb_->pg_buf, mdb_->fmt->row_count_offset));
+    int s2 = 0;
+    size_t l2 = 0;
+    if (row >= rows || mdb_find_row(mdb_, int(row), &s2, &l2) == -1 || l2 == 0) return false;
+    if ((s2 & 0xC000) != 0x8000) return false;
+    crack(table, columns, s2 & 0x1FFF, l2, fields, cells);
+    return true;
   }
 
   void crack(MdbTableDef* table, const std::vector<MdbColumn*>& columns, int start, size_t len,
