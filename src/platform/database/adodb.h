@@ -18,6 +18,9 @@
 //   -2147217865  "The Microsoft Jet database engine cannot find the input table or query
 //                '<name>'.  Make sure it exists and that its name is spelled correctly."
 //   -2147217904  "No value given for one or more required parameters."  (unknown column)
+//   -2147217900  "Characters found after end of SQL statement."  (more than one statement)
+//   -2147467259  "Operation must use an updateable query."  (a statement that would write:
+//                the files are opened read-only)
 //   3704 object closed, 3705 object already open, 3706 unknown provider,
 //   3709 connection closed, 3265 no such field, 3021 no current record (past the end);
 //   13 "Type mismatch" and 94 "Invalid use of Null" from Variant conversions.
