@@ -214,6 +214,7 @@ TEST_F(Provider, RecordsetErrorsAreProviderErrors) {
   EXPECT_EQ(number([&] { rs.Open("select * from Category where ID=", conn); }), -2147217900);
   EXPECT_EQ(number([&] { rs.Open("select nosuch from Category", conn); }), -2147217904);
   EXPECT_EQ(number([&] { rs.Open("delete from Category", conn); }), -2147467259);
+  EXPECT_EQ(number([&] { rs.Open("select * from Category; delete from Category", conn); }), -2147217900);
   EXPECT_EQ(count("select * from Category"), 5);
   EXPECT_EQ(rs.State(), 0);
   EXPECT_EQ(number([&] { rs.RecordCount(); }), 3704);
