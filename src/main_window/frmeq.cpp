@@ -160,7 +160,9 @@ void frmeq::buildControls() {
   band3->addTool("Tooldw", ToolKind::Label, "材料价格信息中心");
   band3->addTool("Tooltel", ToolKind::Label, "服务电话");
 
-  picture2_ = new QWidget;
+  // Controls that go into the toolbars belong to the window until they do.
+  picture2_ = new QWidget(this);
+  picture2_->hide();
   picture2_->setObjectName("Picture2");
   auto* p2layout = new QVBoxLayout(picture2_);
   p2layout->setContentsMargins(0, 0, 0, 0);
@@ -176,7 +178,8 @@ void frmeq::buildControls() {
   webBrowser1_->DocumentComplete = [this](const std::string&) { WebBrowser1_DocumentComplete(); };
 
   for (int i = 0; i < 3; ++i) {
-    gridViews_[i] = new platform::GridView(grids_[i].get());
+    gridViews_[i] = new platform::GridView(grids_[i].get(), this);
+    gridViews_[i]->hide();
     gridViews_[i]->setObjectName(QStringLiteral("Grid1_%1").arg(i));
     connect(grids_[i].get(), &platform::VSFlexGrid::Click, this, [this, i] { Grid1_Click(i); });
   }
