@@ -2,6 +2,8 @@
 // programs, and the HTTP transfer against a server on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -150,6 +152,13 @@ TEST(CloseRequest, ReachesTheListenerOfThatCaptionOnly) {
   EXPECT_EQ(others, 0);
   EXPECT_FALSE(platform::isListening(caption));
   EXPECT_TRUE(platform::waitUntilClosed(caption, 100));
+  // A program that ends its listener from the close handler (as a window that
+  // closes does) must not be read from afterwards.
+  std::unique_ptr<platform::CloseRequestListener> owned;
+  owned = std::make_unique<platform::CloseRequestListener>(caption, [&] { owned.reset(); });
+  ASSERT_TRUE(owned->listening());
+  EXPECT_TRUE(platform::requestClose(caption));
+  EXPECT_TRUE(spinUntil([&] { return owned == nullptr; }, 3000));
   EXPECT_NE(platform::closeChannelName("a"), platform::closeChannelName("b"));
   EXPECT_EQ(platform::closeChannelName("a").find('/'), std::string::npos);
 }

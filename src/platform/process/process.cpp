@@ -64,7 +64,13 @@ CloseRequestListener::CloseRequestListener(const std::string& caption, std::func
         // Only whole requests count; anything else on the channel is ignored.
         while (socket->canReadLine()) {
           const QByteArray line = socket->readLine(64);
-          if (line == kCloseRequest && impl->onClose) impl->onClose();
+          if (line == kCloseRequest && impl->onClose) {
+            // Run the close after this handler has returned: closing may
+            // destroy the listener, and with it this socket.
+            QMetaObject::invokeMethod(
+                &impl->server, [impl] { impl->onClose(); }, Qt::QueuedConnection);
+            return;
+          }
         }
         if (socket->bytesAvailable() > 64) socket->abort();
       });
