@@ -13,4 +13,6 @@ corpus_src="fuzz/corpus/$target"
 work=build-fuzz/corpus-$target
 mkdir -p "$work"
 [ -d "$corpus_src" ] && cp -r "$corpus_src"/. "$work"/
-"build-fuzz/fuzz/fuzz_$target" "$work" -max_total_time="$seconds" -artifact_prefix="fuzz/findings/$target/"
+# Inputs that hang count as findings; the targets' own output is kept off the screen.
+"build-fuzz/fuzz/fuzz_$target" "$work" -max_total_time="$seconds" -timeout=10 -close_fd_mask=3 \
+  -artifact_prefix="fuzz/findings/$target/"
