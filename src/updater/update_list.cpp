@@ -1,5 +1,8 @@
 #include "updater/update_list.h"
 
+#include <QChar>
+#include <QString>
+
 #include <charconv>
 #include <cstdlib>
 
@@ -10,9 +13,40 @@ const std::array<const char*, kListColumns> kListTitles = {"更新", "名称", "
 const std::array<int, kListColumns> kListWidths = {855, 2910, 1050, 1155, 1995, 900, 900, 900, 900};
 
 std::string toLowerText(const std::string& text) {
-  std::string out = text;
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  // Every letter the code page holds is lowered, not only the Latin ones: the
+  // full-width, Greek and Cyrillic capitals too. Chinese text has no case.
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      out += (lead >= 'A' && lead <= 'Z') ? static_cast<char>(lead - 'A' + 'a') : static_cast<char>(lead);
+      ++i;
+      continue;
+    }
+    size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    char32_t cp = n == 4 ? lead & 0x07 : n == 3 ? lead & 0x0F : lead & 0x1F;
+    bool valid = n > 1 && i + n <= text.size();
+    for (size_t k = 1; valid && k < n; ++k) {
+      const unsigned char c = static_cast<unsigned char>(text[i + k]);
+      if ((c & 0xC0) != 0x80) valid = false;
+      else cp = (cp << 6) | (c & 0x3F);
+    }
+    if (!valid) {
+      out += text[i];  // not UTF-8: kept as it is
+      ++i;
+      continue;
+    }
+    const char32_t low = QChar::toLower(cp);
+    if (low == cp) {
+      out.append(text, i, n);
+    } else {
+      const QByteArray bytes = QString::fromUcs4(&low, 1).toUtf8();
+      out.append(bytes.constData(), static_cast<size_t>(bytes.size()));
+    }
+    i += n;
+  }
   return out;
 }
 

@@ -33,7 +33,8 @@ struct ListRow {
 
 enum class ItemClass { Key, Note, File, Group };
 
-// ASCII letters to lower case; other bytes (Chinese text) unchanged.
+// Lower case of every letter (Latin, full-width, Greek, Cyrillic); Chinese text
+// and bytes that are not UTF-8 unchanged.
 std::string toLowerText(const std::string& text);
 // By the first test that holds: "=", "{", "|", else a group item.
 ItemClass classify(const std::string& lowered);

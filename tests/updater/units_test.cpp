@@ -104,6 +104,9 @@ TEST(ListGrammar, ClassesIconsAndTicks) {
   EXPECT_EQ(classify("|1|x"), ItemClass::File);
   EXPECT_EQ(classify("<grp"), ItemClass::Group);
   EXPECT_EQ(toLowerText("ABC中文Xy"), "abc中文xy");
+  // Full-width, Greek and Cyrillic capitals of the code page are lowered too.
+  EXPECT_EQ(toLowerText("ＡＢＣ－ΣΩ－ДЖ"), "ａｂｃ－σω－дж");
+  EXPECT_EQ(toLowerText(std::string("A\xff\xc3")), std::string("a\xff\xc3"));  // bad bytes stay
   EXPECT_EQ(iconForAddress(""), 10);
   EXPECT_EQ(iconForAddress("http://h/a.bin"), 8);
   EXPECT_EQ(iconForAddress("http://h/a.zip"), 1);
