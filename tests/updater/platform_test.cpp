@@ -235,6 +235,11 @@ TEST(HttpTransfer, CompletesOnlyWholeSuccessfulResponses) {
   EXPECT_EQ(fetch(server.url("/stall"), 500).state, platform::InetState::RequestFailed);
   EXPECT_EQ(fetch("file:///etc/passwd").state, platform::InetState::RequestFailed);
   EXPECT_EQ(fetch("not an address").state, platform::InetState::RequestFailed);
+  // A blank in a file name is sent escaped instead of failing the request.
+  server.set("/new%20file.bin", route([](auto& r) { r.body = "blank"; }));
+  Fetch blank = fetch(server.url("/new file.bin"));
+  EXPECT_EQ(blank.state, platform::InetState::ResponseCompleted);
+  EXPECT_EQ(blank.body, "blank");
   EXPECT_EQ(fetch("http://127.0.0.1:1/x").state, platform::InetState::RequestFailed);
 
   // A slow body keeps the event loop running: timers fire during the transfer.

@@ -125,7 +125,9 @@ void HttpTransfer::execute(Handlers handlers) {
   const unsigned gen = d.generation;
   d.handlers = std::move(handlers);
   d.timeoutMs = timeoutMs_;
-  d.start(QUrl(QString::fromStdString(url_), QUrl::StrictMode), gen, 0);
+  // Addresses are taken as people write them: a blank or a stray "%" in a file
+  // name is sent escaped rather than refusing the request.
+  d.start(QUrl(QString::fromStdString(url_), QUrl::TolerantMode), gen, 0);
 }
 
 void HttpTransfer::Impl::start(const QUrl& url, unsigned gen, int redirects) {
