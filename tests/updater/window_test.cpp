@@ -67,6 +67,18 @@ TEST(Frmsoftsf, TwoColumnsSubstringTicksAndResult) {
   none.cmdqdClick(0);
   EXPECT_EQ(none.Tag(), "");  // nothing ticked: the selection stays as it was
 
+  // A list without choices gives one box without a name, which "\" of any
+  // selection would tick: confirming it must not turn the selection into "\".
+  Frmsoftsf unnamed;
+  unnamed.setsf("", "a\\");
+  ASSERT_EQ(unnamed.checkCount(), 1);
+  unnamed.cmdqdClick(0);
+  EXPECT_EQ(unnamed.Tag(), "");
+  Frmsoftsf gap;
+  gap.setsf("a||b", "a\\");
+  gap.cmdqdClick(0);
+  EXPECT_EQ(gap.Tag(), "a\\");
+
   // A long list keeps every box reachable above the buttons.
   Frmsoftsf many;
   std::string names;
