@@ -63,7 +63,11 @@ NavigatorSession::SearchOutcome NavigatorSession::search(const std::string& fiel
   if (text.empty()) return SearchOutcome::EmptyText;
   auto condition = searchCondition(field, text);
   if (!condition) return SearchOutcome::NoSuchField;
-  return fillProducts(*condition) ? SearchOutcome::Filled : SearchOutcome::Failed;
+  // The fill puts " where " in front of a condition only when the text holds no
+  // "where" of its own, so a typed text such as "somewhere" would reach the
+  // statement without its keyword. The search brings the keyword itself; the
+  // statement is the same as the fill would build.
+  return fillProducts(" where " + *condition) ? SearchOutcome::Filled : SearchOutcome::Failed;
 }
 
 PageTarget NavigatorSession::pageOf(const PageKey& key, const std::string& serviceBase) {

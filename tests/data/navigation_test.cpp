@@ -95,6 +95,10 @@ TEST(NavigatorSession, LoadClickSearchAndPages) {
   EXPECT_EQ(products.TextMatrix(3, 1), "O'Brien 白水泥");
   EXPECT_EQ(s.search("生产厂家", "钢铁"), data::NavigatorSession::SearchOutcome::Filled);
   EXPECT_EQ(products.Rows(), 3 + 3);
+  // A text holding "where" still gets the keyword in front of the condition.
+  EXPECT_EQ(s.search("产品名称", "somewhere"), data::NavigatorSession::SearchOutcome::Filled);
+  EXPECT_EQ(products.Rows(), 3);
+  EXPECT_EQ(s.search("生产厂家", "钢铁"), data::NavigatorSession::SearchOutcome::Filled);
   EXPECT_EQ(s.search("产品名称", ""), data::NavigatorSession::SearchOutcome::EmptyText);
   EXPECT_EQ(s.search("其他", "x"), data::NavigatorSession::SearchOutcome::NoSuchField);
   EXPECT_EQ(products.Rows(), 3 + 3) << "neither touches the grid";
