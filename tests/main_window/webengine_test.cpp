@@ -51,6 +51,19 @@ void writeFile(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
+TEST(WebEngineBrowser, AddressesAsTheSystemsBrowserReadsThem) {
+  auto url = [](const std::string& a) { return platform::browserUrl(a).toString().toStdString(); };
+  EXPECT_EQ(url("http://price.example.com/vosk\\web\\a.htm"), "http://price.example.com/vosk/web/a.htm");
+  EXPECT_EQ(url("/opt/v/web/Orvanta.htm"), "file:///opt/v/web/Orvanta.htm");
+  EXPECT_EQ(url(""), "about:blank");
+  // A service address configured without its scheme still reaches the server.
+  EXPECT_EQ(url("price.example.com/vosk\\web\\a.htm"), "http://price.example.com/vosk/web/a.htm");
+  EXPECT_EQ(url("price.example.com:8080/vosk"), "http://price.example.com:8080/vosk");
+  EXPECT_EQ(url("localhost:8080/vosk"), "http://localhost:8080/vosk");
+  // No service address at all: "/vosk" + the page is a (missing) local file.
+  EXPECT_EQ(url("/vosk\\web\\a.htm"), "file:///vosk/web/a.htm");
+}
+
 TEST(WebEngineBrowser, LoadsLocalGbkPagesAndShowsItsOwnErrorPages) {
   if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display; the suite runs this under xvfb-run";
   engineApp();

@@ -29,12 +29,23 @@ QUrl browserUrl(const std::string& address) {
   if (a.isEmpty()) return QUrl(QStringLiteral("about:blank"));
   static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.\\-]+):"));
   auto m = scheme.match(a);
-  if (m.hasMatch()) {
+  // "host.name:8080/..." and "localhost:8080/..." are a host with its port,
+  // not a scheme.
+  if (m.hasMatch() && !m.captured(1).contains('.') &&
+      m.captured(1).compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0) {
     QString s = m.captured(1).toLower();
     if (s == "http" || s == "https" || s == "file") a.replace('\\', '/');
     return QUrl(a, QUrl::TolerantMode);
   }
   a.replace('\\', '/');
+  // A web address written without its scheme (url=price.example.com in
+  // MainPro.ini gives price.example.com/vosk\web\a.htm) is read as http, as
+  // the system's browser reads it; local paths always start at the root.
+  if (!a.startsWith('/')) {
+    const QString host = a.section('/', 0, 0).section(':', 0, 0);
+    if (host.contains('.') || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+      return QUrl(QStringLiteral("http://") + a, QUrl::TolerantMode);
+  }
   return QUrl::fromLocalFile(a);
 }
 

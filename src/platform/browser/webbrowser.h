@@ -60,7 +60,9 @@ using WebBrowserFactory = std::function<std::unique_ptr<WebBrowser>(QWidget* par
 // The address as the control loads it: web addresses (scheme://...) and
 // about:/data: addresses stay as they are, with "\" read as "/" for http,
 // https and file addresses, the way the system's browser reads them; anything
-// else is a local file path (an empty address is about:blank).
+// else is a local file path (an empty address is about:blank), except an
+// address that starts with a host name (a.example.com/x, localhost:8080/x):
+// http, as a web address typed without its scheme.
 QUrl browserUrl(const std::string& address);
 
 // The control's own page for an address that could not be shown; notFound
