@@ -30,7 +30,12 @@ std::vector<Setting> readMainPro(const std::string& path) {
   return mainProSettings(*items);
 }
 
-std::optional<int> timerInterval(const std::string& value) {
+std::optional<int> timerInterval(const std::string& text) {
+  // Blanks around the number (timer= 2000) are no part of it, as the
+  // conversion of a text to a number takes them.
+  const size_t b = text.find_first_not_of(' ');
+  if (b == std::string::npos) return std::nullopt;
+  const std::string value = text.substr(b, text.find_last_not_of(' ') - b + 1);
   if (value.empty() || value.size() > 9) return std::nullopt;
   long n = 0;
   for (char c : value) {

@@ -26,8 +26,9 @@ std::vector<Setting> readMainPro(const std::string& path);
 std::string lowerText(const std::string& text);
 std::string upperText(const std::string& text);
 
-// The banner interval: a whole number of milliseconds from 0 to 65,535, or
-// nullopt for anything else (the interval then stays as it is).
+// The banner interval: a whole number of milliseconds from 0 to 65,535,
+// blanks around it allowed, or nullopt for anything else (the interval then
+// stays as it is).
 std::optional<int> timerInterval(const std::string& value);
 
 }  // namespace main_window

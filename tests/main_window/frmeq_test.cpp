@@ -111,7 +111,9 @@ TEST(MainPro, ItemsBecomeLowerCaseSettingsSplitAtTheFirstEqualsSign) {
   EXPECT_EQ(main_window::timerInterval("2000"), 2000);
   EXPECT_EQ(main_window::timerInterval("0"), 0);
   EXPECT_EQ(main_window::timerInterval("65535"), 65535);
-  for (const char* bad : {"65536", "-1", "2000.5", "2s", " 2000", "", "99999999999"})
+  EXPECT_EQ(main_window::timerInterval(" 2000"), 2000) << "timer= 2000";
+  EXPECT_EQ(main_window::timerInterval("2000 "), 2000);
+  for (const char* bad : {"65536", "-1", "2000.5", "2s", "20 00", "", " ", "99999999999"})
     EXPECT_FALSE(main_window::timerInterval(bad)) << bad;
 }
 
