@@ -44,8 +44,10 @@ platform::Picture loadIcon(const std::string& path) {
   const qint64 modified = info.lastModified().toMSecsSinceEpoch();
   auto it = cache.find(path);
   if (it != cache.end() && it->second.size == size && it->second.modified == modified) return it->second.picture;
+  // The picture loader goes by the file's content, so an icon saved as PNG or
+  // JPEG under a .bmp name still shows.
   QImage image;
-  if (!image.load(QString::fromStdString(path), "BMP"))
+  if (!image.load(QString::fromStdString(path)))
     throw std::runtime_error("Invalid picture: " + path);
   auto picture = std::make_shared<const QImage>(std::move(image));
   if (cache.size() > 256) cache.clear();

@@ -3,6 +3,8 @@
 
 #include <fstream>
 
+#include <QImage>
+
 #include "data/connections.h"
 #include "data/files.h"
 #include "data/fill.h"
@@ -249,6 +251,13 @@ TEST(FillGrid, ShadingIconsAndFileTest) {
   data::setcellicon(g, 3, 1, "steel");
   EXPECT_NE(g.cellPicture(3, 1), nullptr);
   EXPECT_EQ(g.TextMatrix(3, 1), "text");
+  // A picture of another kind under the .bmp name is loaded by its content.
+  QImage png(8, 8, QImage::Format_RGB32);
+  png.fill(Qt::red);
+  ASSERT_TRUE(png.save(QString::fromStdString(folder.file("图标/png.bmp")), "PNG"));
+  data::setcellicon(g, 5, 1, "png");
+  ASSERT_NE(g.cellPicture(5, 1), nullptr);
+  EXPECT_EQ(g.cellPicture(5, 1)->width(), 8);
   EXPECT_ANY_THROW(data::setcellicon(g, 3, 1, "broken"));
   EXPECT_ANY_THROW(data::setcellicon(g, 30, 1, "steel"));
 }
