@@ -288,4 +288,47 @@ TEST(ProviderPasswords, PasswordsOfEveryShape) {
   }
 }
 
+TEST(ProviderCurrency, EveryDigitAcrossTheWholeRange) {
+  fixtures::TempDir dir;
+  jetwrite::Database db;
+  db.password = "4917";
+  // 2^50 units (112589990684.2624) is the largest amount a double gives back
+  // exactly; the extremes lost their last digits, the largest came back as the
+  // smallest.
+  const std::vector<std::pair<std::string, int64_t>> amounts = {
+      {"922337203685477.5807", INT64_MAX},         {"-922337203685477.5808", INT64_MIN},
+      {"92233720368547.5807", 922337203685475807}, {"999999999999.9999", 9999999999999999},
+      {"112589990684.2624", 1125899906842624},     {"112589990684.2625", 1125899906842625},
+      {"-112589990684.2625", -1125899906842625},   {"3.5", 35000},
+      {"-0.0001", -1},                             {"0", 0}};
+  jetwrite::Table t{"Money", {{"ID", fixtures::ColumnType::Long}, {"C", fixtures::ColumnType::Currency}}, {}};
+  for (std::size_t i = 0; i < amounts.size(); ++i)
+    t.rows.push_back({std::to_string(i), amounts[i].first});
+  t.rows.push_back({"99", std::nullopt});
+  db.tables.push_back(t);
+  const std::string path = fixtures::writeLibrary(dir, "money.zdj", db);
+
+  auto lib = ado::Database::open(path, "4917");
+  ado::ResultSet rs = lib->execute("select C from Money order by ID");
+  ASSERT_EQ(rs.rows, amounts.size() + 1);
+  for (std::size_t i = 0; i < amounts.size(); ++i) {
+    EXPECT_EQ(rs.cells[i].type(), Variant::Type::Currency) << amounts[i].first;
+    EXPECT_EQ(rs.cells[i].currencyUnits(), amounts[i].second) << amounts[i].first;
+    EXPECT_EQ(rs.cells[i].toText(), amounts[i].first) << amounts[i].first;
+  }
+  EXPECT_TRUE(rs.cells.back().isNull());
+
+  // Ordering and conditions keep the amounts' order across both ranges, and
+  // arithmetic on ordinary amounts stays arithmetic on amounts.
+  rs = lib->execute("select ID from Money where C is not null order by C");
+  std::vector<int64_t> order;
+  for (const auto& v : rs.cells) order.push_back(v.toInt64());
+  EXPECT_EQ(order, (std::vector<int64_t>{1, 6, 8, 9, 7, 4, 5, 3, 2, 0}));
+  EXPECT_EQ(lib->execute("select ID from Money where C > 112589990684.2624").rows, 4u);
+  EXPECT_EQ(lib->execute("select ID from Money where C < -1000").rows, 2u);
+  EXPECT_EQ(lib->execute("select C * 2 from Money where ID = 7").cells.at(0).toDouble(), 7.0);
+  EXPECT_EQ(lib->execute("select C from Money where C = 3.5").cells.at(0).currencyUnits(), 35000);
+  EXPECT_EQ(lib->execute("select max(C) from Money where C < 1000").cells.at(0).toDouble(), 3.5);
+}
+
 }  // namespace

@@ -36,6 +36,16 @@ TEST(JetValues, TextAsTheGridShowsIt) {
   EXPECT_EQ(Variant::currency(-5).toText(), "-0.0005");
   EXPECT_EQ(Variant::currency(INT64_MIN).toText(), "-922337203685477.5808");
   EXPECT_EQ(Variant::currency(35000).toDouble(), 3.5);
+  // Whole units, half to even, exact at the ends of the range.
+  EXPECT_EQ(Variant::currency(INT64_MAX).toInt64(), 922337203685478);
+  EXPECT_EQ(Variant::currency(INT64_MIN).toInt64(), -922337203685478);
+  EXPECT_EQ(Variant::currency(9223372036854765000).toInt64(), 922337203685476);
+  EXPECT_EQ(Variant::currency(9223372036854775000).toInt64(), 922337203685478);
+  EXPECT_EQ(Variant::currency(25000).toInt64(), 2);
+  EXPECT_EQ(Variant::currency(35000).toInt64(), 4);
+  EXPECT_EQ(Variant::currency(-25000).toInt64(), -2);
+  EXPECT_EQ(Variant::currency(-25001).toInt64(), -3);
+  EXPECT_EQ(Variant::currency(INT64_MAX).toText(), "922337203685477.5807");
   EXPECT_EQ(Variant::dbl(444.555).toText(), "444.555");
   EXPECT_EQ(Variant::dbl(0.1 + 0.2).toText(), "0.3");
   EXPECT_EQ(Variant::dbl(1e20).toText(), "1E+20");

@@ -67,7 +67,16 @@ int64_t Variant::toInt64() const {
     case Type::Single:
     case Type::Double:
     case Type::Date: return int64_t(std::nearbyint(std::get<double>(value_)));
-    case Type::Currency: return int64_t(std::nearbyint(double(std::get<int64_t>(value_)) / 10000.0));
+    case Type::Currency: {
+      // In whole units, half to even, without a detour through double (which
+      // would lose the last digits of large amounts).
+      const int64_t units = std::get<int64_t>(value_);
+      int64_t whole = units / 10000;
+      const int64_t rest = units % 10000;
+      if (rest > 5000 || (rest == 5000 && (whole & 1))) ++whole;
+      if (rest < -5000 || (rest == -5000 && (whole & 1))) --whole;
+      return whole;
+    }
     default: return std::get<int64_t>(value_);
   }
 }

@@ -49,7 +49,8 @@ const char* declaredType(JetType t) {
     case JetType::Byte: return "BYTE INT";
     case JetType::Integer: return "SHORT INT";
     case JetType::Long: return "LONG INT";
-    case JetType::Currency: return "CURRENCY REAL";
+    // No affinity: amounts are kept as bound (see currencyUnitsOf).
+    case JetType::Currency: return "CURRENCY BLOB";
     case JetType::Single: return "SINGLE REAL";
     case JetType::Double: return "DOUBLE REAL";
     case JetType::DateTime: return "DATETIME REAL";
@@ -77,6 +78,30 @@ JetType typeFromDecl(const char* decl) {
   if (starts("GUID")) return JetType::Guid;
   if (starts("TEXT")) return JetType::Text;
   return JetType::Unknown;
+}
+
+// Currency is an exact count of 1/10000 units. The copy keeps it as the amount
+// (a REAL), so that conditions, sums and arithmetic in statements work on the
+// amount as in Jet, as long as the amount converts back to the same units;
+// beyond 2^50 units (about 1.1e11) a double no longer does, and those amounts
+// are kept as the INTEGER count of units itself. That count is larger than any
+// amount kept as REAL, so ordering and comparisons with amounts of the normal
+// range stay right.
+constexpr int64_t kExactCurrencyUnits = int64_t(1) << 50;
+
+void bindCurrency(sqlite3_stmt* st, int k, int64_t units) {
+  if (units >= -kExactCurrencyUnits && units <= kExactCurrencyUnits)
+    sqlite3_bind_double(st, k, double(units) / 10000.0);
+  else
+    sqlite3_bind_int64(st, k, units);
+}
+
+int64_t currencyUnitsOf(sqlite3_stmt* st, int i) {
+  if (sqlite3_column_type(st, i) == SQLITE_INTEGER) return sqlite3_column_int64(st, i);
+  const double scaled = sqlite3_column_double(st, i) * 10000.0;
+  if (!(scaled > -9.2e18)) return INT64_MIN;
+  if (!(scaled < 9.2e18)) return INT64_MAX;
+  return std::llround(scaled);
 }
 
 std::string quoteIdent(const std::string& s) {
@@ -364,7 +389,7 @@ struct Database::Importer : jet::Sink {
       switch (c.kind) {
         case jet::Cell::Int:
           if (cols[i].type == JetType::Currency)
-            sqlite3_bind_double(insert_, k, double(c.i) / 10000.0);
+            bindCurrency(insert_, k, c.i);
           else
             sqlite3_bind_int64(insert_, k, c.i);
           break;
@@ -576,7 +601,7 @@ Variant valueOf(sqlite3_stmt* st, int i, JetType decl) {
     case JetType::Byte: return Variant::byte(uint8_t(sqlite3_column_int64(st, i)));
     case JetType::Integer: return Variant::integer(int16_t(sqlite3_column_int64(st, i)));
     case JetType::Long: return Variant::longInt(int32_t(sqlite3_column_int64(st, i)));
-    case JetType::Currency: return Variant::currency(std::llround(sqlite3_column_double(st, i) * 10000.0));
+    case JetType::Currency: return Variant::currency(currencyUnitsOf(st, i));
     case JetType::Single: return Variant::single(float(sqlite3_column_double(st, i)));
     case JetType::DateTime: return Variant::date(sqlite3_column_double(st, i));
     case JetType::Double:
