@@ -331,4 +331,60 @@ TEST(ProviderCurrency, EveryDigitAcrossTheWholeRange) {
   EXPECT_EQ(lib->execute("select max(C) from Money where C < 1000").cells.at(0).toDouble(), 3.5);
 }
 
+TEST(ProviderPlans, SearchesScanTheTableLookupsUseTheirIndexes) {
+  // A product search with a leading wildcard, joined and ordered as the product
+  // grid orders it, scans the products and sorts the matches instead of walking
+  // the manufacturer index with one lookup per product; the lookups by category,
+  // manufacturer and parent keep their indexes.
+  fixtures::TempDir dir;
+  jetwrite::Database db = fixtures::library();
+  jetwrite::Table& products = db.tables[2];
+  products.rows.clear();
+  const std::size_t cols = products.columns.size();
+  for (int i = 1; i <= 3000; ++i) {
+    std::vector<jetwrite::Value> row(cols);
+    row[0] = std::to_string(i);
+    row[1] = std::to_string(i % 5);
+    row[2] = std::to_string(1 + i % 3);
+    row[3] = (i % 7 == 0 ? "螺纹钢 " : "水泥 ") + std::to_string(i);
+    row[4] = "1.5";
+    products.rows.push_back(row);
+  }
+  jetwrite::Table& factories = db.tables[1];
+  for (int i = 4; i <= 60; ++i) factories.rows.push_back({std::to_string(i), "厂家" + std::to_string(i)});
+  const std::string path = fixtures::writeLibrary(dir, "big.zdj", db);
+  auto lib = ado::Database::open(path, "4917");
+
+  auto plan = [&](const std::string& jet) {
+    const std::string sql = "EXPLAIN QUERY PLAN " + ado::translateJetSql(jet);
+    sqlite3_stmt* st = nullptr;
+    std::string text;
+    sqlite3_prepare_v2(lib->sqlite(), sql.c_str(), -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW) text += std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 3))) + "\n";
+    sqlite3_finalize(st);
+    return text;
+  };
+  const std::string grid = "select  CLProduct.Name,Factory.Name,CLProduct.CategoryID,CLProduct.FactoryID,CLProduct.ID "
+                           "from CLProduct inner join Factory on CLProduct.FactoryID=Factory.ID";
+  const std::string order = " order by CLProduct.FactoryID asc,CLProduct.ID";
+  const std::string search = grid + " where CLProduct.Name like '%钢%'" + order;
+  // The statement itself makes the join's index, as in the program.
+  ado::ResultSet found = lib->execute(search);
+  EXPECT_NE(plan(search).find("SCAN CLProduct\n"), std::string::npos) << plan(search);
+  ASSERT_EQ(found.rows, 3000u / 7);
+  for (std::size_t r = 1; r < found.rows; ++r) {
+    const auto key = [&](std::size_t row) {
+      return std::pair(found.cells[row * 5 + 3].toInt64(), found.cells[row * 5 + 4].toInt64());
+    };
+    EXPECT_LT(key(r - 1), key(r));
+  }
+  EXPECT_NE(plan(grid + " where CLProduct.CategoryID=3" + order).find("USING INDEX"), std::string::npos);
+  EXPECT_NE(plan(grid + " where CLProduct.FactoryID=2" + order).find("(FactoryID=?)"), std::string::npos) << plan(grid + " where CLProduct.FactoryID=2" + order);
+  EXPECT_NE(plan("select * from Category where ParentID=1 order by ID").find("(ParentID=?)"), std::string::npos) << plan("select * from Category where ParentID=1 order by ID");
+  // An index made later for a statement's "=" gets its figures as well.
+  lib->execute("select * from CLProduct where Name='水泥 1'");
+  EXPECT_NE(plan("select * from CLProduct where Name='水泥 1'").find("(Name=?)"), std::string::npos);
+  EXPECT_NE(plan(search).find("SCAN CLProduct\n"), std::string::npos) << plan(search);
+}
+
 }  // namespace

@@ -21,8 +21,20 @@ TEST(JetSql, Translation) {
   EXPECT_EQ(translateJetSql("select top 5 * from T order by a desc"), "select  * from T order by a desc LIMIT 5");
   EXPECT_EQ(translateJetSql("select * from T where d=#2026-12-01#"), "select * from T where d=46357");
   EXPECT_EQ(translateJetSql("select * from T where d>#12/1/2026 12:00:00#"), "select * from T where d>46357.5");
-  EXPECT_EQ(translateJetSql("select * from CLProduct where CLProduct.Name like '%钢%'"),
-            "select * from CLProduct where CLProduct.Name like '%钢%'");
+  // A search with a leading wildcard is marked as keeping few rows, so that the
+  // planner scans the table and sorts the matches.
+  EXPECT_EQ(translateJetSql("select * from CLProduct where CLProduct.Name like '%钢%' order by ID"),
+            "select * from CLProduct where likelihood(CLProduct.Name like '%钢%', 0.05) order by ID");
+  EXPECT_EQ(translateJetSql("select * from T where [T].[a b] like \"_x'\" and n=1"),
+            "select * from T where likelihood([T].[a b] like '_x''', 0.05) and n=1");
+  EXPECT_EQ(translateJetSql("select * from T where (Name like '%it''s%')"),
+            "select * from T where (likelihood(Name like '%it''s%', 0.05))");
+  // Left alone: a pattern without a leading wildcard, "not like", a pattern
+  // joined with more text, an operand that is not a name, an open text.
+  for (const char* same : {"select * from T where Name like 'steel%'", "select * from T where Name not like '%a%'",
+                           "select * from T where Name like '%' || x", "select * from T where 'a' like '%a'",
+                           "select * from T where lcase(Name) like '%a%'", "select * from T where Name like '%a"})
+    EXPECT_EQ(translateJetSql(same), same);
   EXPECT_EQ(translateJetSql("select 'unterminated"), "select 'unterminated");
 }
 

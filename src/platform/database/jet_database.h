@@ -82,6 +82,7 @@ class Database {
   Database();
   void createEngine();
   void indexForStatement(const std::string& statement);
+  void analyze(const std::string& index = "");  // "" = every table
   struct Importer;
   friend struct Importer;
 
@@ -91,11 +92,15 @@ class Database {
   sqlite3* db_ = nullptr;
   std::vector<std::string> indexed_;  // "table\ncolumn", lower case
   int indexCount_ = 0;
+  bool analyzed_ = false;  // the planner has figures for the indexes
 };
 
 // Jet's SQL as the programs write it, turned into SQLite's: "True"/"False" become
 // -1/0, double-quoted texts become literals, "&" joins texts, #date# literals become
-// date numbers, "top N" becomes a limit. Exposed for the tests.
+// date numbers, "top N" becomes a limit; a "like" whose pattern starts with a
+// wildcard is marked as keeping few rows (likelihood), so that the planner scans
+// the table and sorts the matches rather than walk an index row by row.
+// Exposed for the tests.
 std::string translateJetSql(const std::string& statement);
 
 // The text of a date number as ISO 8601 ("1974-09-21T00:00:00.000Z"), as the dump
