@@ -1,6 +1,8 @@
 #include "data/files.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QImage>
 #include <QString>
 
@@ -21,6 +23,32 @@ bool fileexists(const std::string& path) {
   if (!f) return false;
   std::fclose(f);
   return true;
+}
+
+namespace {
+
+// Follows parts[k...] down from folder, trying every entry whose name matches
+// the part in any letter case (a folder may hold both web and WEB).
+std::string findParts(const QString& folder, const QStringList& parts, int k) {
+  if (k == parts.size()) return fileexists(folder.toStdString()) ? folder.toStdString() : "";
+  const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+  for (const QString& e : entries) {
+    if (e.compare(parts[k], Qt::CaseInsensitive) != 0) continue;
+    std::string found = findParts(folder + '/' + e, parts, k + 1);
+    if (!found.empty()) return found;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string findProgramFile(const std::string& name) {
+  const std::string exact = common::inProgramFolder(name);
+  if (fileexists(exact)) return exact;
+  const QStringList parts =
+      QString::fromStdString(name).split(QRegularExpression(QStringLiteral("[\\\\/]")), Qt::SkipEmptyParts);
+  if (parts.isEmpty()) return "";
+  return findParts(QString::fromStdString(common::programFolder()), parts, 0);
 }
 
 std::string iconPath(const std::string& iconName) {

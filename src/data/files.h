@@ -12,6 +12,13 @@ namespace data {
 // Creates, changes and locks nothing.
 bool fileexists(const std::string& path);
 
+// A file of the program folder named Windows-style ("\web\a.htm", "ico.ico"):
+// the file itself when fileexists says so, otherwise the one whose name
+// differs only in letter case in any of its parts (names from the databases
+// and from MainPro.ini were written for a file system that ignores case).
+// "" when there is none.
+std::string findProgramFile(const std::string& name);
+
 // The path of an icon: program folder + "\图标\" + name + ".bmp" (native form).
 std::string iconPath(const std::string& iconName);
 

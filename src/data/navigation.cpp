@@ -62,6 +62,10 @@ PageTarget lookupPage(const PageKey& key, const std::string& serviceBase) {
   if (fileexists(common::programFolder() + common::nativePath("\\" + file))) {
     target.isLocal = true;
     target.address = common::programFolder() + common::nativePath(file);
+  } else if (const std::string found = file.empty() ? std::string() : findProgramFile(file); !found.empty()) {
+    // The page is installed under a name that differs in letter case.
+    target.isLocal = true;
+    target.address = found;
   } else {
     target.address = serviceBase + "/vosk" + file;
   }

@@ -48,7 +48,8 @@ struct PageTarget {
 // Looks the pair up in HtmlRelational of the library (slot libraryslot, in the
 // shared record set auxrs, released and re-created first): no row gives the
 // default page; a row whose HtmlFileName exists under the program folder gives
-// program folder + HtmlFileName (native separators), otherwise
+// program folder + HtmlFileName (native separators; a file whose name differs
+// only in letter case is taken as it lies), otherwise
 // serviceBase + "/vosk" + HtmlFileName. Throws when the query cannot run (no
 // library open); the caller then shows the default page.
 PageTarget lookupPage(const PageKey& key, const std::string& serviceBase);

@@ -22,7 +22,6 @@
 #include <QLayout>
 #include <QPainter>
 #include <QPixmap>
-#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -50,23 +49,8 @@ std::vector<std::string> listFiles(const std::string& folder, const char* patter
 }
 
 // A file of the program folder named Windows-style (as MainPro.ini names it,
-// lower-cased): the file itself, or on a file system that tells letter cases
-// apart the one whose name differs only in case. "" when there is none.
-std::string findInProgramFolder(const std::string& name) {
-  const std::string exact = common::inProgramFolder(name);
-  if (data::fileexists(exact)) return exact;
-  QString path = QString::fromStdString(common::programFolder());
-  const QStringList parts =
-      QString::fromStdString(name).split(QRegularExpression(QStringLiteral("[\\\\/]")), Qt::SkipEmptyParts);
-  for (const QString& part : parts) {
-    const QStringList entries = QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    auto it = std::find_if(entries.begin(), entries.end(),
-                           [&](const QString& e) { return e.compare(part, Qt::CaseInsensitive) == 0; });
-    if (it == entries.end()) return "";
-    path += '/' + *it;
-  }
-  return data::fileexists(path.toStdString()) ? path.toStdString() : "";
-}
+// lower-cased), in whatever letter case it lies there. "" when there is none.
+std::string findInProgramFolder(const std::string& name) { return data::findProgramFile(name); }
 
 std::string asciiLower(std::string s) {
   for (char& c : s)

@@ -1,6 +1,7 @@
 // The navigation rules and the headless navigator session.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "data/browse.h"
@@ -74,6 +75,13 @@ TEST(NavigatorSession, LoadClickSearchAndPages) {
   EXPECT_FALSE(page.isDefault);
   EXPECT_TRUE(page.isLocal);
   EXPECT_EQ(page.address, folder.file("web/a.htm"));
+  // The same page installed as WEB\A.HTM: still the local page, as it lies.
+  std::filesystem::remove(folder.file("web/a.htm"));
+  std::filesystem::create_directories(folder.file("WEB"));
+  std::ofstream(folder.file("WEB/A.HTM")) << "<html></html>";
+  page = s.page("http://svc");
+  EXPECT_TRUE(page.isLocal);
+  EXPECT_EQ(page.address, folder.file("WEB/A.HTM"));
   // A manufacturer click: 宁波水泥 (id 3) -> product 3 in category 2: web\b.htm is not installed.
   factories.setRow(5);
   EXPECT_TRUE(s.click(data::NavigatorSession::Factories));
