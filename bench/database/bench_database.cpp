@@ -166,6 +166,15 @@ int main(int argc, char** argv) {
     rs.Open(join + " where CLProduct.Name like '%钢%'", conn, 1, 1, -1);
     found = rs.RecordCount();
   });
+  // The same search as the product grid sends it, ordered as its settings order
+  // it (best of three: the first runs also pay for fresh memory).
+  double orderedSearch = 1e9;
+  for (int k = 0; k < 3; ++k)
+    orderedSearch = std::min(orderedSearch, secondsOf([&] {
+      ado::Recordset rs;
+      rs.Open(join + " where CLProduct.Name like '%钢%' order by CLProduct.FactoryID asc,CLProduct.sortid", conn,
+              1, 1, -1);
+    }));
 
   std::printf("file: %s (%.1f MiB, %zu tables, %ld rows)\n", file.c_str(), fileMb, db->tables().size(), rows);
   std::printf("%-44s %10s %10s\n", "", "median s", "best s");
@@ -186,5 +195,6 @@ int main(int argc, char** argv) {
   std::printf("indexed lookup CLProduct.CategoryID: %.1f us; Category.ParentID: %.1f us\n",
               byCategory / lookups * 1e6, byParent / lookups * 1e6);
   std::printf("search CLProduct.Name like '%%钢%%': %ld rows in %.3f s\n", found, search);
+  std::printf("search as the product grid orders it (FactoryID, sortid): best %.3f s\n", orderedSearch);
   return 0;
 }
