@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
 
   // Product grid for single categories, and the bare indexed lookups.
   const std::string join =
-      "select  CLProduct.Name,Factory.Name,CLProduct.Spec,CLProduct.Unit,CLProduct.PriceTax,CLProduct.CategoryID,"
+      "select  CLProduct.Name,Factory.Name,CLProduct.Model,CLProduct.Unit,CLProduct.PriceTax,CLProduct.CategoryID,"
       "CLProduct.FactoryID,CLProduct.ID,CLProduct.ID from CLProduct inner join Factory on "
       "CLProduct.FactoryID=Factory.ID";
   const std::string product = join + " where CLProduct.CategoryID=";

@@ -57,7 +57,7 @@ TREE = {
 ICONS = {"全部材料": "材料", "钢材": "钢材", "水泥": "水泥", "木材": "木材", "管材": "管材", "电线电缆": "电线电缆",
          "五金": "五金", "防水材料": "防水材料", "砂石": "砂石", "螺纹钢": "螺纹钢", "型钢": "型钢", "塑料管": "塑料管"}
 
-# (name, unit, price range per unit including tax, specification maker) per top-level category.
+# (name, unit, price range per unit including tax, model maker) per top-level category.
 GOODS = {
     "钢材": ("吨", (3600, 4600), lambda leaf, i: (f"{leaf} " if leaf.startswith("Φ") else "") + ["定尺9m", "定尺12m", "盘螺"][i % 3]
              if leaf.startswith(("Φ", "HRB")) else [f"{leaf} Q235B", f"{leaf} Q355B", f"{leaf} 国标"][i % 3]),
@@ -172,7 +172,7 @@ def main():
     products = []
     pid = 0
     for cid, top, leaf in leaves:
-        unit, (lo, hi), spec = GOODS[top]
+        unit, (lo, hi), model = GOODS[top]
         # Narrower price ranges where one group holds goods of different price levels.
         lo, hi = {("电线电缆", True): (1.5, 12), ("电线电缆", False): (60, 380),
                   ("五金", True): (0.8, 8), ("五金", False): (8, 45),
@@ -202,7 +202,7 @@ def main():
                     remark = "含税到场价，不含卸车费。"
                 elif pid % 23 == 0:
                     remark = "执行标准见产品页；价格随市场波动，以供货当日为准。\n大宗采购另议。"
-                products.append([pid, cid, fid, name, spec(leaf, k + pid), unit, oct_price, nov, dec, remark])
+                products.append([pid, cid, fid, name, model(leaf, k + pid), unit, oct_price, nov, dec, remark])
 
     def money(x):
         return f"{x:.4f}"
@@ -210,7 +210,7 @@ def main():
     for month, col, prev in (("2026-11", 7, 6), ("2026-12", 8, 7)):
         with open(os.path.join(HERE, f"products-{month}.csv"), "w", newline="", encoding="utf-8") as f:
             w = csv.writer(f, lineterminator="\n")
-            w.writerow(["ID", "CategoryID", "FactoryID", "Name", "Spec", "Unit", "PriceTax", "PriceNoTax",
+            w.writerow(["ID", "CategoryID", "FactoryID", "Name", "Model", "Unit", "PriceTax", "PriceNoTax",
                         "PriceChange", "Remark", "sortid"])
             for p in products:
                 price = p[col]

@@ -24,7 +24,7 @@ jetwrite::Database project() {
                         {"Editable", fixtures::ColumnType::YesNo}},
                        {{"CLProduct", "系统管理员", "0", "2", "厂家", "Factory.Name", "false"},
                         {"CLProduct", "-1", "0", "1", "名称", "Name", "true"},
-                        {"CLProduct", "-1", "1", "3", "隐藏", "Spec", "true"},
+                        {"CLProduct", "-1", "1", "3", "隐藏", "Model", "true"},
                         {"Category", "-1", "0", "1", "分类", "Name", "false"},
                         {"CLProduct", "", "0", "1", "mine", "Name", std::nullopt}}});
   db.tables.push_back({"stxmsy",

@@ -191,7 +191,7 @@ TEST_F(JetWriter, TablesAcrossManyPagesWithLongMemosReadBackAlike) {
     Table products{"CLProduct",
                    {{"ID", ColumnType::Long},
                     {"Name", ColumnType::Text, 100},
-                    {"Spec", ColumnType::Text, 100},
+                    {"Model", ColumnType::Text, 100},
                     {"Price", ColumnType::Currency},
                     {"Remark", ColumnType::Memo},
                     {"sortid", ColumnType::Long}},

@@ -130,7 +130,7 @@ Database makeBenchLibrary(const BenchShape& shape) {
                    {"CategoryID", ColumnType::Long},
                    {"FactoryID", ColumnType::Long},
                    {"Name", ColumnType::Text, 100},
-                   {"Spec", ColumnType::Text, 100},
+                   {"Model", ColumnType::Text, 100},
                    {"Unit", ColumnType::Text, 10},
                    {"PriceTax", ColumnType::Currency},
                    {"PriceNoTax", ColumnType::Currency},
@@ -146,10 +146,10 @@ Database makeBenchLibrary(const BenchShape& shape) {
         int64_t noTax = price * 100 / 113;                              // 13 % VAT
         int64_t change = int64_t(rng.below(2000001)) - 1000000;         // ±100.0000
         std::string name = std::string(pick(kKinds, p)) + " " + pick(kGrades, p / 3);
-        std::string spec = "Φ" + std::to_string(6 + p % 40) + "×" + std::to_string(1 + p % 12) + "mm";
+        std::string model = "Φ" + std::to_string(6 + p % 40) + "×" + std::to_string(1 + p % 12) + "mm";
         Value remark = p % 10 == 0 ? Value("执行标准 GB/T " + std::to_string(1000 + p % 9000) + "，含运费至工地。")
                                    : Value{};
-        product.rows.push_back({std::to_string(p), std::to_string(cat), std::to_string(fac), name, spec,
+        product.rows.push_back({std::to_string(p), std::to_string(cat), std::to_string(fac), name, model,
                                 std::string(pick(kUnits, p)), money(price), money(noTax), money(change), remark,
                                 std::to_string(p)});
     }
