@@ -34,13 +34,7 @@ QCoreApplication& app() {
 // Runs the event loop until done() or the time is up.
 bool spinUntil(const std::function<bool()>& done, int ms = 10000) {
   app();
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
+  return testsupport::spinUntil(done, ms);
 }
 
 struct Fetch {

@@ -34,13 +34,7 @@ QCoreApplication& app() {
 
 bool spinUntil(const std::function<bool()>& done, int ms = 15000) {
   app();
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
+  return testsupport::spinUntil(done, ms);
 }
 
 class TestView : public UpdaterView {

@@ -5,7 +5,11 @@
 #include <archive_entry.h>
 #include <stdlib.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -18,6 +22,17 @@
 namespace testsupport {
 
 namespace fs = std::filesystem;
+
+// Runs the event loop of the test's application until done() or the time is up.
+inline bool spinUntil(const std::function<bool()>& done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
 
 // A fresh folder that serves as the program folder while the object lives.
 class ProgramFolder {

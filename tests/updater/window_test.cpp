@@ -31,13 +31,8 @@ QApplication& app() {
 }
 
 bool spinUntil(const std::function<bool()>& done, int ms = 15000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
+  app();
+  return testsupport::spinUntil(done, ms);
 }
 
 }  // namespace
