@@ -89,6 +89,7 @@ Frmsoftup::Frmsoftup(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Framele
     g.setColSwitch171(0, true);
     g.setOutlineBar(platform::flexOutlineBarCompleteLeaf);
     g.setOutlineCol(1);
+    g.setGridLines(platform::flexGridNone);
     g.setRowHeight(0, 280);
   }
   connect(&g, &platform::VSFlexGrid::changed, this, &Frmsoftup::gridChanged);

@@ -120,6 +120,7 @@ TEST(Frmsoftup, ShowsTheListAndRunsTheQueue) {
   platform::VSFlexGrid& g = window.VSFlexGrid1()->grid();
   ASSERT_EQ(g.Rows(), 4);  // header, group, two files
   EXPECT_EQ(g.Cols(), 9);
+  EXPECT_EQ(g.GridLines(), platform::flexGridNone);
   EXPECT_EQ(g.TextMatrix(0, 6), "更名");
   for (int c = 0; c < 9; ++c) EXPECT_EQ(g.ColHidden(c), c >= 5) << c;
   EXPECT_EQ(g.ColWidth(1), 2910);

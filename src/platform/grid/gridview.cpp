@@ -274,9 +274,11 @@ void GridView::paintCell(QPainter& p, int row, int col, const QRect& rect, bool 
   if (auto c = g.cellBackColor(row, col)) back = fromColourValue(*c);
   if (current && !header) back = pal.color(QPalette::Highlight);
   p.fillRect(rect, back);
-  p.setPen(pal.color(QPalette::Mid));
-  p.drawLine(rect.topRight(), rect.bottomRight());
-  p.drawLine(rect.bottomLeft(), rect.bottomRight());
+  if (header || g.GridLines() != flexGridNone) {
+    p.setPen(pal.color(QPalette::Mid));
+    p.drawLine(rect.topRight(), rect.bottomRight());
+    p.drawLine(rect.bottomLeft(), rect.bottomRight());
+  }
   p.setPen(current && !header ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text));
 
   QRect inner = rect.adjusted(kPadPx, 0, -kPadPx, 0);

@@ -453,6 +453,12 @@ void VSFlexGrid::setMergeRow(int row, bool merge) {
   contentChanged();
 }
 
+void VSFlexGrid::setGridLines(int lines) {
+  if (lines != flexGridNone && lines != flexGridFlat) throw GridError("invalid grid lines");
+  gridLines_ = lines;
+  structureChanged();
+}
+
 // --- outline ----------------------------------------------------------------------------------
 
 void VSFlexGrid::setOutlineBar(int bar) {

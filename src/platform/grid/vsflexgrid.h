@@ -76,6 +76,12 @@ enum OutlineBarSettings {
   flexOutlineBarSymbolsLeaf = 6,
 };
 
+// GridLines: the lines drawn between cells.
+enum GridLineSettings {
+  flexGridNone = 0,
+  flexGridFlat = 1,
+};
+
 // Default column width and row height of a fresh grid, in twips.
 constexpr int kDefaultColWidthTwips = 960;
 constexpr int kDefaultRowHeightTwips = 255;
@@ -200,6 +206,9 @@ class VSFlexGrid : public QObject {
   bool MergeRow(int row) const;
   void setMergeRow(int row, bool merge);
 
+  int GridLines() const { return gridLines_; }
+  void setGridLines(int lines);
+
   // --- outline ---------------------------------------------------------------
   int OutlineBar() const { return outlineBar_; }
   void setOutlineBar(int bar);
@@ -291,6 +300,7 @@ class VSFlexGrid : public QObject {
   int col_ = -1;
   int width_ = 0;
   int outlineBar_ = flexOutlineBarNone;
+  int gridLines_ = flexGridFlat;
   int outlineCol_ = 0;
 
   int batchDepth_ = 0;
