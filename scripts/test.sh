@@ -8,9 +8,15 @@ root=$PWD
 
 build=build
 cmake_args=()
+ctest_args=()
 if [ "${1:-}" = "--sanitize" ]; then
   build=build-asan
   cmake_args+=(-DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON)
+  # System libraries keep caches the programs cannot free; their leaks are not ours.
+  export LSAN_OPTIONS="suppressions=$root/scripts/sanitizers/lsan.supp:print_suppressions=0"
+  # Chromium inside Qt WebEngine trips AddressSanitizer in its own code (a
+  # delete of the wrong size); the real-engine test runs in the normal build.
+  ctest_args+=(-E '^WebEngineBrowser\.')
 fi
 
 scripts/install-deps.sh
@@ -26,4 +32,4 @@ fi
 
 # GUI tests run offscreen; the few that need a real display get a virtual one.
 cd "$build"
-xvfb-run -a -s "-screen 0 1600x1000x24" ctest --output-on-failure -j"$(nproc)" --timeout 600
+xvfb-run -a -s "-screen 0 1600x1000x24" ctest --output-on-failure -j"$(nproc)" --timeout 600 "${ctest_args[@]}"
