@@ -2,12 +2,7 @@
 
 #include "common/items.h"
 
-#include <QString>
-
 namespace main_window {
-
-std::string lowerText(const std::string& text) { return QString::fromStdString(text).toLower().toStdString(); }
-std::string upperText(const std::string& text) { return QString::fromStdString(text).toUpper().toStdString(); }
 
 std::vector<Setting> mainProSettings(const std::vector<std::string>& items) {
   std::vector<Setting> out;

@@ -3,6 +3,8 @@
 // read. Each item is lower-cased as a whole and split at its first "=" into
 // key and value; items without "=" or with an empty value are dropped.
 // Nothing is trimmed ("sname = x" has the key "sname ").
+#include "common/text_case.h"
+
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,9 +24,8 @@ std::vector<Setting> mainProSettings(const std::vector<std::string>& items);
 // gives none.
 std::vector<Setting> readMainPro(const std::string& path);
 
-// Lower and upper case of a UTF-8 text, letter by letter (not only ASCII).
-std::string lowerText(const std::string& text);
-std::string upperText(const std::string& text);
+using common::lowerText;
+using common::upperText;
 
 // The banner interval: a whole number of milliseconds from 0 to 65,535,
 // blanks around it allowed, or nullopt for anything else (the interval then

@@ -1,5 +1,7 @@
 #include "updater/update_list.h"
 
+#include "common/text_case.h"
+
 #include <QChar>
 #include <QString>
 
@@ -12,43 +14,7 @@ const std::array<const char*, kListColumns> kListTitles = {"更新", "名称", "
                                                            "下载地址", "更名", "方式", "下载目录"};
 const std::array<int, kListColumns> kListWidths = {855, 2910, 1050, 1155, 1995, 900, 900, 900, 900};
 
-std::string toLowerText(const std::string& text) {
-  // Every letter the code page holds is lowered, not only the Latin ones: the
-  // full-width, Greek and Cyrillic capitals too. Chinese text has no case.
-  std::string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      out += (lead >= 'A' && lead <= 'Z') ? static_cast<char>(lead - 'A' + 'a') : static_cast<char>(lead);
-      ++i;
-      continue;
-    }
-    size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    char32_t cp = n == 4 ? lead & 0x07 : n == 3 ? lead & 0x0F : lead & 0x1F;
-    bool valid = n > 1 && i + n <= text.size();
-    for (size_t k = 1; valid && k < n; ++k) {
-      const unsigned char c = static_cast<unsigned char>(text[i + k]);
-      if ((c & 0xC0) != 0x80) valid = false;
-      else cp = (cp << 6) | (c & 0x3F);
-    }
-    if (!valid) {
-      out += text[i];  // not UTF-8: kept as it is
-      ++i;
-      continue;
-    }
-    const char32_t low = QChar::toLower(cp);
-    if (low == cp) {
-      out.append(text, i, n);
-    } else {
-      const QByteArray bytes = QString::fromUcs4(&low, 1).toUtf8();
-      out.append(bytes.constData(), static_cast<size_t>(bytes.size()));
-    }
-    i += n;
-  }
-  return out;
-}
+std::string toLowerText(const std::string& text) { return common::lowerText(text); }
 
 ItemClass classify(const std::string& item) {
   if (item.find('=') != std::string::npos) return ItemClass::Key;

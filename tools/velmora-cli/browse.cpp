@@ -22,6 +22,8 @@
 #include "commands.h"
 #include "common/items.h"
 #include "common/program_folder.h"
+#include "common/text_case.h"
+#include "platform/database/jet_dump.h"
 #include "data/browse.h"
 #include "data/connections.h"
 #include "platform/messagebox/messagebox.h"
@@ -97,9 +99,8 @@ std::string serviceBase() {
   auto items = common::readItemFile(common::inProgramFolder("MainPro.ini"), 50);
   std::string url;
   if (!items) return url;
-  for (std::string item : *items) {
-    for (char& ch : item)
-      if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  for (const std::string& raw : *items) {
+    const std::string item = common::lowerText(raw);
     const size_t eq = item.find('=');
     if (eq == std::string::npos || eq + 1 == item.size()) continue;
     if (item.substr(0, eq) == "url") url = item.substr(eq + 1);
@@ -109,27 +110,7 @@ std::string serviceBase() {
 
 // --- output -----------------------------------------------------------------------
 
-std::string jsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+using ado::jsonString;
 
 std::string csvField(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
