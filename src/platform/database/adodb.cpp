@@ -51,19 +51,22 @@ std::string currencyText(int64_t units) {
   return neg ? "-" + s : s;
 }
 
+// A text that holds a number, blanks after it allowed; anything else is a type
+// mismatch.
+double textNumber(const std::string& s) {
+  char* end = nullptr;
+  const double d = std::strtod(s.c_str(), &end);
+  while (end && std::isspace(static_cast<unsigned char>(*end))) ++end;
+  if (s.empty() || !end || *end) throw typeMismatch();
+  return d;
+}
+
 }  // namespace
 
 int64_t Variant::toInt64() const {
   switch (type_) {
     case Type::Null: throw invalidNull();
-    case Type::Text: {
-      const std::string& s = std::get<std::string>(value_);
-      char* end = nullptr;
-      double d = std::strtod(s.c_str(), &end);
-      while (end && std::isspace(static_cast<unsigned char>(*end))) ++end;
-      if (s.empty() || !end || *end) throw typeMismatch();
-      return int64_t(std::nearbyint(d));
-    }
+    case Type::Text: return int64_t(std::nearbyint(textNumber(std::get<std::string>(value_))));
     case Type::Single:
     case Type::Double:
     case Type::Date: return int64_t(std::nearbyint(std::get<double>(value_)));
@@ -84,14 +87,7 @@ int64_t Variant::toInt64() const {
 double Variant::toDouble() const {
   switch (type_) {
     case Type::Null: throw invalidNull();
-    case Type::Text: {
-      const std::string& s = std::get<std::string>(value_);
-      char* end = nullptr;
-      double d = std::strtod(s.c_str(), &end);
-      while (end && std::isspace(static_cast<unsigned char>(*end))) ++end;
-      if (s.empty() || !end || *end) throw typeMismatch();
-      return d;
-    }
+    case Type::Text: return textNumber(std::get<std::string>(value_));
     case Type::Single:
     case Type::Double:
     case Type::Date: return std::get<double>(value_);
