@@ -9,6 +9,7 @@
 //   further usage-map row pages and usage-map bitmap pages (type 0x05) when a
 //   table spans more pages than a map row can describe.
 // No indexes are written.
+#include "common/dates.h"
 #include "jetwrite/jetwriter.h"
 
 #include "common/atomic_file.h"
@@ -252,14 +253,7 @@ int64_t parseCurrency(const std::string& text) {
     return int64_t(v);
 }
 
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = unsigned(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + int64_t(doe) - 719468;
-}
+using common::daysFromCivil;
 
 // "YYYY-MM-DD", "YYYY-MM-DD HH:MM" or "YYYY-MM-DD HH:MM:SS" (also with 'T'), to
 // days since 1899-12-30 the way Jet stores them: before that day the whole part

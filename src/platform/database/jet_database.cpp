@@ -1,3 +1,4 @@
+#include "common/dates.h"
 #include "platform/database/jet_database.h"
 
 #include <fcntl.h>
@@ -155,14 +156,7 @@ namespace {
 bool identStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
 bool identChar(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 0x80 || c == '$'; }
 
-int64_t daysFromCivil(int y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = unsigned(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return int64_t(era) * 146097 + int64_t(doe) - 719468;
-}
+using common::daysFromCivil;
 
 // "#2024-01-31#", "#1/31/2024#", with an optional "hh:mm[:ss]" (and AM/PM).
 bool parseDateLiteral(const std::string& s, double& out) {
