@@ -10,6 +10,8 @@ packages=(
   libgtest-dev googletest libcpp-httplib-dev
   xvfb xauth fonts-noto-cjk
   curl
+  libicu-dev qt6-charts-dev libxlsxwriter-dev poppler-utils
+  gcovr desktop-file-utils imagemagick unzip
 )
 # Node.js and npm (the independent Jet reader of the tests) may come from
 # elsewhere than Debian; take Debian's only where there is none.
