@@ -50,4 +50,17 @@ std::string changeCase(const std::string& text, bool lower) {
 std::string lowerText(const std::string& text) { return changeCase(text, true); }
 std::string upperText(const std::string& text) { return changeCase(text, false); }
 
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string asciiLower(std::string text) {
+  for (char& c : text) c = asciiLower(c);
+  return text;
+}
+
+std::string asciiUpper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
 }  // namespace common
