@@ -152,7 +152,7 @@ while IFS= read -r -d '' f; do
     programs:*) place "$f" "$folder/$rel" program ;;
     desktop:share/applications/*)
       # The entry names the program by its place: the user's program folder.
-      sed "s|$stage/desktop|$folder|g" "$f" >"$stage/entry"
+      sed "s|$stage/desktop|$(printf '%s' "$folder" | sed 's/[&|\\]/\\&/g')|g" "$f" >"$stage/entry"
       place "$stage/entry" "$apps/${rel#share/applications/}" file ;;
     desktop:share/icons/*) place "$f" "$icons/${rel#share/icons/}" file ;;
     demo:*) place "$f" "$folder/$rel" file ;;

@@ -48,6 +48,10 @@ check_programs_start() {
   timeout 60 "$folder/Quennar" || fail "Quennar did not end cleanly with an empty list address"
 
   # The main window shows (a picture of it is taken) and the program ends.
+  if [ -n "${VELMORA_SKIP_WINDOW_START:-}" ]; then
+    echo "Velmora not started (VELMORA_SKIP_WINDOW_START)"
+    return 0
+  fi
   timeout 180 "$folder/Velmora" --splash-ms=100 --screenshot="$work/window.png" --screenshot-delay=1000 \
     || fail "Velmora did not start and end"
   check "Velmora drew its window" test -s "$work/window.png"
