@@ -10,6 +10,8 @@ set -euo pipefail
 mode=$1 build=$2 source=$3
 shift 3
 programs=("$@")
+build_real=$(realpath "$build")
+source_real=$(realpath "$source")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -28,6 +30,11 @@ check_program_folder() {
     # No runtime path into the build tree (or anywhere): it would break once
     # the build is gone, and could load libraries from a folder not ours.
     if readelf -d "$folder/$p" | grep -qE 'R(UN)?PATH'; then fail "$p carries a runtime path"; fi
+    # Nor a path of the build or the sources compiled into its data (a helper
+    # program or a file found there works only until the build is gone).
+    if readelf -p .rodata "$folder/$p" 2>/dev/null | grep -qF -e "$build_real" -e "$source_real"; then
+      fail "$p holds a path into the build or source folder"
+    fi
   done
   for p in "${demo_files[@]}"; do check "demo file $p" test -s "$folder/$p"; done
   for p in Velmora Quennar; do
