@@ -8,6 +8,7 @@
 
 #include "common/atomic_file.h"
 #include "common/items.h"
+#include "common/log.h"
 #include "common/program_folder.h"
 #include "platform/messagebox/messagebox.h"
 #include "updater/install.h"
@@ -52,7 +53,7 @@ void UpdaterRun::setTransferTimeoutMs(int ms) {
 
 void UpdaterRun::note(const std::string& problem) {
   problems_.push_back(problem);
-  qWarning("Quennar: %s", problem.c_str());
+  qCWarning(common::logUpdater, "Quennar: %s", problem.c_str());
 }
 
 void UpdaterRun::refresh() {

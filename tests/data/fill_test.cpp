@@ -204,7 +204,7 @@ TEST(FillGrid, FailureInTheMiddleOfAnOutlineKeepsRowsAndSkipsTheRest) {
   g.setFixedRows(3);
   data::layoutgrid(g, "xmfxhf");
   g.setRow(-1);
-  const bool completed = data::skipOnError([&] { fill(g, "ID=1"); });
+  const bool completed = data::skipOnError("test: fill", [&] { fill(g, "ID=1"); });
   EXPECT_FALSE(completed);
   // The node without an id is written, its child statement fails.
   EXPECT_EQ(outline(g), (std::vector<std::string>{"1 根", "2 B", "2 A", "3 A1", "4 A1a", "5 L5", "6 L6", "2 坏"}));
