@@ -7,6 +7,7 @@
 
 #include "common/items.h"
 #include "common/program_folder.h"
+#include "common/text_case.h"
 #include "platform/process/process.h"
 #include "platform/zip/unzip.h"
 #include "updater/local_files.h"
@@ -55,7 +56,9 @@ bool isDeferredArchive(const std::string& source) {
   const std::string folder = common::programFolder();
   std::string_view rest(source);
   if (rest.size() > folder.size() && rest.compare(0, folder.size(), folder) == 0) rest.remove_prefix(folder.size());
-  return rest.find("zip") != std::string_view::npos;
+  // The list's names were lower case; resolved, they carry the letters of the
+  // files they found (Patch.ZIP).
+  return common::asciiLower(std::string(rest)).find("zip") != std::string::npos;
 }
 
 std::optional<std::string> pathInProgramFolder(const std::string& name, bool allowEmpty) {

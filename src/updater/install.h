@@ -34,7 +34,7 @@ bool insideProgramFolder(const std::string& path);
 bool startFromProgramFolder(const std::string& path);
 
 // A deferred source is taken for an archive when its path below the program
-// folder contains "zip".
+// folder contains "zip" in any letter case.
 bool isDeferredArchive(const std::string& source);
 
 struct InstallOutcome {

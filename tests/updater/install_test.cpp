@@ -212,7 +212,7 @@ TEST(InstallChecks, RefusedItemsLeaveNoDownloadAndAreNotRecorded) {
   EXPECT_FALSE(testsupport::exists(folder / "e.zip"));
 }
 
-TEST(InstallChecks, ADeferredItemThatIsItsOwnTargetKeepsTheInstalledFile) {
+TEST(InstallChecks, DeferredItemsWorkOnTheRealFiles) {
   ProgramFolder folder;
   // The download went straight over MainPro.ini (its local name, resolved).
   testsupport::writeFile(folder / "MainPro.ini", "new settings");
@@ -227,6 +227,16 @@ TEST(InstallChecks, ADeferredItemThatIsItsOwnTargetKeepsTheInstalledFile) {
   EXPECT_EQ(r.failed, 0);
   EXPECT_EQ(testsupport::readFile(folder / "MainPro.ini"), "new settings");
   EXPECT_EQ(listing(folder.path()), (std::vector<std::string>{"MainPro.ini"}));
+
+  // An archive found under capitals is still an archive.
+  testsupport::makeZip(folder / "Patch.ZIP", {{ZipEntry::File, "Added.txt", "added"}});
+  UpdaterState zip = item("patch.zip", "");
+  EXPECT_TRUE(isDeferredArchive(folder / "Patch.ZIP"));
+  ASSERT_TRUE(installitem(zip).installed);
+  ASSERT_TRUE(writereset(zip));
+  EXPECT_EQ(applyreset(zip, 0).applied, 1);
+  EXPECT_EQ(testsupport::readFile(folder / "Added.txt"), "added");
+  EXPECT_EQ(listing(folder.path()), (std::vector<std::string>{"Added.txt", "MainPro.ini"}));
 }
 
 TEST(InstallChecks, AReplacementGivenUpIsOfferedAgain) {
