@@ -137,7 +137,7 @@ TEST(ListParse, KeysNotesAndFlatFileRows) {
       "|1|NoAddr|2026-12-01|1k|d||c.dat|c.dat|",
       "|1|short",                              // three fields: skipped
       "|1|n|d|s|d|u|l|m|f|extra",              // eleven fields: skipped
-      "|1|Four|2026|",                         // exactly four fields: kept
+      "|1|Four|2026",                          // exactly four fields (f0 to f3): kept
   };
   ParsedList list = parseList(items, st, nullptr);
   EXPECT_EQ(list.version, "v2.1");  // later value wins, lower case
@@ -156,7 +156,9 @@ TEST(ListParse, KeysNotesAndFlatFileRows) {
   EXPECT_EQ(prog.level(), 1);
   EXPECT_TRUE(prog.ticked);
   EXPECT_EQ(prog.cells[1], "prog");
-  EXPECT_EQ(prog.cells[5], "http://h/a.exe");
+  // The address keeps the list's letter case (a server may tell them apart);
+  // the icon still goes by its lower case.
+  EXPECT_EQ(prog.cells[5], "HTTP://H/A.EXE");
   EXPECT_EQ(prog.cells[7], "运行");
   EXPECT_EQ(prog.icon, 3);
   EXPECT_FALSE(list.rows[2].ticked);
