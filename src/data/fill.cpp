@@ -102,7 +102,7 @@ void fillgrid(short& slot, VSFlexGrid& grid, std::string& condition, int shade) 
     openQuery(top, statement, slot);
     const long count = top.RecordCount();
     if (count >= 1) {
-      FillState st{slot, grid, {}, false, false};
+      FillState st{slot, grid, {}, false, false, {}, {}};
       // The project filter. (A table stbfxhf would want " and fxmbid=" plus a
       // template id, but nothing in the program chooses one, so it gets none.)
       if (ts.onlyid1 == "xmid") {
