@@ -14,7 +14,8 @@ class Frmline : public QWidget {
   Q_OBJECT
  public:
   // owner: the window it stays in front of (may be null). The window deletes
-  // itself when closed.
+  // itself when closed. Throws when no browser can be made for it (the
+  // factory fails or makes none); no window is left behind then.
   Frmline(const platform::WebBrowserFactory& browsers, QWidget* owner = nullptr);
   ~Frmline() override;
 
