@@ -40,7 +40,9 @@ void Frmline::resizeEvent(QResizeEvent* event) {
 
 void Frmline::Web_V1_NewWindow(const std::string& address, bool& processed) {
   processed = true;
-  browser_->Navigate(address);
+  // Only web addresses: a service page brings no local file and no other
+  // program's scheme into this window.
+  if (platform::isWebAddress(address)) browser_->Navigate(address);
 }
 
 void Frmline::WebBrowser1_WindowClosing(bool, bool&) {

@@ -1,7 +1,9 @@
 #pragma once
 // The online-service window: a plain browser window that keeps everything the
 // service pages do inside itself. A page's request for a new window loads that
-// address here; a page's request to close its window closes this window.
+// address here when it is a web address (http, https) and is refused
+// otherwise; no window ever opens outside. A page's request to close its
+// window closes this window.
 #include "platform/browser/webbrowser.h"
 
 #include <QWidget>

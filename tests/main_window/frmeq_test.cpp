@@ -484,6 +484,15 @@ TEST(OnlineService, OneWindowKeepsNewWindowsInsideAndClosesAlone) {
   EXPECT_TRUE(browser->pageOpensWindow("http://127.0.0.1:9/other"));
   EXPECT_EQ(browser->visits().back().address, "http://127.0.0.1:9/other");
   EXPECT_EQ(browser->visits().back().generation, 1);
+  // Only web addresses: local files and other schemes stay out, and nothing
+  // goes to the desktop.
+  const size_t visits = browser->visits().size();
+  for (const char* refused : {"file:///etc/passwd", "/etc/passwd", "velmora:run", "javascript:alert(1)"})
+    EXPECT_TRUE(browser->pageOpensWindow(refused, /*userClick=*/true)) << refused;
+  EXPECT_TRUE(browser->pageOpensWindow("https://127.0.0.1:9/script", /*userClick=*/false));
+  EXPECT_EQ(browser->visits().size(), visits + 1);
+  EXPECT_EQ(browser->visits().back().address, "https://127.0.0.1:9/script");
+  EXPECT_TRUE(browser->desktopBrowserAddresses().empty());
 
   // A page's window.close() closes this window only.
   browser->pageClosesWindow();

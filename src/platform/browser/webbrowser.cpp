@@ -25,13 +25,16 @@ void WebBrowser::openInDesktopBrowser(const std::string& address) {
   QDesktopServices::openUrl(QUrl(QString::fromStdString(address), QUrl::StrictMode));
 }
 
-bool opensInDesktopBrowser(const std::string& address, bool userClick) {
-  if (!userClick) return false;
+bool isWebAddress(const std::string& address) {
   const QUrl url(QString::fromStdString(address), QUrl::StrictMode);
   if (!url.isValid() || url.host().isEmpty()) return false;
   const QString scheme = url.scheme();
   return scheme.compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ||
          scheme.compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+}
+
+bool opensInDesktopBrowser(const std::string& address, bool userClick) {
+  return userClick && isWebAddress(address);
 }
 
 bool WebBrowser::fireWindowClosing() {

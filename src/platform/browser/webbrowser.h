@@ -66,6 +66,9 @@ class WebBrowser {
   void fireDocumentComplete(const std::string& address);
 };
 
+// An http or https address with a host, written out with its scheme.
+bool isWebAddress(const std::string& address);
+
 // Whether a new window a page asked for, and nobody took, may go to the
 // desktop's browser: only an http or https address with a host, and only when
 // the user clicked in the page. Local files, other schemes (the desktop would
