@@ -214,6 +214,8 @@ TEST(FillGrid, FailureInTheMiddleOfAnOutlineKeepsRowsAndSkipsTheRest) {
   EXPECT_EQ(data::mainrs().State(), 0);
 }
 
+namespace {
+
 // The standard library with other category rows (ID, ParentID, Name).
 jetwrite::Database categoryLibrary(const Rows& categories) {
   jetwrite::Database lib = library();
@@ -234,6 +236,8 @@ std::vector<std::string> categoryOutline(const Rows& categories, const std::stri
   fill(g, condition);
   return outline(g);
 }
+
+}  // namespace
 
 TEST(FillGrid, ParentLinksThatComeRoundAgainDoNotMultiplyTheOutline) {
   // Real data: the root is its own parent. It shows once, its children below it.
