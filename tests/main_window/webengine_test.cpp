@@ -26,9 +26,6 @@ namespace {
 
 QApplication* engineApp() {
   static QApplication* app = [] {
-    // Freed memory is overwritten, so that a call into a browser that is gone
-    // fails at once instead of finding its old contents.
-    ::mallopt(M_PERTURB, 0xa5);
     // ctest asks for the offscreen platform; the engine wants the display.
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     platform::prepareWebEngine();
@@ -327,6 +324,12 @@ TEST(WebEngineBrowser, APageThatOpensAWindowAndClosesItsOwnReachesNoBrowserThatI
             "<html><body><script>setTimeout(function(){window.open('a.htm');window.close();}, 300);</script>c"
             "</body></html>");
   DesktopRecorder desktop;
+  // Freed memory is overwritten while this test runs, so that a call into a
+  // browser that is gone fails at once instead of finding its old contents.
+  struct Perturb {
+    Perturb() { ::mallopt(M_PERTURB, 0xa5); }
+    ~Perturb() { ::mallopt(M_PERTURB, 0); }
+  } perturb;
 
   // The online-service window: the page opens a window and closes it.
   QPointer<service_window::Frmline> line = new service_window::Frmline(platform::webEngineBrowserFactory());
