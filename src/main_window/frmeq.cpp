@@ -2,6 +2,7 @@
 
 #include "common/items.h"
 #include "common/program_folder.h"
+#include "common/text_case.h"
 #include "data/connections.h"
 #include "data/files.h"
 #include "data/skip_on_error.h"
@@ -51,12 +52,6 @@ std::vector<std::string> listFiles(const std::string& folder, const char* patter
 // A file of the program folder named Windows-style (as MainPro.ini names it,
 // lower-cased), in whatever letter case it lies there. "" when there is none.
 std::string findInProgramFolder(const std::string& name) { return data::findProgramFile(name); }
-
-std::string asciiLower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 // The window's own icon, as the window was designed with it.
 QIcon designIcon() {
@@ -390,7 +385,7 @@ void frmeq::htmlerr() {
     pageCheckPending_ = false;
     bool hit = false;
     for (const std::string& html : *all) {
-      const std::string lower = asciiLower(html);
+      const std::string lower = common::asciiLower(html);
       if (lower.find("错误的请求") != std::string::npos || html.find("无法显示") != std::string::npos ||
           html.find("无法找到") != std::string::npos || lower.find("service unavailable") != std::string::npos) {
         hit = true;
@@ -425,7 +420,10 @@ void frmeq::ActiveBar31_ToolClick(platform::Tool* tool) {
       frmline_->raise();
       frmline_->activateWindow();
     });
-    skipOnError("Toolfw: service page", [&] { frmline_->WebBrowser1()->Navigate2(servicePage_); });
+    // A window that could not be made is not there to be sent anywhere.
+    skipOnError("Toolfw: service page", [&] {
+      if (frmline_) frmline_->WebBrowser1()->Navigate2(servicePage_);
+    });
   } else if (name == "Toolsj") {
     const std::string updater = common::inProgramFolder(common::executableName("Quennar"));
     if (!data::fileexists(updater)) {
