@@ -99,6 +99,9 @@ struct HttpTransfer::Impl {
     if (responseSeen) return true;
     const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!code.isValid()) return true;  // not yet known
+    // A redirect that the manager follows is not the response; one it refuses
+    // ends the reply with an error.
+    if (code.toInt() >= 300 && code.toInt() <= 399 && reply->hasRawHeader("Location")) return true;
     responseSeen = true;
     status = code.toInt();
     headers.clear();
