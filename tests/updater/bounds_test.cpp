@@ -16,6 +16,7 @@
 #include "common/items.h"
 #include "test_server.h"
 #include "test_support.h"
+#include "tls_server.h"
 #include "updater/local_files.h"
 #include "updater/updater_run.h"
 
@@ -286,6 +287,32 @@ TEST(Bounds, AFullDiskDuringADownloadLosesNothing) {
   EXPECT_TRUE(r.noted("write failed"));
   EXPECT_EQ(testsupport::readFile(folder / "huge.dat"), "installed before");
   EXPECT_EQ(testsupport::readFile(folder / "good.dat"), "good");
+}
+
+TEST(Bounds, AListAndItsFilesOverHttps) {
+  ProgramFolder folder;
+  app();
+  testhttps::Server tls;
+  testhttp::Server server;
+  server.set("/plain", body("plain"));
+  tls.set("/good", testhttps::route(200, std::string(5000, 'g')));
+  tls.set("/moved", testhttps::route(302, "", tls.url("/good")));
+  tls.set("/down", testhttps::route(302, "", server.url("/plain")));  // https never falls back to http
+  tls.set("/endless", testhttps::route(200, "", "", "", true));
+  std::vector<std::string> lines = {"版本=V1.0", "方式=隐藏", "更新=自动"};
+  for (const char* n : {"moved", "down", "endless"})
+    lines.push_back(std::string("|1|") + n + "|d|s|x|" + tls.url(std::string("/") + n) + "|" + n + ".new|" + n + ".dat|");
+  tls.set("/list.ini", testhttps::route(200, listText(lines)));
+  writeSettings(tls.url("/list.ini"));
+  Harness r;
+  r.run.listTransfer().addTrustedCertificates(tls.certificatePem());
+  r.run.fileTransfer().addTrustedCertificates(tls.certificatePem());
+  ASSERT_TRUE(r.loadAndEnd());
+  EXPECT_TRUE(r.run.listRead());
+  EXPECT_EQ(testsupport::readFile(folder / "moved.dat"), std::string(5000, 'g'));
+  expectNoTrace(folder, "down");
+  expectNoTrace(folder, "endless");
+  EXPECT_TRUE(r.noted("item endless not downloaded: larger than allowed"));
 }
 
 TEST(Bounds, ProgressTextsHoldForAnyDeclaredLength) {
