@@ -287,6 +287,22 @@ TEST(Bounds, AFullDiskDuringADownloadLosesNothing) {
   EXPECT_TRUE(r.noted("write failed"));
   EXPECT_EQ(testsupport::readFile(folder / "huge.dat"), "installed before");
   EXPECT_EQ(testsupport::readFile(folder / "good.dat"), "good");
+
+  // A list that does not fit is a failed list: the previous one stays.
+  server.set("/list.ini", body(listText({"版本=V2.0", "{" + std::string(40 * 1024, 'n')})));
+  testsupport::writeFile(folder / kListFile, "previous list");
+  small.rlim_cur = 16 * 1024;
+  ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  Harness l;
+  const bool listEnded = l.loadAndEnd();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, previousHandler);
+  ASSERT_TRUE(listEnded);
+  EXPECT_FALSE(l.run.listRead());
+  EXPECT_TRUE(l.noted("update list not saved: write failed"));
+  EXPECT_FALSE(testsupport::exists(folder / kRawListFile));
+  EXPECT_EQ(testsupport::readFile(folder / kListFile), "previous list");
 }
 
 TEST(Bounds, AListAndItsFilesOverHttps) {

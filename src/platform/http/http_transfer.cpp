@@ -42,7 +42,9 @@ struct HttpTransfer::Impl {
   QTimer speedTimer;
   int64_t windowBytes = 0;  // body bytes since the speed window began
   QList<QSslCertificate> trusted;
-  Handlers handlers;
+  // Shared, so that a handler that is running keeps its own closure alive
+  // while the request is cancelled or replaced from within it.
+  std::shared_ptr<Handlers> handlers = std::make_shared<Handlers>();
   unsigned generation = 0;  // requests already abandoned report nothing
   bool responseSeen = false;
   bool failed = false;
@@ -77,13 +79,15 @@ struct HttpTransfer::Impl {
     }
   }
 
+  void releaseHandlers() { handlers = std::make_shared<Handlers>(); }
+
   void finish(InetState state, unsigned gen) {
     if (gen != generation) return;
     ++generation;
     drop();
-    auto done = std::move(handlers.onStateChanged);
-    handlers = {};
-    if (done) done(state);
+    const auto h = handlers;
+    releaseHandlers();
+    if (h->onStateChanged) h->onStateChanged(state);
   }
 
   void fail(const std::string& why, unsigned gen) {
@@ -117,7 +121,7 @@ struct HttpTransfer::Impl {
       return false;
     }
     if (!withinCeiling(gen)) return false;
-    if (handlers.onResponse) handlers.onResponse();
+    if (const auto h = handlers; h->onResponse) h->onResponse();
     return gen == generation;
   }
 
@@ -160,7 +164,8 @@ struct HttpTransfer::Impl {
         fail("body longer than Content-Length", gen);
         return;
       }
-      if (handlers.onData) handlers.onData(std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
+      if (const auto h = handlers; h->onData)
+        h->onData(std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
     }
   }
 };
@@ -179,7 +184,7 @@ void HttpTransfer::execute(Handlers handlers) {
   ++d.generation;
   d.drop();
   const unsigned gen = d.generation;
-  d.handlers = std::move(handlers);
+  d.handlers = std::make_shared<Handlers>(std::move(handlers));
   d.timeoutMs = timeoutMs_;
   d.maxBytes = maxBytes_;
   d.minBytes = minBytes_;
@@ -255,13 +260,13 @@ void HttpTransfer::Impl::startPlain(const QUrl& url, unsigned gen, int redirects
       return false;
     }
     responseSeen = true;
-    if (handlers.onResponse) handlers.onResponse();
+    if (const auto h = handlers; h->onResponse) h->onResponse();
     return gen == generation;
   };
   cb.onData = [this, gen](std::string_view bytes) {
     if (gen != generation) return;
     if (!count(bytes.size(), gen)) return;
-    if (handlers.onData) handlers.onData(bytes);
+    if (const auto h = handlers; h->onData) h->onData(bytes);
   };
   cb.onEnd = [this, gen](bool ok, const std::string& why) {
     if (gen != generation) return;
@@ -316,7 +321,7 @@ void HttpTransfer::Impl::startManager(const QUrl& url, unsigned gen) {
 void HttpTransfer::cancel() {
   ++impl_->generation;
   impl_->drop();
-  impl_->handlers = {};
+  impl_->releaseHandlers();
 }
 
 void HttpTransfer::setResolver(std::function<std::vector<std::string>(const std::string& host)> resolver) {
