@@ -83,7 +83,8 @@ class HttpTransfer {
   // addresses are fetched; anything else fails at once (state 11, reported from
   // the event loop, not from within this call).
   void execute(Handlers handlers);
-  // Abandons the request under way without any further report.
+  // Abandons the request under way without any further report. May be called
+  // from within one of that request's handlers (which then runs to its end).
   void cancel();
   bool busy() const;
 
