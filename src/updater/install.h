@@ -19,7 +19,7 @@ namespace updater {
 // (common::resolveInProgramFolder: an existing file or folder is used under its
 // real name, a missing part keeps the list's spelling). Nothing when it would
 // leave the folder ("..", an absolute path, a drive letter, a UNC path), names
-// no file, or names one of the updater's own files (upset.ini, Quennar.log,
+// no file, or names one of the updater's own files (upset.ini, Quennar.log, Quennar.lock,
 // reset.ini, up.ini, Quennar.ini in any letter case). allowEmpty: "" names the
 // program folder itself (the unpack folder may be empty).
 std::optional<std::string> pathInProgramFolder(const std::string& name, bool allowEmpty = false);

@@ -28,7 +28,7 @@ bool isUpdaterFile(const std::string& path) {
   const std::filesystem::path p(path);
   if (p.parent_path().string() != common::programFolder()) return false;
   const std::string name = common::lowerText(p.filename().string());
-  for (const char* own : {kSettingsFile, kLogFile, kResetFile, kRawListFile, kListFile})
+  for (const char* own : {kSettingsFile, kLogFile, kResetFile, kRawListFile, kListFile, kLockFile})
     if (name == common::lowerText(own)) return true;
   return false;
 }

@@ -14,6 +14,9 @@ inline constexpr const char* kResetFile = "reset.ini";
 inline constexpr const char* kMarkerFile = "更新.ini";
 inline constexpr const char* kRawListFile = "up.ini";
 inline constexpr const char* kListFile = "Quennar.ini";
+// Held in the program folder while a run is under way: a second updater that
+// finds it held ends at once. A lock left by a process that died is taken over.
+inline constexpr const char* kLockFile = "Quennar.lock";
 
 // True when the file can be opened for reading; any failure gives false.
 bool FileExists(const std::string& filename);

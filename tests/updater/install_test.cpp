@@ -156,7 +156,7 @@ TEST(UnzipChecked, EntriesReplaceTheRealFilesWhateverTheirLetterCase) {
 TEST(InstallChecks, TheUpdatersOwnFilesAreNeverALocalName) {
   ProgramFolder folder;
   for (const char* own : {"upset.ini", "Quennar.log", "reset.ini", "up.ini", "Quennar.ini", "UPSET.INI",
-                          "quennar.LOG", ".\\Reset.ini"}) {
+                          "quennar.LOG", ".\\Reset.ini", "Quennar.lock"}) {
     testsupport::writeFile(folder / "upset.ini", "settings");
     EXPECT_FALSE(pathInProgramFolder(own)) << own;
     UpdaterState st = item(own, "运行");

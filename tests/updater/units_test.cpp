@@ -89,7 +89,7 @@ TEST(TransferProgress, CountsWholeBlocksAndCapsAtMax) {
 
   // No Content-length: Value counts the bytes, the text shows the size received.
   st.kbThisSecond.set(0);
-  p.begin(std::nullopt);
+  p.begin(0);
   EXPECT_FALSE(p.sizeKnown());
   p.add(3000, st);
   p.finish(st);
@@ -344,7 +344,7 @@ TEST(TransferProgress, AnySplitOfTheBodyGivesTheSameDisplay) {
       if (max && *max <= 0) continue;
       UpdaterState st;
       TransferProgress p;
-      p.begin(max);
+      p.begin(max.value_or(0));
       for (int64_t sent = 0; sent < total;) {
         const int64_t piece = std::min<int64_t>(total - sent, 1 + next() % 5000);
         p.add(piece, st);
