@@ -2,7 +2,7 @@
 //
 // A product's price over every library of a program folder, in month order,
 // through the same routine as the window "价格走势" (price_tools::productHistory):
-// the product with id ID in library NAME (the latest in month order when not
+// the product with id ID in library NAME (the latest month when not
 // given), found in each library by name, model, unit and manufacturer. One
 // point per library: the library, its month ("2026-11", empty/null when the
 // name gives none), the product's id there and its price (empty/null where it

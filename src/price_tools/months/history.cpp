@@ -16,7 +16,12 @@ History productHistory(const std::string& productId, const std::string& library,
 History productHistory(const std::string& productId, const std::string& libraryIn, const std::string& priceTitle,
                        const std::vector<std::string>& libraries) {
   const std::vector<std::string> ordered = inMonthOrder(libraries);
-  const std::string library = libraryIn.empty() && !ordered.empty() ? ordered.back() : libraryIn;
+  std::string library = libraryIn;
+  if (library.empty() && !ordered.empty()) {
+    library = ordered.back();
+    for (const std::string& name : ordered)
+      if (monthOf(name)) library = name;
+  }
   const auto column = findPriceColumn(priceColumns(library), priceTitle);
   if (!column) throw std::invalid_argument("no price column " + priceTitle);
   const LibraryProducts reference = loadProducts(library, column->field);

@@ -26,7 +26,8 @@ struct History {
 };
 
 // The history of the product with id `productId` in `library` (the reference;
-// the latest library in month order when empty), over every library of the
+// when empty, the library of the latest month, or the last one when no name
+// gives a month), over every library of the
 // program folder in month order, matched in each by matchProducts against the
 // reference library. Libraries are read one after the other and released, so
 // no more than two are held at once. A library that cannot be read gives a
