@@ -82,12 +82,16 @@ std::string scopeFactory(const Scope& scope, const LibraryProducts& from, const 
 
 }  // namespace
 
-Comparison compareProducts(const LibraryProducts& from, const LibraryProducts& to, const PriceColumn& price,
-                           const Scope& scope, Filter filter, const std::set<std::string>& fromSearch,
-                           const std::set<std::string>& toSearch) {
+Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::shared_ptr<const LibraryProducts> newer,
+                           const PriceColumn& price, const Scope& scope, Filter filter,
+                           const std::set<std::string>& fromSearch, const std::set<std::string>& toSearch) {
   Comparison out;
+  const LibraryProducts& from = *older;
+  const LibraryProducts& to = *newer;
   out.from = from.library;
   out.to = to.library;
+  out.older = older;
+  out.newer = newer;
   out.price = price;
   const std::string factory = scopeFactory(scope, from, to);
   const ScopeTest inFrom(scope, from, factory, fromSearch), inTo(scope, to, factory, toSearch);
@@ -98,8 +102,8 @@ Comparison compareProducts(const LibraryProducts& from, const LibraryProducts& t
     const Product* t = pair.to >= 0 ? &to.products[static_cast<size_t>(pair.to)] : nullptr;
     if (!((f && inFrom(*f)) || (t && inTo(*t)))) continue;
     ComparedRow row;
-    if (f) row.from = *f, row.oldPrice = f->price;
-    if (t) row.to = *t, row.newPrice = t->price;
+    if (f) row.from = f, row.oldPrice = f->price;
+    if (t) row.to = t, row.newPrice = t->price;
     if (row.oldPrice && row.newPrice) {
       row.change = *row.newPrice - *row.oldPrice;
       row.percent = Decimal::percent(*row.change, *row.oldPrice);
@@ -138,15 +142,21 @@ Comparison compareProducts(const LibraryProducts& from, const LibraryProducts& t
 
 Comparison compareLibraries(const std::string& from, const std::string& to, const std::string& priceTitle,
                             const Scope& scope, Filter filter) {
-  const auto column = findPriceColumn(priceColumns(to), priceTitle);
-  if (!column) throw std::invalid_argument("no price column " + priceTitle);
+  std::optional<PriceColumn> column;
   std::set<std::string> fromSearch, toSearch;
-  if (scope.kind == Scope::Search) {
-    fromSearch = searchIds(from, scope.field, scope.text);
-    toSearch = searchIds(to, scope.field, scope.text);
+  std::shared_ptr<const LibraryProducts> newer, older;
+  {
+    const LibraryFile lib(to);
+    column = findPriceColumn(lib.priceColumns(), priceTitle);
+    if (!column) throw std::invalid_argument("no price column " + priceTitle);
+    if (scope.kind == Scope::Search) toSearch = lib.searchIds(scope.field, scope.text);
+    newer = std::make_shared<const LibraryProducts>(lib.products(column->field));
   }
-  const LibraryProducts older = loadProducts(from, column->field);
-  const LibraryProducts newer = loadProducts(to, column->field);
+  {
+    const LibraryFile lib(from);
+    if (scope.kind == Scope::Search) fromSearch = lib.searchIds(scope.field, scope.text);
+    older = std::make_shared<const LibraryProducts>(lib.products(column->field));
+  }
   return compareProducts(older, newer, *column, scope, filter, fromSearch, toSearch);
 }
 

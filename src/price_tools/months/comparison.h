@@ -3,6 +3,7 @@
 // matchProducts, with its old and new price in one price column, the change
 // and the change in per cent; limited to a scope and a filter, sorted by the
 // size of the change.
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,8 +37,8 @@ std::optional<Filter> filterNamed(const std::string& name);  // "all", "changed"
 bool passes(Filter filter, Status status);
 
 struct ComparedRow {
-  std::optional<Product> from;  // the product in the older library
-  std::optional<Product> to;    // the product in the newer library
+  const Product* from = nullptr;  // the product in the older library (owned by the Comparison)
+  const Product* to = nullptr;    // the product in the newer library
   std::optional<Decimal> oldPrice, newPrice;
   std::optional<Decimal> change;   // new - old, when both prices are there
   std::optional<Decimal> percent;  // change / old * 100, two places; nullopt when old is 0
@@ -58,6 +59,7 @@ struct Summary {
 
 struct Comparison {
   std::string from, to;
+  std::shared_ptr<const LibraryProducts> older, newer;  // the products the rows point to
   PriceColumn price;
   std::vector<ComparedRow> rows;  // in scope and passing the filter, sorted
   Summary summary;                // of every row in scope, filter aside
@@ -68,12 +70,13 @@ struct Comparison {
 // for other scopes). Rows sort by the size of the change, largest first (ties
 // by per cent, then in the newer library's order); rows without a change
 // (new, gone) come after them, new before gone.
-Comparison compareProducts(const LibraryProducts& from, const LibraryProducts& to, const PriceColumn& price,
+Comparison compareProducts(std::shared_ptr<const LibraryProducts> from, std::shared_ptr<const LibraryProducts> to,
+                           const PriceColumn& price,
                            const Scope& scope, Filter filter, const std::set<std::string>& fromSearch = {},
                            const std::set<std::string>& toSearch = {});
 
-// Opens and reads both libraries of the program folder (one after the other)
-// and compares them. The price column is the one titled `priceTitle`, the
+// Opens and reads both libraries of the program folder (one after the other,
+// each released before the next is opened) and compares them. The price column is the one titled `priceTitle`, the
 // first one when empty. Throws ado::Error when a library cannot be read and
 // std::invalid_argument for an unknown price column.
 Comparison compareLibraries(const std::string& from, const std::string& to, const std::string& priceTitle,

@@ -22,11 +22,23 @@ History productHistory(const std::string& productId, const std::string& libraryI
     for (const std::string& name : ordered)
       if (monthOf(name)) library = name;
   }
-  const auto column = findPriceColumn(priceColumns(library), priceTitle);
-  if (!column) throw std::invalid_argument("no price column " + priceTitle);
-  const LibraryProducts reference = loadProducts(library, column->field);
+  // Pairs depend only on the products of one key, so of each library only
+  // the products with the reference product's key are kept.
+  std::optional<PriceColumn> column;
+  LibraryProducts reference;
+  std::string key;
+  {
+    const LibraryFile lib(library);
+    column = findPriceColumn(lib.priceColumns(), priceTitle);
+    if (!column) throw std::invalid_argument("no price column " + priceTitle);
+    std::string id = productId;
+    reference = lib.products(column->field, [&](const Product& p) { return p.id == id; });
+    if (reference.products.empty()) throw std::invalid_argument("no product " + productId + " in " + library);
+    key = matchKey(reference.products.front());
+    reference = lib.products(column->field, [&](const Product& p) { return matchKey(p) == key; });
+  }
   const int self = reference.indexOf(productId);
-  if (self < 0) throw std::invalid_argument("no product " + productId + " in " + library);
+  auto sameKey = [&](const Product& p) { return matchKey(p) == key; };
 
   History out;
   out.product = reference.products[static_cast<size_t>(self)];
@@ -41,7 +53,7 @@ History productHistory(const std::string& productId, const std::string& libraryI
       found = &out.product;
     } else {
       try {
-        other = loadProducts(name, column->field);
+        other = LibraryFile(name).products(column->field, sameKey);
         for (const MatchedPair& pair : matchProducts(reference.products, other.products))
           if (pair.from == self && pair.to >= 0) found = &other.products[static_cast<size_t>(pair.to)];
       } catch (const ado::Error& e) {

@@ -18,31 +18,14 @@ namespace price_tools {
 
 namespace {
 
-// A library of the program folder opened on a connection of its own; the file
-// is found whatever the letter case of its name.
-struct OpenLibrary {
-  ado::Connection connection;
-  explicit OpenLibrary(const std::string& libraryName) {
-    std::string file = libraryName + ".zdj";
-    const std::string found = data::findProgramFile(file);
-    if (!found.empty()) file = std::filesystem::path(found).filename().string();
-    connection.Open(data::libraryConnectionString(file));
-  }
-  ~OpenLibrary() {
-    try {
-      connection.Close();
-    } catch (...) {
-    }
-  }
-  // The columns of a table, by lower-cased name.
-  std::map<std::string, ado::JetType> columns(const std::string& table) const {
-    std::map<std::string, ado::JetType> out;
-    for (const ado::TableInfo& t : connection.database()->tables())
-      if (common::asciiLower(t.name) == common::asciiLower(table))
-        for (const ado::ColumnInfo& c : t.columns) out[common::asciiLower(c.name)] = c.type;
-    return out;
-  }
-};
+// The columns of a table of an open library, by lower-cased name.
+std::map<std::string, ado::JetType> columnTypes(const ado::Connection& c, const std::string& table) {
+  std::map<std::string, ado::JetType> out;
+  for (const ado::TableInfo& t : c.database()->tables())
+    if (common::asciiLower(t.name) == common::asciiLower(table))
+      for (const ado::ColumnInfo& col : t.columns) out[common::asciiLower(col.name)] = col.type;
+  return out;
+}
 
 bool numeric(ado::JetType t) {
   using J = ado::JetType;
@@ -70,12 +53,28 @@ std::string text(const ado::Recordset& rs, int i) { return rs.Fields(i).Value().
 
 }  // namespace
 
-std::vector<PriceColumn> priceColumns(const std::string& libraryName) {
+LibraryFile::LibraryFile(const std::string& libraryName)
+    : name_(libraryName), connection_(std::make_unique<ado::Connection>()) {
+  std::string file = libraryName + ".zdj";
+  const std::string found = data::findProgramFile(file);
+  if (!found.empty()) file = std::filesystem::path(found).filename().string();
+  connection_->Open(data::libraryConnectionString(file));
+}
+
+LibraryFile::~LibraryFile() {
+  try {
+    connection_->Close();
+  } catch (...) {
+  }
+}
+
+std::vector<PriceColumn> priceColumns(const std::string& libraryName) { return LibraryFile(libraryName).priceColumns(); }
+
+std::vector<PriceColumn> LibraryFile::priceColumns() const {
   platform::VSFlexGrid grid;
   data::prepareNavigatorGrid(grid);
   data::layoutgrid(grid, "CLProduct");
-  OpenLibrary lib(libraryName);
-  const auto types = lib.columns("CLProduct");
+  const auto types = columnTypes(*connection_, "CLProduct");
   std::vector<PriceColumn> out;
   for (int c = grid.FixedCols(); c < grid.Cols() - 2; ++c) {
     if (grid.ColHidden(c) || grid.ColWidth(c) == 0) continue;
@@ -117,17 +116,22 @@ int LibraryProducts::indexOf(const std::string& id) const {
 }
 
 LibraryProducts loadProducts(const std::string& libraryName, const std::string& priceField) {
+  return LibraryFile(libraryName).products(priceField);
+}
+
+LibraryProducts LibraryFile::products(const std::string& priceField,
+                                      const std::function<bool(const Product&)>& keep) const {
   LibraryProducts out;
-  out.library = libraryName;
-  OpenLibrary lib(libraryName);
-  const auto columns = lib.columns("CLProduct");
+  out.library = name_;
+  const ado::Connection& connection = *connection_;
+  const auto columns = columnTypes(connection, "CLProduct");
   auto has = [&](const char* name) { return columns.count(name) > 0; };
   const bool model = has("model"), unit = has("unit");
   const bool price = !priceField.empty() && columns.count(common::asciiLower(priceField));
 
   {
     ado::Recordset rs;
-    rs.Open("select ID, Name from Factory", lib.connection);
+    rs.Open("select ID, Name from Factory", connection);
     for (long i = 0, n = rs.RecordCount(); i < n; ++i, rs.MoveNext()) out.factories[text(rs, 0)] = text(rs, 1);
   }
   // The parent-link column of the category tree, as the category grid's
@@ -139,7 +143,7 @@ LibraryProducts loadProducts(const std::string& libraryName, const std::string& 
   });
   data::skipOnError([&] {
     ado::Recordset rs;
-    rs.Open("select ID, " + parent + " from Category", lib.connection);
+    rs.Open("select ID, " + parent + " from Category", connection);
     for (long i = 0, n = rs.RecordCount(); i < n; ++i, rs.MoveNext()) out.categoryParents[text(rs, 0)] = text(rs, 1);
   });
 
@@ -156,9 +160,9 @@ LibraryProducts loadProducts(const std::string& libraryName, const std::string& 
   const int priceAt = optional(price, priceField);
   statement += " from CLProduct order by ID";
   ado::Recordset rs;
-  rs.Open(statement, lib.connection);
+  rs.Open(statement, connection);
   const long n = rs.RecordCount();
-  out.products.reserve(static_cast<size_t>(n));
+  if (!keep) out.products.reserve(static_cast<size_t>(n));
   for (long i = 0; i < n; ++i, rs.MoveNext()) {
     Product p;
     p.id = text(rs, 0);
@@ -170,21 +174,24 @@ LibraryProducts loadProducts(const std::string& libraryName, const std::string& 
     if (priceAt >= 0) p.price = Decimal::fromVariant(rs.Fields(priceAt).Value());
     auto f = out.factories.find(p.factoryId);
     if (f != out.factories.end()) p.factory = f->second;
-    out.products.push_back(std::move(p));
+    if (!keep || keep(p)) out.products.push_back(std::move(p));
   }
   rs.Close();
   return out;
 }
 
 std::set<std::string> searchIds(const std::string& libraryName, const std::string& field, const std::string& text) {
+  return LibraryFile(libraryName).searchIds(field, text);
+}
+
+std::set<std::string> LibraryFile::searchIds(const std::string& field, const std::string& text) const {
   std::set<std::string> ids;
   const auto condition = data::searchCondition(field, text);
   if (!condition || text.empty()) return ids;
   data::loadtableset("CLProduct");
   const std::string inner = data::TableSettings.inner;
-  OpenLibrary lib(libraryName);
   ado::Recordset rs;
-  rs.Open("select CLProduct.ID from CLProduct" + inner + " where " + *condition, lib.connection);
+  rs.Open("select CLProduct.ID from CLProduct" + inner + " where " + *condition, *connection_);
   for (long i = 0, n = rs.RecordCount(); i < n; ++i, rs.MoveNext()) ids.insert(rs.Fields(0).Value().toText());
   return ids;
 }

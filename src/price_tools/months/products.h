@@ -7,13 +7,19 @@
 // the price columns come from the product grid's layout, the libraries are
 // opened on connections of their own, one after the other, and closed again,
 // so the main window's library (slot libraryslot) is never touched.
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "price_tools/months/decimal.h"
+
+namespace ado {
+class Connection;
+}
 
 namespace price_tools {
 
@@ -63,14 +69,40 @@ struct LibraryProducts {
   int indexOf(const std::string& id) const;
 };
 
-// Reads a library's products with the price of one field. Throws ado::Error
-// when the library cannot be opened or read (wrong password, damaged file,
-// no CLProduct table).
-LibraryProducts loadProducts(const std::string& libraryName, const std::string& priceField);
+// A library of the program folder (NAME.zdj, found whatever the letter case
+// of its file name), opened on a connection of its own and held in memory
+// until the object goes. Throws ado::Error when it cannot be opened (missing,
+// damaged, wrong password).
+class LibraryFile {
+ public:
+  explicit LibraryFile(const std::string& libraryName);
+  ~LibraryFile();
+  LibraryFile(const LibraryFile&) = delete;
+  LibraryFile& operator=(const LibraryFile&) = delete;
 
-// The ids of the products a search of the toolbar finds in a library (the
-// statement the product grid's fill runs, with the same condition). Throws
-// ado::Error when it cannot run; an unknown field finds nothing.
+  const std::string& name() const { return name_; }
+
+  // The price columns (see priceColumns below) with this library's column types.
+  std::vector<PriceColumn> priceColumns() const;
+
+  // The products with the price of one field, in the order of their ids;
+  // only those `keep` accepts when given. Throws ado::Error when CLProduct
+  // cannot be read.
+  LibraryProducts products(const std::string& priceField,
+                           const std::function<bool(const Product&)>& keep = nullptr) const;
+
+  // The ids of the products a search of the toolbar finds here: the statement
+  // the product grid's fill runs, with the same condition. An unknown field or
+  // an empty text finds nothing; throws ado::Error when it cannot run.
+  std::set<std::string> searchIds(const std::string& field, const std::string& text) const;
+
+ private:
+  std::string name_;
+  std::unique_ptr<ado::Connection> connection_;
+};
+
+// The same, each opening the library for the one call.
+LibraryProducts loadProducts(const std::string& libraryName, const std::string& priceField);
 std::set<std::string> searchIds(const std::string& libraryName, const std::string& field, const std::string& text);
 
 }  // namespace price_tools
