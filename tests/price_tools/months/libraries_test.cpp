@@ -23,7 +23,7 @@ const char* kFeb = "2026年02月信息价";
 
 // January and February: February renumbers every product and 东岚钢铁 (1 -> 7);
 // 螺纹钢 Φ12 rises 200 (5 %), Φ16 falls 100, 圆钢 stays, P.O42.5 rises 20,
-// Φ20 had no price and has one, 中砂 is new, P.C32.5 is gone.
+// Φ20 had no price and has one, 中砂 is new, P.C32.5 and 线材 are gone.
 struct TwoMonths {
   MonthFolder folder;
   platform::MessageBoxRecorder messages;
@@ -33,7 +33,8 @@ struct TwoMonths {
                                {3, "圆钢", "Φ8", "吨", 1, "3900", 3},
                                {4, "水泥", "P.O42.5", "吨", 3, "450", 5},
                                {5, "水泥", "P.C32.5", "吨", 3, "400", 5},
-                               {6, "螺纹钢 HRB400", "Φ20", "吨", 1, ""}});
+                               {6, "螺纹钢 HRB400", "Φ20", "吨", 1, ""},
+                               {8, "线材", "Φ6.5", "吨", 1, "3700", 5}});
     folder.writeLibrary(kFeb,
                         {{101, "螺纹钢  HRB400", "Φ12", "吨", 7, "4200"},
                          {102, "螺纹钢 ＨＲＢ400", "Φ16", "吨", 2, "4000.5"},
@@ -76,14 +77,15 @@ TEST(Comparison, PairsRenumberedProductsAndSortsBySizeOfChange) {
   EXPECT_EQ(c.from, kJan);
   EXPECT_EQ(c.price.title, "价格-含税");
   EXPECT_EQ(rows(c), (std::vector<std::string>{"1>101 up 200 5", "2>102 down -100 -2.44", "4>104 up 20 4.44",
-                                               "3>103 same 0 0", "6>106 new  ", "->107 new  ", "5>- gone  "}));
+                                               "3>103 same 0 0", "6>106 new  ", "->107 new  ", "5>- gone  ",
+                                               "8>- gone  "}));
   EXPECT_EQ(c.rows[0].product().name, "螺纹钢  HRB400");  // shown as the newer library has it
   EXPECT_EQ(c.rows[0].oldPrice->text(), "4000");
   EXPECT_EQ(c.summary.up, 2);
   EXPECT_EQ(c.summary.down, 1);
   EXPECT_EQ(c.summary.same, 1);
   EXPECT_EQ(c.summary.added, 2);
-  EXPECT_EQ(c.summary.gone, 1);
+  EXPECT_EQ(c.summary.gone, 2);
   EXPECT_EQ(c.summary.medianChange->text(), "10");  // of -100, 0, 20, 200
 
   // The other price column: a Double, read exactly as its text.
@@ -104,11 +106,12 @@ TEST(Comparison, ScopesAndFiltersNarrowTheRowsButNotTheSummary) {
   EXPECT_EQ(ids(c), (std::vector<std::string>{"101", "102", "106"}));
   c = compareLibraries(kJan, kFeb, "", Scope{Scope::Category, "3", "", ""}, Filter::All);
   EXPECT_EQ(ids(c), (std::vector<std::string>{"103"}));
-  // A manufacturer by its name: 7 in February is 1 in January.
+  // A manufacturer by its name: 7 in February is 1 in January (线材, gone,
+  // is one of its products only in January).
   c = compareLibraries(kJan, kFeb, "", Scope{Scope::Factory, "7", "", ""}, Filter::All);
-  EXPECT_EQ(ids(c), (std::vector<std::string>{"101", "103", "106"}));
+  EXPECT_EQ(ids(c), (std::vector<std::string>{"101", "103", "106", "8"}));
   c = compareLibraries(kJan, kFeb, "", Scope{Scope::Factory, "1", "", ""}, Filter::All);
-  EXPECT_EQ(ids(c), (std::vector<std::string>{"101", "103", "106"}));
+  EXPECT_EQ(ids(c), (std::vector<std::string>{"101", "103", "106", "8"}));
   // A search as the toolbar runs it, in both libraries: the gone one too.
   c = compareLibraries(kJan, kFeb, "", Scope{Scope::Search, "", "产品名称", "水泥"}, Filter::All);
   EXPECT_EQ(ids(c), (std::vector<std::string>{"104", "5"}));
@@ -120,14 +123,14 @@ TEST(Comparison, ScopesAndFiltersNarrowTheRowsButNotTheSummary) {
   EXPECT_EQ(c.summary.down, 1);
   EXPECT_EQ(ids(compareLibraries(kJan, kFeb, "", Scope{}, Filter::Down)), (std::vector<std::string>{"102"}));
   EXPECT_EQ(ids(compareLibraries(kJan, kFeb, "", Scope{}, Filter::New)), (std::vector<std::string>{"106", "107"}));
-  EXPECT_EQ(ids(compareLibraries(kJan, kFeb, "", Scope{}, Filter::Gone)), (std::vector<std::string>{"5"}));
-  EXPECT_EQ(compareLibraries(kJan, kFeb, "", Scope{}, Filter::Changed).rows.size(), 6u);
+  EXPECT_EQ(ids(compareLibraries(kJan, kFeb, "", Scope{}, Filter::Gone)), (std::vector<std::string>{"5", "8"}));
+  EXPECT_EQ(compareLibraries(kJan, kFeb, "", Scope{}, Filter::Changed).rows.size(), 7u);
 }
 
 TEST(History, FollowsTheProductInMonthOrderWithGapsAndUnreadableLibraries) {
   TwoMonths m;
-  // Name order puts 2025年9月 after 2025年12月 and 2026年...; month order first.
-  m.folder.writeLibrary("2025年9月信息价", {{1, "螺纹钢 HRB400", "Φ12", "吨", 1, "3800.1234"}});
+  // Name order puts 信息价2025-09 after the 2026年 libraries; month order first.
+  m.folder.writeLibrary("信息价2025-09", {{1, "螺纹钢 HRB400", "Φ12", "吨", 1, "3800.1234"}});
   m.folder.writeLibrary("2026年03月信息价", {{1, "圆钢", "Φ8", "吨", 1, "3950"}});
   m.folder.writeLibrary("2026年04月信息价", {{1, "螺纹钢 HRB400", "Φ12", "吨", 1, "1"}}, months_fixture::standardFactories(),
                         "other");
@@ -140,7 +143,7 @@ TEST(History, FollowsTheProductInMonthOrderWithGapsAndUnreadableLibraries) {
   for (const HistoryPoint& p : h.points)
     got.push_back(p.library + " " + (p.month ? p.month->text() : "-") + " " + (p.present ? p.id : "-") + " " +
                   (p.price ? p.price->text() : "-") + (p.error.empty() ? "" : " error"));
-  EXPECT_EQ(got, (std::vector<std::string>{"2025年9月信息价 2025-09 1 3800.1234", "2026年01月信息价 2026-01 1 4000",
+  EXPECT_EQ(got, (std::vector<std::string>{"信息价2025-09 2025-09 1 3800.1234", "2026年01月信息价 2026-01 1 4000",
                                            "2026年02月信息价 2026-02 101 4200", "2026年03月信息价 2026-03 - -",
                                            "2026年04月信息价 2026-04 - - error", "旧库 - 56 4400"}));
   // Without a reference library: the latest month (2026年04月, not 旧库, which
