@@ -6,10 +6,11 @@
 // window "价格对比" (price_tools::compareLibraries), and prints the rows the
 // window lists: the pair's ids, product, model, unit, manufacturer, old and
 // new price, change, change in per cent and status, sorted by the size of the
-// change. Without --from/--to the two latest libraries in month order are
-// compared. JSON gives exact numbers (null where absent); CSV the same
+// change. Without --to the latest library in month order is the newer one;
+// without --from the library before the newer one in month order. JSON gives exact numbers (null where absent); CSV the same
 // numbers unformatted; text shows the prices as the product grid formats them
 // and prints the summary on standard error.
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -175,7 +176,11 @@ int runCompare(const std::vector<std::string>& args) {
       return 1;
     }
     if (o.to.empty()) o.to = ordered.back();
-    if (o.from.empty()) o.from = ordered[ordered.size() - 2];
+    // The month before the newer one.
+    if (o.from.empty()) {
+      auto at = std::find(ordered.begin(), ordered.end(), o.to);
+      o.from = at != ordered.end() && at != ordered.begin() ? *(at - 1) : ordered[ordered.size() - 2];
+    }
   }
   try {
     print(compareLibraries(o.from, o.to, o.price, o.scope, o.filter), o.format);

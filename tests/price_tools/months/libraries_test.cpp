@@ -152,6 +152,27 @@ TEST(History, FollowsTheProductInMonthOrderWithGapsAndUnreadableLibraries) {
   EXPECT_THROW(productHistory("999", kFeb, ""), std::invalid_argument);
 }
 
+TEST(History, FollowsOneOfSeveralEqualProductsEqualIdFirstThenByOrder) {
+  MonthFolder f;
+  platform::MessageBoxRecorder messages;
+  const Item a{501, "螺纹钢 HRB400", "Φ12", "吨", 1, "5000"}, b{502, "螺纹钢 HRB400", "Φ12", "吨", 1, "5100"};
+  f.writeLibrary("2026年05月信息价", {a, b});
+  Item c1 = a, c2 = a, c3 = a;
+  c1.id = 1, c1.price = "6000";
+  c2.id = 2, c2.price = "6100";
+  c3.id = 502, c3.price = "6200";
+  f.writeLibrary("2026年06月信息价", {c1, c2, c3});
+  ASSERT_EQ(f.open("2026年06月信息价"), 1);
+  // 502 keeps its id; 501 takes the first one left over.
+  History h = productHistory("501", "2026年05月信息价", "");
+  ASSERT_EQ(h.points.size(), 2u);
+  EXPECT_EQ(h.points[1].id, "1");
+  EXPECT_EQ(h.points[1].price->text(), "6000");
+  h = productHistory("502", "2026年05月信息价", "");
+  EXPECT_EQ(h.points[1].id, "502");
+  EXPECT_EQ(h.points[1].price->text(), "6200");
+}
+
 TEST(ShownProducts, RecordsTheProductGridsLastFill) {
   TwoMonths m;
   platform::VSFlexGrid categories, products, factories;
@@ -234,5 +255,11 @@ TEST(MonthCommands, CompareAndHistoryPrintTheSameRowsAsJsonCsvAndText) {
   EXPECT_EQ(status, 1);
   run("history " + folder, &status);
   EXPECT_EQ(status, 2);
+
+  // Without --from: the month before --to, not the one before the latest.
+  m.folder.writeLibrary("2026年03月信息价", {{1, "圆钢", "Φ8", "吨", 1, "3950", 3}});
+  out = run("compare " + folder + " --to 2026年02月信息价 --category 3 --format csv");
+  EXPECT_EQ(out, "id_from,id_to,name,model,unit,factory,old,new,change,percent,status\r\n"
+                 "3,103,圆钢,Φ8,吨,东岚钢铁,3900,3900,0,0,same\r\n");
 }
 #endif
