@@ -41,6 +41,15 @@ Options parseOptions(const std::vector<std::string>& args);
 // Prints "error NUMBER: DESCRIPTION" to standard error; returns the exit code 1.
 int reportError(long number, const std::string& description);
 
+// A CSV field, quoted when it holds a comma, a quote or a line break.
+std::string csvField(const std::string& s);
+
+// Points the data module at a program folder and opens a library and pro.mdb
+// as the main window does, its messages going to standard error. An empty
+// library name means the last library in name order; the name opened is
+// written back. False (after a message) when nothing could be opened.
+bool openProgramFolder(const std::string& folder, std::string& library);
+
 }  // namespace cli
 
 #define VELMORA_CLI_COMMAND(name, usage, fn) \

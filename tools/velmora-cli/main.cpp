@@ -5,6 +5,12 @@
 
 #include "commands.h"
 
+#include <filesystem>
+
+#include "data/browse.h"
+#include "data/connections.h"
+#include "platform/messagebox/messagebox.h"
+
 namespace cli {
 
 std::vector<Command>& commands() {
@@ -37,6 +43,36 @@ Options parseOptions(const std::vector<std::string>& args) {
 int reportError(long number, const std::string& description) {
   std::fprintf(stderr, "error %ld: %s\n", number, description.c_str());
   return 1;
+}
+
+std::string csvField(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+bool openProgramFolder(const std::string& folderIn, std::string& library) {
+  platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {
+    std::fprintf(stderr, "%s\n", box.text.c_str());
+    return box.buttons == platform::MsgButtons::YesNo ? platform::MsgResult::No : platform::MsgResult::Ok;
+  });
+  std::error_code ec;
+  std::string folder = std::filesystem::absolute(folderIn, ec).lexically_normal().string();
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (library.empty()) {
+    const auto names = data::libraryNames(folder);
+    if (names.empty()) {
+      std::fprintf(stderr, "没有找到相关材料库！请重新安装本软件！\n");
+      return false;
+    }
+    library = names.back();
+  }
+  data::libraryslot = 1;
+  return data::openFolder(folder, library) == 1;
 }
 
 }  // namespace cli

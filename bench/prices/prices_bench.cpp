@@ -1,0 +1,161 @@
+// Benchmark of the month tools on 200,000-product libraries.
+//
+//   prices_bench prepare DIR PRO_MDB   writes DIR: pro.mdb (copied), two different
+//                                       months 2025年01月 and 2025年02月 (the second
+//                                       with moved prices, 1 % renumbered, 0.5 % new
+//                                       and gone) and 22 more months as hard links
+//                                       to them, 24 libraries in all
+//   prices_bench open DIR              opens one library as the main window does
+//                                       (opendatabases + loadnav): the reference
+//                                       for memory
+//   prices_bench switch DIR            opens one month, then switches to the next
+//                                       (opendatabases + loadnav), timing the switch
+//   prices_bench compare DIR           compares the two latest months
+//   prices_bench history DIR           one product's history over the 24 months
+//
+// Each measurement runs in a process of its own and prints its wall time, the
+// process's peak resident memory and the largest peak of the provider's file
+// readers (child processes), both from getrusage. There is no cache of
+// imported libraries: every run is a cold one.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "common/program_folder.h"
+#include "data/browse.h"
+#include "data/connections.h"
+#include "jetwrite/jetwriter.h"
+#include "jetwrite/tool_helpers.h"
+#include "platform/grid/vsflexgrid.h"
+#include "platform/messagebox/messagebox.h"
+#include "price_tools/months/comparison.h"
+#include "price_tools/months/history.h"
+#include "price_tools/months/month_order.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+long peakKb(int who = RUSAGE_SELF) {
+  rusage u{};
+  getrusage(who, &u);
+  return u.ru_maxrss;
+}
+
+std::string monthName(int i) {  // i from 0: 2025年01月 ...
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%04d年%02d月信息价", 2025 + i / 12, i % 12 + 1);
+  return buf;
+}
+
+void prepare(const std::string& dir, const std::string& pro) {
+  fs::create_directories(dir);
+  fs::copy_file(pro, dir + "/pro.mdb", fs::copy_options::overwrite_existing);
+  jetwrite::Database db = jetwrite::makeBenchLibrary(jetwrite::BenchShape{});
+  jetwrite::writeDatabase(db, dir + "/" + monthName(0) + ".zdj");
+  for (auto& t : db.tables) {
+    if (t.name != "CLProduct") continue;
+    std::vector<std::vector<jetwrite::Value>> rows;
+    for (size_t i = 0; i < t.rows.size(); ++i) {
+      auto r = t.rows[i];
+      if (i % 200 == 7) continue;                            // gone
+      if (i % 100 == 3) r[0] = std::to_string(1000000 + i);  // renumbered
+      if (i % 3 == 1 && r[6]) {                              // a price moved by 1.00 up or down
+        std::string& p = *r[6];
+        const size_t dot = p.find('.');
+        long long whole = std::stoll(p.substr(0, dot));
+        whole += i % 2 ? 1 : -1;
+        p = std::to_string(whole) + (dot == std::string::npos ? "" : p.substr(dot));
+      }
+      rows.push_back(std::move(r));
+      if (i % 200 == 11) {  // new
+        auto n = t.rows[i];
+        n[0] = std::to_string(2000000 + i);
+        *n[3] += " 新型";
+        rows.push_back(std::move(n));
+      }
+    }
+    t.rows = std::move(rows);
+  }
+  jetwrite::writeDatabase(db, dir + "/" + monthName(1) + ".zdj");
+  for (int i = 2; i < 24; ++i) {
+    const std::string link = dir + "/" + monthName(i) + ".zdj";
+    fs::remove(link);
+    fs::create_hard_link(dir + "/" + monthName(i % 2) + ".zdj", link);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: prices_bench prepare DIR PRO_MDB | open|switch|compare|history DIR\n");
+    return 2;
+  }
+  const std::string what = argv[1], dir = argv[2];
+  using clock = std::chrono::steady_clock;
+  auto ms = [](clock::time_point a) {
+    return std::chrono::duration<double, std::milli>(clock::now() - a).count();
+  };
+  if (what == "prepare") {
+    if (argc != 4) return 2;
+    const auto t = clock::now();
+    prepare(dir, argv[3]);
+    std::printf("prepared %s in %.0f ms\n", dir.c_str(), ms(t));
+    return 0;
+  }
+  platform::MessageBoxRecorder quiet;
+  common::setProgramFolder(fs::absolute(dir).string());
+  data::libraryslot = 1;
+  const auto months = price_tools::inMonthOrder(data::libraryNames(common::programFolder()));
+  if (months.size() < 2) return 1;
+  platform::VSFlexGrid categories, products, factories;
+  for (auto* g : {&categories, &products, &factories}) data::prepareNavigatorGrid(*g);
+  data::NavigatorSession session(categories, products, factories);
+
+  double elapsed = 0;
+  std::string detail;
+  if (what == "open") {
+    const auto t = clock::now();
+    data::opendatabases(months.back() + ".zdj");
+    session.loadnav();
+    elapsed = ms(t);
+    detail = std::to_string(factories.Rows() - 3) + " manufacturers";
+  } else if (what == "switch") {
+    data::opendatabases(months[months.size() - 2] + ".zdj");
+    session.loadnav();
+    const long before = peakKb();
+    const auto t = clock::now();
+    data::opendatabases(months.back() + ".zdj");
+    session.loadnav();
+    elapsed = ms(t);
+    detail = "peak before the switch " + std::to_string(before / 1024) + " MB";
+  } else if (what == "compare") {
+    data::opendatabases(months.back() + ".zdj");
+    const auto t = clock::now();
+    const auto c = price_tools::compareLibraries(months[months.size() - 2], months.back(), "", {},
+                                                 price_tools::Filter::All);
+    elapsed = ms(t);
+    detail = std::to_string(c.rows.size()) + " rows: " + std::to_string(c.summary.up) + " up, " +
+             std::to_string(c.summary.down) + " down, " + std::to_string(c.summary.added) + " new, " +
+             std::to_string(c.summary.gone) + " gone";
+  } else if (what == "history") {
+    data::opendatabases(months.back() + ".zdj");
+    const auto t = clock::now();
+    const auto h = price_tools::productHistory("100", months.back(), "", months);
+    elapsed = ms(t);
+    int present = 0;
+    for (const auto& p : h.points) present += p.present;
+    detail = std::to_string(h.points.size()) + " libraries, product in " + std::to_string(present);
+  } else {
+    return 2;
+  }
+  // The provider reads each Jet file in a child process; its peak is the
+  // largest of those children's.
+  std::printf("%-8s %9.0f ms  peak %5ld MB, reader %4ld MB  (%s)\n", what.c_str(), elapsed, peakKb() / 1024,
+              peakKb(RUSAGE_CHILDREN) / 1024, detail.c_str());
+  return 0;
+}

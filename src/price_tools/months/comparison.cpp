@@ -1,0 +1,163 @@
+#include "price_tools/months/comparison.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "price_tools/months/matching.h"
+
+namespace price_tools {
+
+const char* statusName(Status s) {
+  switch (s) {
+    case Status::Up: return "up";
+    case Status::Down: return "down";
+    case Status::Same: return "same";
+    case Status::New: return "new";
+    case Status::Gone: return "gone";
+  }
+  return "same";
+}
+
+std::optional<Filter> filterNamed(const std::string& name) {
+  if (name == "all") return Filter::All;
+  if (name == "changed") return Filter::Changed;
+  if (name == "up") return Filter::Up;
+  if (name == "down") return Filter::Down;
+  if (name == "new") return Filter::New;
+  if (name == "gone") return Filter::Gone;
+  return std::nullopt;
+}
+
+bool passes(Filter filter, Status s) {
+  switch (filter) {
+    case Filter::All: return true;
+    case Filter::Changed: return s != Status::Same;
+    case Filter::Up: return s == Status::Up;
+    case Filter::Down: return s == Status::Down;
+    case Filter::New: return s == Status::New;
+    case Filter::Gone: return s == Status::Gone;
+  }
+  return true;
+}
+
+Status statusOf(const ComparedRow& row) {
+  if (!row.from || !row.oldPrice) return row.to && row.newPrice ? Status::New : Status::Gone;
+  if (!row.to || !row.newPrice) return Status::Gone;
+  const int c = compare(*row.newPrice, *row.oldPrice);
+  return c > 0 ? Status::Up : c < 0 ? Status::Down : Status::Same;
+}
+
+namespace {
+
+// Whether a product lies in the scope within its library.
+struct ScopeTest {
+  const Scope& scope;
+  std::set<std::string> categories;
+  std::string factoryName;  // normalised
+  const std::set<std::string>* searchIds = nullptr;
+
+  ScopeTest(const Scope& s, const LibraryProducts& lib, const std::string& factory, const std::set<std::string>& ids)
+      : scope(s), factoryName(factory), searchIds(&ids) {
+    if (s.kind == Scope::Category) categories = lib.categoryWithDescendants(s.id);
+  }
+  bool operator()(const Product& p) const {
+    switch (scope.kind) {
+      case Scope::Library: return true;
+      case Scope::Category: return categories.count(p.categoryId) > 0;
+      case Scope::Factory: return !factoryName.empty() && normalised(p.factory) == factoryName;
+      case Scope::Search: return searchIds->count(p.id) > 0;
+    }
+    return true;
+  }
+};
+
+std::string scopeFactory(const Scope& scope, const LibraryProducts& from, const LibraryProducts& to) {
+  if (scope.kind != Scope::Factory) return "";
+  for (const LibraryProducts* lib : {&to, &from}) {
+    auto it = lib->factories.find(scope.id);
+    if (it != lib->factories.end()) return normalised(it->second);
+  }
+  return "";
+}
+
+}  // namespace
+
+Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::shared_ptr<const LibraryProducts> newer,
+                           const PriceColumn& price, const Scope& scope, Filter filter,
+                           const std::set<std::string>& fromSearch, const std::set<std::string>& toSearch) {
+  Comparison out;
+  const LibraryProducts& from = *older;
+  const LibraryProducts& to = *newer;
+  out.from = from.library;
+  out.to = to.library;
+  out.older = older;
+  out.newer = newer;
+  out.price = price;
+  const std::string factory = scopeFactory(scope, from, to);
+  const ScopeTest inFrom(scope, from, factory, fromSearch), inTo(scope, to, factory, toSearch);
+
+  std::vector<Decimal> changes;
+  for (const MatchedPair& pair : matchProducts(from.products, to.products)) {
+    const Product* f = pair.from >= 0 ? &from.products[static_cast<size_t>(pair.from)] : nullptr;
+    const Product* t = pair.to >= 0 ? &to.products[static_cast<size_t>(pair.to)] : nullptr;
+    if (!((f && inFrom(*f)) || (t && inTo(*t)))) continue;
+    ComparedRow row;
+    if (f) row.from = f, row.oldPrice = f->price;
+    if (t) row.to = t, row.newPrice = t->price;
+    if (row.oldPrice && row.newPrice) {
+      row.change = *row.newPrice - *row.oldPrice;
+      row.percent = Decimal::percent(*row.change, *row.oldPrice);
+    }
+    row.status = statusOf(row);
+    switch (row.status) {
+      case Status::Up: ++out.summary.up; break;
+      case Status::Down: ++out.summary.down; break;
+      case Status::Same: ++out.summary.same; break;
+      case Status::New: ++out.summary.added; break;
+      case Status::Gone: ++out.summary.gone; break;
+    }
+    if (row.change) changes.push_back(*row.change);
+    if (passes(filter, row.status)) out.rows.push_back(std::move(row));
+  }
+  if (!changes.empty()) {
+    std::sort(changes.begin(), changes.end());
+    const size_t m = changes.size() / 2;
+    out.summary.medianChange = changes.size() % 2 ? changes[m] : (changes[m - 1] + changes[m]).half();
+  }
+  auto rank = [](const ComparedRow& r) { return r.change ? 0 : r.status == Status::New ? 1 : 2; };
+  std::stable_sort(out.rows.begin(), out.rows.end(), [&](const ComparedRow& a, const ComparedRow& b) {
+    const int ra = rank(a), rb = rank(b);
+    if (ra != rb) return ra < rb;
+    if (ra != 0) return false;
+    const int c = compare(a.change->abs(), b.change->abs());
+    if (c != 0) return c > 0;
+    if (a.percent && b.percent) {
+      const int p = compare(a.percent->abs(), b.percent->abs());
+      if (p != 0) return p > 0;
+    }
+    return false;
+  });
+  return out;
+}
+
+Comparison compareLibraries(const std::string& from, const std::string& to, const std::string& priceTitle,
+                            const Scope& scope, Filter filter) {
+  std::optional<PriceColumn> column;
+  std::set<std::string> fromSearch, toSearch;
+  std::shared_ptr<const LibraryProducts> newer, older;
+  {
+    const LibraryFile lib(to);
+    column = findPriceColumn(lib.priceColumns(), priceTitle);
+    if (!column) throw std::invalid_argument("no price column " + priceTitle);
+    if (scope.kind == Scope::Search) toSearch = lib.searchIds(scope.field, scope.text);
+    newer = std::make_shared<const LibraryProducts>(lib.products(column->field));
+  }
+  {
+    const LibraryFile lib(from);
+    if (scope.kind == Scope::Search) fromSearch = lib.searchIds(scope.field, scope.text);
+    older = std::make_shared<const LibraryProducts>(lib.products(column->field));
+  }
+  return compareProducts(older, newer, *column, scope, filter, fromSearch, toSearch);
+}
+
+}  // namespace price_tools

@@ -1,0 +1,199 @@
+#include "price_tools/months/products.h"
+
+#include <filesystem>
+
+#include "common/text_case.h"
+#include "data/browse.h"
+#include "data/connections.h"
+#include "data/files.h"
+#include "data/layout.h"
+#include "data/navigation.h"
+#include "data/skip_on_error.h"
+#include "data/table_settings.h"
+#include "platform/database/adodb.h"
+#include "platform/database/jet_database.h"
+#include "platform/grid/vsflexgrid.h"
+
+namespace price_tools {
+
+namespace {
+
+// The columns of a table of an open library, by lower-cased name.
+std::map<std::string, ado::JetType> columnTypes(const ado::Connection& c, const std::string& table) {
+  std::map<std::string, ado::JetType> out;
+  for (const ado::TableInfo& t : c.database()->tables())
+    if (common::asciiLower(t.name) == common::asciiLower(table))
+      for (const ado::ColumnInfo& col : t.columns) out[common::asciiLower(col.name)] = col.type;
+  return out;
+}
+
+bool numeric(ado::JetType t) {
+  using J = ado::JetType;
+  return t == J::Byte || t == J::Integer || t == J::Long || t == J::Currency || t == J::Single || t == J::Double ||
+         t == J::Numeric;
+}
+
+std::string title(const platform::VSFlexGrid& g, int c) {
+  const std::string& upper = g.TextMatrix(0, c);
+  if (g.RowHidden(1)) return upper;
+  const std::string& lower = g.TextMatrix(1, c);
+  return upper == lower ? upper : upper + "-" + lower;
+}
+
+// A field of CLProduct as the layout names it (Name or CLProduct.Name); ""
+// for a field of another table.
+std::string productField(const std::string& field) {
+  const size_t dot = field.find('.');
+  if (dot == std::string::npos) return field;
+  if (common::asciiLower(field.substr(0, dot)) != "clproduct") return "";
+  return field.substr(dot + 1);
+}
+
+std::string text(const ado::Recordset& rs, int i) { return rs.Fields(i).Value().toText(); }
+
+}  // namespace
+
+LibraryFile::LibraryFile(const std::string& libraryName)
+    : name_(libraryName), connection_(std::make_unique<ado::Connection>()) {
+  std::string file = libraryName + ".zdj";
+  const std::string found = data::findProgramFile(file);
+  if (!found.empty()) file = std::filesystem::path(found).filename().string();
+  connection_->Open(data::libraryConnectionString(file));
+}
+
+LibraryFile::~LibraryFile() {
+  try {
+    connection_->Close();
+  } catch (...) {
+  }
+}
+
+std::vector<PriceColumn> priceColumns(const std::string& libraryName) { return LibraryFile(libraryName).priceColumns(); }
+
+std::vector<PriceColumn> LibraryFile::priceColumns() const {
+  platform::VSFlexGrid grid;
+  data::prepareNavigatorGrid(grid);
+  data::layoutgrid(grid, "CLProduct");
+  const auto types = columnTypes(*connection_, "CLProduct");
+  std::vector<PriceColumn> out;
+  for (int c = grid.FixedCols(); c < grid.Cols() - 2; ++c) {
+    if (grid.ColHidden(c) || grid.ColWidth(c) == 0) continue;
+    const std::string field = productField(grid.TextMatrix(2, c));
+    auto it = types.find(common::asciiLower(field));
+    if (field.empty() || it == types.end() || !numeric(it->second)) continue;
+    out.push_back({title(grid, c), field, grid.ColFormat(c)});
+  }
+  return out;
+}
+
+std::optional<PriceColumn> findPriceColumn(const std::vector<PriceColumn>& columns, const std::string& title) {
+  if (columns.empty()) return std::nullopt;
+  if (title.empty()) return columns.front();
+  for (const PriceColumn& c : columns)
+    if (c.title == title) return c;
+  return std::nullopt;
+}
+
+std::set<std::string> LibraryProducts::categoryWithDescendants(const std::string& id) const {
+  std::map<std::string, std::vector<std::string>> children;
+  for (const auto& [child, parent] : categoryParents)
+    if (child != parent) children[parent].push_back(child);
+  std::set<std::string> out{id};
+  std::vector<std::string> todo{id};
+  while (!todo.empty()) {
+    const std::string cur = todo.back();
+    todo.pop_back();
+    for (const std::string& c : children[cur])
+      if (out.insert(c).second) todo.push_back(c);
+  }
+  return out;
+}
+
+int LibraryProducts::indexOf(const std::string& id) const {
+  for (size_t i = 0; i < products.size(); ++i)
+    if (products[i].id == id) return static_cast<int>(i);
+  return -1;
+}
+
+LibraryProducts loadProducts(const std::string& libraryName, const std::string& priceField) {
+  return LibraryFile(libraryName).products(priceField);
+}
+
+LibraryProducts LibraryFile::products(const std::string& priceField,
+                                      const std::function<bool(const Product&)>& keep) const {
+  LibraryProducts out;
+  out.library = name_;
+  const ado::Connection& connection = *connection_;
+  const auto columns = columnTypes(connection, "CLProduct");
+  auto has = [&](const char* name) { return columns.count(name) > 0; };
+  const bool model = has("model"), unit = has("unit");
+  const bool price = !priceField.empty() && columns.count(common::asciiLower(priceField));
+
+  {
+    ado::Recordset rs;
+    rs.Open("select ID, Name from Factory", connection);
+    for (long i = 0, n = rs.RecordCount(); i < n; ++i, rs.MoveNext()) out.factories[text(rs, 0)] = text(rs, 1);
+  }
+  // The parent-link column of the category tree, as the category grid's
+  // settings name it.
+  std::string parent = "ParentID";
+  data::skipOnError([&] {
+    data::loadtableset("Category");
+    if (!data::TableSettings.syid.empty()) parent = data::TableSettings.syid;
+  });
+  data::skipOnError([&] {
+    ado::Recordset rs;
+    rs.Open("select ID, " + parent + " from Category", connection);
+    for (long i = 0, n = rs.RecordCount(); i < n; ++i, rs.MoveNext()) out.categoryParents[text(rs, 0)] = text(rs, 1);
+  });
+
+  // Columns a library lacks are left out of the statement (their values stay empty).
+  std::string statement = "select ID, Name, CategoryID, FactoryID";
+  int next = 4;
+  auto optional = [&](bool present, const std::string& column) {
+    if (!present) return -1;
+    statement += ", " + column;
+    return next++;
+  };
+  const int modelAt = optional(model, "Model");
+  const int unitAt = optional(unit, "Unit");
+  const int priceAt = optional(price, priceField);
+  statement += " from CLProduct order by ID";
+  ado::Recordset rs;
+  rs.Open(statement, connection);
+  const long n = rs.RecordCount();
+  if (!keep) out.products.reserve(static_cast<size_t>(n));
+  for (long i = 0; i < n; ++i, rs.MoveNext()) {
+    Product p;
+    p.id = text(rs, 0);
+    p.name = text(rs, 1);
+    p.categoryId = text(rs, 2);
+    p.factoryId = text(rs, 3);
+    if (modelAt >= 0) p.model = text(rs, modelAt);
+    if (unitAt >= 0) p.unit = text(rs, unitAt);
+    if (priceAt >= 0) p.price = Decimal::fromVariant(rs.Fields(priceAt).Value());
+    auto f = out.factories.find(p.factoryId);
+    if (f != out.factories.end()) p.factory = f->second;
+    if (!keep || keep(p)) out.products.push_back(std::move(p));
+  }
+  rs.Close();
+  return out;
+}
+
+std::set<std::string> searchIds(const std::string& libraryName, const std::string& field, const std::string& text) {
+  return LibraryFile(libraryName).searchIds(field, text);
+}
+
+std::set<std::string> LibraryFile::searchIds(const std::string& field, const std::string& text) const {
+  std::set<std::string> ids;
+  const auto condition = data::searchCondition(field, text);
+  if (!condition || text.empty()) return ids;
+  data::loadtableset("CLProduct");
+  const std::string inner = data::TableSettings.inner;
+  ado::Recordset rs;
+  rs.Open("select CLProduct.ID from CLProduct" + inner + " where " + *condition, *connection_);
+  for (long i = 0, n = rs.RecordCount(); i < n; ++i, rs.MoveNext()) ids.insert(rs.Fields(0).Value().toText());
+  return ids;
+}
+
+}  // namespace price_tools

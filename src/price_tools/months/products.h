@@ -1,0 +1,108 @@
+#pragma once
+// The products of a monthly library as the price tools read them, and the
+// price columns the user can pick.
+//
+// Works on the program folder the data module is pointed at
+// (common::programFolder(), pro.mdb open in slot 0 as opendatabases leaves it):
+// the price columns come from the product grid's layout, the libraries are
+// opened on connections of their own, one after the other, and closed again,
+// so the main window's library (slot libraryslot) is never touched.
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "price_tools/months/decimal.h"
+
+namespace ado {
+class Connection;
+}
+
+namespace price_tools {
+
+// A numeric column that the product grid shows: its header title as the grid
+// shows it ("价格-含税": group and column title joined by "-" when the grid has
+// two header rows and they differ), the field of CLProduct and the column's
+// display format.
+struct PriceColumn {
+  std::string title;
+  std::string field;
+  std::string format;
+};
+
+// The price columns, in the grid's column order: the layout rows of CLProduct
+// (laid out as the product grid is) whose column is shown (not hidden, width
+// not 0) and whose field is a numeric column of the library's CLProduct.
+// `libraryName` (without ".zdj") gives the column types. Throws ado::Error when
+// the library cannot be opened.
+std::vector<PriceColumn> priceColumns(const std::string& libraryName);
+
+// The column with that title; the first one for an empty title. nullopt when
+// there is none.
+std::optional<PriceColumn> findPriceColumn(const std::vector<PriceColumn>& columns, const std::string& title);
+
+struct Product {
+  std::string id;
+  std::string name;
+  std::string model;    // "" when the library has no Model column
+  std::string unit;     // "" when the library has no Unit column
+  std::string factory;  // the manufacturer's name, "" when unknown
+  std::string categoryId;
+  std::string factoryId;
+  std::optional<Decimal> price;  // nullopt: empty or not a number
+};
+
+struct LibraryProducts {
+  std::string library;
+  std::vector<Product> products;  // in the order of their ids
+  // Category tree: id -> parent id.
+  std::map<std::string, std::string> categoryParents;
+  // Manufacturer id -> name.
+  std::map<std::string, std::string> factories;
+
+  // The categories below `id`, `id` itself included.
+  std::set<std::string> categoryWithDescendants(const std::string& id) const;
+  // The index of the product with that id, -1 when there is none.
+  int indexOf(const std::string& id) const;
+};
+
+// A library of the program folder (NAME.zdj, found whatever the letter case
+// of its file name), opened on a connection of its own and held in memory
+// until the object goes. Throws ado::Error when it cannot be opened (missing,
+// damaged, wrong password).
+class LibraryFile {
+ public:
+  explicit LibraryFile(const std::string& libraryName);
+  ~LibraryFile();
+  LibraryFile(const LibraryFile&) = delete;
+  LibraryFile& operator=(const LibraryFile&) = delete;
+
+  const std::string& name() const { return name_; }
+
+  // The price columns (see priceColumns below) with this library's column types.
+  std::vector<PriceColumn> priceColumns() const;
+
+  // The products with the price of one field, in the order of their ids;
+  // only those `keep` accepts when given. Throws ado::Error when CLProduct
+  // cannot be read.
+  LibraryProducts products(const std::string& priceField,
+                           const std::function<bool(const Product&)>& keep = nullptr) const;
+
+  // The ids of the products a search of the toolbar finds here: the statement
+  // the product grid's fill runs, with the same condition. An unknown field or
+  // an empty text finds nothing; throws ado::Error when it cannot run.
+  std::set<std::string> searchIds(const std::string& field, const std::string& text) const;
+
+ private:
+  std::string name_;
+  std::unique_ptr<ado::Connection> connection_;
+};
+
+// The same, each opening the library for the one call.
+LibraryProducts loadProducts(const std::string& libraryName, const std::string& priceField);
+std::set<std::string> searchIds(const std::string& libraryName, const std::string& field, const std::string& text);
+
+}  // namespace price_tools

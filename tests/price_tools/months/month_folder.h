@@ -1,0 +1,141 @@
+#pragma once
+// A throw-away program folder of monthly libraries for the price tools,
+// written by the project's Jet writer: pro.mdb lays the product grid out with
+// the columns 产品名称, 规格型号, 单位, 价格-含税 (Currency, format 0.00),
+// 价格-除税 (Double), 生产厂家 (Factory.Name), 备注 (Memo) and 分类编号
+// (CategoryID, width 0), and each library holds a category tree
+// 0 > 1 钢材 > {2 螺纹钢 > 4 HRB400, 3 圆钢}, 5 水泥 and the manufacturers and
+// products a test gives.
+#include <QTemporaryDir>
+
+#include <string>
+#include <vector>
+
+#include "common/program_folder.h"
+#include "data/connections.h"
+#include "jetwrite/jetwriter.h"
+
+namespace months_fixture {
+
+struct Item {
+  int id;
+  std::string name;
+  std::string model;
+  std::string unit;
+  int factoryId;
+  std::string price;  // Currency text, "" for empty
+  int categoryId = 4;
+};
+
+using Factories = std::vector<std::pair<int, std::string>>;
+
+inline Factories standardFactories() { return {{1, "东岚钢铁"}, {2, "青川特钢"}, {3, "海螺水泥"}}; }
+
+class MonthFolder {
+ public:
+  MonthFolder() : path_(dir_.path().toStdString()) {
+    data::resetDataModule();
+    common::setProgramFolder(path_);
+    writeProMdb();
+  }
+  ~MonthFolder() { data::resetDataModule(); }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  void writeLibrary(const std::string& name, const std::vector<Item>& items,
+                    const Factories& factories = standardFactories(), const std::string& password = "4917") {
+    using jetwrite::ColumnType;
+    jetwrite::Database db;
+    db.password = password;
+    jetwrite::Table category{"Category",
+                             {{"ID", ColumnType::Long}, {"ParentID", ColumnType::Long}, {"Name", ColumnType::Text, 50}},
+                             {{"0", "-1", "全部"}, {"1", "0", "钢材"}, {"2", "1", "螺纹钢"}, {"4", "2", "HRB400"},
+                              {"3", "1", "圆钢"}, {"5", "0", "水泥"}}};
+    jetwrite::Table factory{"Factory", {{"ID", ColumnType::Long}, {"Name", ColumnType::Text, 50}}, {}};
+    for (const auto& [id, n] : factories) factory.rows.push_back({std::to_string(id), n});
+    jetwrite::Table product{"CLProduct",
+                            {{"ID", ColumnType::Long},
+                             {"CategoryID", ColumnType::Long},
+                             {"FactoryID", ColumnType::Long},
+                             {"Name", ColumnType::Text, 100},
+                             {"Model", ColumnType::Text, 100},
+                             {"Unit", ColumnType::Text, 10},
+                             {"PriceTax", ColumnType::Currency},
+                             {"PriceNoTax", ColumnType::Double},
+                             {"Remark", ColumnType::Memo}},
+                            {}};
+    for (const Item& it : items)
+      product.rows.push_back({std::to_string(it.id), std::to_string(it.categoryId), std::to_string(it.factoryId),
+                              it.name, it.model, it.unit,
+                              it.price.empty() ? jetwrite::Value() : jetwrite::Value(it.price), "1.5", "备注"});
+    jetwrite::Table pages{"HtmlRelational",
+                          {{"ID", ColumnType::Long},
+                           {"CategoryID", ColumnType::Long},
+                           {"FactoryID", ColumnType::Long},
+                           {"HtmlFileName", ColumnType::Text, 200}},
+                          {}};
+    db.tables = {category, factory, product, pages};
+    jetwrite::writeDatabase(db, file(name + ".zdj"));
+  }
+
+  // Opens a library and pro.mdb as the main window does.
+  int open(const std::string& library) {
+    data::libraryslot = 1;
+    return data::opendatabases(library + ".zdj");
+  }
+
+ private:
+  void writeProMdb() {
+    using jetwrite::ColumnType;
+    jetwrite::Database db;
+    db.password = "tqwmzhpbnk3";
+    auto row = [](int sortid, const std::string& title, const std::string& field, const std::string& width,
+                  jetwrite::Value format = std::nullopt) -> std::vector<jetwrite::Value> {
+      return {"CLProduct", "-1", "0", std::to_string(sortid), title, field, width, "1", format, "16777215", "false",
+              std::nullopt};
+    };
+    jetwrite::Table stbgset{"stbgset",
+                            {{"tname", ColumnType::Text, 50},
+                             {"zhlb", ColumnType::Text, 50},
+                             {"yc", ColumnType::Integer},
+                             {"sortid", ColumnType::Long},
+                             {"mc", ColumnType::Text, 50},
+                             {"DataField", ColumnType::Text, 100},
+                             {"Width", ColumnType::Long},
+                             {"Alignment", ColumnType::Long},
+                             {"DataFormat", ColumnType::Text, 50},
+                             {"BackColor", ColumnType::Long},
+                             {"Editable", ColumnType::YesNo},
+                             {"list", ColumnType::Memo}},
+                            {row(1, "产品名称", "Name", "700"), row(2, "规格型号", "Model", "600"),
+                             row(3, "单位", "Unit", "300"), row(4, "价格-含税", "PriceTax", "500", "0.00"),
+                             row(5, "价格-除税", "PriceNoTax", "500"), row(6, "生产厂家", "Factory.Name", "900"),
+                             row(7, "备注", "Remark", "-1"), row(8, "分类编号", "CategoryID", "0")}};
+    stbgset.rows.push_back({"Category", "-1", "0", "1", "分类", "Name", "-1", "1", std::nullopt, "16777215", "false",
+                            std::nullopt});
+    stbgset.rows.push_back({"Factory", "-1", "0", "1", "厂家", "Name", "-1", "1", std::nullopt, "16777215", "false",
+                            std::nullopt});
+    jetwrite::Table stxmsy{"stxmsy",
+                           {{"tname", ColumnType::Text, 50},
+                            {"onlyid", ColumnType::Text, 50},
+                            {"syid", ColumnType::Text, 50},
+                            {"sortid", ColumnType::Text, 50},
+                            {"onlyid1", ColumnType::Text, 50},
+                            {"inner", ColumnType::Text, 200}},
+                           {{"Category", "ID", "ParentID", "ID", std::nullopt, std::nullopt},
+                            {"Factory", "ID", std::nullopt, "ID", std::nullopt, std::nullopt},
+                            {"CLProduct", "ID", std::nullopt, "FactoryID", std::nullopt,
+                             " inner join Factory on CLProduct.FactoryID=Factory.ID"}}};
+    jetwrite::Table files{"xmfxwjgl",
+                          {{"fxid", ColumnType::Long}, {"bgmc", ColumnType::Text, 50}, {"wjid", ColumnType::Long},
+                           {"ico", ColumnType::Text, 50}},
+                          {}};
+    db.tables = {stbgset, stxmsy, files};
+    jetwrite::writeDatabase(db, file("pro.mdb"));
+  }
+
+  QTemporaryDir dir_;
+  std::string path_;
+};
+
+}  // namespace months_fixture

@@ -1,0 +1,74 @@
+// price_windows_screenshot FOLDER OUT_PREFIX [CATEGORY_ID]
+//
+// Pictures of the price windows on a program folder (scripts/screenshot.sh
+// runs it on the demo folder under a virtual display): the main window with
+// the band after a click on a category, 价格对比 of the two latest libraries
+// over that category, and 价格走势 of the category's first product. Writes
+// OUT_PREFIX-main.png, OUT_PREFIX-compare.png and OUT_PREFIX-history.png.
+// The page views are the recording browser (no page engine).
+#include "common/program_folder.h"
+#include "data/connections.h"
+#include "main_window/frmeq.h"
+#include "platform/browser/recording_browser.h"
+#include "price_windows/band/command_band.h"
+#include "price_windows/compare/compare_window.h"
+#include "price_windows/history/history_window.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: price_windows_screenshot FOLDER OUT_PREFIX [CATEGORY_ID]\n");
+    return 2;
+  }
+  QApplication app(argc, argv);
+  const std::string folder = argv[1], prefix = argv[2], category = argc > 3 ? argv[3] : "5";
+  common::setProgramFolder(folder);
+  main_window::FrmeqHooks hooks;
+  hooks.browsers = platform::recordingBrowserFactory();
+  hooks.listenForClose = false;
+  hooks.exeName = "Velmora";
+  auto* w = new main_window::frmeq(hooks);
+  auto* band = price_windows::attachCommandBand(*w);
+  w->resize(1400, 900);
+  if (!w->Form_Load()) return 1;
+  w->show();
+  // Unfold the tree down to the category and click it.
+  platform::VSFlexGrid& tree = w->Grid1(0);
+  for (int r = tree.FixedRows(); r < tree.Rows(); ++r) {
+    if (tree.IsSubtotal(r)) tree.setIsCollapsed(r, false);
+    if (tree.TextMatrix(r, tree.Cols() - 1) == category) tree.setRow(r);
+  }
+  tree.fireClick();
+  w->Grid1(1).setRow(w->Grid1(1).FixedRows());
+  int status = 0;
+  auto save = [&](QWidget* widget, const char* name) {
+    const std::string path = prefix + "-" + name + ".png";
+    if (!widget->grab().save(QString::fromStdString(path), "PNG")) status = 1;
+    std::fprintf(stderr, "%s\n", path.c_str());
+  };
+  QTimer::singleShot(500, [&] {
+    save(w, "main");
+    band->actions()[0]->trigger();  // 价格对比
+    auto* compare = w->findChild<price_windows::CompareWindow*>();
+    compare->scopeBox()->setCurrentIndex(1);  // the clicked category
+    compare->resize(1300, 700);
+    QTimer::singleShot(500, [&, compare] {
+      save(compare, "compare");
+      band->actions()[1]->trigger();  // 价格走势 of the current product
+      auto* history = w->findChild<price_windows::HistoryWindow*>();
+      if (history) history->resize(1000, 720);
+      QTimer::singleShot(800, [&, history] {
+        if (history) save(history, "history");
+        else status = 1;
+        app.quit();
+      });
+    });
+  });
+  app.exec();
+  return status;
+}

@@ -1,0 +1,165 @@
+// The windows 价格对比 and 价格走势 on a main window over monthly libraries,
+// offscreen: defaults, scopes offered by what the product grid shows,
+// filters, colours, summary, the page of a clicked row; the chart's gaps and
+// the table of the history.
+#include "month_folder.h"
+
+#include "data/navigation.h"
+#include "main_window/frmeq.h"
+#include "platform/browser/recording_browser.h"
+#include "platform/grid/vsflexgrid.h"
+#include "price_windows/compare/compare_window.h"
+#include "price_windows/history/history_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QLineSeries>
+#include <QStandardItemModel>
+
+using months_fixture::MonthFolder;
+using price_windows::CompareWindow;
+
+namespace {
+
+QApplication& app() {
+  static int argc = 1;
+  static char name[] = "windows_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* a = new QApplication(argc, argv);
+  return *a;
+}
+
+// January, March (without 螺纹钢 Φ12) and April (renumbered, as February in
+// the month tools' tests) under a main window, which opened April, the last
+// library in name order.
+struct MonthWindow {
+  MonthFolder folder;
+  std::unique_ptr<main_window::frmeq> w;
+  MonthWindow() {
+    app();
+    folder.writeLibrary("2026年01月信息价", {{1, "螺纹钢 HRB400", "Φ12", "吨", 1, "4000.0000"},
+                                             {2, "螺纹钢 HRB400", "Φ16", "吨", 2, "4100.5000"},
+                                             {3, "圆钢", "Φ8", "吨", 1, "3900", 3},
+                                             {4, "水泥", "P.O42.5", "吨", 3, "450", 5},
+                                             {5, "水泥", "P.C32.5", "吨", 3, "400", 5},
+                                             {6, "螺纹钢 HRB400", "Φ20", "吨", 1, ""}});
+    folder.writeLibrary("2026年03月信息价", {{1, "圆钢", "Φ8", "吨", 1, "3950", 3}});
+    folder.writeLibrary("2026年04月信息价",
+                        {{101, "螺纹钢  HRB400", "Φ12", "吨", 7, "4200"},
+                         {102, "螺纹钢 ＨＲＢ400", "Φ16", "吨", 2, "4000.5"},
+                         {103, "圆钢", "Φ8", "吨", 7, "3900.0000", 3},
+                         {104, "水泥", "P.O42.5", "吨", 3, "470", 5},
+                         {106, "螺纹钢 HRB400", "Φ20", "吨", 7, "4300"},
+                         {107, "砂", "中砂", "m3", 3, "120", 5}},
+                        {{7, "东岚钢铁"}, {2, "青川特钢"}, {3, "海螺水泥"}});
+    main_window::FrmeqHooks hooks;
+    hooks.browsers = platform::recordingBrowserFactory();
+    hooks.listenForClose = false;
+    hooks.exeName = "Velmora";
+    w = std::make_unique<main_window::frmeq>(hooks);
+    EXPECT_TRUE(w->Form_Load());
+  }
+  ~MonthWindow() { w.reset(); }
+  platform::RecordingBrowser& page() { return *dynamic_cast<platform::RecordingBrowser*>(w->WebBrowser1()); }
+};
+
+bool enabled(QComboBox* box, int i) {
+  auto* model = qobject_cast<QStandardItemModel*>(box->model());
+  return model->item(i)->isEnabled();
+}
+
+std::vector<std::string> column(platform::VSFlexGrid& g, int c) {
+  std::vector<std::string> out;
+  for (int r = g.FixedRows(); r < g.Rows(); ++r) out.push_back(g.displayText(r, c));
+  return out;
+}
+
+}  // namespace
+
+TEST(CompareWindow, ComparesTheTwoLatestMonthsWithScopesFiltersColoursAndSummary) {
+  MonthWindow m;
+  ASSERT_EQ(m.w->currentLibrary(), "2026年04月信息价");
+  CompareWindow c(*m.w);
+  EXPECT_EQ(c.windowTitle(), QString::fromUtf8("价格对比"));
+  EXPECT_EQ(c.fromBox()->currentText(), QString::fromUtf8("2026年03月信息价"));
+  EXPECT_EQ(c.toBox()->currentText(), QString::fromUtf8("2026年04月信息价"));
+  ASSERT_EQ(c.priceBox()->count(), 2);
+  EXPECT_EQ(c.priceBox()->itemText(0), QString::fromUtf8("价格-含税"));
+  // Nothing shown in the product grid yet: only the whole library.
+  EXPECT_TRUE(enabled(c.scopeBox(), 0));
+  EXPECT_FALSE(enabled(c.scopeBox(), 1));
+  EXPECT_FALSE(enabled(c.scopeBox(), 2));
+  EXPECT_FALSE(enabled(c.scopeBox(), 3));
+
+  c.fromBox()->setCurrentIndex(0);  // January
+  platform::VSFlexGrid& g = c.grid();
+  using W = CompareWindow;
+  EXPECT_EQ(column(g, W::ColName), (std::vector<std::string>{"螺纹钢  HRB400", "螺纹钢 ＨＲＢ400", "水泥", "圆钢",
+                                                             "螺纹钢 HRB400", "砂", "水泥"}));
+  // Prices as the product grid's format shows them; the status where there is no change.
+  EXPECT_EQ(column(g, W::ColOld), (std::vector<std::string>{"4000.00", "4100.50", "450.00", "3900.00", "", "", "400.00"}));
+  EXPECT_EQ(column(g, W::ColChange),
+            (std::vector<std::string>{"200.00", "-100.00", "20.00", "0.00", "新增", "新增", "停用"}));
+  EXPECT_EQ(column(g, W::ColPercent), (std::vector<std::string>{"5.00", "-2.44", "4.44", "0.00", "", "", ""}));
+  // Rises on red, falls on green, the rest as it is.
+  EXPECT_EQ(g.cellBackColor(1, W::ColChange), price_windows::kRiseColour);
+  EXPECT_EQ(g.cellBackColor(1, W::ColPercent), price_windows::kRiseColour);
+  EXPECT_EQ(g.cellBackColor(2, W::ColChange), price_windows::kFallColour);
+  EXPECT_FALSE(g.cellBackColor(4, W::ColChange));
+  EXPECT_FALSE(g.cellBackColor(1, W::ColNew));
+  EXPECT_EQ(c.summaryText().toStdString(),
+            "2026年01月信息价 → 2026年04月信息价，价格-含税：上涨 2，下跌 1，持平 1，新增 2，停用 1；涨跌中位数 10.00");
+
+  c.filterBox()->setCurrentIndex(3);  // 下跌
+  EXPECT_EQ(column(g, W::ColName), (std::vector<std::string>{"螺纹钢 ＨＲＢ400"}));
+  c.filterBox()->setCurrentIndex(0);
+
+  // A category clicked in the main window is offered as the scope.
+  for (int r = 3; r < m.w->Grid1(0).Rows(); ++r)
+    if (m.w->Grid1(0).TextMatrix(r, m.w->Grid1(0).Cols() - 1) == "2") m.w->Grid1(0).setRow(r);
+  m.w->Grid1(0).fireClick();
+  c.reload();
+  EXPECT_TRUE(enabled(c.scopeBox(), 1));
+  EXPECT_FALSE(enabled(c.scopeBox(), 2));
+  EXPECT_EQ(c.scopeBox()->currentIndex(), 0);
+  c.fromBox()->setCurrentIndex(0);
+  c.scopeBox()->setCurrentIndex(1);
+  EXPECT_EQ(column(g, W::ColName), (std::vector<std::string>{"螺纹钢  HRB400", "螺纹钢 ＨＲＢ400", "螺纹钢 HRB400"}));
+
+  // A click on a row shows its page in the main window's page view.
+  const size_t visits = m.page().visits().size();
+  g.setRow(1);
+  g.fireClick();
+  ASSERT_EQ(m.page().visits().size(), visits + 1);
+  EXPECT_EQ(m.page().visits().back().address, data::defaultPagePath());
+}
+
+TEST(HistoryWindow, DrawsALinePerRunOfMonthsAndTabulatesTheGaps) {
+  MonthWindow m;
+  price_windows::HistoryWindow h("101", "2026年04月信息价", m.w->libraryList());
+  EXPECT_EQ(h.windowTitle(), QString::fromUtf8("价格走势"));
+  EXPECT_EQ(h.headline().toStdString(), "螺纹钢  HRB400  Φ12  吨  东岚钢铁");
+  platform::VSFlexGrid& t = h.table();
+  EXPECT_EQ(column(t, 1), (std::vector<std::string>{"2026年01月信息价", "2026年03月信息价", "2026年04月信息价"}));
+  EXPECT_EQ(column(t, 2), (std::vector<std::string>{"2026-01", "2026-03", "2026-04"}));
+  EXPECT_EQ(column(t, 3), (std::vector<std::string>{"1", "无此产品", "101"}));
+  EXPECT_EQ(column(t, 4), (std::vector<std::string>{"4000.00", "", "4200.00"}));
+  EXPECT_EQ(h.pointText(0).toStdString(), "2026年01月信息价\n价格-含税: 4000.00");
+  EXPECT_EQ(h.pointText(1).toStdString(), "2026年03月信息价\n价格-含税: 无");
+  // Two lines (January, April: March is a gap) and one series of dots.
+  int lines = 0, points = 0;
+  for (QAbstractSeries* s : h.chartView()->chart()->series()) {
+    if (s->type() == QAbstractSeries::SeriesTypeLine) ++lines, points += static_cast<QLineSeries*>(s)->count();
+  }
+  EXPECT_EQ(lines, 2);
+  EXPECT_EQ(points, 2);
+  EXPECT_EQ(h.chartView()->chart()->series().size(), 3);
+
+  h.priceBox()->setCurrentIndex(1);
+  EXPECT_EQ(h.history().price.title, "价格-除税");
+  EXPECT_EQ(column(t, 4), (std::vector<std::string>{"1.5", "", "1.5"}));
+}
