@@ -226,9 +226,24 @@ TEST_F(Provider, RecordsetErrorsAreProviderErrors) {
   EXPECT_EQ(number([&] { rs.Fields(1); }), 3265);
   rs.MoveNext();
   EXPECT_TRUE(rs.IsEOF());
-  EXPECT_EQ(number([&] { rs.Fields(0); }), 3021);
+  // Past the end the fields are there with their names; their values are not.
+  EXPECT_EQ(number([&] { rs.Fields(0).Value(); }), 3021);
+  EXPECT_EQ(number([&] { rs.Fields("ID").Value(); }), 3021);
+  EXPECT_EQ(rs.Fields(0).Name(), "ID");
   EXPECT_EQ(number([&] { rs.MoveNext(); }), 3021);
   EXPECT_EQ(rs.FieldsCount(), 1);
+  rs.Close();
+
+  // A set without rows names its fields, as ADO's does.
+  rs.Open("select Category.Name, ico, ID*2 from Category where ID=99", conn);
+  EXPECT_EQ(rs.RecordCount(), 0);
+  EXPECT_TRUE(rs.IsEOF());
+  ASSERT_EQ(rs.FieldsCount(), 3);
+  EXPECT_EQ(rs.Fields(0).Name(), "Name");
+  EXPECT_EQ(rs.Fields("ICO").Name(), "ico");
+  EXPECT_EQ(rs.Fields(2).Name(), "Expr1000");
+  EXPECT_EQ(number([&] { rs.Fields("Name").Value(); }), 3021);
+  EXPECT_EQ(number([&] { rs.Fields(3); }), 3265);
   rs.Close();
 
   ado::Connection closed;
