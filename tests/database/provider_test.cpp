@@ -207,6 +207,7 @@ TEST_F(Provider, RecordsetErrorsAreProviderErrors) {
   EXPECT_EQ(number([&] { rs.Open("select * from NoSuchTable", conn); }), -2147217865);
   try {
     rs.Open("select * from NoSuchTable", conn);
+    ADD_FAILURE() << "opened";
   } catch (const ado::Error& e) {
     EXPECT_NE(e.description.find("'NoSuchTable'"), std::string::npos);
   }
@@ -275,6 +276,15 @@ TEST_F(Provider, FileNamesAsTheConnectionStringGivesThem) {
   // Quoted values and keys in any case.
   c.Open("provider=Microsoft.Jet.OLEDB.4.0;data source=\"" + odd + "\";JET OLEDB:DATABASE PASSWORD='4917'");
   EXPECT_EQ(c.State(), 1);
+  c.Close();
+  // A name holding ";" (or quotes) is quoted in the connection string and read back whole.
+  for (const std::string name : {"a;b.zdj", "it's;x.zdj", "say \"hi\";'x'.zdj"}) {
+    const std::string path = fixtures::writeLibrary(dir, name);
+    c.Open(fixtures::connectionString(ado::connectionValue(path), "4917"));
+    EXPECT_EQ(c.State(), 1) << name;
+    EXPECT_EQ(c.database()->path(), path);
+    c.Close();
+  }
   try {
     ado::Connection w;
     w.Open(fixtures::connectionString(odd, "4918"));

@@ -109,6 +109,18 @@ TEST(JetConnectionString, Parts) {
   EXPECT_EQ(cs.databasePassword, "p;w");
   cs = ado::parseConnectionString("Data Source=x.mdb;Jet OLEDB:Database Password=");
   EXPECT_EQ(cs.databasePassword, "");
+  // Values are quoted only where they would not read back as they are.
+  EXPECT_EQ(ado::connectionValue("C:\\材料 库\\a.zdj"), "C:\\材料 库\\a.zdj");
+  EXPECT_EQ(ado::connectionValue("a;b.zdj"), "\"a;b.zdj\"");
+  EXPECT_EQ(ado::connectionValue(" x"), "\" x\"");
+  EXPECT_EQ(ado::connectionValue("say \"hi\";x"), "'say \"hi\";x'");
+  EXPECT_EQ(ado::connectionValue("'a\";b"), "\"'a\"\";b\"");
+  for (const std::string v : {"a;b", "'a\";b", "say \"hi\";x", " x ", "\"q", "p;w"}) {
+    cs = ado::parseConnectionString("Data Source=" + ado::connectionValue(v) +
+                                    ";Jet OLEDB:Database Password=" + ado::connectionValue(v));
+    EXPECT_EQ(cs.dataSource, v);
+    EXPECT_EQ(cs.databasePassword, v);
+  }
 }
 
 }  // namespace
