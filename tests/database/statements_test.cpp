@@ -164,6 +164,10 @@ TEST_F(Statements, TextFunctions) {
   EXPECT_EQ(error("select Mid(Name, 0) from Firm where ID=1").description, "Invalid procedure call or argument");
   EXPECT_EQ(error("select InStr(0, Name, 'a') from Firm where ID=1").description, "Invalid procedure call or argument");
   EXPECT_EQ(error("select Str('abc') from Firm where ID=1").number, -2147217913);
+  // Format is Jet's whatever the number of arguments, never the engine's printf.
+  EXPECT_EQ(text("select Format(1234.5, '#,##0.00', 1, 1) from Firm where ID=1"), "1,234.50");
+  EXPECT_EQ(error("select Format('%.*c', 100000000, 'x', 1, 2) from Firm where ID=1").description,
+            "Invalid procedure call or argument");
 }
 
 TEST_F(Statements, TextSortsByPinyinAndComparesIgnoringAsciiCase) {

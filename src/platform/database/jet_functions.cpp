@@ -242,6 +242,9 @@ void fnIIf(sqlite3_context* ctx, int, Args argv) {
 // Format(value[, format]): numbers through the grid's number formats; a text
 // that is no number comes back as it is.
 void fnFormat(sqlite3_context* ctx, int argc, Args argv) {
+  // Jet's Format takes up to four arguments (the last two, the first day of
+  // the week and of the year, matter to dates only).
+  if (argc < 1 || argc > 4) return sqlite3_result_error(ctx, kInvalidArgument, -1);
   if (isNull(argv[0])) return sqlite3_result_null(ctx);
   const std::string text = textOf(argv[0]);
   if (argc < 2 || isNull(argv[1])) return resultText(ctx, text);
@@ -317,7 +320,7 @@ const Function kFunctions[] = {
     {"mid", 2, fnMid, 0},           {"mid", 3, fnMid, 0},         {"trim", 1, fnTrim, 3},
     {"ltrim", 1, fnTrim, 1},        {"rtrim", 1, fnTrim, 2},      {"instr", 2, fnInStr, 0},
     {"instr", 3, fnInStr, 0},       {"instr", 4, fnInStr, 0},     {"iif", 3, fnIIf, 0},
-    {"format", 1, fnFormat, 0},     {"format", 2, fnFormat, 0},   {"val", 1, fnVal, 0},
+    {"format", -1, fnFormat, 0},    {"val", 1, fnVal, 0},
     {"str", 1, fnStr, 0},
 };
 
