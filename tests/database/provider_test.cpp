@@ -356,6 +356,25 @@ TEST(ProviderCurrency, EveryDigitAcrossTheWholeRange) {
   EXPECT_EQ(lib->execute("select max(C) from Money where C < 1000").cells.at(0).toDouble(), 3.5);
 }
 
+TEST(ProviderGuids, ReadAsTheirTextAndFoundInAnyCase) {
+  fixtures::TempDir dir;
+  jetwrite::Database db;
+  db.password = "4917";
+  db.tables.push_back({"Links",
+                       {{"ID", fixtures::ColumnType::Long}, {"G", fixtures::ColumnType::Guid}},
+                       {{"1", "{6B29FC40-CA47-1067-B31D-00DD010662DA}"},
+                        {"2", "00000000-0000-0000-0000-000000000001"},
+                        {"3", std::nullopt}}});
+  auto lib = ado::Database::open(fixtures::writeLibrary(dir, "guid.zdj", db), "4917");
+  ado::ResultSet rs = lib->execute("select G from Links order by ID");
+  ASSERT_EQ(rs.rows, 3u);
+  EXPECT_EQ(rs.cells[0].toText(), "{6B29FC40-CA47-1067-B31D-00DD010662DA}");
+  EXPECT_EQ(rs.cells[1].toText(), "{00000000-0000-0000-0000-000000000001}");
+  EXPECT_TRUE(rs.cells[2].isNull());
+  EXPECT_EQ(lib->execute("select ID from Links where G='{6b29fc40-ca47-1067-b31d-00dd010662da}'").rows, 1u);
+  EXPECT_EQ(lib->tables().at(0).columns.at(1).type, ado::JetType::Guid);
+}
+
 TEST(ProviderPlans, SearchesScanTheTableLookupsUseTheirIndexes) {
   // A product search with a leading wildcard, joined and ordered as the product
   // grid orders it, scans the products and sorts the matches instead of walking
