@@ -11,11 +11,25 @@ function(velmora_add_subdirs)
   endforeach()
 endfunction()
 
+# velmora_beside_reader(TARGET): a program that opens libraries starts the
+# reading program (velmora-jet-reader) found beside its own executable; in the
+# build tree the reader is copied next to it. Installed programs find the
+# installed reader the same way, and no build path is compiled into them.
+function(velmora_beside_reader target)
+  if(TARGET velmora-jet-reader)
+    add_dependencies(${target} velmora-jet-reader)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:velmora-jet-reader> $<TARGET_FILE_DIR:${target}>
+      VERBATIM)
+  endif()
+endfunction()
+
 # velmora_test(NAME sources... LIBS libs...): one GoogleTest executable, registered with ctest.
 function(velmora_test name)
   cmake_parse_arguments(VT "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${VT_SOURCES})
   target_link_libraries(${name} PRIVATE ${VT_LIBS} GTest::gtest GTest::gtest_main)
+  velmora_beside_reader(${name})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${VT_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "common/collation.h"
 #include "common/program_folder.h"
+#include "common/text_case.h"
 #include "data/connections.h"
 #include "data/fill.h"
 #include "data/layout.h"
@@ -86,21 +88,18 @@ PageTarget NavigatorSession::page(const std::string& serviceBase) const {
 }
 
 std::vector<std::string> libraryNames(const std::string& folder) {
-  auto lower = [](std::string s) {
-    for (char& c : s)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-  };
   std::vector<std::string> files;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
     if (!entry.is_regular_file(ec)) continue;
     const std::string name = entry.path().filename().string();
-    if (name.size() > 4 && lower(name.substr(name.size() - 4)) == ".zdj") files.push_back(name);
+    if (name.size() > 4 && common::asciiLower(name.substr(name.size() - 4)) == ".zdj") files.push_back(name);
   }
-  std::sort(files.begin(), files.end(), [&](const std::string& a, const std::string& b) {
-    const std::string la = lower(a), lb = lower(b);
-    return la != lb ? la < lb : a < b;
+  // As the system's file list sorted them on a Chinese system: by the text
+  // order (pinyin), names equal but for letter case by their bytes.
+  std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+    const int order = common::collateText(a, b);
+    return order != 0 ? order < 0 : a < b;
   });
   for (std::string& f : files) f.resize(f.size() - 4);
   return files;

@@ -78,7 +78,8 @@ class NavigatorSession {
 
 // The libraries of a program folder: the names, without the last four
 // characters, of its files matching "*.zdj" in any case, in ascending order of
-// name (case-insensitive). The last one is the one a start opens.
+// name as a Chinese system's file list has them (common::collateText: pinyin,
+// digits one by one, ASCII case ignored). The last one is the one a start opens.
 std::vector<std::string> libraryNames(const std::string& folder);
 
 // Opens a program folder's library (NAME.zdj, NAME given without extension)

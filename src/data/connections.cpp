@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "common/program_folder.h"
+#include "data/files.h"
 #include "data/table_settings.h"
 #include "platform/messagebox/messagebox.h"
 
@@ -15,7 +16,7 @@ std::array<short, 4> xmids{};
 
 namespace {
 
-std::array<std::unique_ptr<ado::Connection>, kConnectionSlots> slots;
+std::array<std::unique_ptr<ado::Connection>, kConnectionSlots> connectionSlots;
 std::unique_ptr<ado::Recordset> mainSet;
 std::unique_ptr<ado::Recordset> auxSet;
 
@@ -36,20 +37,9 @@ void release(std::unique_ptr<ado::Recordset>& rs) {
 // window builds end in ".zdj" while a file may be spelled x.ZDJ; the file
 // system here tells the cases apart, Windows did not.
 std::string libraryFileAsStored(const std::string& libraryFile) {
-  const std::string folder = common::programFolder();
-  std::error_code ec;
-  if (std::filesystem::exists(common::inProgramFolder(libraryFile), ec)) return libraryFile;
-  auto lower = [](std::string s) {
-    for (char& c : s)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-  };
-  const std::string wanted = lower(libraryFile);
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (lower(name) == wanted) return name;
-  }
-  return libraryFile;
+  const std::string found = findProgramFile(libraryFile);
+  if (found.empty()) return libraryFile;
+  return std::filesystem::path(found).filename().string();
 }
 
 }  // namespace
@@ -57,7 +47,7 @@ std::string libraryFileAsStored(const std::string& libraryFile) {
 ado::Connection& connections(int slot) {
   if (slot < 0 || slot >= kConnectionSlots)
     throw ado::Error(kSubscriptOutOfRange, "Subscript out of range: connection slot " + std::to_string(slot));
-  auto& c = slots[static_cast<size_t>(slot)];
+  auto& c = connectionSlots[static_cast<size_t>(slot)];
   if (!c) c = std::make_unique<ado::Connection>();
   return *c;
 }
@@ -93,14 +83,17 @@ void openQuery(ado::Recordset& rs, const std::string& statement, int slot) {
   rs.Open(statement, connections(slot), 1, 1, -1);
 }
 
+// The file name goes in unchanged (blanks and Chinese included); a name the
+// connection string could not carry as it is (one holding ";") is quoted.
 std::string libraryConnectionString(const std::string& libraryFile) {
-  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + common::programFolder() + "\\" + libraryFile +
+  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" +
+         ado::connectionValue(common::programFolder() + "\\" + libraryFile) +
          ";Persist Security Info=False;Jet OLEDB:Database Password=4917";
 }
 
 std::string projectConnectionString() {
-  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + common::programFolder() +
-         "\\pro.mdb;Persist Security Info=False;Jet OLEDB:Database Password=tqwmzhpbnk3";
+  return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + ado::connectionValue(common::programFolder() + "\\pro.mdb") +
+         ";Persist Security Info=False;Jet OLEDB:Database Password=tqwmzhpbnk3";
 }
 
 int opendatabases(const std::string& libraryFile) {
@@ -124,7 +117,7 @@ int opendatabases(const std::string& libraryFile) {
 }
 
 void resetDataModule() {
-  for (auto& c : slots) {
+  for (auto& c : connectionSlots) {
     if (c) {
       try {
         if (c->State() == 1) c->Close();

@@ -52,7 +52,8 @@ class CloseOnExit {
 // does: keyset cursor, read-only, options -1.
 void openQuery(ado::Recordset& rs, const std::string& statement, int slot);
 
-// The two connection strings.
+// The two connection strings. The path goes in as it is; one holding ";" is
+// quoted (ado::connectionValue), so that it reaches the provider whole.
 std::string libraryConnectionString(const std::string& libraryFile);
 std::string projectConnectionString();
 

@@ -205,3 +205,30 @@ TEST(LayoutGrid, EmptyLayoutsNamesAndEndingsOfTheSelectList) {
   EXPECT_EQ(data::mainrs().State(), 0);
   EXPECT_EQ(data::auxrs().State(), 0);
 }
+
+// A library whose file name holds ";" reaches the provider whole; other names
+// go into the connection string unchanged.
+TEST(Connections, ALibraryNamedWithASemicolon) {
+  ProgramFolder folder;
+  std::filesystem::copy_file(common::inProgramFolder("lib.zdj"), common::inProgramFolder("a;b.zdj"));
+  MessageBoxRecorder rec;
+  EXPECT_EQ(data::opendatabases("a;b.zdj"), 1);
+  EXPECT_TRUE(rec.boxes().empty()) << rec.boxes()[0].text;
+  EXPECT_EQ(data::connections(1).State(), 1);
+  EXPECT_NE(data::libconnstring.find("Data Source=\"" + common::programFolder() + "\\a;b.zdj\";"), std::string::npos)
+      << data::libconnstring;
+  EXPECT_NE(data::libraryConnectionString("材料 库.zdj").find("Data Source=" + common::programFolder() + "\\材料 库.zdj;"),
+            std::string::npos);
+}
+
+// The libraries come in the order of a Chinese system's file list: pinyin,
+// Latin before Chinese, digits one by one (months stay in order), case ignored.
+TEST(Connections, LibraryNamesInTheSystemsOrder) {
+  ProgramFolder folder;
+  for (const char* name : {"云岭.zdj", "北辰.ZDJ", "2026年12月信息价.zdj", "2026年01月信息价.zdj", "2026年11月信息价.zdj",
+                           "b.zdj", "A.zdj", "华通.zdj", "note.txt"})
+    std::filesystem::copy_file(common::inProgramFolder("lib.zdj"), common::inProgramFolder(name));
+  EXPECT_EQ(data::libraryNames(common::programFolder()),
+            (std::vector<std::string>{"2026年01月信息价", "2026年11月信息价", "2026年12月信息价", "A", "b", "lib", "北辰",
+                                      "华通", "云岭"}));
+}

@@ -68,6 +68,10 @@ TEST(VelmoraCli, DumpAndSqlOnALibrary) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "error -2147217843: Not a valid password.\n");
   }
+  // A query that matches nothing still names its columns.
+  r = run({"sql", lib, "--password", "4917", "select Name, ID from Category where ID=99"}, dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Name\tID\nRecordCount: 0\n");
   r = run({"sql", lib, "--password", "4917", "select * from Nowhere"}, dir);
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("error -2147217865: "), std::string::npos) << r.err;
@@ -75,6 +79,16 @@ TEST(VelmoraCli, DumpAndSqlOnALibrary) {
   EXPECT_EQ(r.err, "error -2147467259: Could not find file '" + dir.file("none.zdj") + "'.\n");
   r = run({"frobnicate"}, dir);
   EXPECT_EQ(r.status, 2);
+}
+
+TEST(VelmoraCli, AFileNameWithASemicolon) {
+  fixtures::TempDir dir;
+  const std::string lib = fixtures::writeLibrary(dir, "a;b.zdj");
+  CliRun r = run({"sql", lib, "--password", "4917", "select count(*) from Category"}, dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Expr1000\n5\nRecordCount: 1\n");
+  r = run({"sql", lib, "--password", "49;17", "select count(*) from Category"}, dir);
+  EXPECT_EQ(r.err, "error -2147217843: Not a valid password.\n");
 }
 
 }  // namespace

@@ -207,6 +207,7 @@ TEST_F(Provider, RecordsetErrorsAreProviderErrors) {
   EXPECT_EQ(number([&] { rs.Open("select * from NoSuchTable", conn); }), -2147217865);
   try {
     rs.Open("select * from NoSuchTable", conn);
+    ADD_FAILURE() << "opened";
   } catch (const ado::Error& e) {
     EXPECT_NE(e.description.find("'NoSuchTable'"), std::string::npos);
   }
@@ -226,9 +227,24 @@ TEST_F(Provider, RecordsetErrorsAreProviderErrors) {
   EXPECT_EQ(number([&] { rs.Fields(1); }), 3265);
   rs.MoveNext();
   EXPECT_TRUE(rs.IsEOF());
-  EXPECT_EQ(number([&] { rs.Fields(0); }), 3021);
+  // Past the end the fields are there with their names; their values are not.
+  EXPECT_EQ(number([&] { rs.Fields(0).Value(); }), 3021);
+  EXPECT_EQ(number([&] { rs.Fields("ID").Value(); }), 3021);
+  EXPECT_EQ(rs.Fields(0).Name(), "ID");
   EXPECT_EQ(number([&] { rs.MoveNext(); }), 3021);
   EXPECT_EQ(rs.FieldsCount(), 1);
+  rs.Close();
+
+  // A set without rows names its fields, as ADO's does.
+  rs.Open("select Category.Name, ico, ID*2 from Category where ID=99", conn);
+  EXPECT_EQ(rs.RecordCount(), 0);
+  EXPECT_TRUE(rs.IsEOF());
+  ASSERT_EQ(rs.FieldsCount(), 3);
+  EXPECT_EQ(rs.Fields(0).Name(), "Name");
+  EXPECT_EQ(rs.Fields("ICO").Name(), "ico");
+  EXPECT_EQ(rs.Fields(2).Name(), "Expr1000");
+  EXPECT_EQ(number([&] { rs.Fields("Name").Value(); }), 3021);
+  EXPECT_EQ(number([&] { rs.Fields(3); }), 3265);
   rs.Close();
 
   ado::Connection closed;
@@ -260,6 +276,15 @@ TEST_F(Provider, FileNamesAsTheConnectionStringGivesThem) {
   // Quoted values and keys in any case.
   c.Open("provider=Microsoft.Jet.OLEDB.4.0;data source=\"" + odd + "\";JET OLEDB:DATABASE PASSWORD='4917'");
   EXPECT_EQ(c.State(), 1);
+  c.Close();
+  // A name holding ";" (or quotes) is quoted in the connection string and read back whole.
+  for (const std::string name : {"a;b.zdj", "it's;x.zdj", "say \"hi\";'x'.zdj"}) {
+    const std::string path = fixtures::writeLibrary(dir, name);
+    c.Open(fixtures::connectionString(ado::connectionValue(path), "4917"));
+    EXPECT_EQ(c.State(), 1) << name;
+    EXPECT_EQ(c.database()->path(), path);
+    c.Close();
+  }
   try {
     ado::Connection w;
     w.Open(fixtures::connectionString(odd, "4918"));
@@ -329,6 +354,25 @@ TEST(ProviderCurrency, EveryDigitAcrossTheWholeRange) {
   EXPECT_EQ(lib->execute("select C * 2 from Money where ID = 7").cells.at(0).toDouble(), 7.0);
   EXPECT_EQ(lib->execute("select C from Money where C = 3.5").cells.at(0).currencyUnits(), 35000);
   EXPECT_EQ(lib->execute("select max(C) from Money where C < 1000").cells.at(0).toDouble(), 3.5);
+}
+
+TEST(ProviderGuids, ReadAsTheirTextAndFoundInAnyCase) {
+  fixtures::TempDir dir;
+  jetwrite::Database db;
+  db.password = "4917";
+  db.tables.push_back({"Links",
+                       {{"ID", fixtures::ColumnType::Long}, {"G", fixtures::ColumnType::Guid}},
+                       {{"1", "{6B29FC40-CA47-1067-B31D-00DD010662DA}"},
+                        {"2", "00000000-0000-0000-0000-000000000001"},
+                        {"3", std::nullopt}}});
+  auto lib = ado::Database::open(fixtures::writeLibrary(dir, "guid.zdj", db), "4917");
+  ado::ResultSet rs = lib->execute("select G from Links order by ID");
+  ASSERT_EQ(rs.rows, 3u);
+  EXPECT_EQ(rs.cells[0].toText(), "{6B29FC40-CA47-1067-B31D-00DD010662DA}");
+  EXPECT_EQ(rs.cells[1].toText(), "{00000000-0000-0000-0000-000000000001}");
+  EXPECT_TRUE(rs.cells[2].isNull());
+  EXPECT_EQ(lib->execute("select ID from Links where G='{6b29fc40-ca47-1067-b31d-00dd010662da}'").rows, 1u);
+  EXPECT_EQ(lib->tables().at(0).columns.at(1).type, ado::JetType::Guid);
 }
 
 TEST(ProviderPlans, SearchesScanTheTableLookupsUseTheirIndexes) {

@@ -5,10 +5,15 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <sqlite3.h>
+
 #include <filesystem>
+#include <fstream>
+#include <map>
 
 #include "platform/database/adodb.h"
 #include "platform/database/jet_dump.h"
+#include "platform/database/jet_reader.h"
 
 namespace {
 
@@ -105,6 +110,55 @@ TEST(JetSamples, RecordsetOverASample) {
   rs.MoveNext();
   EXPECT_TRUE(rs.IsEOF());
   rs.Close();
+}
+
+}  // namespace
+
+namespace {
+
+// Files Access made keep indexes of their own (primary keys); the reader
+// hands them on, in both ways of reading, and the copy indexes those columns.
+struct IndexSink : ado::jet::Sink {
+  std::map<std::string, std::vector<std::vector<int>>> indexes;
+  std::map<std::string, std::vector<std::string>> columns;
+  void beginTable(const ado::jet::TableDef& t) override {
+    for (const auto& ix : t.indexes) indexes[t.info.name].push_back(ix.columns);
+    for (const auto& c : t.info.columns) columns[t.info.name].push_back(c.name);
+  }
+  void row(const std::vector<ado::jet::Cell>&) override {}
+  void endTable() override {}
+};
+
+TEST(JetSamples, OwnIndexesAndGuids) {
+  skipWithoutSamples();
+  const std::string path = kSamples + "/access2000-types.mdb";
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const auto h = ado::jet::inspectHeader(reinterpret_cast<const uint8_t*>(bytes.data()), 4096, bytes.size(), path);
+  IndexSink direct, isolated;
+  ado::jet::readTables(h, path, nullptr, 0, path, direct);
+  ado::jet::readTablesIsolated(h, path, path, isolated);
+  EXPECT_EQ(direct.indexes, isolated.indexes);
+  // Table1 (A to I) has indexes on B and on A; Table4 one on its GUID column.
+  EXPECT_EQ(direct.indexes["Table1"], (std::vector<std::vector<int>>{{1}, {0}}));
+  EXPECT_EQ(direct.indexes["Table4"], (std::vector<std::vector<int>>{{1}}));
+  EXPECT_EQ(direct.indexes["Table2"].size(), 5u);
+
+  // The copy has them from the start, before any statement asked for one.
+  auto db = ado::Database::open(path, "");
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db->sqlite(), "select sql from sqlite_master where type='index'", -1, &st, nullptr),
+            SQLITE_OK);
+  std::string indexes;
+  while (sqlite3_step(st) == SQLITE_ROW) indexes += reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+  sqlite3_finalize(st);
+  EXPECT_NE(indexes.find("ON \"Table1\" (\"A\")"), std::string::npos) << indexes;
+  EXPECT_NE(indexes.find("ON \"Table1\" (\"B\")"), std::string::npos) << indexes;
+  EXPECT_NE(indexes.find("ON \"Table4\" (\"data\")"), std::string::npos) << indexes;
+
+  // The GUID column keeps its type (the samples hold no GUID values).
+  for (const auto& t : db->tables())
+    if (t.name == "Table4") EXPECT_EQ(t.columns.at(1).type, ado::JetType::Guid);
 }
 
 }  // namespace

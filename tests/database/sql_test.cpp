@@ -17,10 +17,28 @@ TEST(JetSql, Translation) {
   EXPECT_EQ(translateJetSql("select [True], T.False from T where n='True' and m='it''s true'"),
             "select [True], T.False from T where n='True' and m='it''s true'");
   EXPECT_EQ(translateJetSql("select * from T where n=\"a'b\"\"c\""), "select * from T where n='a''b\"c'");
-  EXPECT_EQ(translateJetSql("select a & 'x' & b from T"), "select a || 'x' || b from T");
+  // "+" and "&" become calls over their operands, taken by Jet's precedence
+  // (arithmetic before "&", "&" before comparisons; left to right).
+  EXPECT_EQ(translateJetSql("select a & 'x' & b from T"), "select jet_join(jet_join(a, 'x'), b) from T");
+  EXPECT_EQ(translateJetSql("select a + b * 2 - c + d from T"), "select jet_add(jet_add(a, b * 2) - c, d) from T");
+  EXPECT_EQ(translateJetSql("select * from T where x = -a + (b + 1) & f(c, d) + 2 and y"),
+            "select * from T where x = jet_join(jet_add(-a, (jet_add(b, 1))), jet_add(f(c, d), 2)) and y");
+  EXPECT_EQ(translateJetSql("select T.[a b] + 'x' as s from T"), "select jet_add(T.[a b], 'x') as s from T");
+  EXPECT_EQ(translateJetSql("select +1, 1e+5 from T where n like '%' + x"),
+            "select +1, 1e+5 from T where n like jet_add('%', x)");
+  // Left( and Right( are functions, not joins.
+  EXPECT_EQ(translateJetSql("select Left(a, 2), RIGHT (a,1) from T left join U on T.x=U.x"),
+            "select jet_left(a, 2), jet_right (a,1) from T left join U on T.x=U.x");
   EXPECT_EQ(translateJetSql("select top 5 * from T order by a desc"), "select  * from T order by a desc LIMIT 5");
   EXPECT_EQ(translateJetSql("select * from T where d=#2026-12-01#"), "select * from T where d=46357");
   EXPECT_EQ(translateJetSql("select * from T where d>#12/1/2026 12:00:00#"), "select * from T where d>46357.5");
+  // Noon is 12 PM, midnight 12 AM.
+  EXPECT_EQ(translateJetSql("select * from T where d>#12/1/2026 12:00:00 PM#"), "select * from T where d>46357.5");
+  EXPECT_EQ(translateJetSql("select * from T where d>#12/1/2026 12:30 PM#"),
+            "select * from T where d>46357.520833333336");
+  EXPECT_EQ(translateJetSql("select * from T where d>#12/1/2026 12:00 AM#"), "select * from T where d>46357");
+  EXPECT_EQ(translateJetSql("select * from T where d>#2026-12-01 1:15:00 pm#"),
+            "select * from T where d>46357.552083333336");
   // A search with a leading wildcard is marked as keeping few rows, so that the
   // planner scans the table and sorts the matches.
   EXPECT_EQ(translateJetSql("select * from CLProduct where CLProduct.Name like '%钢%' order by ID"),
@@ -91,6 +109,18 @@ TEST(JetConnectionString, Parts) {
   EXPECT_EQ(cs.databasePassword, "p;w");
   cs = ado::parseConnectionString("Data Source=x.mdb;Jet OLEDB:Database Password=");
   EXPECT_EQ(cs.databasePassword, "");
+  // Values are quoted only where they would not read back as they are.
+  EXPECT_EQ(ado::connectionValue("C:\\材料 库\\a.zdj"), "C:\\材料 库\\a.zdj");
+  EXPECT_EQ(ado::connectionValue("a;b.zdj"), "\"a;b.zdj\"");
+  EXPECT_EQ(ado::connectionValue(" x"), "\" x\"");
+  EXPECT_EQ(ado::connectionValue("say \"hi\";x"), "'say \"hi\";x'");
+  EXPECT_EQ(ado::connectionValue("'a\";b"), "\"'a\"\";b\"");
+  for (const std::string v : {"a;b", "'a\";b", "say \"hi\";x", " x ", "\"q", "p;w"}) {
+    cs = ado::parseConnectionString("Data Source=" + ado::connectionValue(v) +
+                                    ";Jet OLEDB:Database Password=" + ado::connectionValue(v));
+    EXPECT_EQ(cs.dataSource, v);
+    EXPECT_EQ(cs.databasePassword, v);
+  }
 }
 
 }  // namespace

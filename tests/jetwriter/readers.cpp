@@ -174,6 +174,15 @@ bool sameValue(jetwrite::ColumnType type, const jetwrite::Value& want, const Cel
         return w && g && *w == *g;
     }
     case T::DateTime: return canonicalDate(*want) == canonicalDate(*got);
+    case T::Guid: {  // braces, dashes and letter case aside
+        auto plain = [](std::string s) {
+            std::string o;
+            for (char c : s)
+                if (c != '{' && c != '}' && c != '-') o += char(std::toupper(static_cast<unsigned char>(c)));
+            return o;
+        };
+        return plain(*want) == plain(*got);
+    }
     case T::YesNo: break;
     }
     return false;

@@ -505,7 +505,7 @@ TEST(OnlineService, OneWindowKeepsNewWindowsInsideAndClosesAlone) {
   h.tool("Toolfw")->click();
   QPointer<service_window::Frmline> second = h.w->onlineWindow();
   ASSERT_TRUE(second);
-  EXPECT_NE(second.data(), nullptr);
+  EXPECT_TRUE(second->isVisible()) << "a new window, shown";
   h.w->close();
   QTest::qWait(10);
   EXPECT_FALSE(second && second->isVisible());

@@ -143,6 +143,7 @@ std::optional<ColumnType> parseColumnType(const std::string& name) {
         {"double", ColumnType::Double},     {"currency", ColumnType::Currency},
         {"datetime", ColumnType::DateTime}, {"date/time", ColumnType::DateTime},
         {"yesno", ColumnType::YesNo},       {"yes/no", ColumnType::YesNo},
+        {"guid", ColumnType::Guid},         {"replicationid", ColumnType::Guid},
     };
     auto it = types.find(lower(name));
     if (it == types.end()) return std::nullopt;

@@ -113,7 +113,7 @@ std::string encodeText(const std::u16string& u) {
 // Column types as stored in the table definition.
 enum RawType : uint8_t {
     kBool = 0x01, kByte = 0x02, kInt = 0x03, kLong = 0x04, kMoney = 0x05, kFloat = 0x06,
-    kDouble = 0x07, kDateTime = 0x08, kText = 0x0A, kOle = 0x0B, kMemo = 0x0C
+    kDouble = 0x07, kDateTime = 0x08, kText = 0x0A, kOle = 0x0B, kMemo = 0x0C, kGuid = 0x0F
 };
 
 struct ColumnInfo {
@@ -138,6 +138,7 @@ RawType rawType(ColumnType t) {
     case ColumnType::Currency: return kMoney;
     case ColumnType::DateTime: return kDateTime;
     case ColumnType::YesNo: return kBool;
+    case ColumnType::Guid: return kGuid;
     }
     fail("unknown column type");
 }
@@ -148,6 +149,7 @@ int fixedSize(RawType t) {
     case kInt: return 2;
     case kLong: case kFloat: return 4;
     case kMoney: case kDouble: case kDateTime: return 8;
+    case kGuid: return 16;
     default: return 0;
     }
 }
@@ -403,6 +405,29 @@ private:
     std::optional<RowPage> current_;
 };
 
+// "{6B29FC40-CA47-1067-B31D-00DD010662DA}" (braces optional): the first three
+// groups stored little-endian, the last eight bytes as written.
+std::string parseGuid(const std::string& text) {
+    std::string t = trimmed(text);
+    if (t.size() == 38 && t.front() == '{' && t.back() == '}') t = t.substr(1, 36);
+    auto bad = [&] { fail("bad GUID value \"" + text + "\""); };
+    if (t.size() != 36 || t[8] != '-' || t[13] != '-' || t[18] != '-' || t[23] != '-') bad();
+    std::string hex;
+    for (char c : t)
+        if (c != '-') hex += c;
+    if (hex.size() != 32 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) bad();
+    std::string raw;
+    for (size_t i = 0; i < 32; i += 2) raw.push_back(char(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    std::string out;
+    for (int i = 3; i >= 0; --i) out.push_back(raw[size_t(i)]);
+    out.push_back(raw[5]);
+    out.push_back(raw[4]);
+    out.push_back(raw[7]);
+    out.push_back(raw[6]);
+    out.append(raw, 8, 8);
+    return out;
+}
+
 // A value ready to be placed in a row.
 struct Cell {
     bool null = true;
@@ -436,6 +461,7 @@ Cell encodeCell(const ColumnInfo& c, const Value& v) {
     case kDouble: appendDouble(cell.bytes, parseReal(t, "Double")); break;
     case kMoney: append64(cell.bytes, uint64_t(parseCurrency(t))); break;
     case kDateTime: appendDouble(cell.bytes, parseDateTime(t)); break;
+    case kGuid: cell.bytes = parseGuid(t); break;
     case kText: {
         std::u16string u = toUtf16(t);
         if (int(u.size()) > c.length)

@@ -10,7 +10,7 @@
 
 namespace jetwrite {
 
-enum class ColumnType { Text, Memo, Byte, Integer, Long, Single, Double, Currency, DateTime, YesNo };
+enum class ColumnType { Text, Memo, Byte, Integer, Long, Single, Double, Currency, DateTime, YesNo, Guid };
 
 struct Column {
     std::string name;
@@ -19,7 +19,8 @@ struct Column {
 };
 
 // Textual value: numbers "12.5", currency "3.5000", dates "2026-12-01 08:30:00"
-// (or "2026-12-01"), Yes/No "true"/"false" (also "1"/"0", "yes"/"no");
+// (or "2026-12-01"), Yes/No "true"/"false" (also "1"/"0", "yes"/"no"), GUIDs
+// "{6B29FC40-CA47-1067-B31D-00DD010662DA}" (braces optional);
 // nullopt = Null.
 using Value = std::optional<std::string>;
 

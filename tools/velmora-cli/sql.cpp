@@ -15,8 +15,8 @@ int runSql(const std::vector<std::string>& args) {
   }
   try {
     ado::Connection conn;
-    conn.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + o.positional[0] +
-              ";Persist Security Info=False;Jet OLEDB:Database Password=" + o.password);
+    conn.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + ado::connectionValue(o.positional[0]) +
+              ";Persist Security Info=False;Jet OLEDB:Database Password=" + ado::connectionValue(o.password));
     ado::Recordset rs;
     rs.Open(o.positional[1], conn, 1, 1, -1);
     const int n = rs.FieldsCount();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/program_folder.h"
+#include "common/text_case.h"
 #include "platform/database/jet_database.h"
 
 namespace ado {
@@ -145,11 +146,6 @@ std::string trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-std::string lowerAscii(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 }  // namespace
 
 ConnectionString parseConnectionString(const std::string& text) {
@@ -164,16 +160,26 @@ ConnectionString parseConnectionString(const std::string& text) {
       i = semi + 1;
       continue;
     }
-    std::string key = lowerAscii(trim(text.substr(i, eq - i)));
+    std::string key = common::asciiLower(trim(text.substr(i, eq - i)));
     std::size_t v = eq + 1;
     while (v < n && text[v] == ' ') ++v;
     std::string value;
     if (v < n && (text[v] == '"' || text[v] == '\'')) {
-      char q = text[v];
-      std::size_t close = text.find(q, v + 1);
-      if (close == std::string::npos) close = n;
-      value = text.substr(v + 1, close - v - 1);
-      std::size_t next = text.find(';', close);
+      // Up to the closing quote; a doubled quote inside stands for one.
+      const char q = text[v];
+      std::size_t k = v + 1;
+      while (k < n) {
+        if (text[k] == q) {
+          if (k + 1 < n && text[k + 1] == q) {
+            value += q;
+            k += 2;
+            continue;
+          }
+          break;
+        }
+        value += text[k++];
+      }
+      std::size_t next = text.find(';', k);
       i = next == std::string::npos ? n : next + 1;
     } else {
       std::size_t end = semi == std::string::npos ? n : semi;
@@ -190,6 +196,19 @@ ConnectionString parseConnectionString(const std::string& text) {
   return cs;
 }
 
+std::string connectionValue(const std::string& value) {
+  const bool blankAtEnd = !value.empty() && (std::isspace(static_cast<unsigned char>(value.front())) ||
+                                             std::isspace(static_cast<unsigned char>(value.back())));
+  const bool startsQuoted = !value.empty() && (value.front() == '"' || value.front() == '\'');
+  const bool hasDouble = value.find('"') != std::string::npos;
+  if (value.find(';') == std::string::npos && !blankAtEnd && !startsQuoted) return value;
+  if (!hasDouble) return '"' + value + '"';
+  if (value.find('\'') == std::string::npos) return "'" + value + "'";
+  std::string quoted = "\"";
+  for (char c : value) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + '"';
+}
+
 Connection::Connection() = default;
 Connection::~Connection() = default;
 
@@ -197,7 +216,7 @@ void Connection::Open(const std::string& connectionString, const std::string&, c
                       long) {
   if (db_) throw Error(3705, "Operation is not allowed when the object is open.");
   ConnectionString cs = parseConnectionString(connectionString);
-  if (!cs.provider.empty() && lowerAscii(cs.provider).rfind("microsoft.jet.oledb", 0) != 0)
+  if (!cs.provider.empty() && common::asciiLower(cs.provider).rfind("microsoft.jet.oledb", 0) != 0)
     throw Error(3706, "Provider cannot be found. It may not be properly installed.");
   db_ = Database::open(common::nativePath(cs.dataSource), cs.databasePassword);
 }
@@ -261,12 +280,18 @@ int Recordset::FieldsCount() const {
   return int(result_->set.names.size());
 }
 
+const Variant& Field::Value() const {
+  if (!value_) throw noCurrentRecord();
+  return *value_;
+}
+
 Field Recordset::Fields(int index) const {
   if (!result_) throw closedObject();
   const ResultSet& s = result_->set;
   if (index < 0 || std::size_t(index) >= s.names.size()) throw itemNotFound();
-  if (result_->row >= s.rows) throw noCurrentRecord();
-  return Field(&s.names[std::size_t(index)], &s.cells[result_->row * s.names.size() + std::size_t(index)]);
+  const Variant* value =
+      result_->row < s.rows ? &s.cells[result_->row * s.names.size() + std::size_t(index)] : nullptr;
+  return Field(&s.names[std::size_t(index)], value);
 }
 
 Field Recordset::Fields(const std::string& name) const {
@@ -275,10 +300,10 @@ Field Recordset::Fields(const std::string& name) const {
   std::size_t dot = want.rfind('.');
   if (dot != std::string::npos) want = want.substr(dot + 1);
   if (want.size() >= 2 && want.front() == '[' && want.back() == ']') want = want.substr(1, want.size() - 2);
-  want = lowerAscii(want);
+  want = common::asciiLower(want);
   const ResultSet& s = result_->set;
   for (std::size_t i = 0; i < s.names.size(); ++i)
-    if (lowerAscii(s.names[i]) == want) return Fields(int(i));
+    if (common::asciiLower(s.names[i]) == want) return Fields(int(i));
   throw itemNotFound();
 }
 

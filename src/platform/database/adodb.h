@@ -96,12 +96,20 @@ struct ConnectionString {
 };
 ConnectionString parseConnectionString(const std::string& text);
 
+// A value as it is written into a connection string: unchanged when it reads
+// back as it is (blanks and Chinese inside it included); between double
+// quotes when it holds ";", or starts or ends with a blank or a quote; between
+// single quotes when it holds a double quote; a double quote inside a value
+// that also holds a single quote is doubled. parseConnectionString reads every
+// form back to the value.
+std::string connectionValue(const std::string& value);
+
 class Connection {
  public:
   Connection();
   ~Connection();
   // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=PATH;...;Jet OLEDB:Database Password=PW".
-  // PATH may use backslashes. Throws Error on a missing, locked, damaged or non-Jet
+  // PATH may use backslashes; a PATH holding ";" is quoted (connectionValue). Throws Error on a missing, locked, damaged or non-Jet
   // file, or a wrong password.
   void Open(const std::string& connectionString, const std::string& user = "",
             const std::string& password = "", long options = -1);
@@ -113,9 +121,12 @@ class Connection {
   std::shared_ptr<Database> db_;
 };
 
+// A field of a record set. Its name can always be read, as in ADO, also when
+// the set has no rows or is past its end; its value needs a current record
+// (Error 3021 otherwise).
 class Field {
  public:
-  const Variant& Value() const { return *value_; }
+  const Variant& Value() const;
   const std::string& Name() const { return *name_; }
 
  private:
@@ -138,8 +149,9 @@ class Recordset {
   long RecordCount() const;
   bool IsEOF() const;
   // Column by name (the column's own name, case-insensitive; for "T.col" the
-  // field is "col") or by position from 0. Throws Error when there is none or
-  // the set is past its end.
+  // field is "col") or by position from 0. Throws Error 3265 when there is
+  // none; on a set without rows or past its end the field is there, and only
+  // its Value() throws 3021.
   Field Fields(const std::string& name) const;
   Field Fields(int index) const;
   int FieldsCount() const;

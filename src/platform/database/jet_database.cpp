@@ -1,4 +1,3 @@
-#include "common/dates.h"
 #include "platform/database/jet_database.h"
 
 #include <fcntl.h>
@@ -14,7 +13,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include "common/dates.h"
+#include "common/text_case.h"
 #include "platform/database/jet_reader.h"
+#include "platform/database/jet_sql.h"
 
 namespace ado {
 
@@ -56,9 +58,11 @@ const char* declaredType(JetType t) {
     case JetType::Double: return "DOUBLE REAL";
     case JetType::DateTime: return "DATETIME REAL";
     case JetType::Numeric: return "DECIMAL REAL";
-    case JetType::Text: return "TEXT COLLATE NOCASE";
-    case JetType::Memo: return "MEMO TEXT COLLATE NOCASE";
-    case JetType::Guid: return "GUID TEXT COLLATE NOCASE";
+    // Text sorts as on a Chinese system and compares ignoring ASCII case
+    // (kTextCollation).
+    case JetType::Text: return "TEXT COLLATE JETTEXT";
+    case JetType::Memo: return "MEMO TEXT COLLATE JETTEXT";
+    case JetType::Guid: return "GUID TEXT COLLATE JETTEXT";
     default: return "BLOB";
   }
 }
@@ -114,248 +118,18 @@ std::string quoteIdent(const std::string& s) {
   return q + "\"";
 }
 
-std::string lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using common::asciiLower;
 
 bool endsWithId(const std::string& name) {
-  return name.size() >= 2 && std::tolower(static_cast<unsigned char>(name[name.size() - 2])) == 'i' &&
-         std::tolower(static_cast<unsigned char>(name.back())) == 'd';
-}
-
-// Jet functions the programs' statements may use that SQLite lacks.
-void fnNz(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) != SQLITE_NULL)
-    sqlite3_result_value(ctx, argv[0]);
-  else if (argc > 1)
-    sqlite3_result_value(ctx, argv[1]);
-  else
-    sqlite3_result_int(ctx, 0);
-}
-void fnCase(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
-  bool up = sqlite3_user_data(ctx) != nullptr;
-  std::string s = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-  for (char& c : s)
-    c = char(up ? std::toupper(static_cast<unsigned char>(c)) : std::tolower(static_cast<unsigned char>(c)));
-  sqlite3_result_text(ctx, s.data(), int(s.size()), SQLITE_TRANSIENT);
-}
-void fnVal(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  const unsigned char* t = sqlite3_value_text(argv[0]);
-  sqlite3_result_double(ctx, t ? std::strtod(reinterpret_cast<const char*>(t), nullptr) : 0.0);
+  return name.size() >= 2 && asciiLower(name.substr(name.size() - 2)) == "id";
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Jet SQL to SQLite SQL
-
-namespace {
-
-bool identStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
-bool identChar(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 0x80 || c == '$'; }
-
-using common::daysFromCivil;
-
-// "#2024-01-31#", "#1/31/2024#", with an optional "hh:mm[:ss]" (and AM/PM).
-bool parseDateLiteral(const std::string& s, double& out) {
-  int a = 0, b = 0, c = 0, hh = 0, mi = 0, ss = 0;
-  char sep = 0;
-  int consumed = 0;
-  if (std::sscanf(s.c_str(), " %d%c%d%*c%d%n", &a, &sep, &b, &c, &consumed) < 4) return false;
-  int y, m, d;
-  if (sep == '-' && a > 31) {
-    y = a, m = b, d = c;
-  } else if (sep == '/') {
-    m = a, d = b, y = c;
-  } else {
-    return false;
-  }
-  if (m < 1 || m > 12 || d < 1 || d > 31) return false;
-  std::string rest = s.substr(std::size_t(consumed));
-  if (rest.find(':') != std::string::npos) {
-    if (std::sscanf(rest.c_str(), " %d:%d:%d", &hh, &mi, &ss) < 2) return false;
-    std::string up = rest;
-    for (char& ch : up) ch = char(std::toupper(static_cast<unsigned char>(ch)));
-    if (up.find("PM") != std::string::npos && hh < 12) hh += 12;
-    if (up.find("AM") != std::string::npos && hh == 12) hh = 0;
-  }
-  double days = double(daysFromCivil(y, unsigned(m), unsigned(d)) - daysFromCivil(1899, 12, 30));
-  double frac = (hh * 3600 + mi * 60 + ss) / 86400.0;
-  out = days >= 0 ? days + frac : days - frac;
-  return true;
-}
-
-// Where the name just written to `out` ("col", "T.col", "[T].[a col]") starts,
-// or npos when `out` does not end in a plain name.
-std::size_t nameStart(const std::string& out) {
-  std::size_t end = out.size();
-  while (end > 0 && std::isspace(static_cast<unsigned char>(out[end - 1]))) --end;
-  std::size_t i = end;
-  while (i > 0) {
-    const char c = out[i - 1];
-    if (c == ']') {
-      const std::size_t open = out.rfind('[', i - 1);
-      if (open == std::string::npos) return std::string::npos;
-      i = open;
-    } else if (identChar(static_cast<unsigned char>(c)) || c == '.') {
-      --i;
-    } else {
-      break;
-    }
-  }
-  if (i == end || out[i] == '.' || std::isdigit(static_cast<unsigned char>(out[i]))) return std::string::npos;
-  const std::string name = lower(out.substr(i, end - i));
-  if (name == "not" || name == "where" || name == "and" || name == "or") return std::string::npos;
-  return i;
-}
-
-// Whether the statement goes on at `at` with a quoted pattern that starts with a
-// wildcard and ends the comparison (no "&" or "escape" after it).
-bool wildcardPatternFollows(const std::string& in, std::size_t at) {
-  while (at < in.size() && std::isspace(static_cast<unsigned char>(in[at]))) ++at;
-  if (at + 1 >= in.size() || (in[at] != '\'' && in[at] != '"')) return false;
-  const char quote = in[at];
-  if (in[at + 1] != '%' && in[at + 1] != '_') return false;
-  std::size_t j = at + 1;
-  while (j < in.size()) {
-    if (in[j] == quote) {
-      if (j + 1 < in.size() && in[j + 1] == quote) {
-        j += 2;
-        continue;
-      }
-      break;
-    }
-    ++j;
-  }
-  if (j >= in.size()) return false;
-  ++j;
-  while (j < in.size() && std::isspace(static_cast<unsigned char>(in[j]))) ++j;
-  if (j < in.size() && (in[j] == '&' || in[j] == '|' || in[j] == '+')) return false;
-  return lower(in.substr(j, 6)) != "escape";
-}
-
-}  // namespace
-
-std::string translateJetSql(const std::string& in) {
-  std::string out;
-  out.reserve(in.size() + 16);
-  std::string limit;
-  std::string prevWord;  // last keyword-like word, lower case
-  bool closeLikelihood = false;  // after the next text literal
-  auto literalDone = [&] {
-    if (closeLikelihood) out += ", 0.05)";
-    closeLikelihood = false;
-  };
-  const std::size_t n = in.size();
-  std::size_t i = 0;
-  while (i < n) {
-    unsigned char c = static_cast<unsigned char>(in[i]);
-    if (c == '\'') {
-      std::size_t j = i + 1;
-      while (j < n) {
-        if (in[j] == '\'') {
-          if (j + 1 < n && in[j + 1] == '\'') {
-            j += 2;
-            continue;
-          }
-          break;
-        }
-        ++j;
-      }
-      out.append(in, i, std::min(j + 1, n) - i);
-      i = j + 1;
-      literalDone();
-      prevWord.clear();
-    } else if (c == '"') {
-      // Jet: a double-quoted text is a literal.
-      std::string lit = "'";
-      std::size_t j = i + 1;
-      while (j < n) {
-        if (in[j] == '"') {
-          if (j + 1 < n && in[j + 1] == '"') {
-            lit += '"';
-            j += 2;
-            continue;
-          }
-          break;
-        }
-        if (in[j] == '\'') lit += '\'';
-        lit += in[j];
-        ++j;
-      }
-      out += lit;
-      if (j < n) out += '\'';
-      i = j + 1;
-      literalDone();
-      prevWord.clear();
-    } else if (c == '[') {
-      std::size_t j = in.find(']', i);
-      if (j == std::string::npos) j = n - 1;
-      out.append(in, i, j + 1 - i);
-      i = j + 1;
-      prevWord.clear();
-    } else if (c == '#') {
-      std::size_t j = in.find('#', i + 1);
-      double v;
-      if (j != std::string::npos && parseDateLiteral(in.substr(i + 1, j - i - 1), v)) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.17g", v);
-        out += buf;
-        i = j + 1;
-      } else {
-        out += in[i++];
-      }
-      prevWord.clear();
-    } else if (c == '&') {
-      out += "||";
-      ++i;
-    } else if (identStart(c)) {
-      std::size_t j = i;
-      while (j < n && identChar(static_cast<unsigned char>(in[j]))) ++j;
-      std::string word = in.substr(i, j - i);
-      std::string lw = lower(word);
-      bool qualified = i > 0 && in[i - 1] == '.';
-      if (!qualified && lw == "true") {
-        out += "-1";
-      } else if (!qualified && lw == "false") {
-        out += "0";
-      } else if (!qualified && lw == "like" && !closeLikelihood && wildcardPatternFollows(in, j) &&
-                 nameStart(out) != std::string::npos) {
-        out.insert(nameStart(out), "likelihood(");
-        out += word;
-        closeLikelihood = true;
-      } else if (!qualified && lw == "distinctrow") {
-        out += "DISTINCT";
-        lw = "distinct";
-      } else if (!qualified && lw == "top" && (prevWord == "select" || prevWord == "distinct")) {
-        std::size_t k = j;
-        while (k < n && std::isspace(static_cast<unsigned char>(in[k]))) ++k;
-        std::size_t e = k;
-        while (e < n && std::isdigit(static_cast<unsigned char>(in[e]))) ++e;
-        if (e > k) {
-          limit = in.substr(k, e - k);
-          j = e;
-        } else {
-          out += word;
-        }
-      } else {
-        out += word;
-      }
-      prevWord = lw;
-      i = j;
-    } else {
-      if (!std::isspace(c)) prevWord.clear();
-      out += in[i++];
-    }
-  }
-  if (!limit.empty()) out += " LIMIT " + limit;
-  return out;
-}
 
 // ---------------------------------------------------------------------------
 // Dates
+
+using common::daysFromCivil;
 
 DateParts oleDateParts(double ole) {
   DateParts p{1899, 12, 30, 0, 0, 0, 0};
@@ -418,7 +192,7 @@ struct Database::Importer : jet::Sink {
     TableInfo info = t.info;
     // Two tables whose names differ only in case cannot both be kept.
     for (const auto& other : db_.tables_)
-      if (lower(other.name) == lower(info.name)) info.name += "_" + std::to_string(db_.tables_.size());
+      if (asciiLower(other.name) == asciiLower(info.name)) info.name += "_" + std::to_string(db_.tables_.size());
     std::string sql = "CREATE TABLE " + quoteIdent(info.name) + " (";
     std::string marks;
     for (std::size_t i = 0; i < info.columns.size(); ++i) {
@@ -505,14 +279,18 @@ void Database::createEngine() {
     throw Error(jet::kFail, "Cannot create the in-memory database.");
   sqlite3_exec(db_, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA case_sensitive_like=OFF;",
                nullptr, nullptr, nullptr);
-  const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  sqlite3_create_function(db_, "nz", 1, flags, nullptr, fnNz, nullptr, nullptr);
-  sqlite3_create_function(db_, "nz", 2, flags, nullptr, fnNz, nullptr, nullptr);
-  static int up = 1;
-  sqlite3_create_function(db_, "ucase", 1, flags, &up, fnCase, nullptr, nullptr);
-  sqlite3_create_function(db_, "lcase", 1, flags, nullptr, fnCase, nullptr, nullptr);
-  sqlite3_create_function(db_, "val", 1, flags, nullptr, fnVal, nullptr, nullptr);
+  registerJetFunctions(db_);
+  // Nothing a statement names can reach another database or a file.
+  sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 0);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
 }
+
+// Once the copy is complete: defensive mode (no schema writes, no page
+// access), for whatever the statement guard might let through.
+void Database::seal() { sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr); }
 
 namespace {
 
@@ -531,9 +309,9 @@ std::string resolveCase(const std::string& path) {
   if (fs::exists(path, ec)) return path;
   fs::path p(path);
   fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-  std::string want = lower(p.filename().string());
+  std::string want = asciiLower(p.filename().string());
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-    if (lower(it->path().filename().string()) == want) return it->path().string();
+    if (asciiLower(it->path().filename().string()) == want) return it->path().string();
   return path;
 }
 
@@ -575,6 +353,7 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
     jet::readTables(h, path, nullptr, 0, givenPath, imp);
   imp.exec("COMMIT");
   db->analyze();
+  db->seal();
   return db;
 }
 
@@ -592,6 +371,7 @@ std::shared_ptr<Database> Database::openBuffer(const void* data, std::size_t siz
   jet::readTables(h, "", data, size, name, imp);
   imp.exec("COMMIT");
   db->analyze();
+  db->seal();
   return db;
 }
 
@@ -615,13 +395,13 @@ void Database::analyze(const std::string& index) {
 bool Database::ensureIndex(const std::string& table, const std::string& column) {
   const TableInfo* t = nullptr;
   for (const auto& x : tables_)
-    if (lower(x.name) == lower(table)) t = &x;
+    if (asciiLower(x.name) == asciiLower(table)) t = &x;
   if (!t) return false;
   const ColumnInfo* c = nullptr;
   for (const auto& x : t->columns)
-    if (lower(x.name) == lower(column)) c = &x;
+    if (asciiLower(x.name) == asciiLower(column)) c = &x;
   if (!c) return false;
-  std::string key = lower(t->name) + "\n" + lower(c->name);
+  std::string key = asciiLower(t->name) + "\n" + asciiLower(c->name);
   if (std::find(indexed_.begin(), indexed_.end(), key) != indexed_.end()) return true;
   std::string sql = "CREATE INDEX " + quoteIdent("ix" + std::to_string(++indexCount_) + "_" + t->name) +
                     " ON " + quoteIdent(t->name) + " (" + quoteIdent(c->name) + ")";
@@ -656,7 +436,72 @@ Error statementError(sqlite3* db, const std::string& statement) {
   if (msg.find("syntax error") != std::string::npos || msg.find("incomplete input") != std::string::npos ||
       msg.find("unrecognized token") != std::string::npos)
     return Error(-2147217900, "Syntax error in query expression '" + statement + "'.");
+  if (msg == kTypeMismatch) return Error(-2147217913, msg);
   return Error(jet::kFail, msg);
+}
+
+Error invalidStatement() {
+  return Error(-2147217900, "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'.");
+}
+Error readOnly() { return Error(jet::kFail, "Operation must use an updateable query."); }
+
+// The statement guard: while a statement is prepared, the engine asks for
+// every action it would take. One select reading the tables, calling the
+// functions Jet has, is all that is allowed; the first refusal is kept to be
+// reported as Jet reports such a statement.
+struct StatementGuard {
+  int refused = 0;   // action code, 0 while nothing was refused
+  std::string name;  // the function or table refused
+
+  static int check(void* data, int action, const char* a3, const char* a4, const char*, const char*) {
+    auto* g = static_cast<StatementGuard*>(data);
+    const char* refusedName = "";
+    switch (action) {
+      case SQLITE_SELECT: return SQLITE_OK;
+      case SQLITE_READ:
+        // The engine's own tables are none of Jet's.
+        if (!a3 || sqlite3_strnicmp(a3, "sqlite_", 7) != 0) return SQLITE_OK;
+        refusedName = a3;
+        break;
+      case SQLITE_FUNCTION:
+        if (a4 && knownFunction(a4)) return SQLITE_OK;
+        refusedName = a4 ? a4 : "";
+        break;
+      default: break;
+    }
+    if (!g->refused) {
+      g->refused = action;
+      g->name = refusedName;
+    }
+    return SQLITE_DENY;
+  }
+
+  Error error() const {
+    switch (refused) {
+      case SQLITE_FUNCTION: return Error(jet::kFail, "no such function: " + name);
+      case SQLITE_READ:
+        return Error(-2147217865, "The Microsoft Jet database engine cannot find the input table or query '" +
+                                      name + "'.  Make sure it exists and that its name is spelled correctly.");
+      case SQLITE_INSERT: case SQLITE_UPDATE: case SQLITE_DELETE: case SQLITE_CREATE_TABLE:
+      case SQLITE_CREATE_INDEX: case SQLITE_CREATE_VIEW: case SQLITE_CREATE_TRIGGER:
+      case SQLITE_CREATE_TEMP_TABLE: case SQLITE_CREATE_TEMP_INDEX: case SQLITE_CREATE_TEMP_VIEW:
+      case SQLITE_CREATE_TEMP_TRIGGER: case SQLITE_CREATE_VTABLE: case SQLITE_DROP_TABLE:
+      case SQLITE_DROP_INDEX: case SQLITE_DROP_VIEW: case SQLITE_DROP_TRIGGER: case SQLITE_DROP_TEMP_TABLE:
+      case SQLITE_DROP_TEMP_INDEX: case SQLITE_DROP_TEMP_VIEW: case SQLITE_DROP_TEMP_TRIGGER:
+      case SQLITE_DROP_VTABLE: case SQLITE_ALTER_TABLE: case SQLITE_REINDEX: case SQLITE_ANALYZE:
+        return readOnly();
+      default: return invalidStatement();  // pragma, attach, transactions, recursive queries, ...
+    }
+  }
+};
+
+// Whether the engine's statement is a select: its first word, past blanks and
+// opening brackets.
+bool startsWithSelect(const std::string& sql) {
+  std::size_t i = 0;
+  while (i < sql.size() && (std::isspace(static_cast<unsigned char>(sql[i])) || sql[i] == '(')) ++i;
+  return sqlite3_strnicmp(sql.c_str() + i, "select", 6) == 0 &&
+         (i + 6 >= sql.size() || !identChar(static_cast<unsigned char>(sql[i + 6])));
 }
 
 bool plainName(const char* s) {
@@ -736,16 +581,16 @@ void Database::indexForStatement(const std::string& statement) {
   std::vector<const TableInfo*> named;
   for (const auto& w : words)
     for (const auto& t : tables_)
-      if (lower(t.name) == lower(w) && std::find(named.begin(), named.end(), &t) == named.end())
+      if (asciiLower(t.name) == asciiLower(w) && std::find(named.begin(), named.end(), &t) == named.end())
         named.push_back(&t);
   for (const auto& op : operands) {
     std::size_t dot = op.rfind('.');
     std::string column = dot == std::string::npos ? op : op.substr(dot + 1);
-    std::string table = dot == std::string::npos ? "" : lower(op.substr(0, dot));
+    std::string table = dot == std::string::npos ? "" : asciiLower(op.substr(0, dot));
     for (const TableInfo* t : named) {
-      if (!table.empty() && lower(t->name) != table) continue;
+      if (!table.empty() && asciiLower(t->name) != table) continue;
       for (const auto& c : t->columns)
-        if (lower(c.name) == lower(column) && c.type != JetType::Memo && c.type != JetType::Ole &&
+        if (asciiLower(c.name) == asciiLower(column) && c.type != JetType::Memo && c.type != JetType::Ole &&
             c.type != JetType::Binary)
           ensureIndex(t->name, c.name);
     }
@@ -760,12 +605,14 @@ ResultSet Database::execute(const std::string& statement) {
   std::string sql = translateJetSql(statement);
   sqlite3_stmt* st = nullptr;
   const char* tail = nullptr;
-  if (sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &st, &tail) != SQLITE_OK || !st) {
-    Error e = st ? statementError(db_, statement)
-                 : (sqlite3_errcode(db_) == SQLITE_OK
-                        ? Error(-2147217900, "Invalid SQL statement; expected 'DELETE', 'INSERT', "
-                                             "'PROCEDURE', 'SELECT', or 'UPDATE'.")
-                        : statementError(db_, statement));
+  StatementGuard check;
+  sqlite3_set_authorizer(db_, &StatementGuard::check, &check);
+  const int prepared = sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &st, &tail);
+  sqlite3_set_authorizer(db_, nullptr, nullptr);
+  if (prepared != SQLITE_OK || !st) {
+    Error e = check.refused ? check.error()
+              : st          ? statementError(db_, statement)
+                            : (sqlite3_errcode(db_) == SQLITE_OK ? invalidStatement() : statementError(db_, statement));
     sqlite3_finalize(st);
     throw e;
   }
@@ -773,8 +620,8 @@ ResultSet Database::execute(const std::string& statement) {
   while (tail && std::isspace(static_cast<unsigned char>(*tail))) ++tail;
   if (tail && *tail && *tail != ';')
     throw Error(-2147217900, "Characters found after end of SQL statement.");
-  if (!sqlite3_stmt_readonly(st))
-    throw Error(jet::kFail, "Operation must use an updateable query.");
+  if (!sqlite3_stmt_readonly(st)) throw readOnly();
+  if (!startsWithSelect(sql)) throw invalidStatement();
   ResultSet rs;
   const int n = sqlite3_column_count(st);
   std::vector<JetType> types(std::size_t(n), JetType::Unknown);

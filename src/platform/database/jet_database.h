@@ -81,6 +81,7 @@ class Database {
  private:
   Database();
   void createEngine();
+  void seal();
   void indexForStatement(const std::string& statement);
   void analyze(const std::string& index = "");  // "" = every table
   struct Importer;

@@ -1,9 +1,10 @@
 #include "platform/database/jet_dump.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+
+#include "common/text_case.h"
 
 namespace ado {
 
@@ -68,11 +69,6 @@ std::string jsonValue(const Variant& v) {
   return "null";
 }
 
-std::string lowerAscii(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 }  // namespace
 
 bool dumpJson(Database& db, const std::string& onlyTable, std::string& out) {
@@ -80,7 +76,7 @@ bool dumpJson(Database& db, const std::string& onlyTable, std::string& out) {
   bool firstTable = true;
   bool found = onlyTable.empty();
   for (const auto& t : db.tables()) {
-    if (!onlyTable.empty() && lowerAscii(t.name) != lowerAscii(onlyTable)) continue;
+    if (!onlyTable.empty() && common::asciiLower(t.name) != common::asciiLower(onlyTable)) continue;
     found = true;
     out += firstTable ? "\n  " : ",\n  ";
     firstTable = false;

@@ -1,32 +1,36 @@
-// Reading a Jet file in a child process. libmdb trusts the file it reads; a
+// Reading a Jet file in a helper program. libmdb trusts the file it reads; a
 // damaged or hostile file can make it read out of bounds, abort or loop. The
-// child reads the tables and sends the cells through a pipe; whatever happens
-// to it, the parent gets either the tables or an error, and its own state is
-// never touched by the file. The child's output streams go to /dev/null, so
-// libmdb's warnings never reach the program's console.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
+// reader program (velmora-jet-reader, readerMain below) reads the tables and
+// sends the cells through its standard output; whatever happens to it, the
+// caller gets either the tables or an error, and its own state is never
+// touched by the file. The program is started afresh for every open (exec,
+// not a copy of the caller), so no lock or thread of the caller is in it.
+//
+// The stream: 'T' table (name, columns, indexes), 'R' row (one cell per
+// column), 'E' end of table, then 'D' done or 'X' error (number, text).
+// Numbers are in the machine's byte order: both ends are the same build.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <stdexcept>
 
 #include "platform/database/jet_reader.h"
+#include "platform/process/child.h"
 
 namespace ado::jet {
 
 namespace {
 
-constexpr int kIdleTimeoutMs = 60000;  // a child that sends nothing this long is stuck
+constexpr int kIdleTimeoutMs = 60000;  // a reader that sends nothing this long is stuck
 constexpr uint32_t kMaxText = 1u << 30;
+constexpr const char* kReaderName = "velmora-jet-reader";
 
-class PipeWriter : public Sink {
+struct ParentGone {};  // the reader's output has nobody reading it
+
+class StreamWriter : public Sink {
  public:
-  explicit PipeWriter(int fd) : fd_(fd) { buf_.reserve(1 << 16); }
+  StreamWriter() { buf_.reserve(1 << 16); }
 
   void beginTable(const TableDef& t) override {
     put8('T');
@@ -62,6 +66,7 @@ class PipeWriter : public Sink {
     flush();
   }
   void fail(const Error& e) {
+    buf_.clear();  // a table cut short is not sent
     put8('X');
     int64_t n = e.number;
     putRaw(&n, 8);
@@ -69,37 +74,25 @@ class PipeWriter : public Sink {
     flush();
   }
   void flush() {
-    const char* p = buf_.data();
-    std::size_t left = buf_.size();
-    while (left > 0) {
-      ssize_t w = ::write(fd_, p, left);
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        _exit(3);  // the parent has gone
-      }
-      p += w;
-      left -= std::size_t(w);
-    }
+    const bool sent = platform::writeToParent(buf_.data(), buf_.size());
     buf_.clear();
+    if (!sent) throw ParentGone{};
   }
 
  private:
   void put8(uint8_t v) { buf_.push_back(char(v)); }
   void put32(uint32_t v) { putRaw(&v, 4); }
-  void putRaw(const void* p, std::size_t n) {
-    buf_.append(static_cast<const char*>(p), n);
-  }
+  void putRaw(const void* p, std::size_t n) { buf_.append(static_cast<const char*>(p), n); }
   void putText(const std::string& s) {
     put32(uint32_t(s.size()));
     buf_.append(s);
   }
-  int fd_;
   std::string buf_;
 };
 
-class PipeReader {
+class StreamReader {
  public:
-  PipeReader(int fd, const std::string& path) : fd_(fd), path_(path) {}
+  StreamReader(platform::ChildProcess& child, const std::string& path) : child_(child), path_(path) {}
 
   uint8_t get8() {
     uint8_t v;
@@ -141,55 +134,17 @@ class PipeReader {
 
  private:
   void fill() {
-    for (;;) {
-      pollfd p{fd_, POLLIN, 0};
-      int r = ::poll(&p, 1, kIdleTimeoutMs);
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) throw damaged(path_);  // stuck
-      ssize_t got = ::read(fd_, buf_, sizeof buf_);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) throw damaged(path_);  // the child ended before it said "done"
-      pos_ = 0;
-      end_ = std::size_t(got);
-      return;
-    }
+    std::size_t got = 0;
+    // Stuck, ended before it said "done", or unreadable: the file is taken as damaged.
+    if (child_.read(buf_, sizeof buf_, kIdleTimeoutMs, got) != platform::ChildProcess::Read::Data)
+      throw damaged(path_);
+    pos_ = 0;
+    end_ = got;
   }
-  int fd_;
+  platform::ChildProcess& child_;
   const std::string& path_;
   char buf_[1 << 16];
   std::size_t pos_ = 0, end_ = 0;
-};
-
-class Child {
- public:
-  explicit Child(pid_t pid) : pid_(pid) {}
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      reap();
-    }
-  }
-  int wait() {
-    int status = reap();
-    pid_ = -1;
-    return status;
-  }
-
- private:
-  int reap() {
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    return status;
-  }
-  pid_t pid_;
-};
-
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
 };
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -200,61 +155,76 @@ struct Fd {
 #endif
 #endif
 
-// Bounds for the child: a hostile file may make libmdb allocate or loop without end.
-void limitChild(const Header& header) {
-  rlimit cpu{120, 120};
-  ::setrlimit(RLIMIT_CPU, &cpu);
+// Bounds for the reader: a hostile file may make libmdb allocate or loop without end.
+platform::ChildLimits readerLimits(const Header& header) {
+  platform::ChildLimits limits;
+  limits.cpuSeconds = 120;
 #ifndef VELMORA_ASAN  // the sanitizers reserve far more address space than they use
-  rlim_t fileBytes = rlim_t(header.pageCount) * rlim_t(header.pageSize);
-  rlim_t as = std::max<rlim_t>(rlim_t(1) << 30, fileBytes * 8 + (rlim_t(256) << 20));
-  rlimit mem{as, as};
-  ::setrlimit(RLIMIT_AS, &mem);
+  const uint64_t fileBytes = uint64_t(header.pageCount) * uint64_t(header.pageSize);
+  limits.addressSpace = std::max<uint64_t>(uint64_t(1) << 30, fileBytes * 8 + (uint64_t(256) << 20));
 #else
   (void)header;
 #endif
+  return limits;
 }
 
-void childMain(int fd, const Header& header, const std::string& file, const std::string& path) {
-  ::signal(SIGPIPE, SIG_IGN);
-  limitChild(header);
-  int null = ::open("/dev/null", O_WRONLY);
-  if (null >= 0) {
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    ::close(null);
-  }
-  PipeWriter out(fd);
-  try {
-    readTables(header, file, nullptr, 0, path, out);
-    out.done();
-  } catch (const Error& e) {
-    out.fail(e);
-  } catch (...) {
-    out.fail(damaged(path));
-  }
-  ::close(fd);
-  _exit(0);
+bool executable(const std::string& path) {
+  std::ifstream probe(path, std::ios::binary);
+  return probe.good();
 }
 
 }  // namespace
 
+std::string readerProgram() {
+  const std::string folder = platform::executableFolder();
+  if (!folder.empty()) {
+    const std::string beside = folder + "/" + kReaderName;
+    if (executable(beside)) return beside;
+  }
+  return kReaderName;
+}
+
+int readerMain(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s FILE NAME-FOR-ERRORS\n", argv[0]);
+    return 2;
+  }
+  const std::string file = argv[1];
+  const std::string path = argv[2];
+  StreamWriter out;
+  try {
+    try {
+      std::ifstream f(file, std::ios::binary | std::ios::ate);
+      if (!f) throw missingFile(path);
+      const std::size_t size = std::size_t(f.tellg());
+      f.seekg(0);
+      uint8_t page0[4096];
+      f.read(reinterpret_cast<char*>(page0), sizeof page0);
+      const Header header = inspectHeader(page0, std::size_t(f.gcount()), size, path);
+      readTables(header, file, nullptr, 0, path, out);
+      out.done();
+    } catch (const Error& e) {
+      out.fail(e);
+    } catch (const ParentGone&) {
+      throw;
+    } catch (...) {
+      out.fail(damaged(path));
+    }
+  } catch (const ParentGone&) {
+    return 3;
+  }
+  return 0;
+}
+
 void readTablesIsolated(const Header& header, const std::string& file,
                         const std::string& pathForErrors, Sink& sink) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) throw Error(kFail, std::string("pipe: ") + std::strerror(errno));
-  Fd in{fds[0]};
-  Fd out{fds[1]};
-  pid_t pid = ::fork();
-  if (pid < 0) throw Error(kFail, std::string("fork: ") + std::strerror(errno));
-  if (pid == 0) {
-    ::close(fds[0]);
-    childMain(fds[1], header, file, pathForErrors);
+  std::unique_ptr<platform::ChildProcess> child;
+  try {
+    child = platform::ChildProcess::start(readerProgram(), {file, pathForErrors}, readerLimits(header));
+  } catch (const std::runtime_error& e) {
+    throw Error(kFail, std::string("The database reader cannot be started (") + e.what() + ").");
   }
-  Child child(pid);
-  ::close(out.fd);
-  out.fd = -1;
-
-  PipeReader r(in.fd, pathForErrors);
+  StreamReader r(*child, pathForErrors);
   TableDef def;
   std::vector<Cell> cells;
   bool inTable = false;
@@ -308,13 +278,13 @@ void readTablesIsolated(const Header& header, const std::string& file,
       sink.endTable();
     } else if (tag == 'D') {
       if (inTable) throw damaged(pathForErrors);
-      child.wait();
+      child->wait();
       return;
     } else if (tag == 'X') {
       long number = long(r.get64());
       std::string text;
       r.getText(text);
-      child.wait();
+      child->wait();
       throw Error(number, text);
     } else {
       throw damaged(pathForErrors);

@@ -260,6 +260,9 @@ class Reader {
     }
     if (id < 0 || name < 0 || type < 0 || flags < 0) throw damaged(path_);
     std::vector<MdbCatalogEntry> entries;
+    // Every catalog names itself (its definition is on page 2); one whose rows
+    // cannot be found, or do not hold that one, is damaged, not empty.
+    bool namesItself = false;
     forEachRow(table.get(), columns, [&](const std::vector<Cell>& row) {
       const Cell& t = row[std::size_t(type)];
       const Cell& f = row[std::size_t(flags)];
@@ -267,6 +270,7 @@ class Reader {
       const Cell& n = row[std::size_t(name)];
       if (t.kind != Cell::Int || (t.i & 0x7F) != MDB_TABLE || i.kind != Cell::Int || n.kind != Cell::Text)
         return;
+      if (n.s == "MSysObjects" && (i.i & 0x00FFFFFF) == 2) namesItself = true;
       int64_t fl = f.kind == Cell::Int ? f.i : 0;
       if (fl & 0x80000002) return;  // system and hidden tables
       if (n.s.rfind("MSys", 0) == 0 || n.s.empty() || n.s.size() > MDB_MAX_OBJ_NAME) return;
@@ -279,6 +283,7 @@ class Reader {
       entries.push_back(e);
     });
     table.reset();
+    if (!namesItself) throw damaged(path_);
     for (MdbCatalogEntry& e : entries) readTable(&e);
   }
 
@@ -315,7 +320,10 @@ class Reader {
     TableDef def;
     def.info.name = entry->object_name;
     for (MdbColumn* c : columns) def.info.columns.push_back({c->name, typeOf(c->col_type), c->col_size});
-    GPtrArray* idx = mdb_read_indices(table.get());
+    // libmdb keeps the indexes it read in the table (what the call returns is
+    // not them).
+    mdb_read_indices(table.get());
+    GPtrArray* idx = table->indices;
     if (idx) {
       for (guint i = 0; i < idx->len; ++i) {
         auto* ix = static_cast<MdbIndex*>(g_ptr_array_index(idx, i));

@@ -66,10 +66,22 @@ class Sink {
 void readTables(const Header& header, const std::string& file, const void* buffer,
                 std::size_t bufferSize, const std::string& pathForErrors, Sink& sink);
 
-// The same in a child process; the cells come back through a pipe. A child that
-// dies, hangs or sends nonsense makes this throw damaged().
+// The same in the reader program (a process of its own, limited in CPU time
+// and address space); the cells come back through a pipe. A reader that dies,
+// hangs or sends nonsense makes this throw damaged(); one that cannot be
+// started, an Error (kFail) that says so.
 void readTablesIsolated(const Header& header, const std::string& file,
                         const std::string& pathForErrors, Sink& sink);
+
+// The reader program: velmora-jet-reader beside the running program's
+// executable, otherwise the one of the build (tests and tools run in the build
+// tree).
+std::string readerProgram();
+
+// The reader program's main: "velmora-jet-reader FILE NAME-FOR-ERRORS" checks
+// the header of FILE, reads its tables and writes them to its standard output
+// for readTablesIsolated. Returns the exit status.
+int readerMain(int argc, char** argv);
 
 // Text in a code page (Jet 3 files) as UTF-8.
 std::string codePageToUtf8(const char* data, std::size_t size, int codePage);

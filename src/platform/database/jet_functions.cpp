@@ -1,0 +1,348 @@
+// Jet's functions and operators in the SQLite copy (see jet_sql.h).
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/collation.h"
+#include "common/text_case.h"
+#include "platform/database/adodb.h"
+#include "platform/database/jet_sql.h"
+#include "platform/grid/vsflexgrid.h"
+
+namespace ado {
+
+const char* const kTypeMismatch = "Data type mismatch in criteria expression.";
+const char* const kInvalidNull = "Invalid use of Null";
+const char* const kInvalidArgument = "Invalid procedure call or argument";
+
+namespace {
+
+using Args = sqlite3_value**;
+
+bool isNull(sqlite3_value* v) {
+  const int t = sqlite3_value_type(v);
+  return t == SQLITE_NULL || t == SQLITE_BLOB;
+}
+bool isText(sqlite3_value* v) { return sqlite3_value_type(v) == SQLITE_TEXT; }
+
+std::string rawText(sqlite3_value* v) {
+  const unsigned char* t = sqlite3_value_text(v);
+  return t ? std::string(reinterpret_cast<const char*>(t), std::size_t(sqlite3_value_bytes(v))) : std::string();
+}
+
+// A value as Jet turns it into text: numbers as VB writes them ("3.5", "12",
+// "1E+20").
+std::string textOf(sqlite3_value* v) {
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER: return std::to_string(sqlite3_value_int64(v));
+    case SQLITE_FLOAT: return Variant::dbl(sqlite3_value_double(v)).toText();
+    default: return rawText(v);
+  }
+}
+
+// A text that is a number as a whole (blanks around it allowed).
+bool numericText(const std::string& s, double& out) {
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  std::size_t digits = 0;
+  std::size_t j = i;
+  if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+  for (; j < s.size() && std::isdigit(static_cast<unsigned char>(s[j])); ++j) ++digits;
+  if (j < s.size() && s[j] == '.')
+    for (++j; j < s.size() && std::isdigit(static_cast<unsigned char>(s[j])); ++j) ++digits;
+  if (!digits) return false;
+  if (j < s.size() && (s[j] == 'e' || s[j] == 'E')) {
+    std::size_t k = j + 1;
+    if (k < s.size() && (s[k] == '+' || s[k] == '-')) ++k;
+    if (k >= s.size() || !std::isdigit(static_cast<unsigned char>(s[k]))) return false;
+    while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) ++k;
+    j = k;
+  }
+  const std::size_t end = j;
+  while (j < s.size() && s[j] == ' ') ++j;
+  if (j != s.size()) return false;
+  out = std::strtod(s.substr(i, end - i).c_str(), nullptr);
+  return std::isfinite(out);
+}
+
+// A whole number argument (count, position): rounded half to even, as VB does.
+// False (and the error set) when it is Null or not a number.
+bool wholeArg(sqlite3_context* ctx, sqlite3_value* v, int64_t& out) {
+  if (isNull(v)) {
+    sqlite3_result_error(ctx, kInvalidNull, -1);
+    return false;
+  }
+  double d = 0;
+  if (isText(v)) {
+    if (!numericText(rawText(v), d)) {
+      sqlite3_result_error(ctx, kTypeMismatch, -1);
+      return false;
+    }
+  } else {
+    d = sqlite3_value_double(v);
+  }
+  if (!(std::fabs(d) < 2147483648.0)) {
+    sqlite3_result_error(ctx, kInvalidArgument, -1);
+    return false;
+  }
+  out = int64_t(std::nearbyint(d));
+  return true;
+}
+
+// Byte offsets of the characters of a UTF-8 text, and its length at the end.
+std::vector<std::size_t> characters(const std::string& s) {
+  std::vector<std::size_t> at;
+  for (std::size_t i = 0; i < s.size(); ++i)
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) at.push_back(i);
+  at.push_back(s.size());
+  return at;
+}
+
+// Characters [from, from + count) of s, both counted from 0 and cut to the text.
+std::string slice(const std::string& s, int64_t from, int64_t count) {
+  const std::vector<std::size_t> at = characters(s);
+  const int64_t length = int64_t(at.size()) - 1;
+  if (from >= length || count <= 0) return "";
+  const int64_t to = std::min(length, from + count);
+  return s.substr(at[std::size_t(from)], at[std::size_t(to)] - at[std::size_t(from)]);
+}
+
+void resultText(sqlite3_context* ctx, const std::string& s) {
+  sqlite3_result_text(ctx, s.data(), int(s.size()), SQLITE_TRANSIENT);
+}
+
+// ---------------------------------------------------------------------------
+// Operators
+
+void opAdd(sqlite3_context* ctx, int, Args argv) {
+  sqlite3_value* a = argv[0];
+  sqlite3_value* b = argv[1];
+  if (isNull(a) || isNull(b)) return sqlite3_result_null(ctx);
+  if (isText(a) && isText(b)) return resultText(ctx, rawText(a) + rawText(b));
+  if (!isText(a) && !isText(b) && sqlite3_value_type(a) == SQLITE_INTEGER &&
+      sqlite3_value_type(b) == SQLITE_INTEGER) {
+    int64_t sum;
+    if (!__builtin_add_overflow(sqlite3_value_int64(a), sqlite3_value_int64(b), &sum))
+      return sqlite3_result_int64(ctx, sum);
+  }
+  double x = 0, y = 0;
+  if (isText(a) ? !numericText(rawText(a), x) : (x = sqlite3_value_double(a), false))
+    return sqlite3_result_error(ctx, kTypeMismatch, -1);
+  if (isText(b) ? !numericText(rawText(b), y) : (y = sqlite3_value_double(b), false))
+    return sqlite3_result_error(ctx, kTypeMismatch, -1);
+  sqlite3_result_double(ctx, x + y);
+}
+
+void opJoin(sqlite3_context* ctx, int, Args argv) {
+  if (isNull(argv[0]) && isNull(argv[1])) return sqlite3_result_null(ctx);
+  resultText(ctx, (isNull(argv[0]) ? "" : textOf(argv[0])) + (isNull(argv[1]) ? "" : textOf(argv[1])));
+}
+
+// ---------------------------------------------------------------------------
+// Functions
+
+void fnNz(sqlite3_context* ctx, int argc, Args argv) {
+  if (!isNull(argv[0]))
+    sqlite3_result_value(ctx, argv[0]);
+  else if (argc > 1)
+    sqlite3_result_value(ctx, argv[1]);
+  else
+    sqlite3_result_int(ctx, 0);
+}
+
+void fnCase(sqlite3_context* ctx, int, Args argv) {
+  if (isNull(argv[0])) return sqlite3_result_null(ctx);
+  const std::string s = textOf(argv[0]);
+  resultText(ctx, sqlite3_user_data(ctx) ? common::upperText(s) : common::lowerText(s));
+}
+
+void fnLen(sqlite3_context* ctx, int, Args argv) {
+  if (isNull(argv[0])) return sqlite3_result_null(ctx);
+  sqlite3_result_int64(ctx, int64_t(characters(textOf(argv[0])).size()) - 1);
+}
+
+void fnLeftRight(sqlite3_context* ctx, int, Args argv) {
+  int64_t n;
+  if (!wholeArg(ctx, argv[1], n)) return;
+  if (n < 0) return sqlite3_result_error(ctx, kInvalidArgument, -1);
+  if (isNull(argv[0])) return sqlite3_result_null(ctx);
+  const std::string s = textOf(argv[0]);
+  const bool right = sqlite3_user_data(ctx) != nullptr;
+  const int64_t length = int64_t(characters(s).size()) - 1;
+  resultText(ctx, right ? slice(s, std::max<int64_t>(0, length - n), n) : slice(s, 0, n));
+}
+
+void fnMid(sqlite3_context* ctx, int argc, Args argv) {
+  int64_t start, count = INT32_MAX;
+  if (!wholeArg(ctx, argv[1], start)) return;
+  if (argc > 2 && !wholeArg(ctx, argv[2], count)) return;
+  if (start < 1 || count < 0) return sqlite3_result_error(ctx, kInvalidArgument, -1);
+  if (isNull(argv[0])) return sqlite3_result_null(ctx);
+  resultText(ctx, slice(textOf(argv[0]), start - 1, count));
+}
+
+// Trim, LTrim, RTrim take away blanks (only the blank itself).
+void fnTrim(sqlite3_context* ctx, int, Args argv) {
+  if (isNull(argv[0])) return sqlite3_result_null(ctx);
+  const intptr_t sides = reinterpret_cast<intptr_t>(sqlite3_user_data(ctx));  // 1 left, 2 right, 3 both
+  std::string s = textOf(argv[0]);
+  if (sides & 2) s.erase(s.find_last_not_of(' ') + 1);
+  if (sides & 1) s.erase(0, std::min(s.size(), s.find_first_not_of(' ')));
+  resultText(ctx, s);
+}
+
+// InStr([start,] text, sought[, compare]): the position of sought in text from
+// start (1), 0 when it is not there. compare 0 tells letter case apart; the
+// default, 1, does not (ASCII letters), as Jet's text comparison.
+void fnInStr(sqlite3_context* ctx, int argc, Args argv) {
+  int64_t start = 1, compare = 1;
+  int first = 0;
+  if (argc >= 3) {
+    if (!wholeArg(ctx, argv[0], start)) return;
+    first = 1;
+    if (argc == 4 && !wholeArg(ctx, argv[3], compare)) return;
+  }
+  if (start < 1 || compare < 0 || compare > 2) return sqlite3_result_error(ctx, kInvalidArgument, -1);
+  if (isNull(argv[first]) || isNull(argv[first + 1])) return sqlite3_result_null(ctx);
+  std::string text = textOf(argv[first]);
+  std::string sought = textOf(argv[first + 1]);
+  const std::vector<std::size_t> at = characters(text);
+  const int64_t length = int64_t(at.size()) - 1;
+  if (length == 0) return sqlite3_result_int(ctx, 0);
+  if (start > length) return sqlite3_result_int(ctx, 0);
+  if (sought.empty()) return sqlite3_result_int64(ctx, start);
+  if (compare != 0) {
+    text = common::asciiLower(text);
+    sought = common::asciiLower(sought);
+  }
+  const std::size_t found = text.find(sought, at[std::size_t(start - 1)]);
+  if (found == std::string::npos) return sqlite3_result_int(ctx, 0);
+  int64_t position = 1;
+  while (at[std::size_t(position - 1)] < found) ++position;
+  sqlite3_result_int64(ctx, position);
+}
+
+void fnIIf(sqlite3_context* ctx, int, Args argv) {
+  bool truth = false;
+  if (isText(argv[0])) {
+    double d;
+    if (!numericText(rawText(argv[0]), d)) return sqlite3_result_error(ctx, kTypeMismatch, -1);
+    truth = d != 0;
+  } else if (!isNull(argv[0])) {
+    truth = sqlite3_value_double(argv[0]) != 0;
+  }
+  sqlite3_result_value(ctx, truth ? argv[1] : argv[2]);
+}
+
+// Format(value[, format]): numbers through the grid's number formats; a text
+// that is no number comes back as it is.
+void fnFormat(sqlite3_context* ctx, int argc, Args argv) {
+  // Jet's Format takes up to four arguments (the last two, the first day of
+  // the week and of the year, matter to dates only).
+  if (argc < 1 || argc > 4) return sqlite3_result_error(ctx, kInvalidArgument, -1);
+  if (isNull(argv[0])) return sqlite3_result_null(ctx);
+  const std::string text = textOf(argv[0]);
+  if (argc < 2 || isNull(argv[1])) return resultText(ctx, text);
+  resultText(ctx, platform::formatCellText(textOf(argv[1]), text));
+}
+
+// Val: the number at the start of a text; blanks anywhere are passed over,
+// "&H" and "&O" start hexadecimal and octal numbers; no number gives 0.
+void fnVal(sqlite3_context* ctx, int, Args argv) {
+  if (isNull(argv[0])) return sqlite3_result_error(ctx, kInvalidNull, -1);
+  std::string s;
+  for (char c : textOf(argv[0]))
+    if (c != ' ' && c != '\t' && c != '\n' && c != '\r') s += c;
+  if (s.size() > 2 && s[0] == '&' && (s[1] == 'H' || s[1] == 'h' || s[1] == 'O' || s[1] == 'o')) {
+    const int base = (s[1] == 'H' || s[1] == 'h') ? 16 : 8;
+    return sqlite3_result_double(ctx, double(std::strtoll(s.c_str() + 2, nullptr, base)));
+  }
+  std::size_t j = 0;
+  std::string number;
+  if (j < s.size() && (s[j] == '+' || s[j] == '-')) number += s[j++];
+  bool dot = false;
+  for (; j < s.size(); ++j) {
+    if (std::isdigit(static_cast<unsigned char>(s[j]))) number += s[j];
+    else if (s[j] == '.' && !dot) dot = true, number += '.';
+    else break;
+  }
+  if (j < s.size() && (s[j] == 'e' || s[j] == 'E' || s[j] == 'd' || s[j] == 'D')) {
+    std::string exp = "e";
+    std::size_t k = j + 1;
+    if (k < s.size() && (s[k] == '+' || s[k] == '-')) exp += s[k++];
+    const std::size_t digitsFrom = k;
+    while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) exp += s[k++];
+    if (k > digitsFrom) number += exp;
+  }
+  const double d = std::strtod(number.c_str(), nullptr);
+  sqlite3_result_double(ctx, std::isfinite(d) ? d : 0.0);
+}
+
+// Str: a number as text with a blank in place of a plus sign, and no 0 before
+// the decimal point (" 12", "-3.5", " .5").
+void fnStr(sqlite3_context* ctx, int, Args argv) {
+  if (isNull(argv[0])) return sqlite3_result_null(ctx);
+  double d = 0;
+  std::string s;
+  if (isText(argv[0])) {
+    if (!numericText(rawText(argv[0]), d)) return sqlite3_result_error(ctx, kTypeMismatch, -1);
+    s = Variant::dbl(d).toText();
+  } else {
+    s = textOf(argv[0]);
+  }
+  const bool negative = !s.empty() && s[0] == '-';
+  if (negative) s.erase(0, 1);
+  if (s.size() > 1 && s[0] == '0' && s[1] == '.') s.erase(0, 1);
+  resultText(ctx, (negative ? "-" : " ") + s);
+}
+
+int collate(void*, int na, const void* a, int nb, const void* b) {
+  return common::collateText(std::string_view(static_cast<const char*>(a), std::size_t(na)),
+                             std::string_view(static_cast<const char*>(b), std::size_t(nb)));
+}
+
+struct Function {
+  const char* name;
+  int args;
+  void (*fn)(sqlite3_context*, int, Args);
+  intptr_t data;
+};
+
+const Function kFunctions[] = {
+    {"jet_add", 2, opAdd, 0},       {"jet_join", 2, opJoin, 0},   {"nz", 1, fnNz, 0},
+    {"nz", 2, fnNz, 0},             {"ucase", 1, fnCase, 1},      {"lcase", 1, fnCase, 0},
+    {"len", 1, fnLen, 0},           {"jet_left", 2, fnLeftRight, 0}, {"jet_right", 2, fnLeftRight, 1},
+    {"mid", 2, fnMid, 0},           {"mid", 3, fnMid, 0},         {"trim", 1, fnTrim, 3},
+    {"ltrim", 1, fnTrim, 1},        {"rtrim", 1, fnTrim, 2},      {"instr", 2, fnInStr, 0},
+    {"instr", 3, fnInStr, 0},       {"instr", 4, fnInStr, 0},     {"iif", 3, fnIIf, 0},
+    {"format", -1, fnFormat, 0},    {"val", 1, fnVal, 0},
+    {"str", 1, fnStr, 0},
+};
+
+// SQLite's own that Jet has too, and what the translation writes.
+const char* const kEngineFunctions[] = {"count", "sum", "avg", "min", "max", "abs", "like", "likelihood"};
+
+}  // namespace
+
+void registerJetFunctions(sqlite3* db) {
+  for (const Function& f : kFunctions)
+    sqlite3_create_function(db, f.name, f.args, SQLITE_UTF8 | SQLITE_DETERMINISTIC, reinterpret_cast<void*>(f.data),
+                            f.fn, nullptr, nullptr);
+  sqlite3_create_collation(db, kTextCollation, SQLITE_UTF8, nullptr, collate);
+}
+
+bool knownFunction(const std::string& name) {
+  const std::string n = common::asciiLower(name);
+  for (const Function& f : kFunctions)
+    if (n == f.name) return true;
+  for (const char* f : kEngineFunctions)
+    if (n == f) return true;
+  return false;
+}
+
+}  // namespace ado

@@ -1,0 +1,45 @@
+#pragma once
+// The provider's engine side of Jet's SQL (internal to the provider): the
+// functions and operators Jet gives statements, registered in the SQLite copy,
+// and the pieces of the statement translation the rest of the provider shares.
+//
+// Jet meanings kept:
+//   a + b      two texts are joined; numbers add; a numeric text with a number
+//              adds as a number, any other text with a number fails ("Data type
+//              mismatch in criteria expression."); Null with anything is Null.
+//   a & b      joined as texts, a Null taken as ""; Null & Null is Null.
+//   Left, Right, Mid, Len, Trim, LTrim, RTrim, InStr, IIf, Format, Val, Str,
+//   Nz, UCase, LCase: as Jet's expression service has them (positions count
+//   characters from 1; a Null text gives Null; a Null count or position, or
+//   Val(Null), fails "Invalid use of Null"; a count or position out of range
+//   fails "Invalid procedure call or argument"). Format formats numbers with
+//   the grid's number formats (platform::formatCellText).
+// A function Jet does not know (SQLite's own among them) fails as an unknown
+// function: "no such function: NAME".
+#include <string>
+
+struct sqlite3;
+
+namespace ado {
+
+bool identStart(unsigned char c);
+bool identChar(unsigned char c);
+
+// The collation of the copy's text columns (common::collateText).
+constexpr const char* kTextCollation = "JETTEXT";
+
+// Registers the functions, the two operators' functions and the text
+// collation in the engine.
+void registerJetFunctions(sqlite3* db);
+
+// True for the functions a statement may call (those above, the aggregates
+// Count, Sum, Avg, Min, Max, Abs, and the engine's own that the translation
+// writes). `name` in any case.
+bool knownFunction(const std::string& name);
+
+// The texts the functions fail with.
+extern const char* const kTypeMismatch;     // "Data type mismatch in criteria expression."
+extern const char* const kInvalidNull;      // "Invalid use of Null"
+extern const char* const kInvalidArgument;  // "Invalid procedure call or argument"
+
+}  // namespace ado
