@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "platform/database/jet_reader.h"
+#include "platform/database/library_cache.h"
 
 namespace ado {
 
@@ -567,6 +568,8 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
   db->path_ = givenPath;
   db->jetVersion_ = h.version;
   db->createEngine();
+  LibraryCache cache(path, f.fd, st);  // after the password check: the cache never replaces it
+  if (cache.load(*db)) return db;
   Importer imp(*db);
   imp.exec("BEGIN");
   if (mode == ReadMode::Isolated)
@@ -575,6 +578,7 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
     jet::readTables(h, path, nullptr, 0, givenPath, imp);
   imp.exec("COMMIT");
   db->analyze();
+  cache.store(*db);
   return db;
 }
 
