@@ -15,6 +15,7 @@
 
 #include "platform/database/jet_database.h"
 #include "platform/database/jet_reader.h"
+#include "provider_stamp.h"
 
 namespace ado {
 
@@ -241,7 +242,7 @@ LibraryCache::LibraryCache(const std::string& path, int fd, const struct stat& s
       !readAll(fd, tail.data(), tail.size(), st.st_size - off_t(tail.size())))
     return;
   const uint64_t pages = fnv(tail.data(), tail.size(), fnv(head.data(), head.size()));
-  key_ = full.string() + "\n" + std::to_string(st.st_size) + "\n" + std::to_string(st.st_mtim.tv_sec) + "." +
+  key_ = std::string(VELMORA_PROVIDER_STAMP) + "\n" + full.string() + "\n" + std::to_string(st.st_size) + "\n" + std::to_string(st.st_mtim.tv_sec) + "." +
          std::to_string(st.st_mtim.tv_nsec) + "\n" + hex(pages);
   file_ = folder + "/lib-" + hex(fnv(full.string().data(), full.string().size())) + ".sqlite";
 }

@@ -7,8 +7,8 @@
 // folder; one file per library, "lib-<hash of the full path>.sqlite". The file
 // is an SQLite database (the copy as the import made it: tables, indexes and
 // the planner's figures) followed by a trailer that names what it was made from
-// (full path, size, modification time, hash of the first pages and of the last
-// page) and what the provider knows besides the tables (Jet types and sizes,
+// (the provider's build, full path, size, modification time, hash of the first
+// pages and of the last page) and what the provider knows besides the tables (Jet types and sizes,
 // row counts, indexed columns), with the cache format in the database's
 // user_version.
 //
@@ -32,9 +32,11 @@
 // - Switched off by setLibraryCacheEnabled(false) (velmora-cli --no-cache) or by
 //   VELMORA_NO_CACHE=1 in the environment.
 //
-// Bump kLibraryCacheFormat whenever the import makes a different copy (declared
-// types, collation names, indexes, statistics): entries of another format are
-// rebuilt.
+// Entries made by another program are rebuilt: the key begins with a hash of
+// the provider's sources (this folder and common/, computed by the build), so
+// any change to how a library is copied (declared types, collations, indexes,
+// statistics) gives other entries. kLibraryCacheFormat is the layout of the
+// entry itself (the database's user_version); bump it when the trailer changes.
 #include <sys/stat.h>
 
 #include <cstdint>
