@@ -21,6 +21,7 @@
 
 #include "platform/database/adodb.h"
 #include "platform/database/jet_database.h"
+#include "platform/database/library_cache.h"
 
 extern char** environ;
 
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
   }
   const std::string file = argv[1];
   const std::string password = argc > 2 ? argv[2] : "4917";
+  ado::setLibraryCacheEnabled(false);  // every open imports (bench/cache measures the cache)
   struct stat st{};
   if (stat(file.c_str(), &st) != 0) {
     std::fprintf(stderr, "no file %s\n", file.c_str());

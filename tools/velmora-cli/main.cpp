@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "platform/database/library_cache.h"
 
 #include <filesystem>
 
@@ -78,11 +79,17 @@ bool openProgramFolder(const std::string& folderIn, std::string& library) {
 }  // namespace cli
 
 static void usage(FILE* to) {
-  std::fprintf(to, "usage:\n");
+  std::fprintf(to, "usage: velmora-cli [--no-cache] COMMAND ...\n");
+  std::fprintf(to, "  --no-cache  read every library from its Jet file, without the library cache\n");
   for (const auto& c : cli::commands()) std::fprintf(to, "  velmora-cli %s\n", c.usage);
 }
 
 int main(int argc, char** argv) {
+  // Global options, before the command.
+  while (argc > 1 && !std::strcmp(argv[1], "--no-cache")) {
+    ado::setLibraryCacheEnabled(false);
+    ++argv, --argc;
+  }
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;

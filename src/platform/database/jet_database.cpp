@@ -14,9 +14,11 @@
 #include <filesystem>
 
 #include "common/dates.h"
+#include "common/program_folder.h"
 #include "common/text_case.h"
 #include "platform/database/jet_reader.h"
 #include "platform/database/jet_sql.h"
+#include "platform/database/library_cache.h"
 
 namespace ado {
 
@@ -302,17 +304,13 @@ struct FdGuard {
 };
 
 // Windows file names are not case-sensitive: "PRO.MDB" copied from there is the
-// file the program calls "pro.mdb".
+// file the program calls "pro.mdb". The file name is found in any letter case
+// by the program's one resolver; the folder is taken as given.
 std::string resolveCase(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (fs::exists(path, ec)) return path;
-  fs::path p(path);
-  fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-  std::string want = asciiLower(p.filename().string());
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-    if (asciiLower(it->path().filename().string()) == want) return it->path().string();
-  return path;
+  const std::filesystem::path p(path);
+  const std::string folder = p.has_parent_path() ? p.parent_path().string() : std::string(".");
+  const auto found = common::resolveIn(folder, p.filename().string());
+  return found ? *found : path;
 }
 
 }  // namespace
@@ -345,6 +343,11 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
   db->path_ = givenPath;
   db->jetVersion_ = h.version;
   db->createEngine();
+  LibraryCache cache(path, f.fd, st);  // after the password check: the cache never replaces it
+  if (cache.load(*db)) {
+    db->seal();
+    return db;
+  }
   Importer imp(*db);
   imp.exec("BEGIN");
   if (mode == ReadMode::Isolated)
@@ -353,6 +356,7 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
     jet::readTables(h, path, nullptr, 0, givenPath, imp);
   imp.exec("COMMIT");
   db->analyze();
+  cache.store(*db);
   db->seal();
   return db;
 }

@@ -86,6 +86,7 @@ class Database {
   void analyze(const std::string& index = "");  // "" = every table
   struct Importer;
   friend struct Importer;
+  friend class LibraryCache;
 
   std::string path_;
   int jetVersion_ = 4;
@@ -94,6 +95,7 @@ class Database {
   std::vector<std::string> indexed_;  // "table\ncolumn", lower case
   int indexCount_ = 0;
   bool analyzed_ = false;  // the planner has figures for the indexes
+  std::shared_ptr<void> image_;  // the library cache's mapping the engine runs on, if any
 };
 
 // Jet's SQL as the programs write it, turned into SQLite's: "True"/"False" become

@@ -1,0 +1,427 @@
+#include "platform/database/library_cache.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "platform/database/jet_database.h"
+#include "platform/database/jet_reader.h"
+#include "provider_stamp.h"
+
+namespace ado {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kMagic[8] = {'V', 'L', 'M', 'C', 'A', 'C', 'H', 'E'};
+constexpr uint32_t kApplicationId = 0x564c4d43;  // "VLMC" in the database header
+constexpr std::size_t kFooter = 8 + 4 + 8 + 8;   // image size, payload size, payload hash, magic
+constexpr uint64_t kDefaultLimit = uint64_t(2048) << 20;
+
+std::atomic<int> enabledState{-1};  // -1: not decided yet
+std::atomic<uint64_t> limitBytes{0};  // 0: from the environment
+
+uint64_t fnv(const void* data, std::size_t n, uint64_t h = 1469598103934665603ull) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
+}
+
+std::string hex(uint64_t v) {
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+uint32_t bigEndian32(const unsigned char* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// The trailer's fields, written and read in order.
+struct Writer {
+  std::string out;
+  void raw(const void* p, std::size_t n) { out.append(static_cast<const char*>(p), n); }
+  void u32(uint32_t v) { raw(&v, 4); }
+  void i64(int64_t v) { raw(&v, 8); }
+  void text(const std::string& s) {
+    u32(uint32_t(s.size()));
+    out += s;
+  }
+};
+
+struct Reader {
+  const char* p;
+  std::size_t left;
+  bool ok = true;
+  bool raw(void* d, std::size_t n) {
+    if (!ok || n > left) return ok = false;
+    std::memcpy(d, p, n);
+    p += n, left -= n;
+    return true;
+  }
+  uint32_t u32() {
+    uint32_t v = 0;
+    raw(&v, 4);
+    return v;
+  }
+  int64_t i64() {
+    int64_t v = 0;
+    raw(&v, 8);
+    return v;
+  }
+  std::string text() {
+    uint32_t n = u32();
+    if (!ok || n > left) {
+      ok = false;
+      return {};
+    }
+    std::string s(p, n);
+    p += n, left -= n;
+    return s;
+  }
+};
+
+bool readAll(int fd, void* dst, std::size_t n, off_t at) {
+  char* d = static_cast<char*>(dst);
+  while (n > 0) {
+    ssize_t got = ::pread(fd, d, n, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    d += got, n -= std::size_t(got), at += got;
+  }
+  return true;
+}
+
+bool writeAll(int fd, const std::string& s) {
+  const char* p = s.data();
+  std::size_t n = s.size();
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w, n -= std::size_t(w);
+  }
+  return true;
+}
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// What the provider knows of a copy besides its tables.
+std::string describe(const std::string& key, int jetVersion, int indexCount,
+                     const std::vector<TableInfo>& tables, const std::vector<std::string>& indexed) {
+  Writer w;
+  w.text(key);
+  w.u32(uint32_t(jetVersion));
+  w.u32(uint32_t(indexCount));
+  w.u32(uint32_t(tables.size()));
+  for (const auto& t : tables) {
+    w.text(t.name);
+    w.i64(t.rowCount);
+    w.u32(uint32_t(t.columns.size()));
+    for (const auto& c : t.columns) {
+      w.text(c.name);
+      w.u32(uint32_t(c.type));
+      w.u32(uint32_t(c.size));
+    }
+  }
+  w.u32(uint32_t(indexed.size()));
+  for (const auto& s : indexed) w.text(s);
+  return w.out;
+}
+
+// Entries are named "lib-*.sqlite"; temporaries ".lib-*.tmp".
+bool isEntry(const std::string& name) {
+  return name.rfind("lib-", 0) == 0 && name.size() > 11 && name.compare(name.size() - 7, 7, ".sqlite") == 0;
+}
+bool isTemporary(const std::string& name) {
+  return name.rfind(".lib-", 0) == 0 && name.size() > 9 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+}
+
+// Removes the least recently used entries until the folder is within the
+// limit, never `keep`; temporaries older than an hour were left by a crash.
+void evict(const std::string& folder, const std::string& keep) {
+  struct Entry {
+    fs::path path;
+    uint64_t size;
+    fs::file_time_type used;
+  };
+  std::vector<Entry> entries;
+  uint64_t total = 0;
+  std::error_code ec;
+  const auto now = fs::file_time_type::clock::now();
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::error_code e2;
+    const auto used = it->last_write_time(e2);
+    if (e2) continue;
+    if (isTemporary(name)) {
+      if (now - used > std::chrono::hours(1)) fs::remove(it->path(), e2);
+      continue;
+    }
+    if (!isEntry(name) || !it->is_regular_file(e2)) continue;
+    const uint64_t size = it->file_size(e2);
+    if (e2) continue;
+    entries.push_back({it->path(), size, used});
+    total += size;
+  }
+  const uint64_t limit = libraryCacheLimit();
+  if (total <= limit) return;
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.used < b.used; });
+  for (const auto& e : entries) {
+    if (total <= limit) break;
+    if (e.path == fs::path(keep)) continue;
+    std::error_code e2;
+    if (fs::remove(e.path, e2)) total -= e.size;
+  }
+}
+
+}  // namespace
+
+void setLibraryCacheEnabled(bool on) { enabledState = on ? 1 : 0; }
+
+bool libraryCacheEnabled() {
+  int s = enabledState.load();
+  if (s < 0) {
+    const char* v = std::getenv("VELMORA_NO_CACHE");
+    s = v && *v && std::strcmp(v, "0") != 0 ? 0 : 1;
+    enabledState = s;
+  }
+  return s == 1;
+}
+
+std::string libraryCacheFolder() {
+  // A relative XDG_CACHE_HOME is invalid and ignored, as the base directory
+  // rules say.
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  if (xdg && xdg[0] == '/') return std::string(xdg) + "/velmora";
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return std::string(home) + "/.cache/velmora";
+  return {};
+}
+
+void setLibraryCacheLimit(uint64_t bytes) { limitBytes = bytes; }
+
+uint64_t libraryCacheLimit() {
+  if (uint64_t b = limitBytes.load()) return b;
+  const char* v = std::getenv("VELMORA_CACHE_LIMIT_MB");
+  if (v && *v) {
+    char* end = nullptr;
+    const unsigned long long mb = std::strtoull(v, &end, 10);
+    if (end && !*end && mb > 0 && mb < (1ull << 40)) return uint64_t(mb) << 20;
+  }
+  return kDefaultLimit;
+}
+
+LibraryCache::LibraryCache(const std::string& path, int fd, const struct stat& st) {
+  if (!libraryCacheEnabled()) return;
+  const std::string folder = libraryCacheFolder();
+  if (folder.empty()) return;
+  std::error_code ec;
+  fs::path full = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  if (ec) return;
+  // The header pages (Jet's header, the first table definitions) and the last
+  // page: what an edit of the library is bound to change besides size and time.
+  std::vector<unsigned char> head(std::size_t(std::min<off_t>(st.st_size, 4 * 4096)));
+  std::vector<unsigned char> tail(std::size_t(std::min<off_t>(st.st_size, 4096)));
+  if (!readAll(fd, head.data(), head.size(), 0) ||
+      !readAll(fd, tail.data(), tail.size(), st.st_size - off_t(tail.size())))
+    return;
+  const uint64_t pages = fnv(tail.data(), tail.size(), fnv(head.data(), head.size()));
+  key_ = std::string(VELMORA_PROVIDER_STAMP) + "\n" + full.string() + "\n" + std::to_string(st.st_size) + "\n" +
+         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + "\n" + hex(pages);
+  file_ = folder + "/lib-" + hex(fnv(full.string().data(), full.string().size())) + ".sqlite";
+}
+
+bool LibraryCache::load(Database& db) { return !file_.empty() && attach(db) == 1; }
+
+int LibraryCache::attach(Database& db) {
+  Fd f;
+  f.fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (f.fd < 0) return 0;
+  struct stat st{};
+  if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || std::size_t(st.st_size) < kFooter + 512) return 0;
+  const std::size_t fileSize = std::size_t(st.st_size);
+
+  // The trailer: magic, sizes, the hash of what it says, the key.
+  char footer[kFooter];
+  if (!readAll(f.fd, footer, kFooter, off_t(fileSize - kFooter)) || std::memcmp(footer + 20, kMagic, 8) != 0)
+    return 0;
+  uint64_t imageSize, payloadHash;
+  uint32_t payloadSize;
+  std::memcpy(&imageSize, footer, 8);
+  std::memcpy(&payloadSize, footer + 8, 4);
+  std::memcpy(&payloadHash, footer + 12, 8);
+  if (imageSize < 512 || imageSize % 512 != 0 || imageSize + payloadSize + kFooter != fileSize) return 0;
+  std::string payload(payloadSize, '\0');
+  if (!readAll(f.fd, payload.data(), payloadSize, off_t(imageSize)) ||
+      fnv(payload.data(), payload.size()) != payloadHash)
+    return 0;
+  Reader r{payload.data(), payload.size()};
+  if (r.text() != key_) return 0;  // the library has changed, or another took its name
+  const int jetVersion = int(r.u32());
+  const int indexCount = int(r.u32());
+  std::vector<TableInfo> tables(std::min<uint32_t>(r.u32(), 65536));
+  for (auto& t : tables) {
+    if (!r.ok) return 0;
+    t.name = r.text();
+    t.rowCount = long(r.i64());
+    t.columns.resize(std::min<uint32_t>(r.u32(), 4096));
+    for (auto& c : t.columns) {
+      c.name = r.text();
+      c.type = JetType(std::min<uint32_t>(r.u32(), uint32_t(JetType::Unknown)));
+      c.size = int(r.u32());
+    }
+  }
+  std::vector<std::string> indexed(std::min<uint32_t>(r.u32(), 1u << 20));
+  for (auto& s : indexed) s = r.text();
+  if (!r.ok || r.left != 0 || jetVersion != db.jetVersion_) return 0;
+
+  // The database header: SQLite's, of this format, as long as the image.
+  unsigned char header[100];
+  if (!readAll(f.fd, header, sizeof header, 0) || std::memcmp(header, "SQLite format 3", 16) != 0) return 0;
+  const uint32_t pageSize = header[16] == 0 && header[17] == 1 ? 65536u : uint32_t(header[16]) << 8 | header[17];
+  if (uint64_t(pageSize) * bigEndian32(header + 28) != imageSize ||
+      bigEndian32(header + 24) != bigEndian32(header + 92) ||
+      int32_t(bigEndian32(header + 60)) != kLibraryCacheFormat || bigEndian32(header + 68) != kApplicationId)
+    return 0;
+
+  // Mapped copy-on-write, followed by room for the indexes made later.
+  const std::size_t page = std::size_t(::sysconf(_SC_PAGESIZE));
+  const std::size_t mapped = (fileSize + page - 1) / page * page;
+  const std::size_t room = std::max<std::size_t>(std::size_t(64) << 20, std::size_t(imageSize / 2)) / page * page;
+  const std::size_t total = mapped + room;
+  void* base = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (base == MAP_FAILED) return 0;
+  std::shared_ptr<void> image(base, [total](void* p) { ::munmap(p, total); });
+  if (::mmap(base, fileSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, f.fd, 0) == MAP_FAILED) return 0;
+
+  sqlite3* engine = db.db_;
+  bool good = sqlite3_deserialize(engine, "main", static_cast<unsigned char*>(base), sqlite3_int64(imageSize),
+                                  sqlite3_int64(total), 0) == SQLITE_OK;
+  // Every table the trailer names is in the schema (this also reads the
+  // schema, which fails on a damaged one).
+  for (std::size_t i = 0; good && i < tables.size(); ++i) {
+    sqlite3_stmt* st = nullptr;
+    good = sqlite3_prepare_v2(engine, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name=?1", -1, &st,
+                              nullptr) == SQLITE_OK;
+    if (good) {
+      sqlite3_bind_text(st, 1, tables[i].name.c_str(), -1, SQLITE_TRANSIENT);
+      good = sqlite3_step(st) == SQLITE_ROW;
+    }
+    sqlite3_finalize(st);
+  }
+  if (good) good = sqlite3_exec(engine, "PRAGMA mmap_size=2147418112", nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (!good) {
+    // The engine's main database is gone with the failed entry: start afresh
+    // for the import.
+    sqlite3_close_v2(db.db_);
+    db.db_ = nullptr;
+    db.createEngine();
+    return -1;
+  }
+  db.tables_ = std::move(tables);
+  db.indexed_ = std::move(indexed);
+  db.indexCount_ = indexCount;
+  db.analyzed_ = true;
+  db.image_ = std::move(image);
+  // Used now: the last to be evicted.
+  ::futimens(f.fd, nullptr);
+  return 1;
+}
+
+void LibraryCache::store(Database& db) {
+  if (file_.empty()) return;
+  const fs::path folder = fs::path(file_).parent_path();
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) return;
+  ::chmod(folder.c_str(), 0700);
+
+  sqlite3* engine = db.db_;
+  int64_t pages = 0, pageSize = 0;
+  {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(engine, "SELECT page_count, page_size FROM pragma_page_count, pragma_page_size", -1,
+                           &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW) {
+      pages = sqlite3_column_int64(st, 0);
+      pageSize = sqlite3_column_int64(st, 1);
+    }
+    sqlite3_finalize(st);
+  }
+  if (pages <= 0 || uint64_t(pages * pageSize) > libraryCacheLimit()) return;
+  const std::string stamp = "PRAGMA user_version=" + std::to_string(kLibraryCacheFormat) +
+                            "; PRAGMA application_id=" + std::to_string(kApplicationId);
+  if (sqlite3_exec(engine, stamp.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return;
+
+  static std::atomic<unsigned> counter{0};
+  const std::string name = fs::path(file_).filename().string();
+  const std::string temp = (folder / ("." + name.substr(0, name.size() - 7) + "." + std::to_string(::getpid()) +
+                                      "." + std::to_string(counter++) + ".tmp"))
+                               .string();
+  struct Remove {
+    std::string path;
+    ~Remove() {
+      if (!path.empty()) ::unlink(path.c_str());
+    }
+  } cleanup{temp};
+
+  // The pages as they are, by SQLite's backup (cheaper than VACUUM INTO:
+  // bench/cache), into a new file.
+  ::unlink(temp.c_str());
+  sqlite3* out = nullptr;
+  bool good = sqlite3_open_v2(temp.c_str(), &out, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK;
+  if (good)
+    good = sqlite3_exec(out, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr, nullptr) ==
+           SQLITE_OK;
+  if (good) {
+    sqlite3_backup* b = sqlite3_backup_init(out, "main", engine, "main");
+    good = b && sqlite3_backup_step(b, -1) == SQLITE_DONE;
+    if (b) good = sqlite3_backup_finish(b) == SQLITE_OK && good;
+  }
+  if (out) good = sqlite3_close(out) == SQLITE_OK && good;
+  if (!good) return;
+
+  // The trailer, then to disk and into place.
+  Fd f;
+  f.fd = ::open(temp.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  struct stat st{};
+  if (f.fd < 0 || ::fstat(f.fd, &st) != 0 || st.st_size != pages * pageSize) return;
+  const std::string payload = describe(key_, db.jetVersion_, db.indexCount_, db.tables_, db.indexed_);
+  Writer footer;
+  footer.i64(int64_t(st.st_size));
+  footer.u32(uint32_t(payload.size()));
+  const uint64_t h = fnv(payload.data(), payload.size());
+  footer.raw(&h, 8);
+  footer.raw(kMagic, 8);
+  if (!writeAll(f.fd, payload + footer.out) || ::fsync(f.fd) != 0 || ::close(f.fd) != 0) {
+    f.fd = -1;
+    return;
+  }
+  f.fd = -1;
+  if (::rename(temp.c_str(), file_.c_str()) != 0) return;
+  cleanup.path.clear();
+  evict(folder.string(), file_);
+
+  // Served from the entry from now on: the same pages, shared with the
+  // system's file cache rather than held on the heap.
+  if (attach(db) < 0)
+    throw Error(jet::kFail, "Cannot copy the database into memory: the library cache could not be read back.");
+}
+
+}  // namespace ado

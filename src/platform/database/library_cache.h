@@ -1,0 +1,89 @@
+#pragma once
+// The library cache: each imported library kept as an SQLite file in the user's
+// cache folder, so that opening it again maps that file instead of reading the
+// Jet file and copying every table once more.
+//
+// Where: $XDG_CACHE_HOME/velmora/ (else ~/.cache/velmora/), never the program
+// folder; one file per library, "lib-<hash of the full path>.sqlite". The file
+// is an SQLite database (the copy as the import made it: tables, indexes and
+// the planner's figures) followed by a trailer that names what it was made from
+// (the provider's build, full path, size, modification time, hash of the first
+// pages and of the last page) and what the provider knows besides the tables (Jet types and sizes,
+// row counts, indexed columns), with the cache format in the database's
+// user_version.
+//
+// Contract:
+// - The Jet file's password is checked before the cache is looked at; the cache
+//   never stands in for that check (Database::open).
+// - An entry is used only when its format, its key and its trailer all agree
+//   and SQLite can read its schema; otherwise it is rebuilt by the import that
+//   follows. Writing goes to a temporary file in the cache folder, synced and
+//   renamed when complete, so a crash leaves the old entry or none, never half a
+//   one. A cache that cannot be written (read-only or missing home, full disk)
+//   leaves the open as it was, without a message.
+// - A used entry is mapped copy-on-write (MAP_PRIVATE) from a read-only file
+//   descriptor, with room after it: the file itself is never written, while the
+//   provider may still add an index to its private copy as it does to the
+//   in-memory one. The file stays mapped until the Database is destroyed.
+// - Size limit: VELMORA_CACHE_LIMIT_MB (default 2048 MiB). After an entry is
+//   written, the least recently used entries (file modification time, touched at
+//   every use) are removed until the folder is within the limit; an entry larger
+//   than the limit on its own is not written.
+// - Switched off by setLibraryCacheEnabled(false) (velmora-cli --no-cache) or by
+//   VELMORA_NO_CACHE=1 in the environment.
+//
+// Entries made by another program are rebuilt: the key begins with a hash of
+// the provider's sources (this folder and common/, computed by the build), so
+// any change to how a library is copied (declared types, collations, indexes,
+// statistics) gives other entries. kLibraryCacheFormat is the layout of the
+// entry itself (the database's user_version); bump it when the trailer changes.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+
+namespace ado {
+
+class Database;
+
+inline constexpr int32_t kLibraryCacheFormat = 1;
+
+// Process-wide switch; on by default unless VELMORA_NO_CACHE=1.
+void setLibraryCacheEnabled(bool on);
+bool libraryCacheEnabled();
+
+// The cache folder ($XDG_CACHE_HOME/velmora or ~/.cache/velmora), "" when
+// neither variable names a folder.
+std::string libraryCacheFolder();
+
+// The size limit in bytes; VELMORA_CACHE_LIMIT_MB unless set here (tests).
+void setLibraryCacheLimit(uint64_t bytes);
+uint64_t libraryCacheLimit();
+
+// One library's entry, for one open.
+class LibraryCache {
+ public:
+  // `path` is the library as opened, `fd` an open descriptor of it and `st` its
+  // stat (the header pages are read through `fd`).
+  LibraryCache(const std::string& path, int fd, const struct stat& st);
+
+  // Fills `db` (engine created, nothing imported) from a good entry; false when
+  // there is none or the cache is off.
+  bool load(Database& db);
+  // After an import into `db`: writes the entry, then serves `db` from it. Any
+  // failure leaves `db` as it was.
+  void store(Database& db);
+
+  const std::string& file() const { return file_; }  // "" when off
+
+ private:
+  // 1: `db` is served from the entry; 0: no good entry, `db` untouched; -1:
+  // the entry failed after the engine had let go of its database (the engine
+  // is then created afresh, empty).
+  int attach(Database& db);
+
+  std::string key_;   // full path, size, time and header hash, as stored
+  std::string file_;  // the entry's path
+};
+
+}  // namespace ado

@@ -1,0 +1,337 @@
+// The library cache: the same answers from an entry as from the import, an
+// entry used only while it fits the library and is sound, a cache that cannot
+// be written changing nothing, the password checked with an entry present,
+// and the least recently used entries going first.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "fixtures.h"
+#include "platform/database/jet_database.h"
+#include "platform/database/library_cache.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void spill(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << bytes;
+}
+
+// The statements of the grid engine (outline, product grid, searches, the
+// settings lookups' kind) with every value as text.
+std::string answers(ado::Database& db) {
+  static const char* statements[] = {
+      "select  Category.Name,Category.ico,Category.ID,Category.ID from Category where ID=0 order by Category.ID",
+      "select Category.Name,Category.ico,Category.ID from Category where ParentID=1 order by ID desc",
+      "select  CLProduct.Name,Factory.Name,CLProduct.Price,CLProduct.CategoryID,CLProduct.ID from CLProduct "
+      "inner join Factory on CLProduct.FactoryID=Factory.ID where CLProduct.CategoryID=3 order by CLProduct.ID",
+      "select * from CLProduct where Name like '%钢%' order by FactoryID, ID",
+      "select * from Factory where Name like 'ACME%' order by Name",
+      "select * from CLProduct where Name = 'cement p.o 42.5'",
+      "select top 2 ID, Price * 2, Weight + Ratio, Listed, Updated from CLProduct where Updated < #2026-12-01 12:00# "
+      "order by Price desc",
+      "select count(*), sum(Price), min(Name), max(Remark) from CLProduct",
+      "select Name & '/' & ico from Category order by Name",
+  };
+  std::string out;
+  for (const char* s : statements) {
+    ado::ResultSet rs = db.execute(s);
+    for (const auto& n : rs.names) out += n + "|";
+    out += "\n";
+    for (const auto& v : rs.cells) out += std::to_string(int(v.type())) + ":" + v.toText() + "|";
+    out += "\n";
+  }
+  return out;
+}
+
+std::string tablesOf(const ado::Database& db) {
+  std::string out;
+  for (const auto& t : db.tables()) {
+    out += t.name + " " + std::to_string(t.rowCount) + ":";
+    for (const auto& c : t.columns)
+      out += " " + c.name + "/" + ado::jetTypeName(c.type) + "/" + std::to_string(c.size);
+    out += "\n";
+  }
+  return out;
+}
+
+class LibraryCache : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* old = std::getenv("XDG_CACHE_HOME");
+    hadCacheHome_ = old != nullptr;
+    if (old) oldCacheHome_ = old;
+    ::setenv("XDG_CACHE_HOME", home_.path().c_str(), 1);
+    ado::setLibraryCacheEnabled(true);
+    ado::setLibraryCacheLimit(0);
+    lib_ = fixtures::writeLibrary(dir_, "2026年12月信息价.zdj");
+  }
+  void TearDown() override {
+    if (hadCacheHome_)
+      ::setenv("XDG_CACHE_HOME", oldCacheHome_.c_str(), 1);
+    else
+      ::unsetenv("XDG_CACHE_HOME");
+    const char* off = std::getenv("VELMORA_NO_CACHE");
+    ado::setLibraryCacheEnabled(!off || !*off || std::string(off) == "0");
+    ado::setLibraryCacheLimit(0);
+  }
+
+  std::shared_ptr<ado::Database> open(const std::string& password = "4917") {
+    return ado::Database::open(lib_, password);
+  }
+  // The entry's file for the library as it is now.
+  std::string entryOf(const std::string& lib) {
+    int fd = ::open(lib.c_str(), O_RDONLY);
+    struct stat st{};
+    ::fstat(fd, &st);
+    ado::LibraryCache c(lib, fd, st);
+    ::close(fd);
+    return c.file();
+  }
+  std::string entry() { return entryOf(lib_); }
+  // Changes product 1's name inside the entry, so that an answer shows whether
+  // it came from the entry or from the library.
+  void tamper() {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(entry().c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE CLProduct SET Name='从缓存来' WHERE ID=1", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  std::string productName(ado::Database& db) {
+    return db.execute("select Name from CLProduct where ID=1").cells.at(0).toText();
+  }
+  void setTime(const std::string& path, time_t seconds) {
+    timespec t[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), t, 0), 0);
+  }
+  time_t timeOf(const std::string& path) {
+    struct stat st{};
+    ::stat(path.c_str(), &st);
+    return st.st_mtim.tv_sec;
+  }
+
+  fixtures::TempDir dir_, home_;
+  std::string lib_;
+  bool hadCacheHome_ = false;
+  std::string oldCacheHome_;
+};
+
+TEST_F(LibraryCache, AnswersFromTheEntryAreTheImportsAnswers) {
+  ado::setLibraryCacheEnabled(false);
+  auto imported = open();
+  const std::string expected = answers(*imported);
+  EXPECT_FALSE(fs::exists(home_.path() / "velmora"));
+  ado::setLibraryCacheEnabled(true);
+
+  auto first = open();  // imports, writes the entry and runs on it
+  ASSERT_TRUE(fs::exists(entry()));
+  EXPECT_EQ(fs::status(home_.path() / "velmora").permissions() & fs::perms::all, fs::perms::owner_all);
+  auto second = open();  // from the entry
+  EXPECT_EQ(answers(*first), expected);
+  EXPECT_EQ(answers(*second), expected);
+  EXPECT_EQ(tablesOf(*second), tablesOf(*imported));
+  EXPECT_EQ(second->jetVersion(), imported->jetVersion());
+
+  // An index made for a statement lands in the private copy, never in the file;
+  // statements that would write stay refused.
+  const std::string before = slurp(entry());
+  EXPECT_TRUE(second->ensureIndex("CLProduct", "Remark"));
+  EXPECT_EQ(second->execute("select ID from CLProduct where Remark = 'x'").rows, 1u);
+  EXPECT_THROW(second->execute("delete from CLProduct"), ado::Error);
+  EXPECT_EQ(second->execute("select count(*) from CLProduct").cells.at(0).toText(), "4");
+  EXPECT_EQ(slurp(entry()), before);
+}
+
+TEST_F(LibraryCache, AnEntryIsUsedWhileItFitsTheLibrary) {
+  open();
+  tamper();
+  EXPECT_EQ(productName(*open()), "从缓存来");  // the entry is what is read
+
+  // Another modification time.
+  setTime(lib_, timeOf(lib_) + 10);
+  EXPECT_EQ(productName(*open()), "螺纹钢 HRB400");
+
+  // Another size, at the old time.
+  tamper();
+  const time_t t = timeOf(lib_);
+  auto bigger = fixtures::library();
+  bigger.tables[2].rows.push_back(bigger.tables[2].rows[0]);
+  bigger.tables[2].rows.back()[0] = "5";
+  jetwrite::writeDatabase(bigger, lib_);
+  setTime(lib_, t);
+  auto db = open();
+  EXPECT_EQ(productName(*db), "螺纹钢 HRB400");
+  EXPECT_EQ(db->tables()[2].rowCount, 5);
+
+  // Other header pages (another password), same size and time.
+  tamper();
+  const auto size = fs::file_size(lib_);
+  auto other = bigger;
+  other.password = "4918";
+  jetwrite::writeDatabase(other, lib_);
+  ASSERT_EQ(fs::file_size(lib_), size);
+  setTime(lib_, t);
+  EXPECT_EQ(productName(*open("4918")), "螺纹钢 HRB400");
+
+  // The same library under another path has an entry of its own.
+  tamper();
+  const std::string copy = dir_.file("copy.zdj");
+  fs::copy_file(lib_, copy);
+  EXPECT_NE(entryOf(copy), entry());
+  EXPECT_EQ(productName(*ado::Database::open(copy, "4918")), "螺纹钢 HRB400");
+  EXPECT_EQ(productName(*open("4918")), "从缓存来");
+}
+
+TEST_F(LibraryCache, TheWrongPasswordIsRefusedWithAnEntryPresent) {
+  open();
+  ASSERT_TRUE(fs::exists(entry()));
+  for (const char* wrong : {"", "4918", "4917 "}) {
+    try {
+      ado::Database::open(lib_, wrong);
+      ADD_FAILURE() << "opened with '" << wrong << "'";
+    } catch (const ado::Error& e) {
+      EXPECT_EQ(e.number, -2147217843);
+    }
+  }
+  EXPECT_EQ(productName(*open()), "螺纹钢 HRB400");
+}
+
+TEST_F(LibraryCache, DamagedOrForeignEntriesAreRebuilt) {
+  struct Damage {
+    const char* what;
+    std::function<void(const std::string&)> apply;
+  };
+  const std::vector<Damage> damages = {
+      {"truncated", [](const std::string& f) { fs::resize_file(f, fs::file_size(f) / 2); }},
+      {"trailer cut", [](const std::string& f) { fs::resize_file(f, fs::file_size(f) - 1); }},
+      {"garbage", [](const std::string& f) { spill(f, std::string(fs::file_size(f), '\x5a')); }},
+      {"empty", [](const std::string& f) { spill(f, ""); }},
+      {"not SQLite", [](const std::string& f) {
+         std::string s = slurp(f);
+         s[0] = 'X';
+         spill(f, s);
+       }},
+      {"trailer changed", [](const std::string& f) {
+         std::string s = slurp(f);
+         s[s.size() - 40] ^= 1;
+         spill(f, s);
+       }},
+      {"schema damaged", [](const std::string& f) {
+         std::string s = slurp(f);
+         for (std::size_t i = 100; i < 4096; ++i) s[i] = '\xff';
+         spill(f, s);
+       }},
+      {"another format", [](const std::string& f) {
+         sqlite3* db = nullptr;
+         sqlite3_open(f.c_str(), &db);
+         sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr);
+         sqlite3_close(db);
+       }},
+  };
+  for (const auto& d : damages) {
+    SCOPED_TRACE(d.what);
+    open();
+    tamper();
+    d.apply(entry());
+    auto db = open();
+    EXPECT_EQ(productName(*db), "螺纹钢 HRB400");
+    EXPECT_EQ(db->execute("select count(*) from CLProduct").cells.at(0).toText(), "4");
+    // Rebuilt: a sound entry again, read at the next open.
+    tamper();
+    EXPECT_EQ(productName(*open()), "从缓存来");
+    fs::remove(entry());
+  }
+}
+
+TEST_F(LibraryCache, ACacheThatCannotBeWrittenChangesNothing) {
+  ado::setLibraryCacheEnabled(false);
+  const std::string expected = answers(*open());
+  ado::setLibraryCacheEnabled(true);
+
+  // The cache home is a file: no folder can be made there.
+  const std::string blocker = dir_.file("not-a-folder");
+  spill(blocker, "x");
+  ::setenv("XDG_CACHE_HOME", blocker.c_str(), 1);
+  EXPECT_EQ(answers(*open()), expected);
+  EXPECT_EQ(slurp(blocker), "x");
+
+  // A full disk: writes beyond a few kilobytes fail. Nothing is left behind,
+  // not even the temporary file.
+  ::setenv("XDG_CACHE_HOME", home_.path().c_str(), 1);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  auto oldSignal = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit small{16384, old.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string answered;
+  EXPECT_NO_THROW(answered = answers(*open()));
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, oldSignal);
+  EXPECT_EQ(answered, expected);
+  ASSERT_TRUE(fs::exists(home_.path() / "velmora"));
+  EXPECT_TRUE(fs::is_empty(home_.path() / "velmora"));
+
+  // Switched off: nothing is written.
+  fs::remove_all(home_.path() / "velmora");
+  ado::setLibraryCacheEnabled(false);
+  EXPECT_EQ(answers(*open()), expected);
+  EXPECT_FALSE(fs::exists(home_.path() / "velmora"));
+}
+
+TEST_F(LibraryCache, TheLeastRecentlyUsedEntriesGoFirst) {
+  const std::string a = lib_, b = fixtures::writeLibrary(dir_, "b.zdj"), c = fixtures::writeLibrary(dir_, "c.zdj");
+  ado::Database::open(a, "4917");
+  ado::Database::open(b, "4917");
+  const auto one = fs::file_size(entryOf(a));
+  const time_t now = ::time(nullptr);
+  setTime(entryOf(a), now - 100);
+  setTime(entryOf(b), now - 200);
+  ado::Database::open(a, "4917");  // used again: now the newest
+  EXPECT_GE(timeOf(entryOf(a)), now - 1);
+
+  ado::setLibraryCacheLimit(2 * one + one / 2);
+  ado::Database::open(c, "4917");
+  EXPECT_TRUE(fs::exists(entryOf(a)));
+  EXPECT_FALSE(fs::exists(entryOf(b)));
+  EXPECT_TRUE(fs::exists(entryOf(c)));
+
+  // A library larger than the whole limit is not kept at all.
+  ado::setLibraryCacheLimit(one / 2);
+  const std::string d = fixtures::writeLibrary(dir_, "d.zdj");
+  EXPECT_EQ(productName(*ado::Database::open(d, "4917")), "螺纹钢 HRB400");
+  EXPECT_FALSE(fs::exists(entryOf(d)));
+}
+
+TEST(LibraryCacheFolder, FollowsTheBaseDirectoryRules) {
+  const char* oldXdg = std::getenv("XDG_CACHE_HOME");
+  const std::string keepXdg = oldXdg ? oldXdg : "";
+  const char* oldHome = std::getenv("HOME");
+  const std::string keepHome = oldHome ? oldHome : "";
+  ::setenv("HOME", "/home/someone", 1);
+  ::setenv("XDG_CACHE_HOME", "/var/cache/x", 1);
+  EXPECT_EQ(ado::libraryCacheFolder(), "/var/cache/x/velmora");
+  ::setenv("XDG_CACHE_HOME", "relative/cache", 1);  // not absolute: ignored
+  EXPECT_EQ(ado::libraryCacheFolder(), "/home/someone/.cache/velmora");
+  ::unsetenv("XDG_CACHE_HOME");
+  EXPECT_EQ(ado::libraryCacheFolder(), "/home/someone/.cache/velmora");
+  ::setenv("HOME", keepHome.c_str(), 1);
+  if (oldXdg) ::setenv("XDG_CACHE_HOME", keepXdg.c_str(), 1);
+}
+
+}  // namespace
