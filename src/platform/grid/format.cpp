@@ -253,7 +253,7 @@ void fillPlaces(const Section& s, const std::vector<size_t>& places, std::string
 // The formatted value for one section (without a sign of its own); `v` is
 // left as rounded.
 std::string applySection(const Section& s, Decimal& v) {
-  v.point += s.scale;
+  if (!v.zero()) v.point += s.scale;
   std::vector<size_t> intPlaces, fracPlaces, expPlaces;
   bool scientific = false;
   for (size_t k = 0; k < s.tokens.size(); ++k) {
