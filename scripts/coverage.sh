@@ -27,10 +27,17 @@ status=0
 (cd "$build" && xvfb-run -a -s "-screen 0 1600x1000x24" \
   ctest --output-on-failure -j"$(nproc)" --timeout 900 -E '^FuzzScript\.') || status=$?
 
+# ccache (base_dir) hands the compiler relative source names, which gcov
+# resolves from the folder the compiler ran in: run it there, one .gcov file
+# per translation unit and source (-l -p), and let gcovr read those.
+find "$build" -name '*.gcov' -delete
+find "$build" -name '*.gcda' | while read -r gcda; do
+  (cd "${gcda%%/CMakeFiles/*}" && gcov -b -c -l -p -o "$(dirname "$root/$gcda")" "$root/$gcda" >/dev/null 2>&1) || true
+done
 mkdir -p "$build/coverage"
-gcovr -r "$root" --object-directory "$build" --filter "$root/src/" -j"$(nproc)" \
-  --exclude-throw-branches --exclude-unreachable-branches --gcov-ignore-parse-errors \
-  --json-summary "$build/coverage/summary.json" --html-details "$build/coverage/index.html" >/dev/null
+gcovr -r "$root" -g -k --object-directory "$build" --filter "$root/src/" \
+  --exclude-throw-branches --exclude-unreachable-branches \
+  --json-summary "$build/coverage/summary.json" --html-details "$build/coverage/index.html" "$build" >/dev/null
 
 # Per folder: the files' counts added up.
 python3 - "$build/coverage/summary.json" <<'PY'
