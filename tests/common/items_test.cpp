@@ -23,6 +23,16 @@ TEST(ItemReader, BlanksAndEmptyLines) {
   EXPECT_EQ(readItems("a,\r\nb", 50), (V{"a", "", "b"}));
 }
 
+TEST(ItemReader, TabsAreBlanksToo) {
+  // A tab before an item is skipped as a space is, also before a quote and
+  // mixed with spaces; a tab inside or after an item stays.
+  EXPECT_EQ(readItems("\tsname=Velmora\r\n\t \ttimer=5000", 50), (V{"sname=Velmora", "timer=5000"}));
+  EXPECT_EQ(readItems("a,\tb\tc", 50), (V{"a", "b\tc"}));
+  EXPECT_EQ(readItems("\t\"q,r\"\t,\t\"s\"", 50), (V{"q,r", "s"}));
+  // A line of blanks only is an empty item.
+  EXPECT_EQ(readItems("\t \r\nb", 50), (V{"", "b"}));
+}
+
 TEST(ItemReader, QuotedItems) {
   // A comma inside quotes belongs to the item.
   EXPECT_EQ(readItems("\"url=http://x/a,b\"\r\nnext", 50), (V{"url=http://x/a,b", "next"}));

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/grid/format.h"
+
 namespace platform {
 
 struct GridError : std::out_of_range {
@@ -166,7 +168,8 @@ class VSFlexGrid : public QObject {
   int cellChecked(int row, int col) const;
   std::optional<uint32_t> cellBackColor(int row, int col) const;
   Picture cellPicture(int row, int col) const;
-  // The text the cell shows: for a column with a format, numbers formatted.
+  // The text the cell shows: for a column with a format, numbers formatted
+  // (formatCellText, format.h).
   std::string displayText(int row, int col) const;
 
   // --- columns ---------------------------------------------------------------
@@ -325,11 +328,5 @@ class GridBatch {
  private:
   VSFlexGrid& grid_;
 };
-
-// Formats a cell text for display with a column format: number patterns made
-// of 0, #, ",", "." with literal text around them ("0.00", "#,##0.00元"),
-// and the named formats "Fixed", "Standard", "Currency", "Percent". A text
-// that is not a number, or an empty format, is shown unchanged.
-std::string formatCellText(const std::string& format, const std::string& text);
 
 }  // namespace platform
