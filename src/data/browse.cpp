@@ -87,22 +87,27 @@ PageTarget NavigatorSession::page(const std::string& serviceBase) const {
   return pageOf(pageKey(*grids_[Products]), serviceBase);
 }
 
-std::vector<std::string> libraryNames(const std::string& folder) {
+std::vector<std::string> folderFiles(const std::string& folder, const std::string& extension) {
   std::vector<std::string> files;
+  const std::string ending = common::asciiLower(extension);
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
     if (!entry.is_regular_file(ec)) continue;
     const std::string name = entry.path().filename().string();
-    if (name.size() > 4 && common::asciiLower(name.substr(name.size() - 4)) == ".zdj") files.push_back(name);
+    if (name.size() > ending.size() && common::asciiLower(name.substr(name.size() - ending.size())) == ending)
+      files.push_back(name);
   }
-  // As the system's file list sorted them on a Chinese system: by the text
-  // order (pinyin), names equal but for letter case by their bytes.
   std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
     const int order = common::collateText(a, b);
     return order != 0 ? order < 0 : a < b;
   });
-  for (std::string& f : files) f.resize(f.size() - 4);
   return files;
+}
+
+std::vector<std::string> libraryNames(const std::string& folder) {
+  std::vector<std::string> names = folderFiles(folder, ".zdj");
+  for (std::string& n : names) n.resize(n.size() - 4);
+  return names;
 }
 
 int openFolder(const std::string& folder, const std::string& libraryName) {

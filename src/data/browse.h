@@ -76,6 +76,13 @@ class NavigatorSession {
   ShownProducts shown_;
 };
 
+// The files of a folder whose names end in `extension` (".zdj", ".swf") in any
+// letter case, as the system's hidden file list showed them on a Chinese
+// system: ascending by common::collateText (pinyin, digits one by one, ASCII
+// case ignored), names equal but for letter case by their bytes. Folders are
+// not listed; a folder that cannot be read lists nothing.
+std::vector<std::string> folderFiles(const std::string& folder, const std::string& extension);
+
 // The libraries of a program folder: the names, without the last four
 // characters, of its files matching "*.zdj" in any case, in ascending order of
 // name as a Chinese system's file list has them (common::collateText: pinyin,

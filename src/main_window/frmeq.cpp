@@ -37,18 +37,6 @@ namespace {
 constexpr const char* kMarkerFile = "更新.ini";
 constexpr const char* kConfigFile = "MainPro.ini";
 
-// Files of a folder matching a pattern, in any letter case, ascending by name
-// as a file list shows them (letter case ignored).
-std::vector<std::string> listFiles(const std::string& folder, const char* pattern) {
-  QDir dir(QString::fromStdString(folder));
-  if (!dir.exists()) return {};
-  const QStringList names =
-      dir.entryList({QString::fromLatin1(pattern)}, QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
-  std::vector<std::string> out;
-  for (const QString& n : names) out.push_back(n.toStdString());
-  return out;
-}
-
 // A file of the program folder named Windows-style (as MainPro.ini names it,
 // lower-cased), in whatever letter case it lies there. "" when there is none.
 std::string findInProgramFolder(const std::string& name) { return data::findProgramFile(name); }
@@ -287,8 +275,7 @@ void frmeq::applySetting(const std::string& key, const std::string& value) {
 
 void frmeq::discoverLibraries() {
   libraries_.clear();
-  for (const std::string& file : listFiles(common::programFolder(), "*.zdj")) {
-    std::string name = file.substr(0, file.size() - 4);
+  for (const std::string& name : data::libraryNames(common::programFolder())) {
     libraries_.push_back(name);
     skipOnError("discoverLibraries: combo item", [&] { activeBar31_->Tools("comclk")->AddItem(name); });
     currentLibrary_ = name;
@@ -305,7 +292,7 @@ std::string frmeq::libraryFile(const std::string& name) const {
 }
 
 void frmeq::startBanner() {
-  banners_ = listFiles(common::inProgramFolder("swf"), "*.swf");
+  banners_ = data::folderFiles(common::inProgramFolder("swf"), ".swf");
   if (!banners_.empty()) {
     webBrowser2_->Navigate(common::inProgramFolder("\\swf\\" + banners_.at(static_cast<size_t>(swfIndex_))));
   } else {

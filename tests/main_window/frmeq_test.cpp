@@ -238,6 +238,21 @@ TEST(Startup, NoLibraryStopsWithTheMessageAndALibraryInAnyLetterCaseOpens) {
   }
 }
 
+// The library combo lists the libraries as a Chinese system's file list did
+// (pinyin, months in order), and the start opens the last of them.
+TEST(Startup, ListsTheLibrariesInTheSystemsOrderAndOpensTheLast) {
+  fixture::Folder f;
+  f.writeProMdb();
+  for (const char* name : {"云岭.zdj", "北辰.zdj", "2026年12月信息价.zdj", "2026年01月信息价.zdj", "华通.ZDJ"})
+    f.writeLibrary(name, fixture::standardLibrary());
+  MessageBoxRecorder boxes;
+  Harness h;
+  ASSERT_TRUE(h.w->Form_Load());
+  EXPECT_EQ(h.tool("comclk")->items(),
+            (std::vector<std::string>{"2026年01月信息价", "2026年12月信息价", "北辰", "华通", "云岭"}));
+  EXPECT_EQ(h.w->currentLibrary(), "云岭");
+}
+
 TEST(Startup, WritesTheMarkerAndStartsTheUpdaterHiddenOnlyWhenItIsThere) {
   fixture::Folder f;
   standardFolder(f);

@@ -137,11 +137,11 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
   // The parent-link column of the category tree, as the category grid's
   // settings name it.
   std::string parent = "ParentID";
-  data::skipOnError([&] {
+  data::skipOnError("price tools: category settings", [&] {
     data::loadtableset("Category");
     if (!data::TableSettings.syid.empty()) parent = data::TableSettings.syid;
   });
-  data::skipOnError([&] {
+  data::skipOnError("price tools: category parents", [&] {
     ado::Recordset rs;
     rs.Open("select ID, " + parent + " from Category", connection);
     for (long i = 0, n = rs.RecordCount(); i < n; ++i, rs.MoveNext()) out.categoryParents[text(rs, 0)] = text(rs, 1);

@@ -108,7 +108,7 @@ void CompareWindow::reload() {
 
   const QString keep = price_->currentText();
   price_->clear();
-  data::skipOnError([&] {
+  data::skipOnError("price comparison: price columns", [&] {
     if (ordered.empty()) return;
     for (const auto& c : price_tools::priceColumns(ordered.back())) price_->addItem(qs(c.title));
   });
@@ -208,7 +208,7 @@ void CompareWindow::fill() {
 // row's page (HtmlRelational of the open library, local file or online), shown
 // in the main window's page view and checked like any page it shows.
 void CompareWindow::showPage() {
-  data::skipOnError([&] {
+  data::skipOnError("price comparison: page", [&] {
     const platform::VSFlexGrid& g = *grid_;
     const int row = g.Row();
     if (row < g.FixedRows() || row >= g.Rows()) return;

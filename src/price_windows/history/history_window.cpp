@@ -43,7 +43,7 @@ HistoryWindow::HistoryWindow(const std::string& productId, const std::string& li
   headline_ = new QLabel(this);
   price_ = new QComboBox(this);
   price_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-  data::skipOnError([&] {
+  data::skipOnError("price history: price columns", [&] {
     for (const auto& c : price_tools::priceColumns(library_)) price_->addItem(qs(c.title));
   });
   connect(price_, &QComboBox::currentIndexChanged, this, [this] {
