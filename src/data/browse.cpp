@@ -28,6 +28,7 @@ VSFlexGrid& NavigatorSession::grid(int index) {
 }
 
 void NavigatorSession::loadnav() {
+  shown_ = ShownProducts{};
   skipOnError([&] { layoutgrid(*grids_[Categories], "Category"); });
   skipOnError([&] {
     std::string condition = "ID=0";
@@ -46,10 +47,12 @@ bool NavigatorSession::fillProducts(std::string condition) {
 }
 
 bool NavigatorSession::fillByCategory(const std::string& id) {
+  shown_ = ShownProducts{ShownProducts::Category, idText(id), "", ""};
   return fillProducts("CLProduct.CategoryID=" + idText(id));
 }
 
 bool NavigatorSession::fillByFactory(const std::string& id) {
+  shown_ = ShownProducts{ShownProducts::Factory, idText(id), "", ""};
   return fillProducts("CLProduct.FactoryID=" + idText(id));
 }
 
@@ -63,6 +66,7 @@ NavigatorSession::SearchOutcome NavigatorSession::search(const std::string& fiel
   if (text.empty()) return SearchOutcome::EmptyText;
   auto condition = searchCondition(field, text);
   if (!condition) return SearchOutcome::NoSuchField;
+  shown_ = ShownProducts{ShownProducts::Search, "", field, text};
   // The fill puts " where " in front of a condition only when the text holds no
   // "where" of its own, so a typed text such as "somewhere" would reach the
   // statement without its keyword. The search brings the keyword itself; the

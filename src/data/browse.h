@@ -55,10 +55,25 @@ class NavigatorSession {
   // The page of a given pair.
   static PageTarget pageOf(const PageKey& key, const std::string& serviceBase);
 
+  // What the product grid was last filled with: the id (through idText) of a
+  // category or manufacturer fill, or the field and text of a search that
+  // built a condition. Recorded whether the fill succeeded or not (the grid
+  // shows what it wrote); None until the first fill and again after loadnav,
+  // which leaves the product grid empty. Searches that fill nothing (empty
+  // text, unknown field) leave it as it was.
+  struct ShownProducts {
+    enum Kind { None, Category, Factory, Search } kind = None;
+    std::string id;
+    std::string field;
+    std::string text;
+  };
+  const ShownProducts& shown() const { return shown_; }
+
  private:
   bool fillProducts(std::string condition);
 
   platform::VSFlexGrid* grids_[3];
+  ShownProducts shown_;
 };
 
 // The libraries of a program folder: the names, without the last four

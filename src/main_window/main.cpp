@@ -15,6 +15,7 @@
 #include "platform/browser/webengine_browser.h"
 #include "platform/messagebox/messagebox.h"
 #include "platform/messagebox/messagebox_qt.h"
+#include "price_windows/band/command_band.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -123,6 +124,7 @@ int main(int argc, char** argv) {
     if (window) return;
     window = new main_window::frmeq(main_window::programHooks(platform::webEngineBrowserFactory()));
     window->setAttribute(Qt::WA_DeleteOnClose);
+    price_windows::attachCommandBand(*window);
     if (QScreen* s = QGuiApplication::primaryScreen()) {
       QRect avail = s->availableGeometry();
       window->resize(std::min(avail.width(), 1440) * 9 / 10, std::min(avail.height(), 1000) * 9 / 10);

@@ -1,0 +1,75 @@
+#pragma once
+// The band of price commands beside the main window's own toolbars: a strip
+// "价格工具" above the product grid, whose buttons open the windows of
+// src/price_windows/, and the product grid's context menu, which offers the
+// same commands for one product row. The main window's toolbars, grids and
+// click handlers are not changed by it: the band only adds buttons, menu
+// entries and a double-click listener, and reads the grids.
+//
+// The program attaches it once, after the main window is built:
+//
+//   price_windows::attachCommandBand(*window);
+//
+// which installs every command through the installer functions listed in
+// command_band.cpp (installPriceCommands, ...).
+#include <QToolBar>
+
+#include <functional>
+#include <vector>
+
+class QAction;
+class QIcon;
+
+namespace main_window {
+class frmeq;
+}
+
+namespace price_windows {
+
+inline constexpr const char* kBandTitle = "价格工具";
+
+class CommandBand : public QToolBar {
+  Q_OBJECT
+ public:
+  explicit CommandBand(main_window::frmeq& window);
+
+  main_window::frmeq& window() { return window_; }
+
+  // A button on the band that runs `run` when clicked. The action belongs to
+  // the band; it may also be handed to addToProductMenu.
+  QAction* addCommand(const QString& text, const QIcon& icon, std::function<void()> run);
+
+  // Puts an action into the context menu of the product grid Grid1(1).
+  void addToProductMenu(QAction* action);
+
+  // Runs `run` when a product row is double-clicked. The grid's own handling
+  // of the click (current row, Click event, page) happens first and unchanged;
+  // the double click only adds this call.
+  void addProductDoubleClick(std::function<void()> run);
+
+  // The product row a command acts on: the row under the mouse while the
+  // product grid's context menu or a double click runs, otherwise the product
+  // grid's current row. -1 when there is no data row.
+  int productRow() const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void showProductMenu(const QPoint& pos);
+
+  main_window::frmeq& window_;
+  std::vector<QAction*> productMenu_;
+  std::vector<std::function<void()>> doubleClicks_;
+  int pointedRow_ = -1;
+};
+
+// Adds the band to the main window, once: a second call returns the band
+// already there. The band stands at the top of the main window's client area
+// (above the product grid).
+CommandBand* attachCommandBand(main_window::frmeq& window);
+
+// The installers of the band's commands, each in its own part.
+void installPriceCommands(CommandBand& band);  // 价格对比, 价格走势
+
+}  // namespace price_windows
