@@ -115,9 +115,9 @@ TEST(CommandBand, ProductMenuAndDoubleClickActOnTheRowUnderTheMouseAfterTheGrids
   QTimer::singleShot(50, [&] {
     QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 1);
-    EXPECT_EQ(menu->actions()[0], history);
-    menu->actions()[0]->trigger();
+    // (Other parts put their entries on the same menu, 复制 among them.)
+    ASSERT_TRUE(menu->actions().contains(history));
+    history->trigger();
     menu->close();
   });
   const QPoint first = view->cellRect(3, 1).center();

@@ -99,6 +99,8 @@ std::string proposedFileName(const ExportTitle& t, const std::string& extension)
   std::string name = t.library;
   if (!t.shown.empty()) name += (name.empty() ? "" : " ") + t.shown;
   if (name.empty()) name = "导出";
+  // A category path's separators read as dashes in a file name.
+  for (size_t p = name.find(" > "); p != std::string::npos; p = name.find(" > ", p)) name.replace(p, 3, "-");
   for (char& c : name) {
     const unsigned char u = static_cast<unsigned char>(c);
     if (u < 0x20 || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' ||

@@ -38,7 +38,7 @@ std::string describeSearch(const std::string& field, const std::string& text);
 std::string sheetName(const std::string& library);
 
 // The file name a save dialog proposes: "LIBRARY SHOWN.EXT" (or "LIBRARY.EXT"),
-// with the characters a file name may not hold (/ \ : * ? " < > | and control
+// a category path's " > " written "-", and the characters a file name may not hold (/ \ : * ? " < > | and control
 // characters) replaced by "_". `extension` without the dot.
 std::string proposedFileName(const ExportTitle& title, const std::string& extension);
 

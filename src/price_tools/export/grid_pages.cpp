@@ -140,8 +140,8 @@ void GridPages::paintPage(QPainter& p, const Geometry& geo, int page, int pages)
     p.drawRect(rect);
     p.setPen(Qt::black);
     const QRectF inner = rect.adjusted(kPad, 0, -kPad, 0);
-    p.drawText(inner, Qt::AlignCenter | Qt::TextSingleLine,
-               QFontMetricsF(p.font()).elidedText(qs(b.text), Qt::ElideRight, inner.width()));
+    // A title wider than its column wraps (a two-row cell has room for it).
+    p.drawText(inner, Qt::AlignCenter | Qt::TextWrapAnywhere, qs(b.text));
   }
   double ry = kHeaderRowH * static_cast<double>(headerRows_.size());
   p.setFont(font(kFontPx, false));
