@@ -86,6 +86,8 @@ TEST(GridViewSelection, ClicksWithShiftAndCtrlSelectAndStillRaiseOneClickEach) {
   EXPECT_EQ(v.view.selectedRows(), (std::vector<int>{4, 6, 7}));
   v.click(3, Qt::ControlModifier);
   EXPECT_EQ(v.view.selectedRows(), (std::vector<int>{3, 4, 6, 7}));
+  if (const QByteArray dir = qgetenv("VELMORA_SCREENSHOT_DIR"); !dir.isEmpty())
+    v.view.grab().save(QString::fromLocal8Bit(dir) + "/grid-selection.png");
   // Shift extends from the last clicked row.
   v.click(5, Qt::ShiftModifier);
   EXPECT_EQ(v.view.selectedRows(), (std::vector<int>{3, 4, 5}));

@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPrintPreviewDialog>
+#include <QProgressDialog>
 #include <QTimer>
 #include <QToolButton>
 
@@ -196,4 +197,40 @@ TEST(ExportCommands, PinyinFieldSearchesAndCopyIsOnTheProductMenu) {
   QContextMenuEvent ev(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
   QApplication::sendEvent(view->viewport(), &ev);
   EXPECT_TRUE(seen);
+}
+
+TEST(ExportCommands, ALongExportShowsProgressAndItsCancelLeavesNoFile) {
+  Window win;
+  win.clickCategory("12");
+  platform::VSFlexGrid& g = win.w->Grid1(1);
+  {
+    platform::GridBatch batch(g);
+    const int first = g.Rows();
+    g.setRows(first + 150000);
+    for (int r = first; r < g.Rows(); ++r) {
+      g.setTextMatrix(r, 1, "螺纹钢 规格" + std::to_string(r));
+      g.setTextMatrix(r, 2, "鞍钢股份");
+    }
+  }
+  const std::string out = win.folder.file("长.xlsx");
+  price_windows::setSaveFileQuestion([&](QWidget*, const QString&, const QString&, const QStringList& f, QString* c) {
+    *c = f[0];
+    return QString::fromStdString(out);
+  });
+  bool cancelled = false;
+  std::function<void()> poll = [&] {
+    auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+    if (!progress || !progress->isVisible()) {
+      QTimer::singleShot(100, poll);
+      return;
+    }
+    win.shoot(progress, "export-progress.png");
+    progress->cancel();
+    cancelled = true;
+  };
+  QTimer::singleShot(100, poll);
+  win.command(price_windows::kExportExcelText)->trigger();
+  EXPECT_TRUE(cancelled);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(out)));
+  EXPECT_EQ(QDir(QString::fromStdString(win.folder.path())).entryList({"*.part-*"}).size(), 0);
 }
