@@ -8,6 +8,11 @@
 
 namespace price_tools::pinyin {
 
+InitialsCoder& InitialsIndex::sharedCoder() {
+  static InitialsCoder coder;
+  return coder;
+}
+
 void InitialsIndex::add(long long id, std::string_view name) {
   ids_.push_back(id);
   coded_ += coder_.encode(name);

@@ -36,7 +36,10 @@ class InitialsIndex {
   InitialsCoder& coder() { return coder_; }
 
  private:
-  InitialsCoder coder_;
+  // One coder for every index: ICU's transliterator is made once, and the
+  // readings found stay known across libraries.
+  static InitialsCoder& sharedCoder();
+  InitialsCoder& coder_ = sharedCoder();
   std::vector<long long> ids_;
   std::vector<uint32_t> offsets_{0};  // coded initials of product k: [offsets_[k], offsets_[k+1])
   std::string coded_;
