@@ -313,4 +313,14 @@ TEST(PdfExport, WideTablesTurnThePageAndScale) {
   GridPages wider(g, kTitle);
   EXPECT_EQ(wider.pageLayout().orientation(), QPageLayout::Landscape);
   EXPECT_LT(wider.scale(wider.pageLayout()), 0.6);
+  // The file carries the turned page.
+  TempDir dir;
+  for (int i = 0; i < 60; ++i) addRow(g, "宽表" + std::to_string(i), "Φ16", "1.5", "2", true);
+  ASSERT_TRUE(writePdf(g, kTitle, dir.file("wide.pdf")).ok());
+  EXPECT_NE(run("pdfinfo '" + dir.file("wide.pdf") + "'").find("Page size:       842 x 595 pts"),
+            std::string::npos)
+      << run("pdfinfo '" + dir.file("wide.pdf") + "'");
+  if (const char* shots = std::getenv("VELMORA_SCREENSHOT_DIR"))
+    std::filesystem::copy_file(dir.file("wide.pdf"), std::string(shots) + "/export-wide.pdf",
+                               std::filesystem::copy_options::overwrite_existing);
 }
