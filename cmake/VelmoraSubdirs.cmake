@@ -1,10 +1,13 @@
-# Adds each listed folder that carries a CMakeLists.txt, so that the parts of the
-# system can be built up one folder at a time.
+# Adds each listed folder. Every folder listed must carry its CMakeLists.txt:
+# a folder named here without one is a mistake (a file left out of a commit,
+# a name mistyped), and a build that skipped it would quietly lack a part.
 function(velmora_add_subdirs)
   foreach(dir IN LISTS ARGN)
-    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-      add_subdirectory(${dir})
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      message(FATAL_ERROR
+        "${CMAKE_CURRENT_SOURCE_DIR}/${dir} is listed for the build but has no CMakeLists.txt")
     endif()
+    add_subdirectory(${dir})
   endforeach()
 endfunction()
 

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Builds the programs and the demo program folder, then starts Velmora on it.
-# Extra arguments go to Velmora.
+# Builds the programs and the demo program folder (nothing else: no tests or
+# benchmarks), then starts Velmora on it. Extra arguments go to Velmora.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake -S . -B build >/dev/null
-cmake --build build -j"$(nproc)"
+cmake --build build -j"$(nproc)" --target Velmora Quennar demo_folder
 
 folder=build/demo-folder
 if [ ! -x "$folder/Velmora" ]; then

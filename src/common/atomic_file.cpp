@@ -5,13 +5,11 @@
 #include <cstring>
 #include <filesystem>
 
-#if defined(_WIN32)
-#include <fstream>
-#else
+// POSIX file calls: a Windows port replaces this file (MoveFileEx with
+// MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH in place of rename).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace common {
 
@@ -20,24 +18,6 @@ bool writeFileAtomic(const std::string& path, std::string_view bytes, std::strin
     if (error) *error = what;
     return false;
   };
-#if defined(_WIN32)
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out.write(bytes.data(), bytes.size()) || !out.flush()) {
-      std::error_code ec;
-      std::filesystem::remove(tmp, ec);
-      return fail("cannot write " + tmp);
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    std::filesystem::remove(tmp, ec);
-    return fail("cannot replace " + path);
-  }
-  return true;
-#else
   std::string tmpl = path + ".XXXXXX";
   int fd = mkstemp(tmpl.data());
   if (fd < 0) return fail("cannot create a file beside " + path + ": " + std::strerror(errno));
@@ -73,7 +53,6 @@ bool writeFileAtomic(const std::string& path, std::string_view bytes, std::strin
     return fail(reason);
   }
   return true;
-#endif
 }
 
 }  // namespace common

@@ -1,7 +1,11 @@
 #include "common/program_folder.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <vector>
+
+#include "common/text_case.h"
 
 namespace common {
 namespace {
@@ -16,7 +20,87 @@ std::string stripTrailingSeparators(std::string s) {
   return s;
 }
 
+#if defined(_WIN32)
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+std::string joined(const std::string& folder, const std::string& part) {
+  if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) return folder + part;
+  return folder + kSeparator + part;
+}
+
+// The components of a name; false when one of them could leave the folder.
+bool nameParts(std::string_view name, std::vector<std::string>& parts) {
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = name.size();
+    const std::string_view part = name.substr(start, end - start);
+    if (part == "..") return false;
+    if (part.find(':') != std::string_view::npos || part.find('\0') != std::string_view::npos) return false;
+    if (!part.empty() && part != ".") parts.emplace_back(part);
+    start = end + 1;
+  }
+  return true;
+}
+
+// Entries of folder whose names equal part in another letter case, in byte order.
+std::vector<std::string> caseVariants(const std::string& folder, const std::string& part) {
+  std::vector<std::string> found;
+  const std::string lowered = lowerText(part);
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string entry = it->path().filename().string();
+    if (entry != part && lowerText(entry) == lowered) found.push_back(std::move(entry));
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+struct Walk {
+  std::string path;
+  bool complete = false;  // every component exists
+};
+
+// Follows parts[k...] down from folder: the exact spelling first, then the other
+// spellings; the first under which the whole rest exists wins, otherwise the
+// first one tried. budget bounds the search in a folder full of case twins.
+Walk walk(const std::string& folder, const std::vector<std::string>& parts, size_t k, int& budget) {
+  if (k == parts.size()) return {folder, true};
+  std::optional<Walk> first;
+  const std::string exact = joined(folder, parts[k]);
+  std::error_code ec;
+  if (std::filesystem::exists(std::filesystem::symlink_status(exact, ec))) {
+    Walk w = walk(exact, parts, k + 1, budget);
+    if (w.complete) return w;
+    first = std::move(w);
+  }
+  if (--budget >= 0) {
+    for (const std::string& other : caseVariants(folder, parts[k])) {
+      Walk w = walk(joined(folder, other), parts, k + 1, budget);
+      if (w.complete) return w;
+      if (!first) first = std::move(w);
+      if (budget < 0) break;
+    }
+  }
+  if (first) return *first;
+  std::string path = folder;
+  for (size_t i = k; i < parts.size(); ++i) path = joined(path, parts[i]);
+  return {path, false};
+}
+
 }  // namespace
+
+std::optional<std::string> resolveIn(const std::string& folder, std::string_view name) {
+  std::vector<std::string> parts;
+  if (!nameParts(name, parts)) return std::nullopt;
+  int budget = 256;
+  return walk(stripTrailingSeparators(nativePath(folder)), parts, 0, budget).path;
+}
+
+std::optional<std::string> resolveInProgramFolder(std::string_view name) { return resolveIn(programFolder(), name); }
 
 std::string programFolder() {
   if (!overriddenFolder().empty()) return overriddenFolder();

@@ -3,6 +3,7 @@
 // its executable. The system names files Windows-style ("\web\Orvanta.htm",
 // "\图标\", "pro.mdb"); nativePath() is the one place where such names meet the
 // platform's separator.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,25 @@ std::string nativePath(std::string_view name);
 // programFolder() + separator + name, name given Windows-style or native;
 // leading separators of name are dropped so that "\pro.mdb" and "pro.mdb" agree.
 std::string inProgramFolder(std::string_view name);
+
+// The path of name inside folder, as a file system that ignores letter case
+// would find it. Names from lists, tables and ini files were written for such
+// a file system; here every component is looked up one at a time:
+// - an existing file or folder whose name differs only in letter case is used
+//   under its real name; when several do, the exact spelling comes first, and
+//   a spelling under which the rest of the path exists wins over one under
+//   which it does not;
+// - a component that does not exist (and everything below it) keeps the
+//   spelling given, so a file written there is created under that name.
+// name is Windows-style or native; leading, doubled and trailing separators and
+// "." components are passed over, so "" gives folder itself. Nothing when the
+// name could leave the folder: a ".." component, a colon (drive letter or
+// stream) or a NUL. The result is native, without a trailing separator.
+std::optional<std::string> resolveIn(const std::string& folder, std::string_view name);
+
+// resolveIn(programFolder(), name): the one place where names from data meet
+// the files of the program folder.
+std::optional<std::string> resolveInProgramFolder(std::string_view name);
 
 // An executable's file name from its bare name: "Quennar" -> "Quennar.exe" on
 // Windows, unchanged elsewhere.

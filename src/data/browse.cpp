@@ -29,21 +29,21 @@ VSFlexGrid& NavigatorSession::grid(int index) {
 
 void NavigatorSession::loadnav() {
   shown_ = ShownProducts{};
-  skipOnError([&] { layoutgrid(*grids_[Categories], "Category"); });
-  skipOnError([&] {
+  skipOnError("loadnav: category layout", [&] { layoutgrid(*grids_[Categories], "Category"); });
+  skipOnError("loadnav: category fill", [&] {
     std::string condition = "ID=0";
     fillgrid(libraryslot, *grids_[Categories], condition, 1);
   });
-  skipOnError([&] { layoutgrid(*grids_[Products], "CLProduct"); });
-  skipOnError([&] { layoutgrid(*grids_[Factories], "Factory"); });
-  skipOnError([&] {
+  skipOnError("loadnav: product layout", [&] { layoutgrid(*grids_[Products], "CLProduct"); });
+  skipOnError("loadnav: manufacturer layout", [&] { layoutgrid(*grids_[Factories], "Factory"); });
+  skipOnError("loadnav: manufacturer fill", [&] {
     std::string condition;
     fillgrid(libraryslot, *grids_[Factories], condition, 1);
   });
 }
 
 bool NavigatorSession::fillProducts(std::string condition) {
-  return skipOnError([&] { fillgrid(libraryslot, *grids_[Products], condition, 1); });
+  return skipOnError("fillProducts: fill", [&] { fillgrid(libraryslot, *grids_[Products], condition, 1); });
 }
 
 bool NavigatorSession::fillByCategory(const std::string& id) {
@@ -77,7 +77,7 @@ NavigatorSession::SearchOutcome NavigatorSession::search(const std::string& fiel
 PageTarget NavigatorSession::pageOf(const PageKey& key, const std::string& serviceBase) {
   PageTarget target;
   target.address = defaultPagePath();
-  skipOnError([&] { target = lookupPage(key, serviceBase); });
+  skipOnError("pageOf: page lookup", [&] { target = lookupPage(key, serviceBase); });
   return target;
 }
 

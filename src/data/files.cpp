@@ -1,54 +1,23 @@
 #include "data/files.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QImage>
 #include <QString>
 
-#include <cstdio>
 #include <map>
 #include <stdexcept>
-#include <sys/stat.h>
 
+#include "common/file_test.h"
 #include "common/program_folder.h"
 
 namespace data {
 
-bool fileexists(const std::string& path) {
-  if (path.empty() || path.find('\0') != std::string::npos) return false;
-  struct stat st{};
-  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
-}
-
-namespace {
-
-// Follows parts[k...] down from folder, trying every entry whose name matches
-// the part in any letter case (a folder may hold both web and WEB).
-std::string findParts(const QString& folder, const QStringList& parts, int k) {
-  if (k == parts.size()) return fileexists(folder.toStdString()) ? folder.toStdString() : "";
-  const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-  for (const QString& e : entries) {
-    if (e.compare(parts[k], Qt::CaseInsensitive) != 0) continue;
-    std::string found = findParts(folder + '/' + e, parts, k + 1);
-    if (!found.empty()) return found;
-  }
-  return "";
-}
-
-}  // namespace
+bool fileexists(const std::string& path) { return common::canOpenForReading(path); }
 
 std::string findProgramFile(const std::string& name) {
-  const std::string exact = common::inProgramFolder(name);
-  if (fileexists(exact)) return exact;
-  const QStringList parts =
-      QString::fromStdString(name).split(QRegularExpression(QStringLiteral("[\\\\/]")), Qt::SkipEmptyParts);
-  if (parts.isEmpty()) return "";
-  return findParts(QString::fromStdString(common::programFolder()), parts, 0);
+  const auto path = common::resolveInProgramFolder(name);
+  if (!path || !fileexists(*path)) return "";
+  return *path;
 }
 
 std::string iconPath(const std::string& iconName) {
@@ -87,8 +56,9 @@ platform::Picture loadIcon(const std::string& path) {
 
 void setcellicon(platform::VSFlexGrid& grid, int row, int col, const std::string& iconName) {
   if (iconName.empty()) return;
-  const std::string path = iconPath(iconName);
-  if (!fileexists(path)) return;
+  // Icon names come from the tables, written for a file system that ignores case.
+  const std::string path = findProgramFile("\\图标\\" + iconName + ".bmp");
+  if (path.empty()) return;
   grid.setCell(platform::flexcpPicture, row, col, loadIcon(path));
 }
 

@@ -4,6 +4,11 @@
 #include "data/files.h"
 #include "data/table_settings.h"
 
+#include <algorithm>
+#include <set>
+#include <utility>
+#include <vector>
+
 namespace data {
 
 using namespace platform;
@@ -16,6 +21,16 @@ struct FillState {
   std::string extraCondition;
   bool icons = false;
   bool fileRows = false;
+  // The ids of the nodes from level 1 down to the node being written: a
+  // record whose id is among them would put a node below itself (a root
+  // that is its own parent, or a cycle A -> B -> A).
+  std::vector<std::string> path;
+  // (id, level) of every node whose children have been listed. A second node
+  // with the same id on the same level would list the same children again;
+  // with ids that repeat this multiplies level by level. Each level therefore
+  // lists the children of an id once, and the fill writes at most one row per
+  // table row and level.
+  std::set<std::pair<std::string, int>> expanded;
 };
 
 // Appends one row carrying the record's fields in columns 1, 2, ...; the
@@ -38,6 +53,7 @@ void writeNode(FillState& st, ado::Recordset& rs, int level) {
   st.grid.setIsSubtotal(row, true);
   st.grid.setRowOutlineLevel(row, level);
   const std::string id = rs.Fields(TableSettings.onlyid).Value().toText();
+  if (!st.expanded.insert({id, level}).second) return;
   if (level < kMaxOutlineLevel) {
     std::string statement = "select " + TableSettings.fieldlist + " from " + TableSettings.tname + " where " +
                             TableSettings.syid + "=" + id + st.extraCondition;
@@ -46,14 +62,19 @@ void writeNode(FillState& st, ado::Recordset& rs, int level) {
     CloseOnExit closer(children);
     openQuery(children, statement, st.slot);
     const long count = children.RecordCount();
-    if (count > 0) {
-      for (long k = 0; k < count; ++k) {
+    bool wroteChild = false;
+    st.path.push_back(id);
+    for (long k = 0; k < count; ++k) {
+      const std::string childId = children.Fields(TableSettings.onlyid).Value().toText();
+      if (std::find(st.path.begin(), st.path.end(), childId) == st.path.end()) {
         writeNode(st, children, level + 1);
-        children.MoveNext();
+        wroteChild = true;
       }
-    } else if (st.fileRows) {
-      addfilerows(st.grid, id, level + 1);
+      children.MoveNext();
     }
+    st.path.pop_back();
+    // A node whose only children would be itself or its ancestors is a leaf.
+    if (!wroteChild && st.fileRows) addfilerows(st.grid, id, level + 1);
   } else if (st.fileRows) {
     addfilerows(st.grid, id, level + 1);
   }
@@ -81,7 +102,7 @@ void fillgrid(short& slot, VSFlexGrid& grid, std::string& condition, int shade) 
     openQuery(top, statement, slot);
     const long count = top.RecordCount();
     if (count >= 1) {
-      FillState st{slot, grid, {}, false, false};
+      FillState st{slot, grid, {}, false, false, {}, {}};
       // The project filter. (A table stbfxhf would want " and fxmbid=" plus a
       // template id, but nothing in the program chooses one, so it gets none.)
       if (ts.onlyid1 == "xmid") {

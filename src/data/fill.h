@@ -2,6 +2,11 @@
 // Grid fill: puts the data rows into a grid laid out by layoutgrid, as a flat
 // list or, when the table has a parent-link column, as an outline of at most
 // six levels written in pre-order (each node followed by its whole subtree).
+// Parent links are data, not a promise of a tree: a node never appears below
+// itself (a root that is its own parent, or a cycle A -> B -> A, is cut where
+// it would come round again), and the children of one id are listed once per
+// level. A node none of whose children may be written counts as a leaf. So the
+// fill writes at most one row per table row and level, whatever the links.
 //
 // None of these routines has an error policy of its own: a failure ends the
 // routine where it happens and is thrown to the caller. Rows written so far

@@ -47,16 +47,16 @@ std::string beforeBlank(const std::string& s) { return s.substr(0, s.find(' '));
 
 void layoutgrid(VSFlexGrid& grid, const std::string& tableName) {
   GridBatch batch(grid);
-  skipOnError([&] { grid.setTag(tableName); });
+  skipOnError("layoutgrid: tag", [&] { grid.setTag(tableName); });
   if (grid.Tag().empty()) return;
-  skipOnError([&] { loadtableset(grid.Tag()); });
+  skipOnError("layoutgrid: table settings", [&] { loadtableset(grid.Tag()); });
 
   ado::Recordset& rs = renewMainrs();
   std::string lastLower;
   {
     CloseOnExit closer(rs);
     long count = 0;
-    skipOnError([&] {
+    skipOnError("layoutgrid: layout rows of the role", [&] {
       openQuery(rs,
                 "select * from stbgset where tname='" + tableName + "' and zhlb='" + currentrole +
                     "' and yc=0 order by sortid",
@@ -64,10 +64,10 @@ void layoutgrid(VSFlexGrid& grid, const std::string& tableName) {
       count = rs.RecordCount();
     });
     if (count <= 0) {
-      skipOnError([&] {
+      skipOnError("layoutgrid: close layout rows", [&] {
         if (rs.State() == 1) rs.Close();
       });
-      skipOnError([&] {
+      skipOnError("layoutgrid: layout rows of the administrator", [&] {
         openQuery(rs,
                   "select * from stbgset where tname='" + tableName + "' and zhlb='系统管理员' and yc=0 Or  tname='" +
                       tableName + "' and zhlb='-1' and yc=0 order by sortid",
@@ -75,16 +75,16 @@ void layoutgrid(VSFlexGrid& grid, const std::string& tableName) {
         count = rs.RecordCount();
       });
     }
-    skipOnError([&] { grid.setRows(3); });
-    skipOnError([&] { grid.setCols(1); });
+    skipOnError("layoutgrid: header rows", [&] { grid.setRows(3); });
+    skipOnError("layoutgrid: first column", [&] { grid.setCols(1); });
     TableSettings.fieldlist.clear();
 
     if (count > 0) {
       const int n = static_cast<int>(count);
-      skipOnError([&] { grid.setCols(n + 3); });
+      skipOnError("layoutgrid: columns", [&] { grid.setCols(n + 3); });
       for (int i = 1; i <= n; ++i) {
         std::string upper;
-        skipOnError([&] {
+        skipOnError("layoutgrid: column title", [&] {
           const std::string title = rs.Fields("mc").Value().toText();
           const size_t dash = title.find('-');
           if (dash != std::string::npos) {
@@ -97,15 +97,15 @@ void layoutgrid(VSFlexGrid& grid, const std::string& tableName) {
             grid.setCell(flexcpText, 1, i, title);
           }
         });
-        skipOnError([&] { grid.setMergeCol(i, true); });
-        skipOnError([&] { grid.setCell(flexcpText, 0, i, upper); });
+        skipOnError("layoutgrid: merge column", [&] { grid.setMergeCol(i, true); });
+        skipOnError("layoutgrid: upper title", [&] { grid.setCell(flexcpText, 0, i, upper); });
         std::string dataField;
-        skipOnError([&] {
+        skipOnError("layoutgrid: column field", [&] {
           dataField = rs.Fields("DataField").Value().toText();
           grid.setCell(flexcpText, 2, i, dataField);
         });
-        skipOnError([&] { grid.setCell(flexcpAlignment, 0, i, 1, i, flexAlignCenterCenter); });
-        skipOnError([&] {
+        skipOnError("layoutgrid: title alignment", [&] { grid.setCell(flexcpAlignment, 0, i, 1, i, flexAlignCenterCenter); });
+        skipOnError("layoutgrid: column width", [&] {
           const double width = numberOf(rs.Fields("Width").Value());
           if (width == -1) {
             const long long left = grid.Cell(flexcpLeft, 0, i).number();
@@ -114,8 +114,8 @@ void layoutgrid(VSFlexGrid& grid, const std::string& tableName) {
             grid.setColWidth(i, static_cast<int>(std::lround(2 * width)));
           }
         });
-        skipOnError([&] { grid.setColAlignment(i, wholeNumberOf(rs.Fields("Alignment").Value())); });
-        skipOnError([&] {
+        skipOnError("layoutgrid: column alignment", [&] { grid.setColAlignment(i, wholeNumberOf(rs.Fields("Alignment").Value())); });
+        skipOnError("layoutgrid: column format", [&] {
           const std::string format = rs.Fields("DataFormat").Value().toText();
           if (!format.empty()) {
             if (format == "check")
@@ -124,15 +124,15 @@ void layoutgrid(VSFlexGrid& grid, const std::string& tableName) {
               grid.setColFormat(i, format);
           }
         });
-        skipOnError([&] {
+        skipOnError("layoutgrid: header colour", [&] {
           grid.setCell(flexcpBackColor, 0, i, static_cast<long long>(numberOf(rs.Fields("BackColor").Value())));
         });
-        skipOnError([&] {
+        skipOnError("layoutgrid: column editable", [&] {
           const bool editable = editableValue(rs.Fields("Editable").Value());
           grid.setCell(flexcpChecked, 2, i, editable ? flexChecked : flexUnchecked);
           grid.setColEditable(i, editable);
         });
-        skipOnError([&] {
+        skipOnError("layoutgrid: column list", [&] {
           const std::string list = rs.Fields("list").Value().toText();
           if (list.empty()) return;
           if (list.find('|') != std::string::npos) {
@@ -152,18 +152,18 @@ void layoutgrid(VSFlexGrid& grid, const std::string& tableName) {
             grid.setColComboList(i, combo);
           }
         });
-        skipOnError([&] {
+        skipOnError("layoutgrid: select list", [&] {
           if (dataField.find('.') != std::string::npos)
             TableSettings.fieldlist += dataField + ",";
           else
             TableSettings.fieldlist += tableName + "." + dataField + ",";
         });
-        skipOnError([&] { rs.MoveNext(); });
+        skipOnError("layoutgrid: next layout row", [&] { rs.MoveNext(); });
       }
-      skipOnError([&] {
+      skipOnError("layoutgrid: id column", [&] {
         grid.setCell(flexcpText, 0, grid.Cols() - 1, 2, grid.Cols() - 1, TableSettings.onlyid);
       });
-      skipOnError([&] {
+      skipOnError("layoutgrid: order column", [&] {
         grid.setCell(flexcpText, 0, grid.Cols() - 2, 2, grid.Cols() - 2, TableSettings.sortid);
       });
       if (!TableSettings.sortid.empty()) TableSettings.fieldlist += tableName + "." + beforeBlank(TableSettings.sortid);
@@ -171,25 +171,25 @@ void layoutgrid(VSFlexGrid& grid, const std::string& tableName) {
     }
   }  // mainrs closed here
 
-  skipOnError([&] { grid.setCell(flexcpText, 0, grid.Cols() - 1, TableSettings.fieldlist); });
-  skipOnError([&] { grid.setCell(flexcpText, 1, grid.Cols() - 1, TableSettings.onlyid1); });
-  skipOnError([&] { grid.setCell(flexcpText, 0, grid.Cols() - 2, TableSettings.syid); });
-  skipOnError([&] { grid.setCell(flexcpText, 1, grid.Cols() - 2, TableSettings.sortid); });
-  skipOnError([&] { grid.setMergeCol(0, true); });
-  skipOnError([&] { grid.setCell(flexcpText, 0, 0, " "); });
-  skipOnError([&] { grid.setCell(flexcpText, 1, 0, " "); });
-  skipOnError([&] { grid.setMergeRow(0, true); });
-  skipOnError([&] { grid.setMergeRow(1, true); });
+  skipOnError("layoutgrid: hidden select list", [&] { grid.setCell(flexcpText, 0, grid.Cols() - 1, TableSettings.fieldlist); });
+  skipOnError("layoutgrid: hidden second id", [&] { grid.setCell(flexcpText, 1, grid.Cols() - 1, TableSettings.onlyid1); });
+  skipOnError("layoutgrid: hidden display id", [&] { grid.setCell(flexcpText, 0, grid.Cols() - 2, TableSettings.syid); });
+  skipOnError("layoutgrid: hidden order", [&] { grid.setCell(flexcpText, 1, grid.Cols() - 2, TableSettings.sortid); });
+  skipOnError("layoutgrid: merge first column", [&] { grid.setMergeCol(0, true); });
+  skipOnError("layoutgrid: corner upper", [&] { grid.setCell(flexcpText, 0, 0, " "); });
+  skipOnError("layoutgrid: corner lower", [&] { grid.setCell(flexcpText, 1, 0, " "); });
+  skipOnError("layoutgrid: merge upper header", [&] { grid.setMergeRow(0, true); });
+  skipOnError("layoutgrid: merge lower header", [&] { grid.setMergeRow(1, true); });
   if (!lastLower.empty()) {
-    skipOnError([&] { grid.setRowHidden(1, false); });
-    skipOnError([&] { grid.setRowHeight(0, 280); });
+    skipOnError("layoutgrid: show lower header", [&] { grid.setRowHidden(1, false); });
+    skipOnError("layoutgrid: two-row header height", [&] { grid.setRowHeight(0, 280); });
   } else {
-    skipOnError([&] { grid.setRowHidden(1, true); });
-    skipOnError([&] { grid.setRowHeight(0, 350); });
+    skipOnError("layoutgrid: hide lower header", [&] { grid.setRowHidden(1, true); });
+    skipOnError("layoutgrid: one-row header height", [&] { grid.setRowHeight(0, 350); });
   }
-  skipOnError([&] { grid.setRowHidden(2, true); });
-  skipOnError([&] { grid.setColHidden(grid.Cols() - 1, true); });
-  skipOnError([&] { grid.setColHidden(grid.Cols() - 2, true); });
+  skipOnError("layoutgrid: hide field row", [&] { grid.setRowHidden(2, true); });
+  skipOnError("layoutgrid: hide select column", [&] { grid.setColHidden(grid.Cols() - 1, true); });
+  skipOnError("layoutgrid: hide order column", [&] { grid.setColHidden(grid.Cols() - 2, true); });
 }
 
 }  // namespace data

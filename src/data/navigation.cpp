@@ -45,6 +45,25 @@ PageKey pageKey(const platform::VSFlexGrid& products) {
   return key;
 }
 
+bool pageNameStaysInFolder(const std::string& name) {
+  if (name.find('\0') != std::string::npos) return false;
+  // A drive ("C:\x", "C:x") or a share ("\\server\x", "//server/x").
+  if (name.size() >= 2 && name[1] == ':') return false;
+  if (name.size() >= 2 && (name[0] == '\\' || name[0] == '/') && (name[1] == '\\' || name[1] == '/')) return false;
+  // No component may climb: "..", and "..." or ".. " as the system's file
+  // names read them (trailing dots and blanks dropped), are the folder above.
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("\\/", start);
+    if (end == std::string::npos) end = name.size();
+    const std::string part = name.substr(start, end - start);
+    const size_t kept = part.find_last_not_of(". ");
+    if (kept == std::string::npos && part.find("..") != std::string::npos) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 std::string defaultPagePath() { return common::inProgramFolder("\\web\\Orvanta.htm"); }
 
 PageTarget lookupPage(const PageKey& key, const std::string& serviceBase) {
@@ -58,10 +77,11 @@ PageTarget lookupPage(const PageKey& key, const std::string& serviceBase) {
             libraryslot);
   if (rs.RecordCount() < 1) return target;
   const std::string file = rs.Fields("HtmlFileName").Value().toText();
+  if (!pageNameStaysInFolder(file)) return target;
   target.isDefault = false;
-  if (fileexists(common::programFolder() + common::nativePath("\\" + file))) {
+  if (const std::string path = common::inProgramFolder(file); !file.empty() && fileexists(path)) {
     target.isLocal = true;
-    target.address = common::programFolder() + common::nativePath(file);
+    target.address = path;
   } else if (const std::string found = file.empty() ? std::string() : findProgramFile(file); !found.empty()) {
     // The page is installed under a name that differs in letter case.
     target.isLocal = true;

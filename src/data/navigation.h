@@ -47,11 +47,19 @@ struct PageTarget {
   std::string address;    // the page address (the default page's path when isDefault)
 };
 
+// Whether a page name of HtmlRelational stays inside the program folder: not
+// when a part of it climbs out (".."), or it names a drive ("C:\...") or a
+// share ("\\server\..."). The usual form, one leading separator then
+// folder and file names ("\web\a.htm"), stays.
+bool pageNameStaysInFolder(const std::string& name);
+
 // Looks the pair up in HtmlRelational of the library (slot libraryslot, in the
 // shared record set auxrs, released and re-created first): no row gives the
-// default page; a row whose HtmlFileName exists under the program folder gives
-// program folder + HtmlFileName (native separators; a file whose name differs
-// only in letter case is taken as it lies), otherwise
+// default page, and so does a row whose HtmlFileName leaves the program folder
+// (pageNameStaysInFolder), locally and online alike; a row whose HtmlFileName
+// exists under the program folder gives program folder + one separator
+// + HtmlFileName (native separators; a file whose name differs only in letter
+// case is taken as it lies), otherwise
 // serviceBase + "/vosk" + HtmlFileName. Throws when the query cannot run (no
 // library open); the caller then shows the default page.
 PageTarget lookupPage(const PageKey& key, const std::string& serviceBase);

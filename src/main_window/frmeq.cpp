@@ -2,6 +2,7 @@
 
 #include "common/items.h"
 #include "common/program_folder.h"
+#include "common/text_case.h"
 #include "data/connections.h"
 #include "data/files.h"
 #include "data/skip_on_error.h"
@@ -51,12 +52,6 @@ std::vector<std::string> listFiles(const std::string& folder, const char* patter
 // A file of the program folder named Windows-style (as MainPro.ini names it,
 // lower-cased), in whatever letter case it lies there. "" when there is none.
 std::string findInProgramFolder(const std::string& name) { return data::findProgramFile(name); }
-
-std::string asciiLower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 // The window's own icon, as the window was designed with it.
 QIcon designIcon() {
@@ -181,23 +176,23 @@ bool frmeq::Form_Load() {
   setTimer2(kBannerIntervalMs, true);
 
   // 1. Configuration.
-  skipOnError([&] { readConfiguration(); });
+  skipOnError("Form_Load: configuration", [&] { readConfiguration(); });
   // 2. Library slot.
   data::libraryslot = 1;
   // 3. Library discovery.
-  skipOnError([&] { discoverLibraries(); });
+  skipOnError("Form_Load: libraries", [&] { discoverLibraries(); });
   // 4. No library: nothing of the window is shown.
   if (currentLibrary_.empty()) {
     platform::MsgBox(kNoLibraryText);
     return false;
   }
   // 5. The library.
-  skipOnError([&] { activeBar31_->Tools("comclk")->setText(currentLibrary_); });
-  skipOnError([&] { data::opendatabases(libraryFile(currentLibrary_)); });
+  skipOnError("Form_Load: library combo text", [&] { activeBar31_->Tools("comclk")->setText(currentLibrary_); });
+  skipOnError("Form_Load: open databases", [&] { data::opendatabases(libraryFile(currentLibrary_)); });
   // 6. Banner.
-  skipOnError([&] { startBanner(); });
+  skipOnError("Form_Load: banner", [&] { startBanner(); });
   // 7. Outer toolbar.
-  skipOnError([&] {
+  skipOnError("Form_Load: outer toolbar", [&] {
     platform::Band* band2 = activeBar31_->Bands("Band2");
     band2->ChildBands(0)->Tools(0)->setCustom(gridViews_[0]);
     band2->ChildBands(1)->Tools(0)->setCustom(gridViews_[2]);
@@ -205,25 +200,25 @@ bool frmeq::Form_Load() {
     activeBar31_->RecalcLayout();
   });
   // 8. Inner toolbar.
-  skipOnError([&] {
+  skipOnError("Form_Load: inner toolbar", [&] {
     activeBar32_->Bands("Band1")->ChildBands(0)->Tools(0)->setCustom(gridViews_[1]);
     activeBar32_->setClientAreaControl(webBrowser1_->widget());
     activeBar32_->RecalcLayout();
   });
   // 9. Category navigator: the column switch of columns 0 and 1.
-  skipOnError([&] { grids_[0]->setColSwitch171(0, true); });
-  skipOnError([&] { grids_[0]->setColSwitch171(1, true); });
+  skipOnError("Form_Load: category switch column 0", [&] { grids_[0]->setColSwitch171(0, true); });
+  skipOnError("Form_Load: category switch column 1", [&] { grids_[0]->setColSwitch171(1, true); });
   // The grids are laid out for their widths: arrange the window as it will
   // show before the layouts are read.
   arrangeHidden();
   // 10. Navigators and default page.
-  skipOnError([&] { loadnav(); });
+  skipOnError("Form_Load: loadnav", [&] { loadnav(); });
   // 11. Updater launch.
-  skipOnError([&] { startUpdaterAtStartUp(); });
+  skipOnError("Form_Load: updater start", [&] { startUpdaterAtStartUp(); });
 
   // The updater's close request reaches the window under its caption.
   if (hooks_.listenForClose) {
-    skipOnError([&] {
+    skipOnError("Form_Load: close listener", [&] {
       // The close runs once the request has been read: closing ends the listener.
       closeListener_ = std::make_unique<platform::CloseRequestListener>(
           windowTitle().toStdString(), [this] { QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection); });
@@ -238,7 +233,7 @@ bool frmeq::Form_Load() {
 // width its view has (design widths where the view has none yet).
 void frmeq::arrangeHidden() {
   if (isVisible()) return;
-  skipOnError([&] {
+  skipOnError("arrangeHidden: arrange", [&] {
     Form_Resize();
     Picture1_Resize();
     for (platform::ActiveBar* bar : {activeBar31_, activeBar32_}) {
@@ -262,7 +257,7 @@ void frmeq::arrangeHidden() {
 void frmeq::readConfiguration() {
   const std::string path = common::inProgramFolder(kConfigFile);
   if (!data::fileexists(path)) return;
-  for (const auto& [key, value] : readMainPro(path)) skipOnError([&] { applySetting(key, value); });
+  for (const auto& [key, value] : readMainPro(path)) skipOnError("readConfiguration: setting", [&] { applySetting(key, value); });
   activeBar31_->RecalcLayout();
 }
 
@@ -295,7 +290,7 @@ void frmeq::discoverLibraries() {
   for (const std::string& file : listFiles(common::programFolder(), "*.zdj")) {
     std::string name = file.substr(0, file.size() - 4);
     libraries_.push_back(name);
-    skipOnError([&] { activeBar31_->Tools("comclk")->AddItem(name); });
+    skipOnError("discoverLibraries: combo item", [&] { activeBar31_->Tools("comclk")->AddItem(name); });
     currentLibrary_ = name;
   }
 }
@@ -323,7 +318,7 @@ void frmeq::startUpdaterAtStartUp() {
   if (!data::fileexists(updater)) return;
   std::string exe = hooks_.exeName;
   if (exe.empty()) exe = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
-  skipOnError([&] { common::writeItemFile(common::inProgramFolder(kMarkerFile), {exe}); });
+  skipOnError("startUpdaterAtStartUp: marker", [&] { common::writeItemFile(common::inProgramFolder(kMarkerFile), {exe}); });
   if (hooks_.startHidden) hooks_.startHidden(updater);
 }
 
@@ -347,18 +342,18 @@ void frmeq::navigatePage(const std::string& address) {
 
 void frmeq::loadnav() {
   navigator_.loadnav();
-  skipOnError([&] { navigatePage(data::defaultPagePath()); });
+  skipOnError("loadnav: default page", [&] { navigatePage(data::defaultPagePath()); });
   tag_.clear();
 }
 
 void frmeq::Grid1_Click(int index) {
-  skipOnError([&] { navigator_.click(index); });
-  skipOnError([&] { showpage(); });
+  skipOnError("Grid1_Click: click", [&] { navigator_.click(index); });
+  skipOnError("Grid1_Click: showpage", [&] { showpage(); });
 }
 
 void frmeq::showpage() {
   data::PageTarget target;
-  if (!skipOnError([&] { target = navigator_.page(serviceBase_); }))
+  if (!skipOnError("showpage: page of the product", [&] { target = navigator_.page(serviceBase_); }))
     target = data::NavigatorSession::pageOf(data::PageKey{}, serviceBase_);
   if (target.isDefault) {
     navigatePage(target.address);
@@ -384,13 +379,13 @@ void frmeq::WebBrowser1_DocumentComplete() {
 }
 
 void frmeq::htmlerr() {
-  skipOnError([&] {
+  skipOnError("htmlerr: page check", [&] {
     auto all = webBrowser1_->documentAll();
     if (!all) return;
     pageCheckPending_ = false;
     bool hit = false;
     for (const std::string& html : *all) {
-      const std::string lower = asciiLower(html);
+      const std::string lower = common::asciiLower(html);
       if (lower.find("错误的请求") != std::string::npos || html.find("无法显示") != std::string::npos ||
           html.find("无法找到") != std::string::npos || lower.find("service unavailable") != std::string::npos) {
         hit = true;
@@ -410,33 +405,36 @@ void frmeq::ActiveBar31_ToolClick(platform::Tool* tool) {
   const std::string& name = tool->name();
   if (name == "Toolfind") {
     std::string text;
-    if (!skipOnError([&] { text = activeBar31_->Tools("comfw")->text(); })) return;
+    if (!skipOnError("Toolfind: search text", [&] { text = activeBar31_->Tools("comfw")->text(); })) return;
     if (text.empty()) {
       platform::MsgBox(kEnterSearchText);
       return;
     }
     std::string field;
-    skipOnError([&] { field = activeBar31_->Tools("comfind")->text(); });
+    skipOnError("Toolfind: search field", [&] { field = activeBar31_->Tools("comfind")->text(); });
     navigator_.search(field, text);
   } else if (name == "Toolfw") {
-    skipOnError([&] {
+    skipOnError("Toolfw: service window", [&] {
       if (!frmline_) frmline_ = new service_window::Frmline(hooks_.browsers, this);
       frmline_->show();
       frmline_->raise();
       frmline_->activateWindow();
     });
-    skipOnError([&] { frmline_->WebBrowser1()->Navigate2(servicePage_); });
+    // A window that could not be made is not there to be sent anywhere.
+    skipOnError("Toolfw: service page", [&] {
+      if (frmline_) frmline_->WebBrowser1()->Navigate2(servicePage_);
+    });
   } else if (name == "Toolsj") {
     const std::string updater = common::inProgramFolder(common::executableName("Quennar"));
     if (!data::fileexists(updater)) {
       platform::MsgBox(kNoUpdaterText);
       return;
     }
-    skipOnError([&] {
+    skipOnError("Toolsj: marker", [&] {
       const std::string marker = common::inProgramFolder(kMarkerFile);
       if (data::fileexists(marker)) std::remove(marker.c_str());
     });
-    skipOnError([&] {
+    skipOnError("Toolsj: updater start", [&] {
       if (hooks_.startHidden) hooks_.startHidden(updater);
     });
   }
@@ -444,11 +442,11 @@ void frmeq::ActiveBar31_ToolClick(platform::Tool* tool) {
 
 void frmeq::ActiveBar31_ComboSelChange(platform::Tool* tool) {
   if (!tool || tool->name() != "comclk") return;
-  skipOnError([&] {
+  skipOnError("comclk: open library", [&] {
     currentLibrary_ = tool->text();
     data::opendatabases(libraryFile(currentLibrary_));
   });
-  skipOnError([&] { loadnav(); });
+  skipOnError("comclk: loadnav", [&] { loadnav(); });
 }
 
 service_window::Frmline* frmeq::onlineWindow() const { return frmline_.data(); }
@@ -456,7 +454,7 @@ service_window::Frmline* frmeq::onlineWindow() const { return frmline_.data(); }
 // ---- banner, layout, shutdown ----
 
 void frmeq::Timer2_Timer() {
-  skipOnError([&] {
+  skipOnError("Timer2: next banner", [&] {
     const int n = static_cast<int>(banners_.size());
     if (swfIndex_ >= n - 1)
       swfIndex_ = 0;
@@ -474,8 +472,8 @@ void frmeq::resizeEvent(QResizeEvent* event) {
 void frmeq::Form_Resize() {
   const int sw = width();
   const int sh = height();
-  skipOnError([&] { picture1_->setGeometry(0, 0, sw, picture1_->height()); });
-  skipOnError([&] {
+  skipOnError("Form_Resize: banner area", [&] { picture1_->setGeometry(0, 0, sw, picture1_->height()); });
+  skipOnError("Form_Resize: toolbar", [&] {
     const int h = sh - picture1_->height();
     // The toolbar refuses a negative height and keeps its size.
     if (h < 0) throw std::range_error("negative height");
@@ -484,7 +482,7 @@ void frmeq::Form_Resize() {
 }
 
 void frmeq::Picture1_Resize() {
-  skipOnError([&] { webBrowser2_->widget()->setGeometry(0, 0, picture1_->width(), picture1_->height()); });
+  skipOnError("Picture1_Resize: banner", [&] { webBrowser2_->widget()->setGeometry(0, 0, picture1_->width(), picture1_->height()); });
 }
 
 bool frmeq::eventFilter(QObject* watched, QEvent* event) {

@@ -1,5 +1,7 @@
 #include "main_window/frmgy.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
@@ -7,8 +9,10 @@
 
 namespace main_window {
 
-Frmgy::Frmgy(std::function<void()> next, int intervalMs)
-    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint), next_(std::move(next)) {
+Frmgy::Frmgy(std::function<void()> next, int intervalMs, std::function<void()> closedEarly)
+    : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint),
+      next_(std::move(next)),
+      closedEarly_(std::move(closedEarly)) {
   setAttribute(Qt::WA_DeleteOnClose);
   setFixedSize(520, 300);
   if (QScreen* s = QGuiApplication::primaryScreen()) move(s->availableGeometry().center() - rect().center());
@@ -17,11 +21,26 @@ Frmgy::Frmgy(std::function<void()> next, int intervalMs)
   timer1_.start();
 }
 
+void Frmgy::endProgram() { QCoreApplication::exit(0); }
+
 void Frmgy::Timer1_Timer() {
   timer1_.stop();
   auto next = std::move(next_);
+  next_ = nullptr;
+  closedEarly_ = nullptr;
   close();
   if (next) next();
+}
+
+void Frmgy::closeEvent(QCloseEvent* event) {
+  QWidget::closeEvent(event);
+  // Closed before the hand-over: no main window will come.
+  timer1_.stop();
+  next_ = nullptr;
+  if (auto closedEarly = std::move(closedEarly_)) {
+    closedEarly_ = nullptr;
+    closedEarly();
+  }
 }
 
 void Frmgy::paintEvent(QPaintEvent*) {

@@ -1,6 +1,7 @@
 #pragma once
 // The splash window: one picture, and Timer1, whose first tick switches itself
-// off, closes the splash and hands over to the main window.
+// off, closes the splash and hands over to the main window. Until then the
+// splash is the program's only window: closing it ends the program.
 #include <QTimer>
 #include <QWidget>
 
@@ -13,19 +14,27 @@ constexpr int kSplashMs = 2000;
 class Frmgy : public QWidget {
   Q_OBJECT
  public:
-  // next runs at the first tick, after the splash has closed.
-  explicit Frmgy(std::function<void()> next, int intervalMs = kSplashMs);
+  // next runs at the first tick, after the splash has closed. closedEarly runs
+  // instead when the splash is closed before that tick (the user closed it);
+  // by default it ends the program.
+  explicit Frmgy(std::function<void()> next, int intervalMs = kSplashMs,
+                 std::function<void()> closedEarly = endProgram);
+
+  // Ends the program's event loop.
+  static void endProgram();
 
   QTimer* Timer1() { return &timer1_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void Timer1_Timer();
 
   QTimer timer1_;
   std::function<void()> next_;
+  std::function<void()> closedEarly_;
 };
 
 }  // namespace main_window

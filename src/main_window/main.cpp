@@ -74,7 +74,7 @@ bool haveDisplay() {
 
 // Clicks the category whose id is id, unfolding the nodes above it first.
 void clickCategory(main_window::frmeq& w, const std::string& id) {
-  data::skipOnError([&] {
+  data::skipOnError("clickCategory: click", [&] {
     platform::VSFlexGrid& g = w.Grid1(0);
     int row = -1;
     for (int r = g.FixedRows(); r < g.Rows() && row < 0; ++r)
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
           std::fprintf(stderr, "velmora: category click listed %d products and sent the page in %lld ms, drawn at %lld ms\n",
                        window->Grid1(1).Rows() - 3, (long long)handled, (long long)c.elapsed());
         if (options.clickProduct >= 0) {
-          data::skipOnError([&] {
+          data::skipOnError("scripted run: product click", [&] {
             platform::VSFlexGrid& g = window->Grid1(1);
             const int row = g.FixedRows() + options.clickProduct;
             if (row >= g.Rows()) return;

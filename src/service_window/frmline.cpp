@@ -4,13 +4,16 @@
 
 #include <QTimer>
 
+#include <stdexcept>
+
 namespace service_window {
 
 Frmline::Frmline(const platform::WebBrowserFactory& browsers, QWidget* owner)
     : QWidget(owner, Qt::Window) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("在线服务"));
-  browser_ = browsers(this);
+  if (browsers) browser_ = browsers(this);
+  if (!browser_) throw std::runtime_error("the online-service window has no browser");
   if (QWidget* w = browser_->widget()) w->setParent(this);
   resize(platform::twipsToPixels(9375), platform::twipsToPixels(6810));
   Form_Load();
@@ -37,7 +40,9 @@ void Frmline::resizeEvent(QResizeEvent* event) {
 
 void Frmline::Web_V1_NewWindow(const std::string& address, bool& processed) {
   processed = true;
-  browser_->Navigate(address);
+  // Only web addresses: a service page brings no local file and no other
+  // program's scheme into this window.
+  if (platform::isWebAddress(address)) browser_->Navigate(address);
 }
 
 void Frmline::WebBrowser1_WindowClosing(bool, bool&) {

@@ -1,7 +1,9 @@
 #pragma once
 // The online-service window: a plain browser window that keeps everything the
 // service pages do inside itself. A page's request for a new window loads that
-// address here; a page's request to close its window closes this window.
+// address here when it is a web address (http, https) and is refused
+// otherwise; no window ever opens outside. A page's request to close its
+// window closes this window.
 #include "platform/browser/webbrowser.h"
 
 #include <QWidget>
@@ -14,7 +16,8 @@ class Frmline : public QWidget {
   Q_OBJECT
  public:
   // owner: the window it stays in front of (may be null). The window deletes
-  // itself when closed.
+  // itself when closed. Throws when no browser can be made for it (the
+  // factory fails or makes none); no window is left behind then.
   Frmline(const platform::WebBrowserFactory& browsers, QWidget* owner = nullptr);
   ~Frmline() override;
 

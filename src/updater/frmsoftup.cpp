@@ -148,8 +148,9 @@ void Frmsoftup::refresh() {
   if (!f.sizeKnown) {
     if (psb_->maximum() != 0) psb_->setRange(0, 0);  // size unknown: busy
   } else {
-    // The bar counts bytes; very large files are shown in kilobytes.
-    const int shift = f.psbMax > INT_MAX ? 10 : 0;
+    // The bar counts bytes; sizes past its range are scaled down to fit.
+    int shift = 0;
+    while ((f.psbMax >> shift) > INT_MAX) ++shift;
     const int max = static_cast<int>(f.psbMax >> shift);
     if (psb_->maximum() != max || psb_->minimum() != 0) psb_->setRange(0, std::max(max, 1));
     psb_->setValue(static_cast<int>(std::min(f.psbValue, f.psbMax) >> shift));

@@ -1,11 +1,13 @@
 #include "updater/install.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "common/items.h"
 #include "common/program_folder.h"
+#include "common/text_case.h"
 #include "platform/process/process.h"
 #include "platform/zip/unzip.h"
 #include "updater/local_files.h"
@@ -54,29 +56,23 @@ bool isDeferredArchive(const std::string& source) {
   const std::string folder = common::programFolder();
   std::string_view rest(source);
   if (rest.size() > folder.size() && rest.compare(0, folder.size(), folder) == 0) rest.remove_prefix(folder.size());
-  return rest.find("zip") != std::string_view::npos;
+  // The list's names were lower case; resolved, they carry the letters of the
+  // files they found (Patch.ZIP).
+  return common::asciiLower(std::string(rest)).find("zip") != std::string::npos;
 }
 
 std::optional<std::string> pathInProgramFolder(const std::string& name, bool allowEmpty) {
-  if (name.empty()) return allowEmpty ? std::optional<std::string>(common::programFolder()) : std::nullopt;
+  const std::string folder = common::programFolder();
+  if (name.empty()) return allowEmpty ? std::optional<std::string>(folder) : std::nullopt;
   if (name.front() == '\\' || name.front() == '/') return std::nullopt;  // absolute or UNC
-  if (name.find(':') != std::string::npos) return std::nullopt;         // drive letter
-  if (name.find('\0') != std::string::npos) return std::nullopt;
-  bool any = false;
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find_first_of("\\/", start);
-    if (end == std::string::npos) end = name.size();
-    const std::string part = name.substr(start, end - start);
-    if (part == "..") return std::nullopt;
-    if (!part.empty() && part != ".") any = true;
-    start = end + 1;
-  }
-  if (!any) return allowEmpty ? std::optional<std::string>(common::programFolder()) : std::nullopt;
+  // Resolved in any letter case; refuses "..", drive letters and NULs.
+  const auto path = common::resolveInProgramFolder(name);
+  if (!path) return std::nullopt;
+  if (*path == folder) return allowEmpty ? path : std::nullopt;
   const char last = name.back();
   if (!allowEmpty && (last == '\\' || last == '/')) return std::nullopt;  // a folder, not a file
-  const std::string path = common::inProgramFolder(name);
-  if (!insideProgramFolder(path)) return std::nullopt;
+  if (isUpdaterFile(*path)) return std::nullopt;
+  if (!insideProgramFolder(*path)) return std::nullopt;
   return path;
 }
 
@@ -118,53 +114,100 @@ InstallOutcome installitem(UpdaterState& st) {
   InstallOutcome out;
   const auto file = pathInProgramFolder(st.itemLocalName);
   if (!file) {
-    out.refusal = "local name leaves the program folder: " + st.itemLocalName;
+    // Nothing was downloaded for such a name, and what it names is not ours.
+    out.refusal = "local name leaves the program folder or names a file of the updater: " + st.itemLocalName;
     return out;
   }
+  // A refused item leaves no download behind.
+  auto refuse = [&](std::string why) {
+    out.refusal = std::move(why);
+    std::error_code ec;
+    if (!fs::is_directory(*file, ec)) fs::remove(*file, ec);
+    return out;
+  };
+  const std::string entry = st.itemName + "\\" + st.itemDate + "|";
   if (st.itemMode == "运行") {
     if (FileExists(*file)) startFromProgramFolder(*file);
   } else if (st.itemMode == "解压") {
     const auto folder = pathInProgramFolder(st.itemFolder, true);
-    if (!folder) {
-      out.refusal = "unpack folder leaves the program folder: " + st.itemFolder;
-      return out;
-    }
+    if (!folder) return refuse("unpack folder leaves the program folder: " + st.itemFolder);
     std::error_code ec;
     fs::create_directories(*folder, ec);
     const CopyfileResult r = copyfile(*folder, *file);
-    if (r.refused) {
-      out.refusal = r.message;
-      return out;
-    }
+    // A damaged or refused archive changed nothing; offered again next time.
+    if (r.code != 0) return refuse("archive not unpacked: " + r.message);
   } else {
+    const bool archive = isDeferredArchive(*file);
     std::string target;
     if (const auto path = pathInProgramFolder(st.itemMode)) {
       target = *path;
-    } else if (isDeferredArchive(*file) && pathInProgramFolder(st.itemMode, true) == common::programFolder()) {
+    } else if (archive && pathInProgramFolder(st.itemMode, true) == common::programFolder()) {
       // An archive without a target (the mode empty or naming the program
       // folder) is unpacked into the program folder when it is applied.
       target = common::inProgramFolder("");
     } else {
-      out.refusal = "target leaves the program folder or names no file: " + st.itemMode;
-      return out;
+      return refuse("target leaves the program folder or names no file: " + st.itemMode);
     }
+    std::error_code ec;
+    if (archive) {
+      // Checked now, so that a damaged archive is not recorded as installed.
+      const platform::UnzipResult check = platform::checkArchive(*file);
+      if (check.code != 0) return refuse("archive not usable: " + check.message);
+    } else if (fs::is_directory(target, ec)) {
+      return refuse("target is a folder: " + st.itemMode);
+    }
+    // A local name that is its own target was downloaded straight over the
+    // installed file; the entry still restarts the main program, and applyreset
+    // leaves the file alone.
     st.resetPending = true;
     st.pendingList += *file + ";" + target + "|";
+    st.pendingInstalled += entry;
   }
-  st.installedList += st.itemName + "\\" + st.itemDate + "|";
+  st.installedList += entry;
   out.installed = true;
   return out;
 }
 
+namespace {
+
+std::vector<std::string> splitAtBars(const std::string& text) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t bar = text.find('|', start);
+    if (bar == std::string::npos) bar = text.size();
+    parts.push_back(text.substr(start, bar - start));
+    start = bar + 1;
+  }
+  return parts;
+}
+
+// A target recorded as a full path inside the program folder, looked up again
+// in any letter case: a folder an earlier replacement created is used as it
+// is now named.
+std::string resolvedAgain(const std::string& target) {
+  const std::string folder = common::programFolder();
+  if (target.size() <= folder.size() + 1 || target.compare(0, folder.size(), folder) != 0) return target;
+  return common::resolveInProgramFolder(target.substr(folder.size() + 1)).value_or(target);
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return a == b || fs::equivalent(a, b, ec);
+}
+
+}  // namespace
+
 ApplyResult applyreset(UpdaterState& st, int waitMs) {
   ApplyResult result;
   const std::string resetPath = localPath(kResetFile);
-  auto items = common::readItemFile(resetPath, 4).value_or(std::vector<std::string>{});
-  items.resize(4);
+  auto items = common::readItemFile(resetPath, 5).value_or(std::vector<std::string>{});
+  items.resize(5);
   st.mainTitle = items[0];
   st.mainExe = items[1];
   const std::string pending = items[2];
   const int attempts = std::atoi(items[3].c_str());
+  const std::vector<std::string> entries = splitAtBars(items[4]);
   st.resetPending = false;
   if (pending.empty()) {
     // Nothing to apply. Left in place, the file would stop every later run
@@ -178,17 +221,14 @@ ApplyResult applyreset(UpdaterState& st, int waitMs) {
     result.mainEnded = platform::waitUntilClosed(st.mainTitle, waitMs);
   }
 
-  std::string kept;
-  size_t start = 0;
-  while (start < pending.size()) {
-    size_t bar = pending.find('|', start);
-    if (bar == std::string::npos) bar = pending.size();
-    const std::string part = pending.substr(start, bar - start);
-    start = bar + 1;
+  std::string kept, keptEntries;
+  const std::vector<std::string> parts = splitAtBars(pending);
+  for (size_t k = 0; k < parts.size(); ++k) {
+    const std::string& part = parts[k];
     const size_t semi = part.find(';');
     if (semi == std::string::npos) continue;
     const std::string source = part.substr(0, semi);
-    const std::string target = part.substr(semi + 1);
+    const std::string target = part.substr(semi + 1).empty() ? std::string() : resolvedAgain(part.substr(semi + 1));
     if (!FileExists(source)) continue;
     if (!insideProgramFolder(source)) {
       ++result.refused;
@@ -196,6 +236,7 @@ ApplyResult applyreset(UpdaterState& st, int waitMs) {
       continue;
     }
     bool ok = true;
+    bool inPlace = false;
     std::string why;
     if (isDeferredArchive(source)) {
       const CopyfileResult r = copyfile(common::programFolder(), source);
@@ -213,7 +254,10 @@ ApplyResult applyreset(UpdaterState& st, int waitMs) {
         result.messages.push_back("replacement outside the program folder refused: " + part);
         continue;
       }
-      ok = replaceFile(source, target, why);
+      // Downloaded straight over its target: already in place, and the source
+      // is the installed file.
+      inPlace = sameFile(source, target);
+      if (!inPlace) ok = replaceFile(source, target, why);
     } else {
       ok = startFromProgramFolder(source);
       if (!ok) why = "cannot start " + source;
@@ -222,22 +266,29 @@ ApplyResult applyreset(UpdaterState& st, int waitMs) {
       ++result.failed;
       result.messages.push_back(why);
       kept += part + "|";
+      if (k < entries.size() && !entries[k].empty()) keptEntries += entries[k] + "|";
       continue;
     }
     ++result.applied;
-    if (FileExists(source)) std::remove(source.c_str());
+    if (!inPlace && FileExists(source)) std::remove(source.c_str());
   }
 
   if (kept.empty() || attempts + 1 >= kResetAttempts) {
     std::remove(resetPath.c_str());
-    if (!kept.empty()) result.messages.push_back("replacements given up: " + kept);
+    if (!kept.empty()) {
+      // Offered again by the next run instead of lost without a word.
+      result.messages.push_back("replacements given up: " + kept);
+      if (!forgetInstalled(st, keptEntries)) result.messages.push_back("installed list not rewritten");
+    }
   } else {
-    common::writeItemFile(resetPath, {st.mainTitle, st.mainExe, kept, std::to_string(attempts + 1)});
+    common::writeItemFile(resetPath,
+                          {st.mainTitle, st.mainExe, kept, std::to_string(attempts + 1), keptEntries});
   }
 
   const std::string exe = common::executableName(st.mainExe);
   if (!st.mainExe.empty() && st.mainExe.find_first_of("\\/:") == std::string::npos && st.mainExe != "..") {
-    const std::string mainPath = common::inProgramFolder(exe);
+    // The executable's name from upset.ini, found in any letter case.
+    const std::string mainPath = common::resolveInProgramFolder(exe).value_or(common::inProgramFolder(exe));
     if (FileExists(mainPath)) result.mainStarted = startFromProgramFolder(mainPath);
   }
   return result;

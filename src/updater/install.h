@@ -14,10 +14,14 @@
 
 namespace updater {
 
-// A name relative to the program folder, Windows-style or native, as a native
-// path inside the folder; nothing when it would leave the folder ("..", an
-// absolute path, a drive letter, a UNC path) or names no file. allowEmpty: ""
-// names the program folder itself (the unpack folder may be empty).
+// A name from the list relative to the program folder, Windows-style or native,
+// as a native path inside the folder, resolved in any letter case
+// (common::resolveInProgramFolder: an existing file or folder is used under its
+// real name, a missing part keeps the list's spelling). Nothing when it would
+// leave the folder ("..", an absolute path, a drive letter, a UNC path), names
+// no file, or names one of the updater's own files (upset.ini, Quennar.log, Quennar.lock,
+// reset.ini, up.ini, Quennar.ini in any letter case). allowEmpty: "" names the
+// program folder itself (the unpack folder may be empty).
 std::optional<std::string> pathInProgramFolder(const std::string& name, bool allowEmpty = false);
 
 // True when path lies inside the program folder (links resolved), not the
@@ -30,7 +34,7 @@ bool insideProgramFolder(const std::string& path);
 bool startFromProgramFolder(const std::string& path);
 
 // A deferred source is taken for an archive when its path below the program
-// folder contains "zip".
+// folder contains "zip" in any letter case.
 bool isDeferredArchive(const std::string& source);
 
 struct InstallOutcome {
@@ -40,7 +44,11 @@ struct InstallOutcome {
 
 // Installs the current item of state (itemName, itemDate, itemLocalName,
 // itemMode, itemFolder); the downloaded file is the local name in the program
-// folder.
+// folder. Refused, with its download removed and not recorded as installed:
+// an unpack folder or deferred target outside the folder, a deferred target
+// that is an existing folder, an archive that is damaged, unsafe or too large
+// (unpacked: nothing changed; deferred: checked before it is recorded). A
+// deferred item is recorded in pendingList and pendingInstalled.
 InstallOutcome installitem(UpdaterState& state);
 
 struct CopyfileResult {
@@ -68,7 +76,10 @@ struct ApplyResult {
 // Carries out reset.ini: asks the main program (caption mainTitle) to close
 // and waits up to waitMs for it to end, replaces the targets, removes reset.ini
 // (or keeps the entries that failed, for the next start), and starts the main
-// program again. Clears state.resetPending.
+// program again (mainExe found in any letter case). Clears state.resetPending.
+// A source that is its own target is left in place. Entries still failing
+// after kResetAttempts starts are given up and their items taken out of the
+// installed list (state and Quennar.log), so the next run offers them again.
 ApplyResult applyreset(UpdaterState& state, int waitMs = 5000);
 
 }  // namespace updater

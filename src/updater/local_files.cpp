@@ -1,11 +1,12 @@
 #include "updater/local_files.h"
 
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
+#include "common/file_test.h"
 #include "common/items.h"
 #include "common/program_folder.h"
+#include "common/text_case.h"
 
 namespace updater {
 
@@ -21,11 +22,15 @@ std::vector<std::string> readAll(const std::string& name, size_t count, bool& ok
 
 }  // namespace
 
-bool FileExists(const std::string& filename) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(filename, ec)) return false;  // a folder opens but is no file
-  std::ifstream in(filename, std::ios::binary);
-  return in.is_open() && in.good();
+bool FileExists(const std::string& filename) { return common::canOpenForReading(filename); }
+
+bool isUpdaterFile(const std::string& path) {
+  const std::filesystem::path p(path);
+  if (p.parent_path().string() != common::programFolder()) return false;
+  const std::string name = common::lowerText(p.filename().string());
+  for (const char* own : {kSettingsFile, kLogFile, kResetFile, kRawListFile, kListFile, kLockFile})
+    if (name == common::lowerText(own)) return true;
+  return false;
 }
 
 std::string localPath(const std::string& name) { return common::inProgramFolder(name); }
@@ -59,7 +64,41 @@ bool writelog(const UpdaterState& state, const std::string& version, const std::
 }
 
 bool writereset(const UpdaterState& state) {
-  return common::writeItemFile(localPath(kResetFile), {state.mainTitle, state.mainExe, state.pendingList});
+  return common::writeItemFile(localPath(kResetFile),
+                               {state.mainTitle, state.mainExe, state.pendingList, "", state.pendingInstalled});
+}
+
+namespace {
+
+// Takes the first whole entry out of list; false when there is none.
+bool eraseEntry(std::string& list, const std::string& entry) {
+  for (size_t at = list.find(entry); at != std::string::npos; at = list.find(entry, at + 1)) {
+    if (at == 0 || list[at - 1] == '|') {
+      list.erase(at, entry.size());
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool forgetInstalled(UpdaterState& state, const std::string& entries) {
+  bool ok = false;
+  std::vector<std::string> log = readAll(kLogFile, 3, ok);
+  bool logChanged = false;
+  size_t start = 0;
+  while (start < entries.size()) {
+    size_t bar = entries.find('|', start);
+    if (bar == std::string::npos) bar = entries.size();
+    const std::string entry = entries.substr(start, bar - start) + "|";
+    start = bar + 1;
+    if (entry.size() < 2) continue;
+    eraseEntry(state.installedList, entry);
+    if (ok && eraseEntry(log[2], entry)) logChanged = true;
+  }
+  if (!logChanged) return true;
+  return common::writeItemFile(localPath(kLogFile), {log[0], log[1], log[2]});
 }
 
 bool savestate(const UpdaterState& state, const std::string& shownVersion, const std::string& shownDate,

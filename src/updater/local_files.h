@@ -14,9 +14,17 @@ inline constexpr const char* kResetFile = "reset.ini";
 inline constexpr const char* kMarkerFile = "更新.ini";
 inline constexpr const char* kRawListFile = "up.ini";
 inline constexpr const char* kListFile = "Quennar.ini";
+// Held in the program folder while a run is under way: a second updater that
+// finds it held ends at once. A lock left by a process that died is taken over.
+inline constexpr const char* kLockFile = "Quennar.lock";
 
 // True when the file can be opened for reading; any failure gives false.
 bool FileExists(const std::string& filename);
+
+// True when path (native, resolved) is one of the updater's own files above,
+// in any letter case, directly in the program folder. The list never names
+// where a download goes over them.
+bool isUpdaterFile(const std::string& path);
 
 // Program folder + name.
 std::string localPath(const std::string& name);
@@ -27,7 +35,15 @@ bool writeset(const UpdaterState& state);
 bool readlog(UpdaterState& state);
 // version and date: what the window shows (Label2(1), Label2(5)).
 bool writelog(const UpdaterState& state, const std::string& version, const std::string& date);
+// reset.ini: mainTitle, mainExe, pendingList, the number of attempts made so
+// far (empty: none), and pendingInstalled.
 bool writereset(const UpdaterState& state);
+
+// Takes entries ("name\date|" run together) out of state.installedList and out
+// of the installed list in Quennar.log, so that the next run offers those
+// items again. Each entry is taken out once, only where a whole entry starts.
+// False when the log could not be rewritten.
+bool forgetInstalled(UpdaterState& state, const std::string& entries);
 
 // The save step. shownVersion/shownDate are the texts of the window; listRead
 // says whether this run read an update list at all: a run that read none keeps

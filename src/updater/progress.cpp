@@ -7,13 +7,16 @@ namespace updater {
 int64_t roundHalfEven(int64_t numerator, int64_t denominator) {
   int64_t q = numerator / denominator;
   const int64_t r = numerator % denominator;
-  if (2 * r > denominator || (2 * r == denominator && (q % 2) != 0)) ++q;
+  // r against the other part of the denominator, so that no sum can overflow.
+  if (r > denominator - r || (r == denominator - r && (q % 2) != 0)) ++q;
   return q;
 }
 
 std::string sizeText(int64_t bytes) {
-  const int64_t hundredths = roundHalfEven(bytes * 100, kBlock);
-  std::string text = std::to_string(hundredths / 100);
+  // Whole kb and the hundredths of the rest: no product of the size itself.
+  const int64_t whole = bytes / kBlock;
+  const int64_t hundredths = roundHalfEven((bytes % kBlock) * 100, kBlock);  // 0..100
+  std::string text = std::to_string(whole + hundredths / 100);
   const int64_t frac = hundredths % 100;
   if (frac != 0) {
     text += '.';
@@ -28,13 +31,33 @@ std::string hmsText(int64_t s) {
 }
 
 std::string percentText(int64_t value, int64_t max) {
-  if (max <= 0) return "0%";
-  return std::to_string(roundHalfEven(value * 100, max)) + "%";
+  if (max <= 0 || value <= 0) return "0%";
+  if (value >= max) return "100%";
+  // value / max to two decimals by long division, in unsigned steps that stay
+  // below 2 * max, so that any Content-Length is safe.
+  const uint64_t m = static_cast<uint64_t>(max);
+  uint64_t r = static_cast<uint64_t>(value);
+  int64_t hundredths = 0;
+  for (int digit = 0; digit < 2; ++digit) {
+    int d = 0;
+    uint64_t next = 0;  // r * 10 mod m, built by adding r ten times
+    for (int k = 0; k < 10; ++k) {
+      next += r;
+      if (next >= m) {
+        next -= m;
+        ++d;
+      }
+    }
+    hundredths = hundredths * 10 + d;
+    r = next;
+  }
+  if (r > m - r || (r == m - r && (hundredths % 2) != 0)) ++hundredths;
+  return std::to_string(hundredths) + "%";
 }
 
-void TransferProgress::begin(std::optional<int64_t> maxBytes) {
-  known_ = maxBytes.has_value() && *maxBytes > 0;
-  max_ = known_ ? *maxBytes : 0;
+void TransferProgress::begin(int64_t maxBytes) {
+  known_ = maxBytes > 0;
+  max_ = known_ ? maxBytes : 0;
   value_ = 0;
   partial_ = 0;
 }
@@ -76,7 +99,7 @@ void TransferProgress::step(int64_t chunk, UpdaterState& state) {
     text_ = sizeText(value_);
     return;
   }
-  if (value_ + kBlock > max_) {
+  if (kBlock > max_ - value_) {
     value_ = max_;
   } else {
     value_ += kBlock;

@@ -11,7 +11,11 @@ namespace updater {
 
 inline constexpr int64_t kBlock = 1024;
 
-// numerator / denominator rounded to a whole number, ties to even (denominator > 0).
+// Every computation below is safe for any non-negative size up to the largest
+// 64-bit number, whatever length a server declares.
+
+// numerator / denominator rounded to a whole number, ties to even
+// (numerator >= 0, denominator > 0).
 int64_t roundHalfEven(int64_t numerator, int64_t denominator);
 
 // Size in kb to two decimals, ties to even, without trailing zeros: 1536 -> "1.5kb".
@@ -26,9 +30,10 @@ std::string percentText(int64_t value, int64_t max);
 // fewer than two bytes (the end) is not a step.
 class TransferProgress {
  public:
-  // maxBytes: the Content-length; nothing when the response had none, in which
-  // case Value counts the bytes received and Text1 shows their size.
-  void begin(std::optional<int64_t> maxBytes);
+  // maxBytes: the expected size from the Content-length (0 when there was none
+  // or it held no digits), in which case Value counts the bytes received and
+  // Text1 shows their size.
+  void begin(int64_t maxBytes);
   // Bytes arrived; runs one step per complete chunk.
   void add(int64_t bytes, UpdaterState& state);
   // The end of the body: the last, shorter chunk.

@@ -63,6 +63,18 @@ std::string dropFirstChar(const std::string& text) {
   return text.substr(n);
 }
 
+std::vector<std::string> splitFields(const std::string& item) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (;;) {
+    const size_t bar = item.find('|', start);
+    fields.push_back(item.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  return fields;
+}
+
 ListRow headerRow() {
   ListRow row;
   row.header = true;
@@ -113,14 +125,7 @@ ParsedList parseList(const std::vector<std::string>& items, UpdaterState& state,
       }
       case ItemClass::File: {
         if (!state.selection.empty() && (state.selection + "\\").find(currentGroup) == std::string::npos) break;
-        std::vector<std::string> fields;
-        size_t start = 0;
-        for (;;) {
-          const size_t bar = item.find('|', start);
-          fields.push_back(item.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-          if (bar == std::string::npos) break;
-          start = bar + 1;
-        }
+        const std::vector<std::string> fields = splitFields(item);
         // f0 is ignored, f1..f9 fill the nine columns; f2 and f3 name the item.
         if (fields.size() < 4 || fields.size() > 1 + kListColumns) {
           ++list.skippedItems;
@@ -132,6 +137,9 @@ ParsedList parseList(const std::vector<std::string>& items, UpdaterState& state,
         for (size_t k = 1; k < fields.size(); ++k) row.cells[k - 1] = fields[k];
         row.ticked = ticksBox(row.cells[0]);
         row.icon = iconForAddress(row.cells[5]);
+        // The server may tell letter cases apart: the address is requested as
+        // the list spells it.
+        if (fields.size() > 6) row.cells[5] = splitFields(raw)[6];
         list.rows.push_back(std::move(row));
         break;
       }

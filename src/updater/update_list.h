@@ -42,6 +42,8 @@ ItemClass classify(const std::string& lowered);
 int iconForAddress(const std::string& address);
 // True when a column-0 text ticks the box: a number other than 0.
 bool ticksBox(const std::string& text);
+// A file item split at every "|" into f0, f1, ... fn.
+std::vector<std::string> splitFields(const std::string& item);
 // Drops the first UTF-8 character.
 std::string dropFirstChar(const std::string& text);
 
@@ -65,7 +67,10 @@ ListRow headerRow();
 
 // Parses the items of a list (already at most kMaxListItems) into rows, with
 // the filters of the selection and the installed list. Sets runMode,
-// promptText, choices and selectionAtLoad in state.
+// promptText, choices and selectionAtLoad in state. Items are lower-cased for
+// their class, keys, groups, the installed-list test and the cells, except the
+// download address (column 5), which keeps the list's spelling. File items
+// with fewer than four or more than ten fields are skipped.
 ParsedList parseList(const std::vector<std::string>& items, UpdaterState& state, const ChooseGroups& choose);
 
 }  // namespace updater

@@ -1,13 +1,18 @@
 #include "updater/updater_run.h"
 
 #include <QCoreApplication>
+#include <QLockFile>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <optional>
 
 #include "common/atomic_file.h"
+#include "common/cp936.h"
 #include "common/items.h"
+#include "common/log.h"
 #include "common/program_folder.h"
 #include "platform/messagebox/messagebox.h"
 #include "updater/install.h"
@@ -25,6 +30,28 @@ void removeFile(const std::string& path) {
   fs::remove(path, ec);
 }
 
+int64_t systemFreeSpace(const std::string& folder) {
+  std::error_code ec;
+  const fs::space_info info = fs::space(folder, ec);
+  if (ec || info.available > static_cast<uintmax_t>(INT64_MAX)) return ec ? 0 : INT64_MAX;
+  return static_cast<int64_t>(info.available);
+}
+
+// At most limit bytes of a file; nothing when it cannot be read or is larger.
+std::optional<std::string> readBounded(const std::string& path, int64_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes;
+  char buffer[64 * 1024];
+  while (in) {
+    in.read(buffer, sizeof buffer);
+    bytes.append(buffer, static_cast<size_t>(in.gcount()));
+    if (static_cast<int64_t>(bytes.size()) > limit) return std::nullopt;
+  }
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
 }  // namespace
 
 UpdaterRun::UpdaterRun(QObject* parent) : QObject(parent) {
@@ -32,17 +59,17 @@ UpdaterRun::UpdaterRun(QObject* parent) : QObject(parent) {
   displayTimer_.setInterval(1000);
   connect(&queueTimer_, &QTimer::timeout, this, &UpdaterRun::queueTick);
   connect(&displayTimer_, &QTimer::timeout, this, &UpdaterRun::displayTick);
+  deadlineTimer_.setSingleShot(true);
+  connect(&deadlineTimer_, &QTimer::timeout, this, &UpdaterRun::hiddenDeadline);
   endProgram_ = [] { QCoreApplication::exit(0); };
+  setLimits(TransferLimits{});
 }
 
+// The partial files remove themselves.
 UpdaterRun::~UpdaterRun() {
   inet1_.cancel();
   inet2_.cancel();
-  if (listFile_) std::fclose(listFile_);
-  if (itemFile_) {
-    std::fclose(itemFile_);
-    removeFile(itemTemp_);
-  }
+  releaseLock();
 }
 
 void UpdaterRun::setTransferTimeoutMs(int ms) {
@@ -50,9 +77,40 @@ void UpdaterRun::setTransferTimeoutMs(int ms) {
   inet2_.setTimeoutMs(ms);
 }
 
+void UpdaterRun::setLimits(TransferLimits limits) {
+  if (!limits.freeSpace) limits.freeSpace = systemFreeSpace;
+  limits_ = std::move(limits);
+  for (platform::HttpTransfer* t : {&inet1_, &inet2_}) t->setMinimumSpeed(limits_.minBytes, limits_.speedWindowMs);
+  inet2_.setMaxBytes(limits_.listMaxBytes);
+}
+
+bool UpdaterRun::takeLock() {
+  lock_ = std::make_unique<QLockFile>(QString::fromStdString(localPath(kLockFile)));
+  // Only a dead holder's lock is taken over, however old a live one is.
+  lock_->setStaleLockTime(0);
+  if (lock_->tryLock(0)) return true;
+  const bool heldByAnother = lock_->error() == QLockFile::LockFailedError;
+  lock_.reset();
+  // A folder where no lock can be made (read-only) does not stop the run: it
+  // could not change anything there either.
+  return !heldByAnother;
+}
+
+void UpdaterRun::releaseLock() {
+  if (lock_) lock_->unlock();
+  lock_.reset();
+}
+
+void UpdaterRun::hiddenDeadline() {
+  if (ended_ || form_.visible) return;
+  note("hidden run ended: it passed its deadline of " + std::to_string(limits_.hiddenDeadlineMs / 1000) + " s");
+  state_.stopRequested = true;
+  closeWindow();
+}
+
 void UpdaterRun::note(const std::string& problem) {
   problems_.push_back(problem);
-  qWarning("Quennar: %s", problem.c_str());
+  qCWarning(common::logUpdater, "Quennar: %s", problem.c_str());
 }
 
 void UpdaterRun::refresh() {
@@ -62,6 +120,15 @@ void UpdaterRun::refresh() {
 // --- start-up -----------------------------------------------------------------
 
 void UpdaterRun::load() {
+  if (!takeLock()) {
+    // Another updater is at work in this folder: this start ends at once and
+    // touches nothing.
+    ended_ = true;
+    note("another updater is running in this folder");
+    if (endProgram_) endProgram_();
+    return;
+  }
+  deadlineTimer_.start(limits_.hiddenDeadlineMs);
   if (!FileExists(localPath(kSettingsFile))) {
     closeWindow();
     return;
@@ -89,27 +156,25 @@ void UpdaterRun::startListDownload() {
   inet2_.setUrl(state_.listUrl);
   platform::HttpTransfer::Handlers h;
   h.onResponse = [this] {
-    if (!listFile_) listFile_ = std::fopen(localPath(kRawListFile).c_str(), "wb");
+    if (!listFile_.isOpen()) listFile_.open(localPath(kRawListFile));
   };
   h.onData = [this](std::string_view bytes) {
-    if (listFile_ && std::fwrite(bytes.data(), 1, bytes.size(), listFile_) != bytes.size()) {
-      std::fclose(listFile_);
-      listFile_ = nullptr;
-      removeFile(localPath(kRawListFile));
+    if (listFile_.isOpen() && !listFile_.write(bytes)) {
+      note("update list not saved: write failed");
+      inet2_.cancel();
+      listFile_.discard();
+      closeWindow();
     }
   };
   h.onStateChanged = [this](platform::InetState s) {
-    bool written = listFile_ != nullptr;
-    if (listFile_) {
-      written = std::fclose(listFile_) == 0;
-      listFile_ = nullptr;
-    }
-    if (s == platform::InetState::RequestFailed || !written) {
+    // A failed list (refused, cut short, too large, too slow) leaves no up.ini.
+    if (s == platform::InetState::RequestFailed || !listFile_.close()) {
       if (s == platform::InetState::RequestFailed) note("update list not fetched: " + inet2_.errorText());
-      removeFile(localPath(kRawListFile));
+      listFile_.discard();
       closeWindow();
       return;
     }
+    listFile_.keep();
     listArrived();
   };
   inet2_.execute(std::move(h));
@@ -117,20 +182,21 @@ void UpdaterRun::startListDownload() {
 
 void UpdaterRun::listArrived() {
   const std::string raw = localPath(kRawListFile);
-  if (!FileExists(raw)) {
-    closeWindow();
-    return;
-  }
-  const auto first = common::readItemFile(raw, 1);
-  if (!first || first->empty() || first->front().find("版本=") == std::string::npos) {
+  // Read once, within the list's bound; the first item is tested on the same
+  // bytes that are then kept.
+  const std::optional<std::string> bytes = readBounded(raw, limits_.listMaxBytes);
+  if (!bytes) {
     removeFile(raw);
     closeWindow();
     return;
   }
-  std::ifstream in(raw, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  in.close();
-  const bool copied = common::writeFileAtomic(localPath(kListFile), bytes);
+  const auto first = common::readItems(common::fromCp936(*bytes), 1);
+  if (first.empty() || first.front().find("版本=") == std::string::npos) {
+    removeFile(raw);
+    closeWindow();
+    return;
+  }
+  const bool copied = common::writeFileAtomic(localPath(kListFile), *bytes);
   removeFile(raw);
   if (!copied) {
     note("cannot keep the update list");
@@ -183,6 +249,8 @@ void UpdaterRun::decide() {
       return;
     }
     form_.visible = true;
+    // A window the user sees is ended by the user.
+    deadlineTimer_.stop();
   }
   refresh();
   if (updateMode_ == "自动") {
@@ -268,6 +336,9 @@ void UpdaterRun::sj(const std::string& path) {
   itemTemp_ = (t.parent_path() / ("." + t.filename().string() + ".download")).string();
   std::error_code ec;
   fs::create_directories(t.parent_path(), ec);
+  // The file's ceiling: the fixed maximum, and what the disk can spare.
+  const int64_t spare = limits_.freeSpace(t.parent_path().string()) - limits_.diskMargin;
+  inet1_.setMaxBytes(std::max<int64_t>(0, std::min(limits_.fileMaxBytes, spare)));
   inet1_.setUrl(path);
   transferClock_.start();
   platform::HttpTransfer::Handlers h;
@@ -278,15 +349,14 @@ void UpdaterRun::sj(const std::string& path) {
 }
 
 void UpdaterRun::fileResponse() {
-  const auto length = inet1_.contentLength();
+  const int64_t length = inet1_.contentLength();
   progress_.begin(length);
   form_.sizeKnown = progress_.sizeKnown();
   form_.psbMax = progress_.max();
   form_.psbValue = 0;
-  form_.label2[2] = sizeText(length.value_or(0));
+  form_.label2[2] = sizeText(length);
   if (!displayTimer_.isActive()) displayTimer_.start();
-  itemFile_ = std::fopen(itemTemp_.c_str(), "wb");
-  if (!itemFile_) {
+  if (!itemFile_.open(itemTemp_)) {
     inet1_.cancel();
     displayTimer_.stop();
     note("item " + state_.itemName + " not saved: cannot write " + itemTemp_);
@@ -297,12 +367,10 @@ void UpdaterRun::fileResponse() {
 }
 
 void UpdaterRun::fileData(std::string_view bytes) {
-  if (!itemFile_) return;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), itemFile_) != bytes.size()) {
+  if (!itemFile_.isOpen()) return;
+  if (!itemFile_.write(bytes)) {
     inet1_.cancel();
-    std::fclose(itemFile_);
-    itemFile_ = nullptr;
-    removeFile(itemTemp_);
+    itemFile_.discard();
     displayTimer_.stop();
     note("item " + state_.itemName + " not saved: write failed");
     moveOn();
@@ -315,15 +383,12 @@ void UpdaterRun::fileData(std::string_view bytes) {
 }
 
 void UpdaterRun::fileDone(platform::InetState s) {
-  bool saved = false;
-  if (itemFile_) {
-    saved = std::fclose(itemFile_) == 0;
-    itemFile_ = nullptr;
-  }
+  const bool saved = itemFile_.close();
   displayTimer_.stop();
   if (s != platform::InetState::ResponseCompleted || !saved) {
-    removeFile(itemTemp_);
-    note("item " + state_.itemName + " not downloaded: " + inet1_.errorText());
+    itemFile_.discard();
+    note("item " + state_.itemName + " not downloaded: " +
+         (s != platform::InetState::ResponseCompleted ? inet1_.errorText() : "write failed"));
     moveOn();
     refresh();
     return;
@@ -333,10 +398,7 @@ void UpdaterRun::fileDone(platform::InetState s) {
   progress_.finish(state_);
   form_.psbValue = progress_.value();
   form_.text1 = progress_.text();
-  std::error_code ec;
-  fs::rename(itemTemp_, itemTarget_, ec);
-  if (ec) {
-    removeFile(itemTemp_);
+  if (const std::error_code ec = itemFile_.keepAs(itemTarget_)) {
     note("item " + state_.itemName + " not saved: " + ec.message());
     moveOn();
     refresh();
@@ -391,19 +453,13 @@ void UpdaterRun::exitStep() {
   savestate();
   inet1_.cancel();
   inet2_.cancel();
-  if (itemFile_) {
-    // An abandoned download leaves nothing under the item's name.
-    std::fclose(itemFile_);
-    itemFile_ = nullptr;
-    removeFile(itemTemp_);
-  }
-  if (listFile_) {
-    std::fclose(listFile_);
-    listFile_ = nullptr;
-    removeFile(localPath(kRawListFile));
-  }
+  // An abandoned download leaves nothing under the item's name, nor a part of it.
+  itemFile_.discard();
+  listFile_.discard();
   if (FileExists(localPath(kMarkerFile))) removeFile(localPath(kMarkerFile));
   form_.visible = false;
+  deadlineTimer_.stop();
+  releaseLock();
   if (endProgram_) endProgram_();
 }
 

@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include <array>
-#include <cstdio>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,11 +16,36 @@
 #include <vector>
 
 #include "platform/http/http_transfer.h"
+#include "updater/local_files.h"
+#include "updater/partial_file.h"
 #include "updater/progress.h"
 #include "updater/update_list.h"
 #include "updater/updater_state.h"
 
+class QLockFile;
+
 namespace updater {
+
+// The bounds of a run against a server that is not ours.
+struct TransferLimits {
+  // The update list: at most 1000 items of a few hundred bytes, with room for
+  // long release notes; a larger answer is not a list.
+  int64_t listMaxBytes = 4 << 20;
+  // A file: never more than this (a library cannot pass 2 GB; an installer or
+  // an archive of libraries stays below 4 GB) ...
+  int64_t fileMaxBytes = int64_t{4} << 30;
+  // ... and never so much that less than this stays free on its disk.
+  int64_t diskMargin = int64_t{256} << 20;
+  // Both transfers fail below this speed (bytes per window).
+  int64_t minBytes = platform::kDefaultMinimumBytes;
+  int speedWindowMs = platform::kDefaultSpeedWindowMs;
+  // A run that never shows its window ends after this long, whatever it is
+  // doing (a 2 GB library over a 2 Mbit/s line takes under 2.5 hours).
+  int hiddenDeadlineMs = 3 * 3600 * 1000;
+  // Free bytes on the disk of a folder; by default the system's figure
+  // (a failure counts as no space).
+  std::function<int64_t(const std::string& folder)> freeSpace;
+};
 
 inline constexpr const char* kCaptionStart = "开始升级";
 inline constexpr const char* kCaptionStop = "暂停升级";
@@ -67,9 +92,17 @@ class UpdaterRun : public QObject {
   void setEndProgram(std::function<void()> end) { endProgram_ = std::move(end); }
   // Time-out of both transfers, and how long applyreset waits for the main program.
   void setTransferTimeoutMs(int ms);
+  // The bounds of the transfers and of a hidden run; before load().
+  void setLimits(TransferLimits limits);
+  const TransferLimits& limits() const { return limits_; }
+  // The list transfer, for settings that only tests change (name lookup,
+  // trusted certificates).
+  platform::HttpTransfer& listTransfer() { return inet2_; }
+  platform::HttpTransfer& fileTransfer() { return inet1_; }
   void setCloseWaitMs(int ms) { closeWaitMs_ = ms; }
 
-  // The window's load step.
+  // The window's load step. Ends the run at once, without the exit step, when
+  // another updater holds the program folder's lock.
   void load();
   // The action button Label1.
   void startstop();
@@ -113,6 +146,9 @@ class UpdaterRun : public QObject {
   void exitStep();
   void savestate();
   void note(const std::string& problem);
+  bool takeLock();
+  void releaseLock();
+  void hiddenDeadline();
   void refresh();
 
   UpdaterState state_;
@@ -124,14 +160,17 @@ class UpdaterRun : public QObject {
   UpdaterView* view_ = nullptr;
   std::function<void()> endProgram_;
   int closeWaitMs_ = 5000;
+  TransferLimits limits_;
+  std::unique_ptr<QLockFile> lock_;
+  QTimer deadlineTimer_;  // the hidden run's overall deadline
 
   platform::HttpTransfer inet1_;  // files
   platform::HttpTransfer inet2_;  // the list
   QTimer queueTimer_;             // Timer1
   QTimer displayTimer_;           // Timer2
   TransferProgress progress_;
-  std::FILE* listFile_ = nullptr;
-  std::FILE* itemFile_ = nullptr;
+  PartialFile listFile_;  // up.ini while it arrives
+  PartialFile itemFile_;  // the current item while it arrives
   std::string itemTarget_, itemTemp_;
   std::vector<std::string> problems_;
   QElapsedTimer transferClock_;

@@ -43,6 +43,9 @@ struct UpdaterState {
 
   bool resetPending = false;
   std::string pendingList;
+  // The installedList entries of the items in pendingList, in the same order:
+  // a replacement given up is taken out of the installed list again.
+  std::string pendingInstalled;
   bool transferUsed = false;
 };
 

@@ -1,5 +1,6 @@
 #include "common/atomic_file.h"
 #include "common/cp936.h"
+#include "common/file_test.h"
 #include "common/items.h"
 #include "common/program_folder.h"
 
@@ -105,4 +106,61 @@ TEST_F(TempFolder, AtomicWriteThatCannotReplaceCleansUp) {
   int files = 0;
   for ([[maybe_unused]] auto& e : fs::directory_iterator(dir_)) ++files;
   EXPECT_EQ(files, 1);
+}
+
+TEST_F(TempFolder, NamesFromDataFindTheRealFilesWhateverTheirLetterCase) {
+  const std::string d = dir_.string();
+  std::ofstream(dir_ / "MainPro.ini") << "x";
+  fs::create_directories(dir_ / "Web");
+  std::ofstream(dir_ / "Web" / "Orvanta.htm") << "x";
+  fs::create_directories(dir_ / "图标");
+  std::ofstream(dir_ / "图标" / "steel.bmp") << "x";
+  auto resolve = [&](std::string_view name) { return common::resolveIn(d, name).value_or("(refused)"); };
+
+  // Existing parts under their real names; missing parts keep the spelling given.
+  EXPECT_EQ(resolve("mainpro.ini"), d + "/MainPro.ini");
+  EXPECT_EQ(resolve("web\\orvanta.htm"), d + "/Web/Orvanta.htm");
+  EXPECT_EQ(resolve("\\WEB\\ORVANTA.HTM"), d + "/Web/Orvanta.htm");
+  EXPECT_EQ(resolve("web/New/Page.htm"), d + "/Web/New/Page.htm");
+  EXPECT_EQ(resolve("图标\\STEEL.bmp"), d + "/图标/steel.bmp");
+  EXPECT_EQ(resolve("web\\"), d + "/Web");
+  EXPECT_EQ(resolve(""), d);
+  EXPECT_EQ(resolve(".\\web\\\\orvanta.htm"), d + "/Web/Orvanta.htm");
+  EXPECT_EQ(common::resolveIn(d + "/", "mainpro.ini"), d + "/MainPro.ini");
+
+  // Two names that differ only in case: the exact spelling first, then byte order.
+  fs::create_directories(dir_ / "data");
+  fs::create_directories(dir_ / "Data");
+  EXPECT_EQ(resolve("data/x.dat"), d + "/data/x.dat");
+  EXPECT_EQ(resolve("Data/x.dat"), d + "/Data/x.dat");
+  EXPECT_EQ(resolve("DATA/x.dat"), d + "/Data/x.dat");
+  // ... unless the rest of the path exists only under another spelling.
+  std::ofstream(dir_ / "Data" / "lib.zdj") << "x";
+  EXPECT_EQ(resolve("data/LIB.zdj"), d + "/Data/lib.zdj");
+
+  // Names that could leave the folder are refused, not resolved.
+  for (const char* bad : {"..", "web\\..\\..\\x", "../x", "c:\\x.exe", "a:b"})
+    EXPECT_FALSE(common::resolveIn(d, bad)) << bad;
+  EXPECT_FALSE(common::resolveIn(d, std::string("a\0b", 3)));
+
+  // The program folder's resolver is the same routine.
+  common::setProgramFolder(d);
+  EXPECT_EQ(common::resolveInProgramFolder("MAINPRO.INI"), d + "/MainPro.ini");
+  common::setProgramFolder("");
+}
+
+TEST_F(TempFolder, AFileCountsWhenItCanBeOpenedForReading) {
+  const std::string f = (dir_ / "a.txt").string();
+  std::ofstream(f) << "content";
+  EXPECT_TRUE(common::canOpenForReading(f));
+  EXPECT_EQ(slurp(f), "content");
+  EXPECT_FALSE(common::canOpenForReading(dir_.string()));  // a folder is no file
+  EXPECT_FALSE(common::canOpenForReading(""));
+  EXPECT_FALSE(common::canOpenForReading((dir_ / "missing.txt").string()));
+  EXPECT_FALSE(common::canOpenForReading((dir_ / "no" / "a.txt").string()));
+  EXPECT_FALSE(common::canOpenForReading(f + std::string("\0x", 2)));
+  if (::geteuid() != 0) {
+    fs::permissions(f, fs::perms::none);
+    EXPECT_FALSE(common::canOpenForReading(f));
+  }
 }

@@ -204,7 +204,7 @@ TEST(FillGrid, FailureInTheMiddleOfAnOutlineKeepsRowsAndSkipsTheRest) {
   g.setFixedRows(3);
   data::layoutgrid(g, "xmfxhf");
   g.setRow(-1);
-  const bool completed = data::skipOnError([&] { fill(g, "ID=1"); });
+  const bool completed = data::skipOnError("test: fill", [&] { fill(g, "ID=1"); });
   EXPECT_FALSE(completed);
   // The node without an id is written, its child statement fails.
   EXPECT_EQ(outline(g), (std::vector<std::string>{"1 根", "2 B", "2 A", "3 A1", "4 A1a", "5 L5", "6 L6", "2 坏"}));
@@ -212,6 +212,71 @@ TEST(FillGrid, FailureInTheMiddleOfAnOutlineKeepsRowsAndSkipsTheRest) {
   EXPECT_FALSE(g.IsCollapsed(4)) << "Outline skipped";
   EXPECT_EQ(g.Row(), -1) << "Row not set";
   EXPECT_EQ(data::mainrs().State(), 0);
+}
+
+namespace {
+
+// The standard library with other category rows (ID, ParentID, Name).
+jetwrite::Database categoryLibrary(const Rows& categories) {
+  jetwrite::Database lib = library();
+  for (jetwrite::Table& t : lib.tables)
+    if (t.name == "Category") {
+      t.rows.clear();
+      for (const auto& c : categories) t.rows.push_back({c[0], c[1], c[2], null});
+    }
+  return lib;
+}
+
+std::vector<std::string> categoryOutline(const Rows& categories, const std::string& condition) {
+  ProgramFolder folder(standardLayout(), standardSettings(), {}, categoryLibrary(categories));
+  folder.open();
+  VSFlexGrid g;
+  g.setFixedRows(3);
+  data::layoutgrid(g, "Category");
+  fill(g, condition);
+  return outline(g);
+}
+
+}  // namespace
+
+TEST(FillGrid, ParentLinksThatComeRoundAgainDoNotMultiplyTheOutline) {
+  // Real data: the root is its own parent. It shows once, its children below it.
+  EXPECT_EQ(categoryOutline({{"0", "0", "全部"}, {"1", "0", "钢材"}, {"2", "0", "水泥"}, {"3", "1", "螺纹钢"}}, "ID=0"),
+            (std::vector<std::string>{"1 全部", "2 钢材", "3 螺纹钢", "2 水泥"}));
+  // Rows that are all their own parents, under one id: each shows once, on
+  // level 1 (written out to six levels they were 3 + 9 + ... + 729 rows).
+  Rows selfParents;
+  for (int i = 0; i < 3; ++i) selfParents.push_back({"0", "0", "根" + std::to_string(i)});
+  EXPECT_EQ(categoryOutline(selfParents, "ID=0"), (std::vector<std::string>{"1 根0", "1 根1", "1 根2"}));
+  // A longer cycle, A -> B -> C -> A: cut where A would come again.
+  EXPECT_EQ(categoryOutline({{"1", "3", "A"}, {"2", "1", "B"}, {"3", "2", "C"}, {"4", "3", "D"}}, "ID=1"),
+            (std::vector<std::string>{"1 A", "2 B", "3 C", "4 D"}));
+  // Ids that repeat (two rows per id, each pair the parent of the next):
+  // every row once, not 2, 4, 8, ... copies level by level.
+  Rows twins = {{"0", "-1", "全部"}};
+  for (int id = 1; id <= 5; ++id)
+    for (const char* copy : {"a", "b"})
+      twins.push_back({std::to_string(id), std::to_string(id - 1), std::to_string(id) + copy});
+  const std::vector<std::string> rows = categoryOutline(twins, "ID=0");
+  EXPECT_LE(rows.size(), twins.size()) << "no more rows than the table has";
+  EXPECT_EQ(rows, (std::vector<std::string>{"1 全部", "2 1a", "3 2a", "4 3a", "5 4a", "6 5a", "6 5b", "5 4b", "4 3b",
+                                            "3 2b", "2 1b"}));
+}
+
+TEST(FillGrid, ANodeWhoseOnlyChildIsItselfGetsItsFileRows) {
+  jetwrite::Database lib = library();
+  lib.tables.push_back({"xmfxhf",
+                        {{"ID", ColumnType::Long},
+                         {"fid", ColumnType::Long},
+                         {"mc", ColumnType::Text, 50},
+                         {"ico", ColumnType::Text, 50}},
+                        {{"1", "1", "根", null}}});
+  ProgramFolder folder(treeLayout(), treeSettings(), {{"1", "报告", "11", null}}, lib);
+  folder.open();
+  VSFlexGrid g;
+  data::layoutgrid(g, "xmfxhf");
+  fill(g, "ID=1");
+  EXPECT_EQ(outline(g), (std::vector<std::string>{"1 根", "2 报告"}));
 }
 
 TEST(FillGrid, ShadingIconsAndFileTest) {

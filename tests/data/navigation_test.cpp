@@ -122,3 +122,33 @@ TEST(NavigatorSession, LoadClickSearchAndPages) {
   EXPECT_TRUE(page.isDefault);
   EXPECT_FALSE(s.fillByCategory("3"));
 }
+
+TEST(Navigation, PageNamesThatLeaveTheProgramFolderShowTheDefaultPage) {
+  jetwrite::Database lib = library();
+  const Rows names = {{"5", "1", "\\..\\secret.htm"},   {"5", "2", "\\web\\..\\..\\secret.htm"},
+                      {"5", "3", "/web/.../secret.htm"}, {"5", "4", "C:\\web\\a.htm"},
+                      {"5", "5", "c:web\\a.htm"},        {"5", "6", "\\\\server\\share\\a.htm"},
+                      {"5", "7", "//server/share/a.htm"}, {"5", "8", "\\web\\.. \\secret.htm"},
+                      {"6", "1", "web\\a.htm"},          {"6", "2", "\\web\\.\\a.htm"},
+                      {"6", "3", "\\web\\a..b.htm"}};
+  for (jetwrite::Table& t : lib.tables)
+    if (t.name == "HtmlRelational") t.rows.insert(t.rows.end(), names.begin(), names.end());
+  ProgramFolder folder(standardLayout(), standardSettings(), {}, lib);
+  folder.open();
+  std::ofstream(folder.file("web/a.htm")) << "<html></html>";
+  auto page = [](const char* category, const char* factory) {
+    return data::NavigatorSession::pageOf({category, factory}, "http://svc");
+  };
+  for (const char* f : {"1", "2", "3", "4", "5", "6", "7", "8"}) {
+    const data::PageTarget t = page("5", f);
+    EXPECT_TRUE(t.isDefault) << "5/" << f << ": " << t.address;
+    EXPECT_EQ(t.address, data::defaultPagePath());
+  }
+  // Names that stay inside: without the leading separator the page still lies
+  // in the program folder, not in a folder beside it that shares its name.
+  EXPECT_EQ(page("6", "1").address, folder.file("web/a.htm"));
+  EXPECT_TRUE(page("6", "2").isLocal);
+  EXPECT_EQ(page("6", "3").address, "http://svc/vosk\\web\\a..b.htm");
+  EXPECT_TRUE(data::pageNameStaysInFolder("\\web\\a.htm"));
+  EXPECT_FALSE(data::pageNameStaysInFolder(std::string("\\web\\a.htm\0/../x", 17)));
+}

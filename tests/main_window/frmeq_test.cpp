@@ -43,11 +43,11 @@ struct Harness {
   int ended = 0;
   std::unique_ptr<frmeq> w;
 
-  explicit Harness(bool listen = false) {
+  explicit Harness(bool listen = false, platform::WebBrowserFactory browsers = platform::recordingBrowserFactory()) {
     app();
     data::resetDataModule();
     main_window::FrmeqHooks hooks;
-    hooks.browsers = platform::recordingBrowserFactory();
+    hooks.browsers = std::move(browsers);
     hooks.startHidden = [this](const std::string& p) { started.push_back(p); };
     hooks.endProgram = [this] { ++ended; };
     hooks.exeName = "Velmora";
@@ -484,6 +484,15 @@ TEST(OnlineService, OneWindowKeepsNewWindowsInsideAndClosesAlone) {
   EXPECT_TRUE(browser->pageOpensWindow("http://127.0.0.1:9/other"));
   EXPECT_EQ(browser->visits().back().address, "http://127.0.0.1:9/other");
   EXPECT_EQ(browser->visits().back().generation, 1);
+  // Only web addresses: local files and other schemes stay out, and nothing
+  // goes to the desktop.
+  const size_t visits = browser->visits().size();
+  for (const char* refused : {"file:///etc/passwd", "/etc/passwd", "velmora:run", "javascript:alert(1)"})
+    EXPECT_TRUE(browser->pageOpensWindow(refused, /*userClick=*/true)) << refused;
+  EXPECT_TRUE(browser->pageOpensWindow("https://127.0.0.1:9/script", /*userClick=*/false));
+  EXPECT_EQ(browser->visits().size(), visits + 1);
+  EXPECT_EQ(browser->visits().back().address, "https://127.0.0.1:9/script");
+  EXPECT_TRUE(browser->desktopBrowserAddresses().empty());
 
   // A page's window.close() closes this window only.
   browser->pageClosesWindow();
@@ -501,6 +510,59 @@ TEST(OnlineService, OneWindowKeepsNewWindowsInsideAndClosesAlone) {
   QTest::qWait(10);
   EXPECT_FALSE(second && second->isVisible());
   EXPECT_EQ(h.ended, 1);
+}
+
+TEST(OnlineService, AWindowThatCannotBeMadeLeavesTheMainWindowAsItWas) {
+  fixture::Folder f;
+  standardFolder(f);
+  f.writeText("MainPro.ini", "fwurl=http://127.0.0.1:9/service\r\n");
+  // The main window makes its two browsers; the online-service window's
+  // browser cannot be made: the factory makes none, or fails.
+  for (bool throws : {false, true}) {
+    SCOPED_TRACE(throws ? "factory fails" : "factory makes none");
+    int made = 0;
+    auto recording = platform::recordingBrowserFactory();
+    Harness h(false, [&](QWidget* parent) -> std::unique_ptr<platform::WebBrowser> {
+      if (++made <= 2) return recording(parent);
+      if (throws) throw std::runtime_error("no browser");
+      return nullptr;
+    });
+    ASSERT_TRUE(h.w->Form_Load());
+    h.w->show();
+    const size_t children = h.w->findChildren<service_window::Frmline*>().size();
+    h.tool("Toolfw")->click();
+    h.tool("Toolfw")->click();
+    QTest::qWait(10);
+    EXPECT_EQ(h.w->onlineWindow(), nullptr);
+    EXPECT_EQ(h.w->findChildren<service_window::Frmline*>().size(), children) << "no half-made window left";
+    EXPECT_TRUE(h.w->isVisible());
+    EXPECT_EQ(h.ended, 0);
+    EXPECT_EQ(made, 4) << "each click tries again";
+  }
+}
+
+TEST(Pages, NewWindowsGoToTheDesktopsBrowserOnlyForWebAddressesAfterAClick) {
+  fixture::Folder f;
+  standardFolder(f);
+  Harness h;
+  ASSERT_TRUE(h.w->Form_Load());
+  for (RecordingBrowser* b : {&h.page(), &h.banner()}) {
+    EXPECT_FALSE(b->pageOpensWindow("http://127.0.0.1:9/a.htm"));
+    EXPECT_FALSE(b->pageOpensWindow("HTTPS://127.0.0.1:9/b.htm"));
+    // Refused: a script's window without a click, local files, other schemes,
+    // addresses without a host.
+    b->pageOpensWindow("http://127.0.0.1:9/popup.htm", /*userClick=*/false);
+    for (const char* refused : {"file:///bin/sh", "/bin/sh", "C:\\Windows\\notepad.exe", "ms-settings:privacy",
+                                "velmora:run", "javascript:alert(1)", "about:blank", "data:text/html,x", "http:/a",
+                                "ftp://127.0.0.1/a", "mailto:a@b.c", ""})
+      b->pageOpensWindow(refused);
+    EXPECT_EQ(b->desktopBrowserAddresses(),
+              (std::vector<std::string>{"http://127.0.0.1:9/a.htm", "HTTPS://127.0.0.1:9/b.htm"}));
+  }
+  // The policy on its own.
+  EXPECT_TRUE(platform::opensInDesktopBrowser("https://price.example.com/x", true));
+  EXPECT_FALSE(platform::opensInDesktopBrowser("https://price.example.com/x", false));
+  EXPECT_FALSE(platform::opensInDesktopBrowser("price.example.com/x", true)) << "no scheme: no guessing";
 }
 
 TEST(OnlineService, WithoutAServicePageTheWindowOpensBlank) {
@@ -601,6 +663,26 @@ TEST(Splash, HandsOverToTheMainWindowAtItsFirstTick) {
   EXPECT_FALSE(splash) << "closed and gone";
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(main_window::Frmgy([] {}).Timer1()->interval(), 2000);
+}
+
+TEST(Splash, ClosedBeforeItsTickItEndsTheProgramInsteadOfHandingOver) {
+  app();
+  int shown = 0, ended = 0;
+  QPointer<main_window::Frmgy> splash = new main_window::Frmgy([&] { ++shown; }, 50, [&] { ++ended; });
+  splash->show();
+  splash->close();
+  QTest::qWait(200);
+  EXPECT_FALSE(splash) << "closed and gone";
+  EXPECT_EQ(ended, 1);
+  EXPECT_EQ(shown, 0) << "no main window after the splash was closed";
+  // Closing at the tick hands over and ends nothing.
+  splash = new main_window::Frmgy([&] { ++shown; }, 5, [&] { ++ended; });
+  splash->show();
+  QElapsedTimer t;
+  t.start();
+  while (splash && t.elapsed() < 2000) QTest::qWait(5);
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(ended, 1);
 }
 
 TEST(Browsing, WithoutAnOpenLibraryThePageViewShowsTheDefaultPage) {

@@ -3,17 +3,23 @@
 // window. Needs a display (the suite runs under xvfb-run).
 #include "common/cp936.h"
 #include "platform/browser/webengine_browser.h"
+#include "service_window/frmline.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QPointer>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 
 #include <cstdlib>
+#include <malloc.h>
 #include <fstream>
 
 namespace {
@@ -47,6 +53,80 @@ std::string rootText(platform::WebBrowser& b) {
 
 void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Stands in for the desktop's programs: records what would have been opened.
+class DesktopRecorder : public QObject {
+  Q_OBJECT
+ public:
+  DesktopRecorder() {
+    for (const char* scheme : {"http", "https", "file", "velmora-test", "mailto"})
+      QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
+  }
+  ~DesktopRecorder() override {
+    for (const char* scheme : {"http", "https", "file", "velmora-test", "mailto"})
+      QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+  }
+  std::vector<std::string> opened;
+ public slots:
+  void open(const QUrl& url) { opened.push_back(url.toString().toStdString()); }
+};
+
+// A local server: /to-missing and /to-good answer 302 to /missing (404) and
+// /good; /busy 503.
+class PageServer {
+ public:
+  PageServer() {
+    server_.listen(QHostAddress::LocalHost);
+    QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+      while (QTcpSocket* s = server_.nextPendingConnection()) {
+        QObject::connect(s, &QTcpSocket::readyRead, s, [s] { answer(s); });
+        QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+      }
+    });
+  }
+  bool listening() const { return server_.isListening(); }
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(server_.serverPort()); }
+
+ private:
+  static void answer(QTcpSocket* s) {
+    const QByteArray request = s->readAll();
+    const QByteArray path = request.mid(4, request.indexOf(' ', 4) - 4);
+    QByteArray status = "200 OK", headers, body;
+    if (path == "/to-missing" || path == "/to-good") {
+      status = "302 Found";
+      headers = "Location: " + QByteArray(path == "/to-missing" ? "/missing" : "/good") + "\r\n";
+    } else if (path == "/good") {
+      body = "<html><body><p>good page</p></body></html>";
+    } else if (path == "/busy") {
+      status = "503 Service Unavailable";
+      body = "<html><body><h1>Service Unavailable</h1></body></html>";
+    } else {
+      status = "404 Not Found";
+      body = "<html><body>Not Found</body></html>";
+    }
+    s->write("HTTP/1.1 " + status + "\r\n" + headers +
+             "Content-Type: text/html\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) +
+             "\r\n\r\n" + body);
+    s->disconnectFromHost();
+  }
+  QTcpServer server_;
+};
+
+// A page that is one link over the whole view, and a click in its middle
+// until the page has taken one (the first may come before it is drawn).
+std::string linkPage(const std::string& href, const std::string& target) {
+  return "<html><body style=\"margin:0\"><a href=\"" + href + "\" target=\"" + target +
+         "\" style=\"position:fixed;left:0;top:0;width:100%;height:100%;display:block\">link</a></body></html>";
+}
+
+bool clickUntil(platform::WebBrowser& b, const std::function<bool()>& done, int tries = 20) {
+  for (int i = 0; i < tries && !done(); ++i) {
+    QWidget* target = b.widget()->focusProxy() ? b.widget()->focusProxy() : b.widget();
+    QTest::mouseClick(target, Qt::LeftButton, {}, target->rect().center());
+    waitFor(done, 500);
+  }
+  return done();
 }
 
 }  // namespace
@@ -161,3 +241,129 @@ TEST(WebEngineBrowser, LoadsLocalGbkPagesAndShowsItsOwnErrorPages) {
   browser->Navigate(folder + "/closes.htm");
   EXPECT_TRUE(waitFor([&] { return closing; }));
 }
+
+TEST(WebEngineBrowser, TheLoadOfAnAddressEndsWhereItsRedirectLands) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display; the suite runs this under xvfb-run";
+  engineApp();
+  PageServer server;
+  ASSERT_TRUE(server.listening());
+  auto browser = platform::webEngineBrowserFactory()(nullptr);
+  std::string completed;
+  browser->DocumentComplete = [&](const std::string& a) { completed = a; };
+
+  // Redirected to a missing page: the error page, reported for the address asked.
+  browser->Navigate(server.base() + "/to-missing");
+  ASSERT_TRUE(waitFor([&] { return !completed.empty(); })) << "the load after the redirect was not taken";
+  EXPECT_EQ(completed, server.base() + "/to-missing");
+  EXPECT_NE(rootText(*browser).find("无法找到"), std::string::npos) << rootText(*browser);
+
+  // Redirected to a good page: that page.
+  completed.clear();
+  browser->Navigate(server.base() + "/to-good");
+  ASSERT_TRUE(waitFor([&] { return !completed.empty(); })) << "the load after the redirect was not taken";
+  EXPECT_NE(rootText(*browser).find("good page"), std::string::npos) << rootText(*browser);
+  EXPECT_EQ(browser->locationURL(), server.base() + "/to-good");
+}
+
+TEST(WebEngineBrowser, PagesStartNothingButWebAddressesClickedInTheDesktopsBrowser) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display; the suite runs this under xvfb-run";
+  engineApp();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string folder = dir.path().toStdString();
+  writeFile(folder + "/a.htm", "<html><body>a</body></html>");
+  writeFile(folder + "/script.htm",
+            "<html><body><script>window.open('http://127.0.0.1:1/by-script');window.open('velmora-test:run');"
+            "</script>s</body></html>");
+  writeFile(folder + "/web.htm", linkPage("http://127.0.0.1:1/clicked", "_blank"));
+  writeFile(folder + "/file.htm", linkPage("a.htm", "_blank"));
+  writeFile(folder + "/scheme.htm", linkPage("velmora-test:run", "_blank"));
+  writeFile(folder + "/same.htm", linkPage("velmora-test:same-window", "_self"));
+  DesktopRecorder desktop;
+  auto browser = platform::webEngineBrowserFactory()(nullptr);
+  browser->widget()->resize(400, 300);
+  browser->widget()->show();
+  std::vector<std::string> asked;
+  browser->NewWindow = [&](const std::string& a, bool&) { asked.push_back(a); };  // not taken
+  std::string completed;
+  browser->DocumentComplete = [&](const std::string& a) { completed = a; };
+  auto load = [&](const std::string& name) {
+    completed.clear();
+    browser->Navigate(folder + "/" + name);
+    return waitFor([&] { return !completed.empty(); });
+  };
+
+  // Windows a script opens without a click: asked for, refused.
+  ASSERT_TRUE(load("script.htm"));
+  ASSERT_TRUE(waitFor([&] { return asked.size() == 2; })) << asked.size();
+  EXPECT_EQ(asked[0], "http://127.0.0.1:1/by-script");
+  // A click on a link to a new window: a local file and another scheme are
+  // refused, a web address goes to the desktop's browser.
+  ASSERT_TRUE(load("file.htm"));
+  ASSERT_TRUE(clickUntil(*browser, [&] { return asked.size() == 3; }));
+  EXPECT_EQ(asked[2], folder + "/a.htm");
+  ASSERT_TRUE(load("scheme.htm"));
+  ASSERT_TRUE(clickUntil(*browser, [&] { return asked.size() == 4; }));
+  ASSERT_TRUE(load("same.htm"));
+  clickUntil(*browser, [] { return false; }, 3);
+  EXPECT_TRUE(desktop.opened.empty()) << desktop.opened.front();
+  ASSERT_TRUE(load("web.htm"));
+  ASSERT_TRUE(clickUntil(*browser, [&] { return !desktop.opened.empty(); }));
+  EXPECT_EQ(desktop.opened, std::vector<std::string>{"http://127.0.0.1:1/clicked"});
+}
+
+TEST(WebEngineBrowser, APageThatOpensAWindowAndClosesItsOwnReachesNoBrowserThatIsGone) {
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display; the suite runs this under xvfb-run";
+  engineApp();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string folder = dir.path().toStdString();
+  writeFile(folder + "/a.htm", "<html><body>a</body></html>");
+  writeFile(folder + "/bye.htm", "<html><body><script>window.open('a.htm');window.close();</script>b</body></html>");
+  writeFile(folder + "/later.htm",
+            "<html><body><script>setTimeout(function(){window.open('a.htm');window.close();}, 300);</script>c"
+            "</body></html>");
+  DesktopRecorder desktop;
+  // Freed memory is overwritten while this test runs, so that a call into a
+  // browser that is gone fails at once instead of finding its old contents.
+  struct Perturb {
+    Perturb() { ::mallopt(M_PERTURB, 0xa5); }
+    ~Perturb() { ::mallopt(M_PERTURB, 0); }
+  } perturb;
+
+  // The online-service window: the page opens a window and closes it.
+  QPointer<service_window::Frmline> line = new service_window::Frmline(platform::webEngineBrowserFactory());
+  line->show();
+  line->WebBrowser1()->Navigate(folder + "/bye.htm");
+  EXPECT_TRUE(waitFor([&] { return line.isNull(); })) << "the page closed the window";
+  QTest::qWait(1000);
+
+  // A browser that goes while its view stays in a parent, before the page
+  // gets to open its window.
+  QWidget parent;
+  parent.resize(300, 200);
+  parent.show();
+  auto browser = platform::webEngineBrowserFactory()(&parent);
+  int reports = 0;
+  browser->NewWindow = [&reports](const std::string&, bool& processed) {
+    ++reports;
+    processed = true;
+  };
+  browser->WindowClosing = [&reports](bool, bool&) { ++reports; };
+  std::string completed;
+  browser->DocumentComplete = [&](const std::string& a) { completed = a; };
+  browser->Navigate(folder + "/later.htm");
+  ASSERT_TRUE(waitFor([&] { return !completed.empty(); }));
+  // The page still asks, once the browser has gone.
+  auto* view = parent.findChild<QWebEngineView*>();
+  ASSERT_TRUE(view);
+  bool asked = false;
+  QObject::connect(view->page(), &QWebEnginePage::newWindowRequested, [&asked] { asked = true; });
+  browser.reset();
+  EXPECT_TRUE(waitFor([&] { return asked; }, 5000));
+  QTest::qWait(300);
+  EXPECT_EQ(reports, 0);
+  EXPECT_TRUE(desktop.opened.empty()) << desktop.opened.front();
+}
+
+#include "webengine_test.moc"

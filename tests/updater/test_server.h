@@ -34,6 +34,8 @@ struct Route {
   int delayBeforeHeadersMs = 0;
   bool chunked = false;   // Transfer-Encoding: chunked, one chunk per chunkSize bytes
   std::string location;   // a Location header (for redirects)
+  bool endless = false;   // the body repeats for ever (until the client goes)
+  std::string rawContentLength;  // sent as the Content-Length text instead
 };
 
 class Server {
@@ -100,6 +102,7 @@ class Server {
   void serve(int client) {
     timeval timeout{5, 0};
     ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);  // a client that stopped reading
     std::string request;
     char buf[4096];
     while (request.find("\r\n\r\n") == std::string::npos) {
@@ -141,10 +144,20 @@ class Server {
                        "Content-Type: application/octet-stream\r\n";
     if (!route.location.empty()) head += "Location: " + route.location + "\r\n";
     if (route.chunked) head += "Transfer-Encoding: chunked\r\n";
-    else if (route.contentLength)
+    else if (!route.rawContentLength.empty()) head += "Content-Length: " + route.rawContentLength + "\r\n";
+    else if (route.contentLength && !route.endless)
       head += "Content-Length: " + std::to_string(route.declaredLength >= 0 ? route.declaredLength : size) + "\r\n";
     head += "\r\n";
     bool ok = sendAll(client, head.data(), head.size());
+    if (route.endless) {
+      const std::string piece(route.chunkSize, 'e');
+      while (ok && !stopping_) {
+        ok = sendAll(client, piece.data(), piece.size());
+        if (route.delayMsPerChunk > 0) std::this_thread::sleep_for(std::chrono::milliseconds(route.delayMsPerChunk));
+      }
+      ::close(client);
+      return;
+    }
     long long limit = route.sendBytes >= 0 ? std::min(route.sendBytes, size) : size;
     long long sent = 0;
     std::vector<char> chunk(route.chunkSize);

@@ -89,7 +89,7 @@ TEST(TransferProgress, CountsWholeBlocksAndCapsAtMax) {
 
   // No Content-length: Value counts the bytes, the text shows the size received.
   st.kbThisSecond.set(0);
-  p.begin(std::nullopt);
+  p.begin(0);
   EXPECT_FALSE(p.sizeKnown());
   p.add(3000, st);
   p.finish(st);
@@ -137,7 +137,7 @@ TEST(ListParse, KeysNotesAndFlatFileRows) {
       "|1|NoAddr|2026-12-01|1k|d||c.dat|c.dat|",
       "|1|short",                              // three fields: skipped
       "|1|n|d|s|d|u|l|m|f|extra",              // eleven fields: skipped
-      "|1|Four|2026|",                         // exactly four fields: kept
+      "|1|Four|2026",                          // exactly four fields (f0 to f3): kept
   };
   ParsedList list = parseList(items, st, nullptr);
   EXPECT_EQ(list.version, "v2.1");  // later value wins, lower case
@@ -156,7 +156,9 @@ TEST(ListParse, KeysNotesAndFlatFileRows) {
   EXPECT_EQ(prog.level(), 1);
   EXPECT_TRUE(prog.ticked);
   EXPECT_EQ(prog.cells[1], "prog");
-  EXPECT_EQ(prog.cells[5], "http://h/a.exe");
+  // The address keeps the list's letter case (a server may tell them apart);
+  // the icon still goes by its lower case.
+  EXPECT_EQ(prog.cells[5], "HTTP://H/A.EXE");
   EXPECT_EQ(prog.cells[7], "运行");
   EXPECT_EQ(prog.icon, 3);
   EXPECT_FALSE(list.rows[2].ticked);
@@ -342,7 +344,7 @@ TEST(TransferProgress, AnySplitOfTheBodyGivesTheSameDisplay) {
       if (max && *max <= 0) continue;
       UpdaterState st;
       TransferProgress p;
-      p.begin(max);
+      p.begin(max.value_or(0));
       for (int64_t sent = 0; sent < total;) {
         const int64_t piece = std::min<int64_t>(total - sent, 1 + next() % 5000);
         p.add(piece, st);

@@ -43,9 +43,17 @@ class RecordingBrowser : public WebBrowser {
   void setLoadsAtOnce(bool atOnce) { atOnce_ = atOnce; }
   void finishLoading();
 
-  // What a page does: ask for a new window, close its window. Answer the flags.
-  bool pageOpensWindow(const std::string& address) { return fireNewWindow(address); }
+  // What a page does: ask for a new window (after a user's click in the page
+  // or from a script on its own), close its window. Answer the flags.
+  bool pageOpensWindow(const std::string& address, bool userClick = true) {
+    return pageAsksForWindow(address, userClick);
+  }
+  // The addresses handed to the desktop's browser (nothing is started).
+  const std::vector<std::string>& desktopBrowserAddresses() const { return desktop_; }
   bool pageClosesWindow() { return fireWindowClosing(); }
+
+ protected:
+  void openInDesktopBrowser(const std::string& address) override { desktop_.push_back(address); }
 
  private:
   void go(const std::string& address, int generation);
@@ -58,6 +66,7 @@ class RecordingBrowser : public WebBrowser {
   std::optional<std::vector<std::string>> current_;
   bool atOnce_ = true;
   bool loading_ = false;
+  std::vector<std::string> desktop_;
 };
 
 // A factory that makes RecordingBrowsers; each one made is also handed to made().

@@ -1,5 +1,6 @@
 #include "platform/browser/webbrowser.h"
 
+#include <QDesktopServices>
 #include <QRegularExpression>
 #include <QString>
 #include <QUrl>
@@ -12,6 +13,28 @@ bool WebBrowser::fireNewWindow(const std::string& address) {
   bool processed = false;
   if (NewWindow) NewWindow(address, processed);
   return processed;
+}
+
+bool WebBrowser::pageAsksForWindow(const std::string& address, bool userClick) {
+  if (fireNewWindow(address)) return true;
+  if (opensInDesktopBrowser(address, userClick)) openInDesktopBrowser(address);
+  return false;
+}
+
+void WebBrowser::openInDesktopBrowser(const std::string& address) {
+  QDesktopServices::openUrl(QUrl(QString::fromStdString(address), QUrl::StrictMode));
+}
+
+bool isWebAddress(const std::string& address) {
+  const QUrl url(QString::fromStdString(address), QUrl::StrictMode);
+  if (!url.isValid() || url.host().isEmpty()) return false;
+  const QString scheme = url.scheme();
+  return scheme.compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ||
+         scheme.compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+}
+
+bool opensInDesktopBrowser(const std::string& address, bool userClick) {
+  return userClick && isWebAddress(address);
 }
 
 bool WebBrowser::fireWindowClosing() {

@@ -41,6 +41,9 @@ class WebBrowser {
 
   // Events. NewWindow: a page asks for a new browser window on an address;
   // setting processed to true keeps the control from opening one itself.
+  // Unprocessed, the control opens no window of its own: the address goes
+  // to the desktop's browser when opensInDesktopBrowser() allows it, and is
+  // refused otherwise.
   // WindowClosing: a page's script closes its window; cancel keeps it.
   // DocumentComplete: the page asked for last has been loaded (or replaced
   // by the error page) and documentAll() shows it.
@@ -49,11 +52,29 @@ class WebBrowser {
   std::function<void(const std::string& address)> DocumentComplete;
 
  protected:
+  // For implementations: a page asks for a new window on address, after a
+  // user's click in the page or not. Runs NewWindow; unprocessed, hands the
+  // address to openInDesktopBrowser() when opensInDesktopBrowser() allows it.
+  // Answers the processed flag.
+  bool pageAsksForWindow(const std::string& address, bool userClick);
+  // The desktop's browser opens address (an http or https address).
+  virtual void openInDesktopBrowser(const std::string& address);
+
   // For implementations: run the handlers when set. Answer the out-flags.
   bool fireNewWindow(const std::string& address);
   bool fireWindowClosing();
   void fireDocumentComplete(const std::string& address);
 };
+
+// An http or https address with a host, written out with its scheme.
+bool isWebAddress(const std::string& address);
+
+// Whether a new window a page asked for, and nobody took, may go to the
+// desktop's browser: only an http or https address with a host, and only when
+// the user clicked in the page. Local files, other schemes (the desktop would
+// start whatever program claims them) and windows a script opens on its own
+// are refused: pages start nothing.
+bool opensInDesktopBrowser(const std::string& address, bool userClick);
 
 using WebBrowserFactory = std::function<std::unique_ptr<WebBrowser>(QWidget* parent)>;
 

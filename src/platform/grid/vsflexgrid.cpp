@@ -7,6 +7,8 @@
 #include <charconv>
 #include <climits>
 
+#include "common/text_case.h"
+
 namespace platform {
 
 long long CellValue::number() const {
@@ -168,8 +170,7 @@ namespace {
 // A boolean cell's text: a number other than 0, or "True", ticks it.
 bool truthy(const std::string& t) {
   if (t.empty()) return false;
-  std::string s = t;
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  const std::string s = common::asciiLower(t);
   if (s == "true") return true;
   if (s == "false") return false;
   try {

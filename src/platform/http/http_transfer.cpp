@@ -4,14 +4,31 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
 
+#include "common/text_case.h"
 #include "platform/http/plain_http.h"
 
+#include <limits>
 #include <vector>
 
 namespace platform {
+
+int64_t contentLengthValue(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  int64_t n = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int digit = text[i] - '0';
+    if (n > (kMax - digit) / 10) return kMax;
+    n = n * 10 + digit;
+  }
+  return n;
+}
 
 struct HttpTransfer::Impl {
   QNetworkAccessManager manager;
@@ -20,17 +37,35 @@ struct HttpTransfer::Impl {
   PlainHttpGet plain;
   bool plainBusy = false;
   int timeoutMs = 30000;
-  Handlers handlers;
+  int64_t maxBytes = std::numeric_limits<int64_t>::max();
+  int64_t minBytes = 0;
+  QTimer speedTimer;
+  int64_t windowBytes = 0;  // body bytes since the speed window began
+  QList<QSslCertificate> trusted;
+  // Shared, so that a handler that is running keeps its own closure alive
+  // while the request is cancelled or replaced from within it.
+  std::shared_ptr<Handlers> handlers = std::make_shared<Handlers>();
   unsigned generation = 0;  // requests already abandoned report nothing
   bool responseSeen = false;
   bool failed = false;
   int status = 0;
-  std::optional<int64_t> length;
+  std::optional<int64_t> length;  // a Content-Length that frames the body
+  int64_t expected = 0;           // the size the caller is told
   int64_t received = 0;
   std::string error;
   std::vector<std::pair<std::string, std::string>> headers;
 
+  Impl() {
+    QObject::connect(&speedTimer, &QTimer::timeout, &manager, [this] {
+      if (windowBytes < minBytes)
+        fail("slower than " + std::to_string(minBytes) + " bytes in " + std::to_string(speedTimer.interval()) + " ms",
+             generation);
+      windowBytes = 0;
+    });
+  }
+
   void drop() {
+    speedTimer.stop();
     if (plainBusy) {
       plainBusy = false;
       plain.stop();
@@ -44,13 +79,15 @@ struct HttpTransfer::Impl {
     }
   }
 
+  void releaseHandlers() { handlers = std::make_shared<Handlers>(); }
+
   void finish(InetState state, unsigned gen) {
     if (gen != generation) return;
     ++generation;
     drop();
-    auto done = std::move(handlers.onStateChanged);
-    handlers = {};
-    if (done) done(state);
+    const auto h = handlers;
+    releaseHandlers();
+    if (h->onStateChanged) h->onStateChanged(state);
   }
 
   void fail(const std::string& why, unsigned gen) {
@@ -66,6 +103,9 @@ struct HttpTransfer::Impl {
     if (responseSeen) return true;
     const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!code.isValid()) return true;  // not yet known
+    // A redirect that the manager follows is not the response; one it refuses
+    // ends the reply with an error.
+    if (code.toInt() >= 300 && code.toInt() <= 399 && reply->hasRawHeader("Location")) return true;
     responseSeen = true;
     status = code.toInt();
     headers.clear();
@@ -75,12 +115,32 @@ struct HttpTransfer::Impl {
     bool ok = false;
     const qint64 n = cl.trimmed().toLongLong(&ok);
     if (ok && n >= 0) length = n;
+    expected = reply->hasRawHeader("Transfer-Encoding") ? 0 : contentLengthValue(cl.toStdString());
     if (status < 200 || status > 299) {
       fail("HTTP status " + std::to_string(status), gen);
       return false;
     }
-    if (handlers.onResponse) handlers.onResponse();
+    if (!withinCeiling(gen)) return false;
+    if (const auto h = handlers; h->onResponse) h->onResponse();
     return gen == generation;
+  }
+
+  // A declared size above the ceiling fails the request before any body.
+  bool withinCeiling(unsigned gen) {
+    if (expected <= maxBytes && (!length || *length <= maxBytes)) return true;
+    fail("larger than allowed (" + std::to_string(maxBytes) + " bytes)", gen);
+    return false;
+  }
+
+  // Counts body bytes; false (and the request failed) past the ceiling.
+  bool count(size_t bytes, unsigned gen) {
+    if (static_cast<uint64_t>(bytes) > static_cast<uint64_t>(maxBytes - received)) {
+      fail("larger than allowed (" + std::to_string(maxBytes) + " bytes)", gen);
+      return false;
+    }
+    received += static_cast<int64_t>(bytes);
+    windowBytes += static_cast<int64_t>(bytes);
+    return true;
   }
 
   void start(const QUrl& url, unsigned gen, int redirects);
@@ -99,12 +159,13 @@ struct HttpTransfer::Impl {
       if (available <= 0) return;
       const QByteArray chunk = reply->read(available);
       if (chunk.isEmpty()) return;
-      received += chunk.size();
+      if (!count(static_cast<size_t>(chunk.size()), gen)) return;
       if (length && received > *length) {
         fail("body longer than Content-Length", gen);
         return;
       }
-      if (handlers.onData) handlers.onData(std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
+      if (const auto h = handlers; h->onData)
+        h->onData(std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
     }
   }
 };
@@ -123,8 +184,12 @@ void HttpTransfer::execute(Handlers handlers) {
   ++d.generation;
   d.drop();
   const unsigned gen = d.generation;
-  d.handlers = std::move(handlers);
+  d.handlers = std::make_shared<Handlers>(std::move(handlers));
   d.timeoutMs = timeoutMs_;
+  d.maxBytes = maxBytes_;
+  d.minBytes = minBytes_;
+  d.windowBytes = 0;
+  if (minBytes_ > 0 && speedWindowMs_ > 0) d.speedTimer.start(speedWindowMs_);
   // Addresses are taken as people write them: a blank or a stray "%" in a file
   // name is sent escaped rather than refusing the request.
   d.start(QUrl(QString::fromStdString(url_), QUrl::TolerantMode), gen, 0);
@@ -135,6 +200,7 @@ void HttpTransfer::Impl::start(const QUrl& url, unsigned gen, int redirects) {
   failed = false;
   status = 0;
   length.reset();
+  expected = 0;
   received = 0;
   error.clear();
   headers.clear();
@@ -154,18 +220,26 @@ void HttpTransfer::Impl::startPlain(const QUrl& url, unsigned gen, int redirects
     if (gen != generation) return false;
     status = code;
     headers = h;
+    // The plain transfer has framed the body already; here the size the
+    // caller is told, and a frame for the ceiling test.
+    bool chunked = false;
     for (const auto& [key, value] : h) {
-      if (QByteArray::fromStdString(key).toLower() != "content-length") continue;
+      const std::string k = common::asciiLower(key);
+      if (k == "transfer-encoding") chunked = true;
+      if (k != "content-length") continue;
+      expected = contentLengthValue(value);
       bool ok = false;
       const qint64 n = QByteArray::fromStdString(value).trimmed().toLongLong(&ok);
       if (ok && n >= 0) length = n;
     }
-    for (const auto& [key, value] : h)
-      if (QByteArray::fromStdString(key).toLower() == "transfer-encoding") length.reset();
+    if (chunked) {
+      expected = 0;
+      length.reset();
+    }
     if (code >= 300 && code <= 399 && code != 304) {
       std::string location;
       for (const auto& [key, value] : h)
-        if (QByteArray::fromStdString(key).toLower() == "location") location = value;
+        if (common::asciiLower(key) == "location") location = value;
       if (!location.empty() && redirects < 5) {
         const QUrl next = url.resolved(QUrl(QString::fromStdString(location)));
         plainBusy = false;
@@ -180,14 +254,19 @@ void HttpTransfer::Impl::startPlain(const QUrl& url, unsigned gen, int redirects
       QTimer::singleShot(0, &manager, [this, gen, code] { fail("HTTP status " + std::to_string(code), gen); });
       return false;
     }
+    if (expected > maxBytes || (length && *length > maxBytes)) {
+      plainBusy = false;
+      QTimer::singleShot(0, &manager, [this, gen] { withinCeiling(gen); });
+      return false;
+    }
     responseSeen = true;
-    if (handlers.onResponse) handlers.onResponse();
+    if (const auto h = handlers; h->onResponse) h->onResponse();
     return gen == generation;
   };
   cb.onData = [this, gen](std::string_view bytes) {
     if (gen != generation) return;
-    received += static_cast<int64_t>(bytes.size());
-    if (handlers.onData) handlers.onData(bytes);
+    if (!count(bytes.size(), gen)) return;
+    if (const auto h = handlers; h->onData) h->onData(bytes);
   };
   cb.onEnd = [this, gen](bool ok, const std::string& why) {
     if (gen != generation) return;
@@ -206,6 +285,11 @@ void HttpTransfer::Impl::startManager(const QUrl& url, unsigned gen) {
   // The body is saved byte for byte: no transparent decompression.
   request.setRawHeader("Accept-Encoding", "identity");
   request.setTransferTimeout(timeoutMs);
+  if (!trusted.isEmpty()) {
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    ssl.addCaCertificates(trusted);
+    request.setSslConfiguration(ssl);
+  }
   QNetworkReply* reply = d.manager.get(request);
   reply->setReadBufferSize(2 << 20);
   d.reply = reply;
@@ -237,20 +321,28 @@ void HttpTransfer::Impl::startManager(const QUrl& url, unsigned gen) {
 void HttpTransfer::cancel() {
   ++impl_->generation;
   impl_->drop();
-  impl_->handlers = {};
+  impl_->releaseHandlers();
+}
+
+void HttpTransfer::setResolver(std::function<std::vector<std::string>(const std::string& host)> resolver) {
+  impl_->plain.setResolver(std::move(resolver));
+}
+
+void HttpTransfer::addTrustedCertificates(const std::string& pem) {
+  impl_->trusted += QSslCertificate::fromData(QByteArray::fromStdString(pem), QSsl::Pem);
 }
 
 bool HttpTransfer::busy() const { return impl_->reply != nullptr || impl_->plainBusy; }
 
 std::string HttpTransfer::getHeader(const std::string& name) const {
-  const QByteArray wanted = QByteArray::fromStdString(name).toLower();
+  const std::string wanted = common::asciiLower(name);
   for (const auto& [key, value] : impl_->headers)
-    if (QByteArray::fromStdString(key).toLower() == wanted) return value;
+    if (common::asciiLower(key) == wanted) return value;
   return {};
 }
 
 int HttpTransfer::statusCode() const { return impl_->status; }
-std::optional<int64_t> HttpTransfer::contentLength() const { return impl_->length; }
+int64_t HttpTransfer::contentLength() const { return impl_->expected; }
 int64_t HttpTransfer::bytesReceived() const { return impl_->received; }
 std::string HttpTransfer::errorText() const { return impl_->error; }
 

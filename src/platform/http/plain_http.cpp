@@ -4,23 +4,18 @@
 #include <QHostInfo>
 #include <QSocketNotifier>
 
-#include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <cstdlib>
+#include <limits>
+
+#include "common/text_case.h"
 
 namespace platform {
 
 namespace {
 
-std::string lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
+using common::asciiLower;
 
 std::string trim(const std::string& s) {
   const size_t b = s.find_first_not_of(" \t");
@@ -32,7 +27,7 @@ std::string trim(const std::string& s) {
 
 PlainHttpGet::PlainHttpGet(QObject* parent) : QObject(parent), buffer_(256 * 1024) {
   timer_.setSingleShot(true);
-  connect(&timer_, &QTimer::timeout, this, [this] { end(false, "time-out"); });
+  connect(&timer_, &QTimer::timeout, this, [this] { onTimeout(); });
 }
 
 PlainHttpGet::~PlainHttpGet() { closeSocket(); }
@@ -61,20 +56,24 @@ void PlainHttpGet::start(const std::string& host, int port, const std::string& t
       (host.find(':') != std::string::npos ? "[" + host + "]" : host) + (port == 80 ? "" : ":" + std::to_string(port));
   request_ = "GET " + target + " HTTP/1.1\r\nHost: " + hostHeader +
              "\r\nAccept-Encoding: identity\r\nConnection: close\r\nUser-Agent: Quennar\r\n\r\n";
-  QHostAddress literal;
-  if (literal.setAddress(QString::fromStdString(host))) {
+  if (net::isAddressLiteral(host)) {
     connectTo({host});
+    return;
+  }
+  if (resolver_) {
+    // Reported from the event loop, as the system's lookup is.
+    const unsigned id = ++lookupId_;
+    QTimer::singleShot(0, this, [this, id, addresses = resolver_(host)] {
+      if (active_ && id == lookupId_) connectTo(addresses);
+    });
     return;
   }
   const unsigned id = ++lookupId_;
   QHostInfo::lookupHost(QString::fromStdString(host), this, [this, id](const QHostInfo& info) {
     if (!active_ || id != lookupId_) return;
     std::vector<std::string> addresses;
-    for (const QHostAddress& a : info.addresses()) addresses.push_back(a.toString().toStdString());
-    if (info.error() != QHostInfo::NoError || addresses.empty()) {
-      end(false, "host not found: " + host_);
-      return;
-    }
+    if (info.error() == QHostInfo::NoError)
+      for (const QHostAddress& a : info.addresses()) addresses.push_back(a.toString().toStdString());
     connectTo(addresses);
   });
 }
@@ -97,57 +96,56 @@ void PlainHttpGet::closeSocket() {
       *n = nullptr;
     }
   }
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  net::closeSocket(socket_);
+  socket_ = net::kNoSocket;
 }
 
-void PlainHttpGet::connectTo(const std::vector<std::string>& addresses) {
-  // The first address is tried; a name with several is rare for the vendor's
-  // update server, and a failure is reported like any other.
-  const std::string& address = addresses.front();
-  sockaddr_storage storage{};
-  socklen_t len = 0;
-  int family = AF_INET;
-  if (address.find(':') != std::string::npos) {
-    family = AF_INET6;
-    auto* a6 = reinterpret_cast<sockaddr_in6*>(&storage);
-    a6->sin6_family = AF_INET6;
-    a6->sin6_port = htons(static_cast<uint16_t>(port_));
-    if (::inet_pton(AF_INET6, address.c_str(), &a6->sin6_addr) != 1) return end(false, "bad address");
-    len = sizeof(sockaddr_in6);
-  } else {
-    auto* a4 = reinterpret_cast<sockaddr_in*>(&storage);
-    a4->sin_family = AF_INET;
-    a4->sin_port = htons(static_cast<uint16_t>(port_));
-    if (::inet_pton(AF_INET, address.c_str(), &a4->sin_addr) != 1) return end(false, "bad address");
-    len = sizeof(sockaddr_in);
+void PlainHttpGet::connectTo(std::vector<std::string> addresses) {
+  if (addresses.empty()) return end(false, "host not found: " + host_);
+  addresses_ = std::move(addresses);
+  nextAddress_ = 0;
+  connectNext({});
+}
+
+// Tries the next address of the host; the last one's failure is the request's.
+void PlainHttpGet::connectNext(const std::string& lastError) {
+  closeSocket();
+  connected_ = false;
+  sent_ = 0;
+  std::string error = lastError;
+  while (nextAddress_ < addresses_.size()) {
+    const std::string& address = addresses_[nextAddress_++];
+    socket_ = net::startConnect(address, port_, error);
+    if (socket_ == net::kNoSocket) continue;
+    touch();
+    writeNotifier_ = new QSocketNotifier(socket_, QSocketNotifier::Write, this);
+    connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { onWritable(); });
+    return;
   }
-  fd_ = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) return end(false, std::string("socket: ") + std::strerror(errno));
-  if (::connect(fd_, reinterpret_cast<sockaddr*>(&storage), len) != 0 && errno != EINPROGRESS)
-    return end(false, std::string("connect: ") + std::strerror(errno));
-  writeNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
-  connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { onWritable(); });
+  end(false, error.empty() ? "no address to connect to" : error);
+}
+
+void PlainHttpGet::onTimeout() {
+  // An address that does not answer passes the turn to the next one.
+  if (!connected_ && socket_ != net::kNoSocket && nextAddress_ < addresses_.size())
+    return connectNext("connect: time-out");
+  end(false, "time-out");
 }
 
 void PlainHttpGet::onWritable() {
   if (!active_) return;
   if (!connected_) {
-    int err = 0;
-    socklen_t len = sizeof err;
-    ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len);
-    if (err != 0) return end(false, std::string("connect: ") + std::strerror(err));
+    std::string error;
+    if (!net::connectResult(socket_, error)) return connectNext(error);
     connected_ = true;
-    readNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    readNotifier_ = new QSocketNotifier(socket_, QSocketNotifier::Read, this);
     connect(readNotifier_, &QSocketNotifier::activated, this, [this] { onReadable(); });
   }
   while (sent_ < request_.size()) {
-    const ssize_t n = ::send(fd_, request_.data() + sent_, request_.size() - sent_, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-      return end(false, std::string("send: ") + std::strerror(errno));
-    }
-    sent_ += static_cast<size_t>(n);
+    const net::IoResult r = net::sendSome(socket_, request_.data() + sent_, request_.size() - sent_);
+    if (r.kind == net::IoResult::WouldBlock) return;
+    if (r.kind != net::IoResult::Moved) return end(false, r.error.empty() ? "send: connection closed" : r.error);
+    sent_ += r.bytes;
   }
   touch();
   writeNotifier_->setEnabled(false);
@@ -159,23 +157,24 @@ void PlainHttpGet::onReadable() {
   // that the window keeps running on a fast connection.
   size_t taken = 0;
   while (active_ && taken < (4u << 20)) {
-    const ssize_t n = ::recv(fd_, buffer_.data(), buffer_.size(), 0);
-    if (n > 0) {
-      touch();
-      taken += static_cast<size_t>(n);
-      if (!consume(buffer_.data(), static_cast<size_t>(n))) return;
-      continue;
+    const net::IoResult r = net::receiveSome(socket_, buffer_.data(), buffer_.size());
+    switch (r.kind) {
+      case net::IoResult::Moved:
+        touch();
+        taken += r.bytes;
+        if (!consume(buffer_.data(), r.bytes)) return;
+        continue;
+      case net::IoResult::Closed:
+        // The server closed the connection.
+        if (inHead_) return end(false, "connection closed before the response");
+        if (chunked_) return end(false, "connection closed inside the body");
+        if (length_ && received_ < *length_) return end(false, "body shorter than Content-Length");
+        return end(true, {});
+      case net::IoResult::WouldBlock:
+        return;
+      case net::IoResult::Failed:
+        return end(false, r.error);
     }
-    if (n == 0) {
-      // The server closed the connection.
-      if (inHead_) return end(false, "connection closed before the response");
-      if (chunked_) return end(false, "connection closed inside the body");
-      if (length_ && received_ < *length_) return end(false, "body shorter than Content-Length");
-      return end(true, {});
-    }
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-    if (errno == EINTR) continue;
-    return end(false, std::string("recv: ") + std::strerror(errno));
   }
 }
 
@@ -224,16 +223,17 @@ bool PlainHttpGet::parseHead() {
     headers.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
   }
   for (const auto& [key, value] : headers) {
-    const std::string k = lower(key);
+    const std::string k = asciiLower(key);
     if (k == "content-length") {
-      char* endp = nullptr;
-      const long long n = std::strtoll(value.c_str(), &endp, 10);
-      if (endp != value.c_str() && *endp == '\0' && n >= 0) length_ = n;
-      else {
-        end(false, "bad Content-Length");
-        return false;
+      // Only a plain number frames the body; a length too large to hold
+      // frames one that never ends here (the caller's ceiling or the closed
+      // connection ends it).
+      if (!value.empty() && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        errno = 0;
+        const long long n = std::strtoll(value.c_str(), nullptr, 10);
+        length_ = errno == ERANGE ? std::numeric_limits<int64_t>::max() : n;
       }
-    } else if (k == "transfer-encoding" && lower(value).find("chunked") != std::string::npos) {
+    } else if (k == "transfer-encoding" && asciiLower(value).find("chunked") != std::string::npos) {
       chunked_ = true;
     }
   }

@@ -2,7 +2,15 @@
 // A plain-text HTTP/1.1 GET on one socket in the calling thread's event loop:
 // the body goes from the socket straight to the caller, with one copy and no
 // hand-over between threads. Used for http addresses; https goes through Qt's
-// network access manager.
+// network access manager. The socket calls themselves are in socket_io.h.
+//
+// A host name is looked up and every address it resolves to is tried in turn
+// until one accepts the connection; an address that refuses, or that does not
+// answer within the time-out, passes the turn to the next one.
+//
+// The body's end: a Content-Length of digits only gives its length; chunked
+// encoding gives its chunks; otherwise (no length, or one that is not a plain
+// number) the body runs until the server closes the connection.
 #include <QObject>
 #include <QTimer>
 
@@ -13,6 +21,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "platform/http/socket_io.h"
 
 class QSocketNotifier;
 
@@ -30,18 +40,28 @@ class PlainHttpGet : public QObject {
     // The end: ok, or the reason of the failure. Not called after a stop.
     std::function<void(bool ok, const std::string& error)> onEnd;
   };
+  // Numeric addresses of a host name, in the order to try them; empty when the
+  // name is unknown.
+  using Resolver = std::function<std::vector<std::string>(const std::string& host)>;
 
   PlainHttpGet(QObject* parent = nullptr);
   ~PlainHttpGet() override;
 
+  // Replaces the system's name lookup (for tests); an empty resolver restores it.
+  void setResolver(Resolver resolver) { resolver_ = std::move(resolver); }
+
   // host: a name or an address; target: path and query ("/a/b?c").
+  // timeoutMs: how long the connection to one address, and any pause of the
+  // response, may last.
   void start(const std::string& host, int port, const std::string& target, int timeoutMs, Callbacks callbacks);
   void stop();
 
  private:
-  void connectTo(const std::vector<std::string>& addresses);
+  void connectTo(std::vector<std::string> addresses);
+  void connectNext(const std::string& lastError);
   void onWritable();
   void onReadable();
+  void onTimeout();
   bool consume(const char* data, size_t size);  // false: ended
   bool parseHead();
   bool body(const char* data, size_t size);
@@ -50,9 +70,12 @@ class PlainHttpGet : public QObject {
   void touch() { timer_.start(); }
 
   Callbacks cb_;
+  Resolver resolver_;
   std::string host_, target_;
   int port_ = 80;
-  int fd_ = -1;
+  net::SocketHandle socket_ = net::kNoSocket;
+  std::vector<std::string> addresses_;
+  size_t nextAddress_ = 0;
   QSocketNotifier* readNotifier_ = nullptr;
   QSocketNotifier* writeNotifier_ = nullptr;
   QTimer timer_;

@@ -2,11 +2,20 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#if !defined(_WIN32)
+#include <locale.h>
+#endif
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <random>
 #include <vector>
+
+#include "common/program_folder.h"
+#include "common/text_case.h"
 
 namespace fs = std::filesystem;
 
@@ -19,9 +28,16 @@ struct ArchiveCloser {
 };
 using ArchivePtr = std::unique_ptr<archive, ArchiveCloser>;
 
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
 ArchivePtr openZip(const std::string& path) {
   ArchivePtr a(archive_read_new());
-  archive_read_support_format_zip(a.get());
+  // The central directory must be there: an archive cut short is damaged,
+  // even where the entries before the cut read well.
+  archive_read_support_format_zip_seekable(a.get());
   // Names without the UTF-8 flag come from Chinese Windows tools.
   archive_read_set_format_option(a.get(), "zip", "hdrcharset", "CP936");
   if (archive_read_open_filename(a.get(), path.c_str(), 64 * 1024) != ARCHIVE_OK) return nullptr;
@@ -44,6 +60,177 @@ std::string normalised(const std::string& name) {
 
 bool isDirectoryName(const std::string& name) { return !name.empty() && normalised(name).back() == '/'; }
 
+UnzipResult failure(UnzipResult r, int code, std::string message) {
+  r.code = code;
+  r.refused = code == kUnzipUnsafeEntry;
+  r.message = std::move(message);
+  return r;
+}
+
+std::string archiveError(archive* a) {
+  const char* text = archive_error_string(a);
+  return text ? text : "unknown error";
+}
+
+// What the reading loop hands each entry to. begin returns false (and sets
+// why) when the entry cannot be taken; data and end return false on a write error.
+struct EntrySink {
+  std::function<bool(const std::string& name, bool folder, std::string& why)> begin;
+  std::function<bool(const char* bytes, size_t size)> data;
+  std::function<bool()> end;
+};
+
+// Entry names come out of libarchive in the character set of the current
+// locale; a program started with no locale (C) would refuse every Chinese
+// name. While it lives, this thread reads names as UTF-8, the file names of
+// the program folder.
+class Utf8Names {
+ public:
+#if defined(_WIN32)
+  Utf8Names() = default;
+#else
+  Utf8Names() : utf8_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {
+    if (utf8_) previous_ = uselocale(utf8_);
+  }
+  ~Utf8Names() {
+    if (!utf8_) return;
+    uselocale(previous_);
+    freelocale(utf8_);
+  }
+
+ private:
+  locale_t utf8_ = nullptr;
+  locale_t previous_ = nullptr;
+#endif
+  Utf8Names(const Utf8Names&) = delete;
+  Utf8Names& operator=(const Utf8Names&) = delete;
+};
+
+uint64_t expansionBound(const std::string& archivePath, const UnzipLimits& limits) {
+  std::error_code ec;
+  const uint64_t size = fs::file_size(archivePath, ec);
+  if (ec) return limits.minAllowance;
+  const uint64_t cap = UINT64_MAX / std::max<uint64_t>(limits.maxExpansion, 1);
+  return std::max(limits.minAllowance, std::min(size, cap) * limits.maxExpansion);
+}
+
+// Reads every entry of the archive to its end, checking names, kinds, sizes,
+// checksums and the bound on the unpacked bytes.
+UnzipResult readEntries(const std::string& archivePath, uint64_t bound, const EntrySink& sink) {
+  UnzipResult result;
+  const Utf8Names names;
+  ArchivePtr a = openZip(archivePath);
+  if (!a) return failure(result, kUnzipCannotOpen, "cannot open archive");
+  archive_entry* entry = nullptr;
+  std::vector<char> block(64 * 1024);
+  int r;
+  while ((r = archive_read_next_header(a.get(), &entry)) == ARCHIVE_OK || r == ARCHIVE_WARN) {
+    const std::string name = entryName(entry);
+    const auto type = archive_entry_filetype(entry);
+    const bool isLink = archive_entry_hardlink(entry) != nullptr || archive_entry_symlink(entry) != nullptr;
+    if (!isSafeEntryName(name) || isLink || (type != AE_IFREG && type != AE_IFDIR))
+      return failure(result, kUnzipUnsafeEntry, "unsafe entry refused: " + name);
+    ++result.entries;
+    const bool folder = type == AE_IFDIR || isDirectoryName(name);
+    const bool sized = archive_entry_size_is_set(entry);
+    const la_int64_t declared = archive_entry_size(entry);
+    if (sized && (declared < 0 || static_cast<uint64_t>(declared) > bound - result.bytes))
+      return failure(result, kUnzipTooLarge, "archive unpacks to more than " + std::to_string(bound) + " bytes");
+    std::string why;
+    if (!sink.begin(name, folder, why)) return failure(result, kUnzipWriteFailed, why);
+    uint64_t read = 0;
+    for (;;) {
+      const la_ssize_t n = archive_read_data(a.get(), block.data(), block.size());
+      if (n == 0) break;
+      if (n < 0) return failure(result, kUnzipCorrupt, "damaged entry " + name + ": " + archiveError(a.get()));
+      read += static_cast<uint64_t>(n);
+      result.bytes += static_cast<uint64_t>(n);
+      if (result.bytes > bound)
+        return failure(result, kUnzipTooLarge, "archive unpacks to more than " + std::to_string(bound) + " bytes");
+      if (!sink.data(block.data(), static_cast<size_t>(n))) return failure(result, kUnzipWriteFailed, "cannot write " + name);
+    }
+    if (!sink.end()) return failure(result, kUnzipWriteFailed, "cannot write " + name);
+    if (sized && read != static_cast<uint64_t>(declared))
+      return failure(result, kUnzipCorrupt,
+                     "damaged entry " + name + ": " + std::to_string(read) + " bytes instead of " + std::to_string(declared));
+  }
+  if (r != ARCHIVE_EOF) return failure(result, kUnzipCorrupt, "archive unreadable: " + archiveError(a.get()));
+  return result;
+}
+
+// A new folder inside parent, removed with everything in it when the object goes.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const fs::path& parent) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 16 && path_.empty(); ++attempt) {
+      const fs::path candidate = parent / (".unzip-" + std::to_string(random() % 1000000000u));
+      std::error_code ec;
+      if (fs::create_directory(candidate, ec) && !ec) path_ = candidate;
+    }
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+bool isBelow(const fs::path& path, const fs::path& folder) {
+  const std::string p = path.string();
+  const std::string f = folder.string();
+  return p.size() > f.size() && p.compare(0, f.size(), f) == 0 && (p[f.size()] == '/' || p[f.size()] == '\\');
+}
+
+struct Move {
+  fs::path from;  // in the scratch folder
+  fs::path to;    // in the destination
+  bool folder = false;
+};
+
+// Where each extracted file and folder goes in dest, checked before anything
+// moves: no file over a folder or folder over a file, nothing through a link
+// that leads out of dest.
+bool planMoves(const fs::path& scratch, const fs::path& dest, std::vector<Move>& moves, std::string& why) {
+  std::error_code ec;
+  const std::string scratchName = common::lowerText(scratch.filename().string());
+  for (fs::recursive_directory_iterator it(scratch, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path rel = it->path().lexically_relative(scratch);
+    if (common::lowerText(rel.begin()->string()) == scratchName) {
+      why = "entry named like the unpack folder: " + rel.string();
+      return false;
+    }
+    const auto target = common::resolveIn(dest.string(), rel.string());
+    if (!target) {
+      why = "entry leaves the folder: " + rel.string();
+      return false;
+    }
+    std::error_code e2;
+    Move m{it->path(), fs::path(*target), it->is_directory(e2)};
+    const fs::path parent = fs::weakly_canonical(m.to.parent_path(), e2);
+    if (e2 || (parent != dest && !isBelow(parent, dest))) {
+      why = "entry leaves the folder: " + rel.string();
+      return false;
+    }
+    const auto status = fs::symlink_status(m.to, e2);
+    if (fs::exists(status) && fs::is_directory(status) != m.folder) {
+      why = (m.folder ? "a file is in the way of folder " : "a folder is in the way of file ") + m.to.string();
+      return false;
+    }
+    moves.push_back(std::move(m));
+  }
+  if (ec) {
+    why = "cannot read the unpack folder: " + ec.message();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool isSafeEntryName(const std::string& name) {
@@ -64,110 +251,74 @@ bool isSafeEntryName(const std::string& name) {
   return any;
 }
 
-UnzipResult unzipArchive(const std::string& archivePath, const std::string& destFolder) {
+UnzipResult checkArchive(const std::string& archivePath, const UnzipLimits& limits) {
+  EntrySink sink;
+  sink.begin = [](const std::string&, bool, std::string&) { return true; };
+  sink.data = [](const char*, size_t) { return true; };
+  sink.end = [] { return true; };
+  return readEntries(archivePath, expansionBound(archivePath, limits), sink);
+}
+
+UnzipResult unzipArchive(const std::string& archivePath, const std::string& destFolder, const UnzipLimits& limits) {
   UnzipResult result;
   std::error_code ec;
   const fs::path dest = fs::weakly_canonical(fs::path(destFolder), ec);
-  if (ec || !fs::is_directory(dest)) {
-    result.code = kUnzipWriteFailed;
-    result.message = "destination folder missing: " + destFolder;
-    return result;
-  }
+  if (ec || !fs::is_directory(dest)) return failure(result, kUnzipWriteFailed, "destination folder missing: " + destFolder);
+  if (!fs::exists(archivePath, ec)) return failure(result, kUnzipCannotOpen, "cannot open archive");
 
-  // First pass: every entry must be a file or a folder with a safe name, and the
-  // archive must read to its end.
-  {
-    ArchivePtr a = openZip(archivePath);
-    if (!a) {
-      result.code = kUnzipCannotOpen;
-      result.message = "cannot open archive";
-      return result;
-    }
-    archive_entry* entry = nullptr;
-    int r;
-    while ((r = archive_read_next_header(a.get(), &entry)) == ARCHIVE_OK || r == ARCHIVE_WARN) {
-      const std::string name = entryName(entry);
-      const auto type = archive_entry_filetype(entry);
-      const bool isLink = archive_entry_hardlink(entry) != nullptr || archive_entry_symlink(entry) != nullptr;
-      if (!isSafeEntryName(name) || isLink || (type != AE_IFREG && type != AE_IFDIR)) {
-        result.code = kUnzipUnsafeEntry;
-        result.refused = true;
-        result.message = "unsafe entry refused: " + name;
-        return result;
-      }
-      ++result.entries;
-      if (archive_read_data_skip(a.get()) != ARCHIVE_OK) {
-        r = ARCHIVE_FATAL;
-        break;
-      }
-    }
-    if (r != ARCHIVE_EOF) {
-      result.code = kUnzipCorrupt;
-      result.message = std::string("archive unreadable: ") + (archive_error_string(a.get()) ? archive_error_string(a.get()) : "");
-      return result;
-    }
+  uint64_t bound = expansionBound(archivePath, limits);
+  uint64_t available = limits.availableBytes ? *limits.availableBytes : 0;
+  if (!limits.availableBytes) {
+    const fs::space_info space = fs::space(dest, ec);
+    available = ec ? 0 : space.available;
   }
+  bound = std::min(bound, available > limits.freeMargin ? available - limits.freeMargin : 0);
 
-  // Second pass: extract.
-  ArchivePtr a = openZip(archivePath);
-  if (!a) {
-    result.code = kUnzipCannotOpen;
-    result.message = "cannot open archive";
-    return result;
-  }
-  archive_entry* entry = nullptr;
-  int r;
-  std::vector<char> block(64 * 1024);
-  while ((r = archive_read_next_header(a.get(), &entry)) == ARCHIVE_OK || r == ARCHIVE_WARN) {
-    const std::string name = normalised(entryName(entry));
-    const fs::path target = dest / fs::u8path(name);
-    // An existing link inside the folder must not carry the entry outside it.
-    const fs::path parent = fs::weakly_canonical(target.parent_path(), ec);
-    const std::string destText = dest.string();
-    const std::string parentText = parent.string();
-    if (ec || parentText.compare(0, destText.size(), destText) != 0 ||
-        (parentText.size() > destText.size() && parentText[destText.size()] != '/')) {
-      result.code = kUnzipUnsafeEntry;
-      result.refused = true;
-      result.message = "entry leaves the folder: " + name;
-      return result;
+  ScratchFolder scratch(dest);
+  if (scratch.path().empty()) return failure(result, kUnzipWriteFailed, "cannot make an unpack folder in " + dest.string());
+
+  FilePtr out;
+  EntrySink sink;
+  sink.begin = [&](const std::string& name, bool folder, std::string& why) {
+    // Resolved inside the scratch folder too: two entries whose names differ
+    // only in letter case are one file, as where the archive was made.
+    const auto target = common::resolveIn(scratch.path().string(), normalised(name));
+    std::error_code e;
+    if (!target) {
+      why = "entry leaves the folder: " + name;
+      return false;
     }
-    if (archive_entry_filetype(entry) == AE_IFDIR || isDirectoryName(name)) {
-      fs::create_directories(target, ec);
-      if (ec) {
-        result.code = kUnzipWriteFailed;
-        result.message = "cannot create folder " + target.string();
-        return result;
-      }
-      continue;
+    const fs::path t(*target);
+    fs::create_directories(folder ? t : t.parent_path(), e);
+    if (e) {
+      why = "cannot create folder for " + name + ": " + e.message();
+      return false;
     }
-    fs::create_directories(target.parent_path(), ec);
-    if (fs::is_symlink(target, ec)) fs::remove(target, ec);
-    std::FILE* out = std::fopen(target.c_str(), "wb");
-    if (!out) {
-      result.code = kUnzipWriteFailed;
-      result.message = "cannot write " + target.string();
-      return result;
+    if (folder) return true;
+    out.reset(std::fopen(t.c_str(), "wb"));
+    if (!out) why = "cannot write " + name;
+    return out != nullptr;
+  };
+  sink.data = [&](const char* bytes, size_t size) { return !out || std::fwrite(bytes, 1, size, out.get()) == size; };
+  sink.end = [&] {
+    if (!out) return true;
+    return std::fclose(out.release()) == 0;
+  };
+  result = readEntries(archivePath, bound, sink);
+  out.reset();
+  if (result.code != kUnzipOk) return result;
+
+  std::vector<Move> moves;
+  std::string why;
+  if (!planMoves(scratch.path(), dest, moves, why)) return failure(result, kUnzipWriteFailed, why);
+  for (const Move& m : moves) {
+    if (m.folder) {
+      fs::create_directories(m.to, ec);
+    } else {
+      fs::create_directories(m.to.parent_path(), ec);
+      if (!ec) fs::rename(m.from, m.to, ec);
     }
-    bool ok = true;
-    for (;;) {
-      const la_ssize_t n = archive_read_data(a.get(), block.data(), block.size());
-      if (n == 0) break;
-      if (n < 0 || std::fwrite(block.data(), 1, static_cast<size_t>(n), out) != static_cast<size_t>(n)) {
-        ok = false;
-        break;
-      }
-    }
-    if (std::fclose(out) != 0) ok = false;
-    if (!ok) {
-      result.code = kUnzipCorrupt;
-      result.message = "cannot extract " + name;
-      return result;
-    }
-  }
-  if (r != ARCHIVE_EOF) {
-    result.code = kUnzipCorrupt;
-    result.message = "archive unreadable";
+    if (ec) return failure(result, kUnzipWriteFailed, "cannot put " + m.to.string() + " in place: " + ec.message());
   }
   return result;
 }

@@ -1,12 +1,23 @@
 #pragma once
 // Unpacking a zip archive into a folder (the zip control's unzip operation).
 //
-// The archive comes from a server the program does not control, so every entry
-// is checked before anything is written: an entry whose name is absolute, has a
-// drive letter or a ".." step, or that is a link or a device, would land outside
-// the folder or make it reach outside; such an archive is refused as a whole and
-// nothing of it is extracted. Entry names with backslashes are taken as
-// Windows-style paths.
+// The archive comes from a server the program does not control, so nothing is
+// written into the folder before the whole archive has been read and checked:
+// - every entry must be a file or a folder whose name stays below the folder
+//   (no absolute name, drive letter, ".." step, link or device); otherwise the
+//   archive is refused as a whole;
+// - every entry is read to its end into a temporary folder made inside the
+//   destination (same disk, inside the program folder), so that libarchive
+//   checks its checksum, and the bytes read must match the size the archive
+//   states; a damaged or truncated archive changes nothing;
+// - the unpacked size is bounded (UnzipLimits), against archives that expand
+//   a thousandfold and against filling the disk.
+// Only then are the files moved into place, each by a rename. Entry names with
+// backslashes are taken as Windows-style paths; archives were made for a file
+// system that ignores letter case, so an entry replaces an existing file or
+// folder whatever the letter case of its name (common::resolveIn).
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -19,14 +30,41 @@ struct UnzipResult {
   // The archive was refused for an unsafe entry (nothing was written).
   bool refused = false;
   int entries = 0;
+  uint64_t bytes = 0;  // unpacked bytes read
 };
 
 // The result codes: 0 success; the others say why not.
-enum UnzipCode { kUnzipOk = 0, kUnzipCannotOpen = 1, kUnzipCorrupt = 2, kUnzipUnsafeEntry = 3, kUnzipWriteFailed = 4 };
+enum UnzipCode {
+  kUnzipOk = 0,
+  kUnzipCannotOpen = 1,
+  kUnzipCorrupt = 2,  // unreadable, checksum or size wrong, truncated
+  kUnzipUnsafeEntry = 3,
+  kUnzipWriteFailed = 4,
+  kUnzipTooLarge = 5,  // past the expansion bound or the free space
+};
+
+// How much an archive may unpack to: at most maxExpansion bytes for every byte
+// of the archive (but minAllowance whatever its size), and never more than
+// the free space of the destination's disk less freeMargin. Real update
+// archives (pages, libraries, databases with empty pages) expand up to some
+// tens of times; 200 leaves room for them and stops a thousandfold bomb early.
+struct UnzipLimits {
+  uint64_t maxExpansion = 200;
+  uint64_t minAllowance = uint64_t{1} << 20;
+  uint64_t freeMargin = uint64_t{64} << 20;
+  // The destination disk's free space; measured when not given.
+  std::optional<uint64_t> availableBytes;
+};
 
 // Extracts archivePath into destFolder (which must exist). Existing files of the
-// same names are replaced.
-UnzipResult unzipArchive(const std::string& archivePath, const std::string& destFolder);
+// same names are replaced; nothing changes unless every entry was read whole.
+UnzipResult unzipArchive(const std::string& archivePath, const std::string& destFolder,
+                         const UnzipLimits& limits = {});
+
+// Reads every entry of the archive to its end with the checks above (names,
+// kinds, sizes, checksums, the expansion bound), writing nothing. 0 when
+// unzipArchive would find nothing wrong with the archive itself.
+UnzipResult checkArchive(const std::string& archivePath, const UnzipLimits& limits = {});
 
 // True when name (an entry name of an archive) stays below the folder it is
 // extracted into.

@@ -1,0 +1,14 @@
+#pragma once
+// The system's one test of a file's presence: both programs ask it before they
+// read, start or show a file.
+#include <string>
+
+namespace common {
+
+// True when the file at path can be opened for reading. Every failure is
+// false: a missing file or folder, a folder, "", a name with a NUL or one the
+// file system refuses, a file the user may not read. Opens the file and closes
+// it again; creates, changes and locks nothing.
+bool canOpenForReading(const std::string& path);
+
+}  // namespace common

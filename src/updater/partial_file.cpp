@@ -1,0 +1,56 @@
+#include "updater/partial_file.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace updater {
+
+bool PartialFile::open(const std::string& path) {
+  discard();
+  path_ = path;
+  size_ = 0;
+  file_.reset(std::fopen(path.c_str(), "wb"));
+  if (!file_) path_.clear();  // nothing was created
+  return file_ != nullptr;
+}
+
+bool PartialFile::write(std::string_view bytes) {
+  if (!file_) return false;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) return false;
+  size_ += static_cast<int64_t>(bytes.size());
+  return true;
+}
+
+bool PartialFile::close() {
+  if (!file_) return !path_.empty();
+  const bool ok = std::fclose(file_.release()) == 0;
+  if (!ok) discard();
+  return ok;
+}
+
+std::string PartialFile::keep() {
+  close();
+  std::string path;
+  path.swap(path_);
+  return path;
+}
+
+std::error_code PartialFile::keepAs(const std::string& target) {
+  std::error_code ec;
+  if (!close()) return std::make_error_code(std::errc::io_error);
+  fs::rename(path_, target, ec);
+  if (ec) discard();
+  else path_.clear();
+  return ec;
+}
+
+void PartialFile::discard() {
+  file_.reset();
+  if (path_.empty()) return;
+  std::error_code ec;
+  fs::remove(path_, ec);
+  path_.clear();
+}
+
+}  // namespace updater
