@@ -102,10 +102,38 @@ std::string doubleApostrophes(const std::string& text) {
   return out;
 }
 
+namespace {
+
+std::vector<std::pair<std::string, SearchFieldCondition>>& searchFields() {
+  static std::vector<std::pair<std::string, SearchFieldCondition>> fields;
+  return fields;
+}
+
+}  // namespace
+
 std::optional<std::string> searchCondition(const std::string& field, const std::string& text) {
   if (field == kSearchByName) return "CLProduct.Name like '%" + doubleApostrophes(text) + "%'";
   if (field == kSearchByFactory) return "Factory.Name like '%" + doubleApostrophes(text) + "%'";
+  for (const auto& [name, condition] : searchFields())
+    if (name == field) return condition(text);
   return std::nullopt;
+}
+
+void registerSearchField(const std::string& name, SearchFieldCondition condition) {
+  if (name == kSearchByName || name == kSearchByFactory) return;
+  for (auto& [known, routine] : searchFields()) {
+    if (known == name) {
+      routine = std::move(condition);
+      return;
+    }
+  }
+  searchFields().emplace_back(name, std::move(condition));
+}
+
+std::vector<std::string> extraSearchFields() {
+  std::vector<std::string> names;
+  for (const auto& field : searchFields()) names.push_back(field.first);
+  return names;
 }
 
 }  // namespace data

@@ -6,8 +6,10 @@
 //   - which product row the page display looks at, and which page a
 //     (category, manufacturer) pair has;
 //   - the search conditions of the toolbar.
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/grid/vsflexgrid.h"
 
@@ -71,8 +73,19 @@ inline constexpr const char* kSearchByFactory = "生产厂家";
 
 // The row condition of a search: "CLProduct.Name like '%" + text + "%'" for
 // 产品名称, "Factory.Name like '%" + text + "%'" for 生产厂家, with the text's
-// apostrophes doubled; nullopt for any other field (no search is made). An
-// empty text is the caller's business (it asks for a text first).
+// apostrophes doubled; for another field the condition of a registered
+// search field of that name (below); nullopt for any other field (no search
+// is made). An empty text is the caller's business (it asks for a text first).
 std::optional<std::string> searchCondition(const std::string& field, const std::string& text);
+
+// Further search fields, added by the tools beside the main program: a field
+// name and the routine that turns a typed text into a row condition on the
+// product grid's statement. searchCondition asks them only for names other
+// than the two above, which keep their conditions whatever is registered.
+// Registering a name again replaces its routine.
+using SearchFieldCondition = std::function<std::string(const std::string& text)>;
+void registerSearchField(const std::string& name, SearchFieldCondition condition);
+// The registered names, in the order of their first registration.
+std::vector<std::string> extraSearchFields();
 
 }  // namespace data

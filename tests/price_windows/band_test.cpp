@@ -134,9 +134,9 @@ TEST(CommandBand, HistoryOpensForTheRowUnderTheMouseAfterTheGridsOwnClick) {
   QTimer::singleShot(50, [&] {
     QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 1);
-    EXPECT_EQ(menu->actions()[0], band->actions()[1]);
-    menu->actions()[0]->trigger();
+    // (Other parts put their entries on the same menu, 复制 among them.)
+    ASSERT_TRUE(menu->actions().contains(band->actions()[1]));
+    band->actions()[1]->trigger();
     menu->close();
   });
   const QPoint first = view->cellRect(3, 1).center();

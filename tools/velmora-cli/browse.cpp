@@ -1,4 +1,5 @@
-// velmora-cli browse FOLDER [--library NAME] [--format text|csv|json] [--url BASE] [--all] COMMAND
+// velmora-cli browse FOLDER [--library NAME] [--format text|csv|json|xlsx|pdf] [--output FILE]
+//                    [--encoding utf8|gbk] [--numbers shown|raw] [--url BASE] [--all] COMMAND
 //
 // Browses a program folder without a window, through the very routines the
 // main window runs (data::NavigatorSession: layoutgrid, fillgrid, the id
@@ -8,12 +9,17 @@
 //   factories               the manufacturer navigator
 //   category ID             the product grid after a click on category ID
 //   factory ID              the product grid after a click on manufacturer ID
-//   search FIELD TEXT       the product grid after a search (FIELD 产品名称 or 生产厂家)
+//   search FIELD TEXT       the product grid after a search (FIELD 产品名称, 生产厂家 or 拼音简码)
 //   page CATEGORY FACTORY   the page the page display would show for the pair
 //
 // A grid prints one line per shown row (folded outline rows are left out
 // unless --all): the outline level, then the shown columns, tab-separated; the
 // first line holds the column titles. --format csv and json export the same.
+//
+// With --output FILE the grid is written to FILE as the main window exports
+// it: --format xlsx a spreadsheet, pdf the printed pages, csv a CSV file
+// (UTF-8 with a byte-order mark, or --encoding gbk; numbers as shown, or as
+// stored with --numbers raw). xlsx and pdf need --output.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -26,7 +32,14 @@
 #include "platform/database/jet_dump.h"
 #include "data/browse.h"
 #include "data/connections.h"
+#include "platform/grid/shown_table.h"
 #include "platform/messagebox/messagebox.h"
+#include "price_tools/export/csv_export.h"
+#include "price_tools/export/grid_pages.h"
+#include "price_tools/export/xlsx_export.h"
+#include "price_tools/pinyin/pinyin_search.h"
+
+#include <QGuiApplication>
 
 namespace {
 
@@ -37,20 +50,26 @@ struct BrowseOptions {
   std::string library;
   std::string format = "text";
   std::string url;
+  std::string output;
+  std::string encoding = "utf8";
+  std::string numbers = "shown";
   bool urlGiven = false;
   bool all = false;
   std::vector<std::string> command;
 };
 
 const char* kUsage =
-    "usage: velmora-cli browse FOLDER [--library NAME] [--format text|csv|json] [--url BASE] [--all] COMMAND\n"
-    "  COMMAND: tree | factories | category ID | factory ID | search 产品名称|生产厂家 TEXT | page CATEGORY FACTORY\n";
+    "usage: velmora-cli browse FOLDER [--library NAME] [--format text|csv|json|xlsx|pdf] [--output FILE]\n"
+    "                          [--encoding utf8|gbk] [--numbers shown|raw] [--url BASE] [--all] COMMAND\n"
+    "  COMMAND: tree | factories | category ID | factory ID | search 产品名称|生产厂家|拼音简码 TEXT\n"
+    "           | page CATEGORY FACTORY\n";
 
 bool parse(const std::vector<std::string>& args, BrowseOptions& o, std::string& problem) {
   std::vector<std::string> plain;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--library" || a == "--format" || a == "--url") {
+    if (a == "--library" || a == "--format" || a == "--url" || a == "--output" || a == "--encoding" ||
+        a == "--numbers") {
       if (i + 1 >= args.size()) {
         problem = a + " needs a value";
         return false;
@@ -59,6 +78,9 @@ bool parse(const std::vector<std::string>& args, BrowseOptions& o, std::string& 
       if (a == "--library") o.library = v;
       if (a == "--format") o.format = v;
       if (a == "--url") o.url = v, o.urlGiven = true;
+      if (a == "--output") o.output = v;
+      if (a == "--encoding") o.encoding = v;
+      if (a == "--numbers") o.numbers = v;
     } else if (a == "--all") {
       o.all = true;
     } else if (a == "--") {
@@ -71,8 +93,24 @@ bool parse(const std::vector<std::string>& args, BrowseOptions& o, std::string& 
       plain.push_back(a);
     }
   }
-  if (o.format != "text" && o.format != "csv" && o.format != "json") {
+  if (o.format != "text" && o.format != "csv" && o.format != "json" && o.format != "xlsx" && o.format != "pdf") {
     problem = "unknown format " + o.format;
+    return false;
+  }
+  if ((o.format == "xlsx" || o.format == "pdf") && o.output.empty()) {
+    problem = "--format " + o.format + " needs --output FILE";
+    return false;
+  }
+  if (!o.output.empty() && o.format != "xlsx" && o.format != "pdf" && o.format != "csv") {
+    problem = "--output writes xlsx, pdf or csv";
+    return false;
+  }
+  if (o.encoding != "utf8" && o.encoding != "gbk") {
+    problem = "unknown encoding " + o.encoding;
+    return false;
+  }
+  if (o.numbers != "shown" && o.numbers != "raw") {
+    problem = "--numbers is shown or raw";
     return false;
   }
   if (plain.size() < 2) {
@@ -129,20 +167,9 @@ std::string textField(std::string s) {
   return s;
 }
 
-std::vector<int> shownColumns(const VSFlexGrid& g) {
-  std::vector<int> cols;
-  for (int c = g.FixedCols(); c < g.Cols(); ++c)
-    if (!g.ColHidden(c) && g.ColWidth(c) != 0) cols.push_back(c);
-  return cols;
-}
+using platform::shownColumns;
 
-std::string title(const VSFlexGrid& g, int c) {
-  const std::string& upper = g.Rows() > 0 ? g.TextMatrix(0, c) : std::string();
-  if (g.Rows() < 2 || g.RowHidden(1)) return upper;
-  const std::string& lower = g.TextMatrix(1, c);
-  if (upper == lower) return upper;
-  return upper + "-" + lower;
-}
+std::string title(const VSFlexGrid& g, int c) { return platform::columnTitle(g, c); }
 
 std::string cellText(const VSFlexGrid& g, int r, int c) {
   if (g.ColDataType(c) == platform::flexDTBoolean) return g.cellChecked(r, c) == platform::flexChecked ? "1" : "0";
@@ -188,6 +215,34 @@ void printGrid(const VSFlexGrid& g, const BrowseOptions& o) {
   std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
+// Writes the grid to --output as the window exports it; the exit code.
+int exportGrid(const VSFlexGrid& g, const price_tools::exporting::ExportTitle& title, const BrowseOptions& o) {
+  namespace ex = price_tools::exporting;
+  ex::ExportResult result;
+  if (o.format == "xlsx") {
+    result = ex::writeXlsx(g, title, o.output);
+  } else if (o.format == "csv") {
+    ex::CsvOptions options;
+    options.encoding = o.encoding == "gbk" ? ex::CsvOptions::Gbk : ex::CsvOptions::Utf8Bom;
+    options.numbersAsShown = o.numbers == "shown";
+    result = ex::writeCsv(g, options, o.output);
+  } else {
+    // Pages need fonts, hence a GUI application (without a display).
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "velmora-cli";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication* app = QGuiApplication::instance() ? nullptr : new QGuiApplication(argc, argv);
+    (void)app;
+    result = ex::writePdf(g, title, o.output);
+  }
+  if (!result.ok()) {
+    std::fprintf(stderr, "%s\n", result.error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 void printPage(const data::PageKey& key, const data::PageTarget& page, const BrowseOptions& o) {
   const std::string kind = page.isDefault ? "default" : page.isLocal ? "local" : "online";
   std::string out;
@@ -227,6 +282,7 @@ int runBrowse(const std::vector<std::string>& args) {
     library = names.back();
   }
   data::libraryslot = 1;
+  price_tools::pinyin::registerInitialsSearch();
   if (data::openFolder(o.folder, library) != 1) return 1;
   const std::string base = o.urlGiven ? o.url : serviceBase();
 
@@ -243,21 +299,25 @@ int runBrowse(const std::vector<std::string>& args) {
   session.loadnav();
   bool ok = true;
   const VSFlexGrid* shown = &products;
+  price_tools::exporting::ExportTitle exportTitle{library, "", price_tools::exporting::today()};
   if (cmd == "tree") {
     shown = &categories;
   } else if (cmd == "factories") {
     shown = &factories;
   } else if (cmd == "category") {
     ok = session.fillByCategory(o.command[1]);
+    exportTitle.shown = price_tools::exporting::describeCategory(categories, data::idText(o.command[1]));
   } else if (cmd == "factory") {
     ok = session.fillByFactory(o.command[1]);
+    exportTitle.shown = price_tools::exporting::describeFactory(factories, data::idText(o.command[1]));
   } else if (cmd == "search") {
+    exportTitle.shown = price_tools::exporting::describeSearch(o.command[1], o.command[2]);
     switch (session.search(o.command[1], o.command[2])) {
       case data::NavigatorSession::SearchOutcome::EmptyText:
         std::fprintf(stderr, "请录入查询内容!\n");
         return 2;
       case data::NavigatorSession::SearchOutcome::NoSuchField:
-        std::fprintf(stderr, "search field must be 产品名称 or 生产厂家\n");
+        std::fprintf(stderr, "search field must be 产品名称, 生产厂家 or 拼音简码\n");
         return 2;
       case data::NavigatorSession::SearchOutcome::Failed:
         ok = false;
@@ -265,6 +325,11 @@ int runBrowse(const std::vector<std::string>& args) {
       case data::NavigatorSession::SearchOutcome::Filled:
         break;
     }
+  }
+  if (!o.output.empty()) {
+    if (!ok) std::fprintf(stderr, "the fill stopped at a failing statement; the rows written before it are exported\n");
+    const int code = exportGrid(*shown, exportTitle, o);
+    return ok ? code : 1;
   }
   printGrid(*shown, o);
   if (!ok) {
@@ -276,5 +341,7 @@ int runBrowse(const std::vector<std::string>& args) {
 
 }  // namespace
 
-VELMORA_CLI_COMMAND(browse, "browse FOLDER [--library NAME] [--format text|csv|json] [--url BASE] [--all] COMMAND",
+VELMORA_CLI_COMMAND(browse,
+                    "browse FOLDER [--library NAME] [--format text|csv|json|xlsx|pdf] [--output FILE] "
+                    "[--encoding utf8|gbk] [--numbers shown|raw] [--url BASE] [--all] COMMAND",
                     runBrowse);

@@ -1,6 +1,12 @@
 #include "platform/grid/gridview.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMimeData>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -10,6 +16,8 @@
 
 #include <algorithm>
 
+#include "platform/grid/header_merge.h"
+#include "platform/grid/shown_table.h"
 #include "platform/screen/twips.h"
 
 namespace platform {
@@ -59,6 +67,11 @@ void GridView::init() {
   viewport()->setBackgroundRole(QPalette::Base);
   connect(grid_, &VSFlexGrid::changed, this, &GridView::onGridChanged);
   connect(grid_, &VSFlexGrid::currentRowChanged, viewport(), [this] { viewport()->update(); });
+  copyAction_ = new QAction(QStringLiteral("复制"), this);
+  copyAction_->setShortcut(QKeySequence::Copy);
+  copyAction_->setShortcutVisibleInContextMenu(true);
+  copyAction_->setShortcutContext(Qt::WidgetShortcut);  // shown in menus; the key itself is handled below
+  connect(copyAction_, &QAction::triggered, this, &GridView::copySelection);
 }
 
 QSize GridView::sizeHint() const { return QSize(400, 300); }
@@ -75,6 +88,8 @@ void GridView::ensureLayout() const {
   const VSFlexGrid& g = *grid_;
   if (layoutRevision_ == g.structureRevision()) return;
   ++layoutPasses_;
+  selection_.clear();
+  anchor_ = -1;
   defaultRowPx_ = std::max(1, twipsToPixels(kDefaultRowHeightTwips));
 
   cols_.assign(static_cast<size_t>(g.Cols()), ColGeom{});
@@ -195,65 +210,14 @@ QRect GridView::glyphRect(int row) const {
 
 std::vector<GridView::HeaderBlock> GridView::headerBlocks() const {
   ensureLayout();
-  const VSFlexGrid& g = *grid_;
-  std::vector<HeaderBlock> blocks;
-  // Per shown header row, the block index of each column (-1 for hidden ones).
-  std::vector<std::vector<int>> owner(headerRows_.size(), std::vector<int>(cols_.size(), -1));
-  for (size_t k = 0; k < headerRows_.size(); ++k) {
-    const int r = headerRows_[k].row;
-    int prev = -1;
-    for (int c = 0; c < static_cast<int>(cols_.size()); ++c) {
-      const ColGeom& cg = cols_[static_cast<size_t>(c)];
-      if (!cg.shown) continue;
-      const std::string& text = g.TextMatrix(r, c);
-      bool joinLeft = prev >= 0 && g.MergeRow(r) && cols_[static_cast<size_t>(prev)].fixed == cg.fixed &&
-                      g.TextMatrix(r, prev) == text;
-      // Sideways only where every shown header row above merged the two as well.
-      for (size_t u = 0; joinLeft && u < k; ++u)
-        joinLeft = owner[u][static_cast<size_t>(prev)] == owner[u][static_cast<size_t>(c)];
-      if (joinLeft) {
-        HeaderBlock& b = blocks[static_cast<size_t>(owner[k][static_cast<size_t>(prev)])];
-        b.col2 = c;
-        owner[k][static_cast<size_t>(c)] = owner[k][static_cast<size_t>(prev)];
-      } else {
-        owner[k][static_cast<size_t>(c)] = static_cast<int>(blocks.size());
-        blocks.push_back({r, c, r, c, text, {}});
-      }
-      prev = c;
-    }
-  }
-  // Downwards: a block joins the block above it when it spans the same columns,
-  // has the same text, and all its columns merge.
-  std::vector<int> alias(blocks.size());
-  for (size_t i = 0; i < blocks.size(); ++i) alias[i] = static_cast<int>(i);
-  std::vector<bool> gone(blocks.size(), false);
-  for (size_t k = 1; k < headerRows_.size(); ++k) {
-    for (int c = 0; c < static_cast<int>(cols_.size()); ++c) {
-      const int id = owner[k][static_cast<size_t>(c)];
-      if (id < 0 || blocks[static_cast<size_t>(id)].col1 != c) continue;
-      const int aboveRaw = owner[k - 1][static_cast<size_t>(c)];
-      if (aboveRaw < 0) continue;
-      const int above = alias[static_cast<size_t>(aboveRaw)];
-      HeaderBlock& b = blocks[static_cast<size_t>(id)];
-      HeaderBlock& a = blocks[static_cast<size_t>(above)];
-      if (a.col1 != b.col1 || a.col2 != b.col2 || a.text != b.text) continue;
-      bool allMerge = true;
-      for (int cc = b.col1; cc <= b.col2 && allMerge; ++cc)
-        if (cols_[static_cast<size_t>(cc)].shown) allMerge = g.MergeCol(cc);
-      if (!allMerge) continue;
-      a.row2 = b.row2;
-      gone[static_cast<size_t>(id)] = true;
-      alias[static_cast<size_t>(id)] = above;
-    }
-  }
+  std::vector<int> rows, cols;
+  for (const HeaderRowGeom& h : headerRows_) rows.push_back(h.row);
+  for (int c = 0; c < static_cast<int>(cols_.size()); ++c)
+    if (cols_[static_cast<size_t>(c)].shown) cols.push_back(c);
   std::vector<HeaderBlock> out;
-  for (size_t i = 0; i < blocks.size(); ++i) {
-    if (gone[i]) continue;
-    HeaderBlock b = blocks[i];
-    const QRect tl = cellRect(b.row1, b.col1);
-    const QRect br = cellRect(b.row2, b.col2);
-    b.rect = tl.united(br);
-    out.push_back(std::move(b));
+  for (HeaderMerge& m : mergeHeader(*grid_, rows, cols)) {
+    const QRect rect = cellRect(m.row1, m.col1).united(cellRect(m.row2, m.col2));
+    out.push_back({m.row1, m.col1, m.row2, m.col2, std::move(m.text), rect});
   }
   return out;
 }
@@ -342,7 +306,7 @@ void GridView::paintEvent(QPaintEvent*) {
     const int h = rowY_[i + 1] - rowY_[i];
     if (h == 0) continue;
     const int row = dataRows_[i];
-    const bool current = row == g.Row();
+    const bool current = row == g.Row() || selection_.count(row) > 0;
     // Scrolling columns first, then the fixed ones over them.
     p.save();
     p.setClipRect(QRect(fixedWidth_, hh, vw - fixedWidth_, vh - hh));
@@ -425,6 +389,7 @@ void GridView::mousePressEvent(QMouseEvent* event) {
     grid_->setCol(col);
     if (hasCheckBox(row, col) && grid_->ColEditable(col)) toggleCheck(row, col);
   }
+  selectForClick(row, event->modifiers());
   moveTo(row, true);
 }
 
@@ -469,6 +434,16 @@ void GridView::keyPressEvent(QKeyEvent* event) {
   const int cur = grid_->Row();
   int i = rowIndex(cur);
   const int pageRows = std::max(1, (viewport()->height() - headerHeight_) / std::max(1, defaultRowPx_) - 1);
+  if (event->matches(QKeySequence::Copy)) {
+    copySelection();
+    return;
+  }
+  if (event->matches(QKeySequence::SelectAll)) {
+    selection_.clear();
+    selection_.insert(dataRows_.begin(), dataRows_.end());
+    viewport()->update();
+    return;
+  }
   int target = -1;
   switch (event->key()) {
     case Qt::Key_Down: target = i < 0 ? 0 : std::min(n - 1, i + 1); break;
@@ -493,7 +468,85 @@ void GridView::keyPressEvent(QKeyEvent* event) {
   }
   if (n == 0 || target < 0) return;
   const int row = dataRows_[static_cast<size_t>(target)];
+  if (event->modifiers() & Qt::ShiftModifier) {
+    if (anchor_ < 0) anchor_ = cur >= grid_->FixedRows() ? cur : row;
+    selectRange(anchor_, row);
+  } else {
+    selection_ = {row};
+    anchor_ = row;
+  }
   if (row != cur) moveTo(row, true);
+  viewport()->update();
+}
+
+// --- selection and copy -----------------------------------------------------------
+
+void GridView::selectForClick(int row, Qt::KeyboardModifiers modifiers) {
+  ensureLayout();
+  if (modifiers & Qt::ShiftModifier) {
+    if (anchor_ < 0) anchor_ = rowIndex(grid_->Row()) >= 0 ? grid_->Row() : row;
+    selectRange(anchor_, row);
+    return;
+  }
+  if (modifiers & Qt::ControlModifier) {
+    // The current row belongs to the selection it starts from.
+    if (selection_.empty() && rowIndex(grid_->Row()) >= 0) selection_.insert(grid_->Row());
+    if (!selection_.erase(row)) selection_.insert(row);
+    anchor_ = row;
+    return;
+  }
+  selection_ = {row};
+  anchor_ = row;
+}
+
+void GridView::selectRange(int from, int to) {
+  const int a = rowIndex(from), b = rowIndex(to);
+  selection_.clear();
+  if (a < 0 || b < 0) {
+    if (b >= 0) selection_.insert(to);
+    return;
+  }
+  for (int i = std::min(a, b); i <= std::max(a, b); ++i) selection_.insert(dataRows_[static_cast<size_t>(i)]);
+}
+
+std::vector<int> GridView::selectedRows() const {
+  ensureLayout();
+  std::vector<int> rows;
+  for (int r : selection_)
+    if (rowIndex(r) >= 0) rows.push_back(r);
+  if (rows.empty() && selection_.empty() && rowIndex(grid_->Row()) >= 0) rows.push_back(grid_->Row());
+  return rows;
+}
+
+void GridView::selectRows(const std::vector<int>& rows) {
+  ensureLayout();
+  selection_.clear();
+  for (int r : rows)
+    if (rowIndex(r) >= 0) selection_.insert(r);
+  anchor_ = rows.empty() ? -1 : rows.back();
+  viewport()->update();
+}
+
+bool GridView::isSelected(int row) const {
+  ensureLayout();
+  return selection_.count(row) > 0;
+}
+
+void GridView::copySelection() {
+  const std::vector<int> rows = selectedRows();
+  if (rows.empty()) return;
+  const CopiedRows copied = copyRows(*grid_, rows);
+  auto* mime = new QMimeData;
+  mime->setText(qs(copied.text));
+  mime->setHtml(QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body>") + qs(copied.html) +
+                QStringLiteral("</body></html>"));
+  QApplication::clipboard()->setMimeData(mime);
+}
+
+void GridView::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  menu.addAction(copyAction_);
+  menu.exec(event->globalPos());
 }
 
 void GridView::resizeEvent(QResizeEvent* event) {

@@ -20,17 +20,29 @@
 // (as does the space bar), and a double click on a cell of a column with a
 // ColComboList opens the list. Clicks on header rows move nothing.
 //
+// Selection and copy: a click selects its row alone, a ctrl click adds or
+// removes its row, a shift click (and shift with the arrow keys) selects the
+// shown rows from the anchor to it; every click still moves the current row
+// and raises Click() exactly as a plain one. Ctrl+A selects every shown data
+// row. Ctrl+C, and 复制 on the context menu (copyAction()), put the selected
+// rows (the current row when none is selected) on the clipboard as
+// tab-separated text and as an HTML table with the header titles
+// (platform::copyRows), cells as shown. A change of the grid's rows (a fill,
+// a fold) clears the selection.
+//
 // It reads the grid directly and re-derives its row map only when the grid's
 // structure revision moved, so a fill of any size costs one relayout.
 // Twips become pixels only through platform::twipsToPixels.
 #include <QAbstractScrollArea>
 #include <QRect>
 
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/grid/vsflexgrid.h"
 
+class QAction;
 class QComboBox;
 
 namespace platform {
@@ -70,6 +82,17 @@ class GridView : public QAbstractScrollArea {
   // Scrolls so that a row shows.
   void showRow(int row);
 
+  // The selected data rows in grid order: the selection, or the current row
+  // alone when nothing is selected (empty when there is no current data row).
+  std::vector<int> selectedRows() const;
+  // Selects the given rows (those that are shown data rows).
+  void selectRows(const std::vector<int>& rows);
+  bool isSelected(int row) const;
+  // Puts selectedRows() on the clipboard (nothing when there are none).
+  void copySelection();
+  // The context menu's 复制; a window may put it on a menu of its own.
+  QAction* copyAction() const { return copyAction_; }
+
   // How often the row map was rebuilt (tests: one fill, one relayout).
   int layoutPasses() const { return layoutPasses_; }
 
@@ -80,6 +103,7 @@ class GridView : public QAbstractScrollArea {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
 
@@ -105,6 +129,8 @@ class GridView : public QAbstractScrollArea {
   int colLeft(int col) const;  // viewport x
   int rowIndex(int row) const;  // index in the visible data rows, -1
   void moveTo(int row, bool raiseClick);
+  void selectForClick(int row, Qt::KeyboardModifiers modifiers);
+  void selectRange(int from, int to);
   void openCombo(int row, int col);
   void toggleCheck(int row, int col);
   bool hasCheckBox(int row, int col) const;
@@ -114,6 +140,12 @@ class GridView : public QAbstractScrollArea {
   QComboBox* combo_ = nullptr;
   int comboRow_ = -1;
   int comboCol_ = -1;
+  QAction* copyAction_ = nullptr;
+
+  // Selected data rows and the row a shift click extends from; cleared when
+  // the grid's row structure changes.
+  mutable std::set<int> selection_;
+  mutable int anchor_ = -1;
 
   // Cached geometry, rebuilt when the grid's structure revision moves.
   mutable uint64_t layoutRevision_ = 0;

@@ -17,6 +17,7 @@ namespace {
 // The commands of each part, installed in this order.
 void installCommands(CommandBand& band) {
   installPriceCommands(band);
+  installExportCommands(band);
 }
 
 bool isDataRow(const platform::VSFlexGrid& g, int row) { return row >= g.FixedRows() && row < g.Rows(); }

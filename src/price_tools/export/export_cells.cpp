@@ -1,0 +1,82 @@
+#include "price_tools/export/export_cells.h"
+
+namespace price_tools::exporting {
+
+namespace {
+
+bool plainDecimal(const std::string& text, std::string& out) {
+  const size_t b = text.find_first_not_of(' ');
+  if (b == std::string::npos) return false;
+  const size_t e = text.find_last_not_of(' ');
+  out = text.substr(b, e - b + 1);
+  size_t i = out[0] == '-' ? 1 : 0;
+  const size_t intStart = i;
+  while (i < out.size() && out[i] >= '0' && out[i] <= '9') ++i;
+  if (i == intStart) return false;
+  if (i == out.size()) return true;
+  if (out[i] != '.') return false;
+  const size_t fracStart = ++i;
+  while (i < out.size() && out[i] >= '0' && out[i] <= '9') ++i;
+  return i == out.size() && i > fracStart;
+}
+
+// Literal text of a number format: runs quoted, "%" left bare (it scales
+// the number in both the grid and the spreadsheet), quotes dropped.
+std::string literal(const std::string& text) {
+  std::string out, run;
+  auto flush = [&] {
+    if (!run.empty()) out += "\"" + run + "\"";
+    run.clear();
+  };
+  for (char c : text) {
+    if (c == '%') {
+      flush();
+      out += '%';
+    } else if (c != '"') {
+      run += c;
+    }
+  }
+  flush();
+  return out;
+}
+
+}  // namespace
+
+ExportCell exportCell(const platform::VSFlexGrid& g, int row, int col) {
+  ExportCell cell;
+  if (g.ColDataType(col) == platform::flexDTBoolean) {
+    if (g.TextMatrix(row, col).empty() && g.cellChecked(row, col) == platform::flexNoCheckbox) return cell;
+    cell.kind = ExportCell::Boolean;
+    cell.checked = g.cellChecked(row, col) == platform::flexChecked;
+    cell.shown = cell.checked ? "√" : "";
+    return cell;
+  }
+  const std::string& text = g.TextMatrix(row, col);
+  if (text.empty()) return cell;
+  cell.shown = g.displayText(row, col);
+  if (!g.ColFormat(col).empty() && plainDecimal(text, cell.raw)) {
+    cell.kind = ExportCell::Number;
+    return cell;
+  }
+  cell.kind = ExportCell::Text;
+  cell.raw = cell.shown;
+  return cell;
+}
+
+std::string spreadsheetNumberFormat(const std::string& f) {
+  if (f == "Fixed") return "0.00";
+  if (f == "Standard") return "#,##0.00";
+  if (f == "Currency") return "\"¥\"#,##0.00";
+  if (f == "Percent") return "0.00%";
+  const size_t first = f.find_first_of("0#");
+  if (first == std::string::npos) return "";
+  const size_t last = f.find_last_of("0#");
+  std::string pattern;
+  for (char c : f.substr(first, last - first + 1))
+    if (c == '0' || c == '#' || c == ',' || c == '.') pattern += c;
+  return literal(f.substr(0, first)) + pattern + literal(f.substr(last + 1));
+}
+
+std::vector<int> exportRows(const platform::VSFlexGrid& grid) { return grid.visibleDataRows(); }
+
+}  // namespace price_tools::exporting

@@ -1,0 +1,176 @@
+#include "price_windows/export/export_commands.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QIcon>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QProgressDialog>
+#include <QStandardPaths>
+#include <QStyle>
+
+#include <algorithm>
+
+#include "main_window/frmeq.h"
+#include "platform/grid/gridview.h"
+#include "platform/messagebox/messagebox.h"
+#include "price_tools/export/csv_export.h"
+#include "price_tools/export/grid_pages.h"
+#include "price_tools/export/xlsx_export.h"
+#include "price_tools/pinyin/pinyin_search.h"
+#include "price_windows/band/command_band.h"
+
+namespace price_windows {
+
+namespace ex = price_tools::exporting;
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+SaveFileQuestion& question() {
+  static SaveFileQuestion q;
+  return q;
+}
+
+QString askFile(QWidget* parent, const QString& caption, const QString& proposed, const QStringList& filters,
+                QString* chosen) {
+  if (question()) return question()(parent, caption, proposed, filters, chosen);
+  return QFileDialog::getSaveFileName(parent, caption, proposed, filters.join(";;"), chosen);
+}
+
+QString proposedPath(const ex::ExportTitle& title, const std::string& extension) {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (folder.isEmpty()) folder = QDir::homePath();
+  return QDir(folder).filePath(qs(ex::proposedFileName(title, extension)));
+}
+
+// Runs an export under a progress dialog that shows after half a second and
+// offers 取消; reports a failure.
+bool withProgress(QWidget* parent, const QString& what,
+                  const std::function<ex::ExportResult(const ex::Progress&)>& run) {
+  QProgressDialog progress(what, QStringLiteral("取消"), 0, 100, parent);
+  progress.setWindowTitle(QStringLiteral("导出"));
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(500);
+  progress.setAutoClose(false);
+  progress.setAutoReset(false);
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const ex::ExportResult result = run([&](long done, long total) {
+    progress.setMaximum(static_cast<int>(std::max(1L, total)));
+    progress.setValue(static_cast<int>(done));
+    QCoreApplication::processEvents();
+    return !progress.wasCanceled();
+  });
+  QApplication::restoreOverrideCursor();
+  progress.close();
+  if (result.status == ex::ExportResult::Failed) platform::MsgBox("导出失败：" + result.error);
+  return result.ok();
+}
+
+}  // namespace
+
+SaveFileQuestion setSaveFileQuestion(SaveFileQuestion q) {
+  SaveFileQuestion old = std::move(question());
+  question() = std::move(q);
+  return old;
+}
+
+QStringList exportFilters() {
+  return {QStringLiteral("Excel 工作簿 (*.xlsx)"), QStringLiteral("CSV UTF-8，数值按显示 (*.csv)"),
+          QStringLiteral("CSV UTF-8，数值不带格式 (*.csv)"), QStringLiteral("CSV GBK，数值按显示 (*.csv)"),
+          QStringLiteral("CSV GBK，数值不带格式 (*.csv)")};
+}
+
+ex::ExportTitle productTitle(main_window::frmeq& window) {
+  ex::ExportTitle title{window.currentLibrary(), "", ex::today()};
+  const data::NavigatorSession::ShownProducts& shown = window.navigator().shown();
+  switch (shown.kind) {
+    case data::NavigatorSession::ShownProducts::Category:
+      title.shown = ex::describeCategory(window.Grid1(0), shown.id);
+      break;
+    case data::NavigatorSession::ShownProducts::Factory:
+      title.shown = ex::describeFactory(window.Grid1(2), shown.id);
+      break;
+    case data::NavigatorSession::ShownProducts::Search:
+      title.shown = ex::describeSearch(shown.field, shown.text);
+      break;
+    case data::NavigatorSession::ShownProducts::None: break;
+  }
+  return title;
+}
+
+bool exportGrid(QWidget* parent, const platform::VSFlexGrid& grid, const ex::ExportTitle& title) {
+  const QStringList filters = exportFilters();
+  QString filter = filters.front();
+  QString path = askFile(parent, QString::fromUtf8(kExportExcelText), proposedPath(title, "xlsx"), filters, &filter);
+  if (path.isEmpty()) return false;
+  const int kind = std::max<qsizetype>(0, filters.indexOf(filter));
+  const QString extension = kind == 0 ? QStringLiteral(".xlsx") : QStringLiteral(".csv");
+  if (!path.endsWith(extension, Qt::CaseInsensitive)) {
+    if (path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive) || path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive))
+      path = path.left(path.lastIndexOf('.'));
+    path += extension;
+  }
+  const std::string file = path.toStdString();
+  return withProgress(parent, QStringLiteral("正在导出 %1 …").arg(QFileInfo(path).fileName()),
+                      [&](const ex::Progress& progress) {
+                        if (kind == 0) return ex::writeXlsx(grid, title, file, progress);
+                        ex::CsvOptions options;
+                        options.encoding = kind >= 3 ? ex::CsvOptions::Gbk : ex::CsvOptions::Utf8Bom;
+                        options.numbersAsShown = kind == 1 || kind == 3;
+                        return ex::writeCsv(grid, options, file, progress);
+                      });
+}
+
+bool exportGridPdf(QWidget* parent, const platform::VSFlexGrid& grid, const ex::ExportTitle& title) {
+  QString filter = QStringLiteral("PDF (*.pdf)");
+  QString path = askFile(parent, QString::fromUtf8(kExportPdfText), proposedPath(title, "pdf"), {filter}, &filter);
+  if (path.isEmpty()) return false;
+  if (!path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) path += QStringLiteral(".pdf");
+  const std::string file = path.toStdString();
+  return withProgress(parent, QStringLiteral("正在导出 %1 …").arg(QFileInfo(path).fileName()),
+                      [&](const ex::Progress& progress) { return ex::writePdf(grid, title, file, progress); });
+}
+
+void previewGrid(QWidget* parent, const platform::VSFlexGrid& grid, const ex::ExportTitle& title) {
+  const ex::GridPages pages(grid, title);
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setDocName(qs(ex::titleLine(title)));
+  printer.setPageLayout(pages.pageLayout(printer.pageLayout().pageSize()));
+  QPrintPreviewDialog dialog(&printer, parent);
+  dialog.setWindowTitle(QString::fromUtf8(kPrintPreviewText));
+  QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
+                   [&](QPrinter* p) { pages.paint(*p, p->pageLayout()); });
+  dialog.resize(1000, 800);
+  dialog.exec();
+}
+
+void installExportCommands(CommandBand& band) {
+  main_window::frmeq& window = band.window();
+  price_tools::pinyin::registerInitialsSearch();
+  if (platform::ActiveBar* bar = window.ActiveBar31()) {
+    try {
+      platform::Tool* comfind = bar->Tools("comfind");
+      const std::vector<std::string> items = comfind->items();
+      if (std::find(items.begin(), items.end(), price_tools::pinyin::kSearchByInitials) == items.end())
+        comfind->AddItem(price_tools::pinyin::kSearchByInitials);
+    } catch (const std::exception&) {
+      // A window without the search combo has no pinyin field to offer.
+    }
+  }
+  QStyle* style = band.style();
+  QWidget* parent = &window;
+  band.addCommand(QString::fromUtf8(kExportExcelText), style->standardIcon(QStyle::SP_DialogSaveButton),
+                  [&window, parent] { exportGrid(parent, window.Grid1(1), productTitle(window)); });
+  band.addCommand(QString::fromUtf8(kPrintPreviewText), style->standardIcon(QStyle::SP_FileDialogContentsView),
+                  [&window, parent] { previewGrid(parent, window.Grid1(1), productTitle(window)); });
+  band.addCommand(QString::fromUtf8(kExportPdfText), style->standardIcon(QStyle::SP_FileIcon),
+                  [&window, parent] { exportGridPdf(parent, window.Grid1(1), productTitle(window)); });
+  if (platform::GridView* view = window.Grid1View(1)) band.addToProductMenu(view->copyAction());
+}
+
+}  // namespace price_windows

@@ -1,0 +1,59 @@
+#pragma once
+// The export commands of the main window's band, and the dialogs behind them,
+// which every window with a grid of prices can use:
+//   "导出Excel"  a save dialog proposing "<library> <what is shown>.xlsx" (or
+//               CSV: UTF-8 or GBK, numbers as shown or as stored), then the
+//               export with a progress bar and 取消 for long ones;
+//   "打印预览"   the print preview of the grid's pages (title, header rows on
+//               every page, page numbers, landscape or scaled when wide);
+//   "导出PDF"    the same pages to a PDF file.
+// The product grid's context menu gets the grid's 复制, and the search field
+// combo comfind the field "拼音简码".
+//
+// An export that is cancelled or fails leaves no file (and an older file of
+// that name as it was); a failure is reported in a message box.
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+#include "platform/grid/vsflexgrid.h"
+#include "price_tools/export/export_title.h"
+
+class QWidget;
+
+namespace main_window {
+class frmeq;
+}
+
+namespace price_windows {
+
+class CommandBand;
+
+inline constexpr const char* kExportExcelText = "导出Excel";
+inline constexpr const char* kPrintPreviewText = "打印预览";
+inline constexpr const char* kExportPdfText = "导出PDF";
+
+// What the main window's product grid shows, as an export title: the open
+// library, the category path / manufacturer / search, today's date.
+price_tools::exporting::ExportTitle productTitle(main_window::frmeq& window);
+
+// The dialogs; true when a file was written (or the pages printed).
+bool exportGrid(QWidget* parent, const platform::VSFlexGrid& grid, const price_tools::exporting::ExportTitle& title);
+bool exportGridPdf(QWidget* parent, const platform::VSFlexGrid& grid,
+                   const price_tools::exporting::ExportTitle& title);
+void previewGrid(QWidget* parent, const platform::VSFlexGrid& grid, const price_tools::exporting::ExportTitle& title);
+
+// The file name question (tests answer it themselves): caption, proposed
+// path, the filters offered; returns the path ("" for cancel) and sets the
+// chosen filter.
+using SaveFileQuestion = std::function<QString(QWidget* parent, const QString& caption, const QString& proposed,
+                                               const QStringList& filters, QString* chosenFilter)>;
+// Replaces the question; returns the previous one. An empty one restores the
+// file dialog.
+SaveFileQuestion setSaveFileQuestion(SaveFileQuestion question);
+
+// The filters of "导出Excel", in this order.
+QStringList exportFilters();
+
+}  // namespace price_windows
