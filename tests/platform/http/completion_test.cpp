@@ -12,8 +12,8 @@
 #include "platform/http/http_transfer.h"
 #include "platform/process/process.h"
 #include "platform/zip/unzip.h"
-#include "test_server.h"
-#include "test_support.h"
+#include "support/test_server.h"
+#include "support/test_support.h"
 #include "updater/install.h"
 
 using testsupport::ProgramFolder;
