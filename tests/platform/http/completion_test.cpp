@@ -1,5 +1,5 @@
-// The updater's platform pieces: unpacking, the close request between the
-// programs, and the HTTP transfer against a server on 127.0.0.1.
+// The HTTP transfer against a server on 127.0.0.1 completes only whole,
+// successful responses, and keeps the event loop running while it streams.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,21 +10,14 @@
 #include <QTimer>
 
 #include "platform/http/http_transfer.h"
-#include "platform/process/process.h"
-#include "platform/zip/unzip.h"
 #include "support/test_server.h"
 #include "support/test_support.h"
-#include "updater/install.h"
-
-using testsupport::ProgramFolder;
-using testsupport::ZipEntry;
-namespace fs = std::filesystem;
 
 namespace {
 
 QCoreApplication& app() {
   static int argc = 1;
-  static char name[] = "platform_test";
+  static char name[] = "completion_test";
   static char* argv[] = {name, nullptr};
   static QCoreApplication* instance = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
   (void)instance;
@@ -60,102 +53,6 @@ Fetch fetch(const std::string& url, int timeoutMs = 5000) {
 }
 
 }  // namespace
-
-TEST(Unzip, ExtractsIntoTheFolderAndRefusesEscapes) {
-  ProgramFolder folder;
-  const std::string zip = folder / "a.zip";
-  testsupport::makeZip(zip, {{ZipEntry::Folder, "docs/", ""},
-                             {ZipEntry::File, "docs/readme.txt", "hello"},
-                             {ZipEntry::File, "top.bin", std::string(100000, 'x')},
-                             {ZipEntry::File, "win\\style.txt", "w"}});
-  fs::create_directories(folder / "dest");
-  auto r = platform::unzipArchive(zip, folder / "dest");
-  EXPECT_EQ(r.code, 0) << r.message;
-  EXPECT_EQ(testsupport::readFile(folder / "dest/docs/readme.txt"), "hello");
-  EXPECT_EQ(testsupport::readFile(folder / "dest/top.bin").size(), 100000u);
-  EXPECT_EQ(testsupport::readFile(folder / "dest/win/style.txt"), "w");
-
-  // Every kind of escape refuses the whole archive; nothing of it is written.
-  const std::vector<std::vector<ZipEntry>> evil = {
-      {{ZipEntry::File, "ok.txt", "1"}, {ZipEntry::File, "../evil.txt", "x"}},
-      {{ZipEntry::File, "ok.txt", "1"}, {ZipEntry::File, "a/../../evil.txt", "x"}},
-      {{ZipEntry::File, "ok.txt", "1"}, {ZipEntry::File, "..\\evil.txt", "x"}},
-      {{ZipEntry::File, "ok.txt", "1"}, {ZipEntry::File, "/tmp/evil.txt", "x"}},
-      {{ZipEntry::File, "ok.txt", "1"}, {ZipEntry::File, "c:\\evil.txt", "x"}},
-      {{ZipEntry::File, "ok.txt", "1"}, {ZipEntry::Symlink, "link", "/etc"}},
-  };
-  int n = 0;
-  for (const auto& entries : evil) {
-    const std::string path = folder / ("evil" + std::to_string(n) + ".zip");
-    const std::string dest = folder / ("out" + std::to_string(n++));
-    testsupport::makeZip(path, entries);
-    fs::create_directories(dest);
-    auto e = platform::unzipArchive(path, dest);
-    EXPECT_NE(e.code, 0) << n;
-    EXPECT_TRUE(e.refused) << n << " " << e.message;
-    EXPECT_FALSE(testsupport::exists(dest + "/ok.txt")) << n;
-  }
-  EXPECT_FALSE(testsupport::exists(folder / "evil.txt"));
-
-  // A link already in the folder does not lead an entry outside.
-  fs::create_directories(folder / "linked");
-  fs::create_directory_symlink(folder / "outside", folder / "linked/sub");
-  fs::create_directories(folder / "outside");
-  testsupport::makeZip(folder / "l.zip", {{ZipEntry::File, "sub/x.txt", "x"}});
-  EXPECT_NE(platform::unzipArchive(folder / "l.zip", folder / "linked").code, 0);
-  EXPECT_FALSE(testsupport::exists(folder / "outside/x.txt"));
-
-  // Not an archive, or a truncated one.
-  testsupport::writeFile(folder / "junk.zip", "<html>error</html>");
-  EXPECT_NE(platform::unzipArchive(folder / "junk.zip", folder / "dest").code, 0);
-  const std::string whole = testsupport::readFile(zip);
-  testsupport::writeFile(folder / "cut.zip", whole.substr(0, whole.size() / 2));
-  EXPECT_NE(platform::unzipArchive(folder / "cut.zip", folder / "dest").code, 0);
-  EXPECT_NE(platform::unzipArchive(folder / "missing.zip", folder / "dest").code, 0);
-}
-
-TEST(Unzip, CopyfileDeletesTheArchiveOnlyWhenEverythingWasExtracted) {
-  ProgramFolder folder;
-  testsupport::makeZip(folder / "good.zip", {{ZipEntry::File, "a.txt", "a"}});
-  EXPECT_EQ(updater::copyfile(folder.path(), folder / "good.zip").code, 0);
-  EXPECT_FALSE(testsupport::exists(folder / "good.zip"));
-  EXPECT_TRUE(testsupport::exists(folder / "a.txt"));
-  testsupport::writeFile(folder / "bad.zip", "PK not really");
-  EXPECT_NE(updater::copyfile(folder.path(), folder / "bad.zip").code, 0);
-  EXPECT_TRUE(testsupport::exists(folder / "bad.zip"));
-  EXPECT_NE(updater::copyfile(folder.path(), folder / "none.zip").code, 0);
-}
-
-TEST(CloseRequest, ReachesTheListenerOfThatCaptionOnly) {
-  app();
-  const std::string caption = "Velmora 测试 " + std::to_string(::getpid());
-  EXPECT_FALSE(platform::isListening(caption));
-  EXPECT_FALSE(platform::requestClose(caption));
-  int closes = 0, others = 0;
-  {
-    platform::CloseRequestListener listener(caption, [&] { ++closes; });
-    platform::CloseRequestListener other(caption + "x", [&] { ++others; });
-    ASSERT_TRUE(listener.listening());
-    EXPECT_TRUE(platform::isListening(caption));
-    EXPECT_TRUE(platform::requestClose(caption));
-    EXPECT_TRUE(spinUntil([&] { return closes == 1; }, 3000));
-    // A second program under the same caption does not steal the channel.
-    platform::CloseRequestListener second(caption, [] {});
-    EXPECT_FALSE(second.listening());
-  }
-  EXPECT_EQ(others, 0);
-  EXPECT_FALSE(platform::isListening(caption));
-  EXPECT_TRUE(platform::waitUntilClosed(caption, 100));
-  // A program that ends its listener from the close handler (as a window that
-  // closes does) must not be read from afterwards.
-  std::unique_ptr<platform::CloseRequestListener> owned;
-  owned = std::make_unique<platform::CloseRequestListener>(caption, [&] { owned.reset(); });
-  ASSERT_TRUE(owned->listening());
-  EXPECT_TRUE(platform::requestClose(caption));
-  EXPECT_TRUE(spinUntil([&] { return owned == nullptr; }, 3000));
-  EXPECT_NE(platform::closeChannelName("a"), platform::closeChannelName("b"));
-  EXPECT_EQ(platform::closeChannelName("a").find('/'), std::string::npos);
-}
 
 TEST(HttpTransfer, CompletesOnlyWholeSuccessfulResponses) {
   app();
