@@ -20,8 +20,8 @@
 #include <random>
 #include <vector>
 
-#include "../../tests/updater/test_server.h"
-#include "../../tests/updater/test_support.h"
+#include "../../tests/support/test_server.h"
+#include "../../tests/support/test_support.h"
 #include "common/items.h"
 #include "platform/http/http_transfer.h"
 #include "updater/local_files.h"

@@ -7,6 +7,9 @@
 
 #include "common/text_case.h"
 
+// POSIX paths: a Windows port replaces kSeparator, nativePath(), the detection in
+// programFolder() (GetModuleFileNameW) and executableName() (adds ".exe").
+
 namespace common {
 namespace {
 
@@ -20,11 +23,7 @@ std::string stripTrailingSeparators(std::string s) {
   return s;
 }
 
-#if defined(_WIN32)
-constexpr char kSeparator = '\\';
-#else
 constexpr char kSeparator = '/';
-#endif
 
 std::string joined(const std::string& folder, const std::string& part) {
   if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) return folder + part;
@@ -106,13 +105,9 @@ std::string programFolder() {
   if (!overriddenFolder().empty()) return overriddenFolder();
   static const std::string detected = [] {
     std::error_code ec;
-#if defined(_WIN32)
-    return std::filesystem::current_path(ec).string();
-#else
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec) return stripTrailingSeparators(std::filesystem::current_path(ec).string());
     return stripTrailingSeparators(exe.parent_path().string());
-#endif
   }();
   return detected;
 }
@@ -123,10 +118,8 @@ void setProgramFolder(const std::string& folder) {
 
 std::string nativePath(std::string_view name) {
   std::string out(name);
-#if !defined(_WIN32)
   for (char& c : out)
     if (c == '\\') c = '/';
-#endif
   return out;
 }
 
@@ -134,19 +127,9 @@ std::string inProgramFolder(std::string_view name) {
   std::string rest = nativePath(name);
   size_t start = rest.find_first_not_of("/\\");
   rest = start == std::string::npos ? std::string() : rest.substr(start);
-#if defined(_WIN32)
-  return programFolder() + "\\" + rest;
-#else
-  return programFolder() + "/" + rest;
-#endif
+  return programFolder() + kSeparator + rest;
 }
 
-std::string executableName(std::string_view bareName) {
-#if defined(_WIN32)
-  return std::string(bareName) + ".exe";
-#else
-  return std::string(bareName);
-#endif
-}
+std::string executableName(std::string_view bareName) { return std::string(bareName); }
 
 }  // namespace common

@@ -40,8 +40,8 @@ std::optional<std::string> resolveIn(const std::string& folder, std::string_view
 // the files of the program folder.
 std::optional<std::string> resolveInProgramFolder(std::string_view name);
 
-// An executable's file name from its bare name: "Quennar" -> "Quennar.exe" on
-// Windows, unchanged elsewhere.
+// An executable's file name from its bare name: unchanged here ("Quennar"); a
+// Windows port adds ".exe".
 std::string executableName(std::string_view bareName);
 
 }  // namespace common

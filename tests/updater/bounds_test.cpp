@@ -14,9 +14,9 @@
 #include <unistd.h>
 
 #include "common/items.h"
-#include "test_server.h"
-#include "test_support.h"
-#include "tls_server.h"
+#include "support/test_server.h"
+#include "support/test_support.h"
+#include "support/tls_server.h"
 #include "updater/local_files.h"
 #include "updater/updater_run.h"
 

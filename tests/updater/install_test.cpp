@@ -10,7 +10,7 @@
 
 #include "common/items.h"
 #include "platform/zip/unzip.h"
-#include "test_support.h"
+#include "support/test_support.h"
 #include "updater/install.h"
 #include "updater/local_files.h"
 #include "updater/update_list.h"

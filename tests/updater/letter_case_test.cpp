@@ -14,8 +14,8 @@
 #include "common/items.h"
 #include "common/text_case.h"
 #include "platform/process/process.h"
-#include "test_server.h"
-#include "test_support.h"
+#include "support/test_server.h"
+#include "support/test_support.h"
 #include "updater/local_files.h"
 #include "updater/updater_run.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/items.h"
-#include "test_support.h"
+#include "support/test_support.h"
 #include "updater/local_files.h"
 #include "updater/updater_run.h"
 

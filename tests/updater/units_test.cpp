@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "common/items.h"
-#include "test_support.h"
+#include "support/test_support.h"
 #include "updater/install.h"
 #include "updater/local_files.h"
 #include "updater/progress.h"

@@ -11,8 +11,8 @@
 
 #include "common/items.h"
 #include "platform/screen/twips.h"
-#include "test_server.h"
-#include "test_support.h"
+#include "support/test_server.h"
+#include "support/test_support.h"
 #include "updater/frmsoftsf.h"
 #include "updater/frmsoftup.h"
 #include "updater/local_files.h"

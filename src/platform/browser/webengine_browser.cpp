@@ -14,17 +14,16 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include <cstdlib>
-#include <unistd.h>
+#include "platform/process/this_process.h"
 
 namespace platform {
 
 void prepareWebEngine() {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  if (::geteuid() == 0 && !std::getenv("QTWEBENGINE_DISABLE_SANDBOX")) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+  if (runsAsAdministrator()) setEnvironmentDefault("QTWEBENGINE_DISABLE_SANDBOX", "1");
   // Without a GPU (virtual displays, remote sessions) software drawing is
   // the dependable choice.
-  if (!std::getenv("QTWEBENGINE_CHROMIUM_FLAGS")) ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 1);
+  setEnvironmentDefault("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
 }
 
 void configureWebEngine() {

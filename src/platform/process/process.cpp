@@ -13,7 +13,7 @@
 #include <QString>
 #include <QThread>
 
-#include <unistd.h>
+#include "platform/process/this_process.h"
 
 namespace platform {
 
@@ -33,9 +33,8 @@ bool connectTo(QLocalSocket& socket, const std::string& caption, int timeoutMs) 
 
 std::string closeChannelName(const std::string& caption) {
   QByteArray hash = QCryptographicHash::hash(QByteArray::fromStdString(caption), QCryptographicHash::Sha256).toHex();
-  // The user id keeps the programs of two users on one machine apart.
-  return "velmora-close-" + std::to_string(static_cast<unsigned long>(::getuid())) + "-" +
-         hash.left(24).toStdString();
+  // The user's key keeps the programs of two users on one machine apart.
+  return "velmora-close-" + userKey() + "-" + hash.left(24).toStdString();
 }
 
 struct CloseRequestListener::Impl {

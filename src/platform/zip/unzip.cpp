@@ -2,9 +2,8 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#if !defined(_WIN32)
+// POSIX per-thread locale (uselocale): a Windows port gives Utf8Names an empty body.
 #include <locale.h>
-#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -86,9 +85,6 @@ struct EntrySink {
 // the program folder.
 class Utf8Names {
  public:
-#if defined(_WIN32)
-  Utf8Names() = default;
-#else
   Utf8Names() : utf8_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {
     if (utf8_) previous_ = uselocale(utf8_);
   }
@@ -101,7 +97,6 @@ class Utf8Names {
  private:
   locale_t utf8_ = nullptr;
   locale_t previous_ = nullptr;
-#endif
   Utf8Names(const Utf8Names&) = delete;
   Utf8Names& operator=(const Utf8Names&) = delete;
 };

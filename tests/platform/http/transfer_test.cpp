@@ -6,9 +6,9 @@
 #include <QCoreApplication>
 
 #include "platform/http/http_transfer.h"
-#include "test_server.h"
-#include "test_support.h"
-#include "tls_server.h"
+#include "support/test_server.h"
+#include "support/test_support.h"
+#include "support/tls_server.h"
 
 using platform::InetState;
 
