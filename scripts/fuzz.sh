@@ -21,7 +21,7 @@ seconds=${2:-60}
 build=${VELMORA_FUZZ_BUILD:-build-fuzz}
 
 scripts/install-deps.sh
-CC=clang CXX=clang++ cmake -S . -B "$build" -DVELMORA_FUZZ=ON -DVELMORA_GUI=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+CC=clang CXX=clang++ cmake -S . -B "$build" -DVELMORA_FUZZ=ON -DVELMORA_GUI=OFF -DVELMORA_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "fuzz_$target"
 program="$build/fuzz/fuzz_$target"
 if [ ! -x "$program" ]; then

@@ -37,9 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!row.group && !state.installedList.empty() &&
         state.installedList.find(row.cells[1] + "\\" + row.cells[2] + "|") != std::string::npos)
       __builtin_trap();
-    for (const auto& cell : row.cells)
-      for (char c : cell)
-        if (c >= 'A' && c <= 'Z') __builtin_trap();  // everything is lower case
+    // Everything is lower case but the download address (column 5), which
+    // keeps the list's spelling for servers that tell letter cases apart.
+    for (size_t col = 0; col < row.cells.size(); ++col)
+      for (char c : row.cells[col])
+        if (col != 5 && c >= 'A' && c <= 'Z') __builtin_trap();
   }
   updater::isNewerVersion(list.version, "v1.0");
   updater::versionNumber(list.date);

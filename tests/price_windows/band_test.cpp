@@ -70,7 +70,7 @@ TEST(CommandBand, AttachedOnceAboveTheProductGridWithItsButtons) {
   EXPECT_EQ(band->parentWidget(), win.w->Picture2());
   EXPECT_EQ(&band->window(), win.w.get());
 
-  ASSERT_EQ(band->actions().size(), 2);  // 价格对比, 价格走势
+  ASSERT_GE(band->actions().size(), 2);  // 价格对比, 价格走势, then the export commands
   int runs = 0;
   QAction* a = band->addCommand("试验", QIcon(), [&] { ++runs; });
   auto* button = qobject_cast<QToolButton*>(band->widgetForAction(a));
@@ -95,7 +95,7 @@ TEST(CommandBand, HistoryOpensForTheRowUnderTheMouseAfterTheGridsOwnClick) {
   win.w->resize(1200, 800);
   win.w->show();
   QCoreApplication::processEvents();
-  ASSERT_EQ(band->actions().size(), 2);
+  ASSERT_GE(band->actions().size(), 2);
   EXPECT_EQ(band->actions()[0]->text(), QString::fromUtf8("价格对比"));
   EXPECT_EQ(band->actions()[1]->text(), QString::fromUtf8("价格走势"));
 

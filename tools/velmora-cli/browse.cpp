@@ -150,15 +150,7 @@ std::string serviceBase() {
 
 using ado::jsonString;
 
-std::string csvField(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
+using cli::csvField;
 
 // Tabs and line breaks inside a cell would break the line format.
 std::string textField(std::string s) {

@@ -11,6 +11,7 @@
 #include "data/browse.h"
 #include "data/connections.h"
 #include "platform/messagebox/messagebox.h"
+#include "price_tools/export/csv_export.h"
 
 namespace cli {
 
@@ -46,15 +47,7 @@ int reportError(long number, const std::string& description) {
   return 1;
 }
 
-std::string csvField(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
+std::string csvField(const std::string& s) { return price_tools::exporting::csvField(s); }
 
 bool openProgramFolder(const std::string& folderIn, std::string& library) {
   platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {

@@ -81,11 +81,15 @@ ExportResult writeCsv(const platform::VSFlexGrid& g, const CsvOptions& options, 
     result.error = "cannot write " + file.tempPath();
     return result;
   }
+  // A cancel that comes while the file is being finished still leaves no file.
+  if (progress && !progress(total, total)) {
+    result.status = ExportResult::Cancelled;
+    return result;
+  }
   if (!file.commit()) {
     result.error = file.error();
     return result;
   }
-  if (progress) progress(total, total);
   result.status = ExportResult::Written;
   return result;
 }

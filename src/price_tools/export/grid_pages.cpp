@@ -187,7 +187,10 @@ ExportResult GridPages::paint(QPagedPaintDevice& device, const QPageLayout& layo
     paintPage(p, geo, page, geo.pages);
   }
   p.end();
-  if (progress) progress(geo.pages, geo.pages);
+  if (progress && !progress(geo.pages, geo.pages)) {
+    result.status = ExportResult::Cancelled;
+    return result;
+  }
   result.rows = static_cast<long>(rows_.size());
   result.status = ExportResult::Written;
   return result;

@@ -168,11 +168,15 @@ ExportResult writeXlsx(const VSFlexGrid& g, const ExportTitle& title, const std:
     result.error = std::string("cannot write the workbook: ") + lxw_strerror(err);
     return result;
   }
+  // A cancel that comes while the file is being finished still leaves no file.
+  if (progress && !progress(total, total)) {
+    result.status = ExportResult::Cancelled;
+    return result;
+  }
   if (!file.commit()) {
     result.error = file.error();
     return result;
   }
-  if (progress) progress(total, total);
   result.status = ExportResult::Written;
   return result;
 }
