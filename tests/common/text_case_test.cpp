@@ -12,3 +12,11 @@ TEST(TextCase, AsciiLowerTouchesOnlyAsciiLetters) {
   EXPECT_EQ(common::asciiLower(gbkBytes), std::string("\xC2\xDD\x7A", 3));
   EXPECT_EQ(common::lowerText("ÀÉＰ"), "àéｐ");
 }
+
+#include "common/html.h"
+
+// What comes from data stands in the programs' own pages as text, never as markup.
+TEST(Html, EscapesMarkupAndKeepsEverythingElse) {
+  EXPECT_EQ(common::escapeHtml("<a href=\"x\">R&D</a> 螺纹钢 'q'"),
+            "&lt;a href=&quot;x&quot;&gt;R&amp;D&lt;/a&gt; 螺纹钢 'q'");
+}

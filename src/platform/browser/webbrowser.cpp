@@ -1,5 +1,7 @@
 #include "platform/browser/webbrowser.h"
 
+#include "common/html.h"
+
 #include <QDesktopServices>
 #include <QRegularExpression>
 #include <QString>
@@ -72,21 +74,7 @@ QUrl browserUrl(const std::string& address) {
   return QUrl::fromLocalFile(a);
 }
 
-namespace {
-std::string escapeHtml(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-}  // namespace
+using common::escapeHtml;
 
 std::string browserErrorPage(const std::string& address, bool notFound, const std::string& detail) {
   std::string title = notFound ? "无法找到该网页" : "无法显示该网页";

@@ -1,5 +1,7 @@
 #include "platform/grid/shown_table.h"
 
+#include "common/html.h"
+
 #include <map>
 
 namespace platform {
@@ -12,20 +14,7 @@ std::string flat(std::string s) {
   return s;
 }
 
-std::string html(const std::string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string html(const std::string& s) { return common::escapeHtml(s); }
 
 }  // namespace
 
