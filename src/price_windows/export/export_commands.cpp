@@ -36,6 +36,11 @@ SaveFileQuestion& question() {
   return q;
 }
 
+int& progressShownAfter() {
+  static int ms = 500;
+  return ms;
+}
+
 QString askFile(QWidget* parent, const QString& caption, const QString& proposed, const QStringList& filters,
                 QString* chosen) {
   if (question()) return question()(parent, caption, proposed, filters, chosen);
@@ -55,7 +60,7 @@ bool withProgress(QWidget* parent, const QString& what,
   QProgressDialog progress(what, QStringLiteral("取消"), 0, 100, parent);
   progress.setWindowTitle(QStringLiteral("导出"));
   progress.setWindowModality(Qt::WindowModal);
-  progress.setMinimumDuration(500);
+  progress.setMinimumDuration(progressShownAfter());
   progress.setAutoClose(false);
   progress.setAutoReset(false);
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -72,6 +77,12 @@ bool withProgress(QWidget* parent, const QString& what,
 }
 
 }  // namespace
+
+int setProgressShownAfter(int ms) {
+  const int old = progressShownAfter();
+  progressShownAfter() = ms;
+  return old;
+}
 
 SaveFileQuestion setSaveFileQuestion(SaveFileQuestion q) {
   SaveFileQuestion old = std::move(question());

@@ -53,6 +53,10 @@ using SaveFileQuestion = std::function<QString(QWidget* parent, const QString& c
 // file dialog.
 SaveFileQuestion setSaveFileQuestion(SaveFileQuestion question);
 
+// How long an export runs before its progress dialog shows (500 ms; tests set
+// 0 so that the dialog is there from the first row). Returns the old value.
+int setProgressShownAfter(int ms);
+
 // The filters of "导出Excel", in this order.
 QStringList exportFilters();
 

@@ -217,19 +217,22 @@ TEST(ExportCommands, ALongExportShowsProgressAndItsCancelLeavesNoFile) {
     *c = f[0];
     return QString::fromStdString(out);
   });
+  // The dialog shows from the first row, so the cancel never races the export.
+  const int shownAfter = price_windows::setProgressShownAfter(0);
   bool cancelled = false;
   std::function<void()> poll = [&] {
     auto* progress = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
     if (!progress || !progress->isVisible()) {
-      QTimer::singleShot(100, poll);
+      QTimer::singleShot(5, poll);
       return;
     }
     win.shoot(progress, "export-progress.png");
     progress->cancel();
     cancelled = true;
   };
-  QTimer::singleShot(100, poll);
+  QTimer::singleShot(5, poll);
   win.command(price_windows::kExportExcelText)->trigger();
+  price_windows::setProgressShownAfter(shownAfter);
   EXPECT_TRUE(cancelled);
   EXPECT_FALSE(QFile::exists(QString::fromStdString(out)));
   EXPECT_EQ(QDir(QString::fromStdString(win.folder.path())).entryList({"*.part-*"}).size(), 0);
