@@ -120,7 +120,8 @@ LibraryProducts loadProducts(const std::string& libraryName, const std::string& 
 }
 
 LibraryProducts LibraryFile::products(const std::string& priceField,
-                                      const std::function<bool(const Product&)>& keep) const {
+                                      const std::function<bool(const Product&)>& keep,
+                                      const std::string& where) const {
   LibraryProducts out;
   out.library = name_;
   const ado::Connection& connection = *connection_;
@@ -158,7 +159,9 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
   const int modelAt = optional(model, "Model");
   const int unitAt = optional(unit, "Unit");
   const int priceAt = optional(price, priceField);
-  statement += " from CLProduct order by ID";
+  statement += " from CLProduct";
+  if (!where.empty()) statement += " where " + where;
+  statement += " order by ID";
   ado::Recordset rs;
   rs.Open(statement, connection);
   const long n = rs.RecordCount();

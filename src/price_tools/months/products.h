@@ -86,10 +86,13 @@ class LibraryFile {
   std::vector<PriceColumn> priceColumns() const;
 
   // The products with the price of one field, in the order of their ids;
-  // only those `keep` accepts when given. Throws ado::Error when CLProduct
-  // cannot be read.
+  // only those `keep` accepts when given. `where`, when not empty, is a row
+  // condition on CLProduct that narrows what is read (it must let through
+  // every product `keep` accepts). Throws ado::Error when CLProduct cannot be
+  // read.
   LibraryProducts products(const std::string& priceField,
-                           const std::function<bool(const Product&)>& keep = nullptr) const;
+                           const std::function<bool(const Product&)>& keep = nullptr,
+                           const std::string& where = std::string()) const;
 
   // The ids of the products a search of the toolbar finds here: the statement
   // the product grid's fill runs, with the same condition. An unknown field or

@@ -150,6 +150,12 @@ TEST(History, FollowsTheProductInMonthOrderWithGapsAndUnreadableLibraries) {
   // has no month), which cannot be read.
   EXPECT_THROW(productHistory("1", "", ""), ado::Error);
   EXPECT_THROW(productHistory("999", kFeb, ""), std::invalid_argument);
+  // Only rows holding the name's Chinese characters are read from each
+  // library; a full-width spelling of the rest is still the same product.
+  const History fullWidth = productHistory("2", kJan, "");
+  ASSERT_EQ(fullWidth.points.size(), 6u);
+  EXPECT_EQ(fullWidth.points[2].id, "102");
+  EXPECT_EQ(fullWidth.points[2].price->text(), "4000.5");
 }
 
 TEST(History, FollowsOneOfSeveralEqualProductsEqualIdFirstThenByOrder) {
