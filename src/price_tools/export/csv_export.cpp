@@ -5,7 +5,7 @@
 
 #include "common/cp936.h"
 #include "platform/grid/shown_table.h"
-#include "price_tools/export/pending_file.h"
+#include "common/atomic_file.h"
 
 namespace price_tools::exporting {
 
@@ -32,7 +32,7 @@ std::string csvField(const std::string& s) {
 ExportResult writeCsv(const platform::VSFlexGrid& g, const CsvOptions& options, const std::string& path,
                       const Progress& progress) {
   ExportResult result;
-  PendingFile file(path);
+  common::PendingFile file(path);
   if (!file.ok()) {
     result.error = file.error();
     return result;

@@ -10,7 +10,7 @@
 #include <map>
 
 #include "platform/grid/shown_table.h"
-#include "price_tools/export/pending_file.h"
+#include "common/atomic_file.h"
 
 namespace price_tools::exporting {
 
@@ -199,7 +199,7 @@ ExportResult GridPages::paint(QPagedPaintDevice& device, const QPageLayout& layo
 ExportResult writePdf(const platform::VSFlexGrid& grid, const ExportTitle& title, const std::string& path,
                       const Progress& progress) {
   ExportResult result;
-  PendingFile file(path);
+  common::PendingFile file(path);
   if (!file.ok()) {
     result.error = file.error();
     return result;

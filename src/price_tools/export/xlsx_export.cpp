@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "platform/grid/shown_table.h"
-#include "price_tools/export/pending_file.h"
+#include "common/atomic_file.h"
 
 namespace price_tools::exporting {
 
@@ -55,7 +55,7 @@ double spreadsheetColumnWidth(int twips) {
 ExportResult writeXlsx(const VSFlexGrid& g, const ExportTitle& title, const std::string& path,
                        const Progress& progress) {
   ExportResult result;
-  PendingFile file(path);
+  common::PendingFile file(path);
   if (!file.ok()) {
     result.error = file.error();
     return result;
