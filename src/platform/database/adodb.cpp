@@ -134,6 +134,11 @@ std::string Variant::toText() const {
   return "";
 }
 
+std::string Variant::takeText() {
+  if (type_ == Type::Text) return std::move(std::get<std::string>(value_));
+  return toText();
+}
+
 // ---------------------------------------------------------------------------
 // Connection
 

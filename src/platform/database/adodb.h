@@ -69,6 +69,9 @@ class Variant {
   // The value as the grid shows it: numbers without needless zeros ("3.5",
   // "12"), booleans "True"/"False", dates "yyyy-mm-dd[ hh:mm:ss]", null "".
   std::string toText() const;
+  // The same, moving a text out instead of copying it (the Variant is left
+  // holding an empty text).
+  std::string takeText();
 
  private:
   Variant(Type t, int64_t v) : type_(t), value_(v) {}

@@ -601,7 +601,7 @@ void Database::indexForStatement(const std::string& statement) {
   }
 }
 
-ResultSet Database::execute(const std::string& statement) {
+std::vector<std::string> Database::forEachRow(const std::string& statement, const RowHandler& onRow) {
   // A column searched by "=" gets an index the first time: the outline runs one
   // query per node on its parent-link column, and the settings lookups search by
   // table name.
@@ -626,7 +626,7 @@ ResultSet Database::execute(const std::string& statement) {
     throw Error(-2147217900, "Characters found after end of SQL statement.");
   if (!sqlite3_stmt_readonly(st)) throw readOnly();
   if (!startsWithSelect(sql)) throw invalidStatement();
-  ResultSet rs;
+  std::vector<std::string> names;
   const int n = sqlite3_column_count(st);
   std::vector<JetType> types(std::size_t(n), JetType::Unknown);
   int expr = 1000;
@@ -634,17 +634,27 @@ ResultSet Database::execute(const std::string& statement) {
     const char* name = sqlite3_column_name(st, i);
     const char* origin = sqlite3_column_origin_name(st, i);
     if (!origin && !plainName(name))
-      rs.names.push_back("Expr" + std::to_string(expr++));
+      names.push_back("Expr" + std::to_string(expr++));
     else
-      rs.names.push_back(name ? name : "");
+      names.push_back(name ? name : "");
     types[std::size_t(i)] = typeFromDecl(sqlite3_column_decltype(st, i));
   }
+  std::vector<Variant> row(static_cast<std::size_t>(n));
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    for (int i = 0; i < n; ++i) rs.cells.push_back(valueOf(st, i, types[std::size_t(i)]));
-    ++rs.rows;
+    for (int i = 0; i < n; ++i) row[std::size_t(i)] = valueOf(st, i, types[std::size_t(i)]);
+    onRow(row);
   }
   if (rc != SQLITE_DONE) throw statementError(db_, statement);
+  return names;
+}
+
+ResultSet Database::execute(const std::string& statement) {
+  ResultSet rs;
+  rs.names = forEachRow(statement, [&rs](std::vector<Variant>& row) {
+    for (Variant& v : row) rs.cells.push_back(std::move(v));
+    ++rs.rows;
+  });
   return rs;
 }
 

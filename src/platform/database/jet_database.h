@@ -6,6 +6,7 @@
 // Used by ado::Connection / ado::Recordset, by velmora-cli and by the tests.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +71,13 @@ class Database {
 
   // Runs one statement in Jet's SQL; throws Error when it fails.
   ResultSet execute(const std::string& statement);
+
+  // The same, handing each row to `onRow` as it is read instead of keeping
+  // the whole result (the row's cells, one per field; the handler may move
+  // them out). Returns the field names. Throws Error as execute does, also
+  // after some rows have been handed over.
+  using RowHandler = std::function<void(std::vector<Variant>& row)>;
+  std::vector<std::string> forEachRow(const std::string& statement, const RowHandler& onRow);
 
   // The in-memory copy (tests and tools look at it directly).
   sqlite3* sqlite() const { return db_; }
