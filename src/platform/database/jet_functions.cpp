@@ -1,11 +1,14 @@
 // Jet's functions and operators in the SQLite copy (see jet_sql.h).
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "common/collation.h"
@@ -209,21 +212,44 @@ void fnInStr(sqlite3_context* ctx, int argc, Args argv) {
   }
   if (start < 1 || compare < 0 || compare > 2) return sqlite3_result_error(ctx, kInvalidArgument, -1);
   if (isNull(argv[first]) || isNull(argv[first + 1])) return sqlite3_result_null(ctx);
-  std::string text = textOf(argv[first]);
-  std::string sought = textOf(argv[first + 1]);
-  const std::vector<std::size_t> at = characters(text);
-  const int64_t length = int64_t(at.size()) - 1;
-  if (length == 0) return sqlite3_result_int(ctx, 0);
-  if (start > length) return sqlite3_result_int(ctx, 0);
-  if (sought.empty()) return sqlite3_result_int64(ctx, start);
-  if (compare != 0) {
-    text = common::asciiLower(text);
-    sought = common::asciiLower(sought);
+  // Texts are searched where SQLite holds them (a search runs once a row).
+  std::string textHeld, soughtHeld;
+  std::string_view text, sought;
+  for (auto [value, held, view] : {std::tuple{argv[first], &textHeld, &text},
+                                   std::tuple{argv[first + 1], &soughtHeld, &sought}}) {
+    if (isText(value)) {
+      const unsigned char* t = sqlite3_value_text(value);
+      *view = t ? std::string_view(reinterpret_cast<const char*>(t), std::size_t(sqlite3_value_bytes(value)))
+                : std::string_view();
+    } else {
+      *held = textOf(value);
+      *view = *held;
+    }
   }
-  const std::size_t found = text.find(sought, at[std::size_t(start - 1)]);
-  if (found == std::string::npos) return sqlite3_result_int(ctx, 0);
+  // The byte offset of character `start`; none when the text is shorter.
+  std::size_t from = 0;
+  for (int64_t c = 1; c < start && from < text.size(); ++c)
+    for (++from; from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80;) ++from;
+  if (text.empty() || from >= text.size()) return sqlite3_result_int(ctx, 0);
+  if (sought.empty()) return sqlite3_result_int64(ctx, start);
+  // Letter case matters only where the sought text has ASCII letters: a text
+  // without them finds the same places in either case.
+  const bool foldCase = compare != 0 && std::any_of(sought.begin(), sought.end(), [](char ch) {
+                          return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
+                        });
+  std::size_t found;
+  if (foldCase) {
+    textHeld = common::asciiLower(std::string(text));
+    soughtHeld = common::asciiLower(std::string(sought));
+    text = textHeld;
+    found = textHeld.find(soughtHeld, from);
+  } else {
+    found = text.find(sought, from);
+  }
+  if (found == std::string_view::npos) return sqlite3_result_int(ctx, 0);
   int64_t position = 1;
-  while (at[std::size_t(position - 1)] < found) ++position;
+  for (std::size_t i = 0; i < found; ++i)
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++position;
   sqlite3_result_int64(ctx, position);
 }
 

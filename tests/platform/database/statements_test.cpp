@@ -145,6 +145,11 @@ TEST_F(Statements, TextFunctions) {
   EXPECT_EQ(text("select InStr('abcabc', 'c') & InStr(4, 'abcabc', 'c') & InStr('abc', 'x') from Firm where ID=1"), "360");
   EXPECT_EQ(text("select InStr('螺纹钢HRB', 'hrb') & InStr(1, 'ABC', 'b', 0) & InStr(2, 'abc', '') from Firm where ID=1"),
             "402");
+  // Positions count characters, not bytes, from a start inside Chinese text;
+  // numbers are searched as their text.
+  EXPECT_EQ(text("select InStr(2, '钢筋钢筋HRB', '钢') & InStr(3, '钢筋钢筋', 'x') & InStr(12345, 34) & InStr(5, '钢筋', '') & "
+                 "InStr('螺纹钢HRB400', '400') & InStr(4, '钢筋钢筋HRB', 'rB') from Firm where ID=1"),
+            "303076");
   EXPECT_EQ(text("select IIf(Amount > 2, 'big', 'small') & IIf(Amount, 'y', 'n') from Firm where ID=1"), "smally");
   EXPECT_EQ(text("select IIf(Amount > 2, 'big', 'small') from Firm where ID=2"), "small");  // Null is false
   EXPECT_EQ(text("select Val(' 1 2.5e1x') + Val('abc') + Val('&H10') from Firm where ID=1"), "141");
