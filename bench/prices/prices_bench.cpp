@@ -11,7 +11,10 @@
 //   prices_bench switch DIR            opens one month, then switches to the next
 //                                       (opendatabases + loadnav), timing the switch
 //   prices_bench compare DIR           compares the two latest months
-//   prices_bench history DIR           one product's history over the 24 months
+//   prices_bench history DIR [ID]      one product's history over the 24 months
+//                                       (ID 100, by default, keeps its id in every
+//                                       month; 1000103 is renumbered in half of
+//                                       them, so those are searched by name)
 //
 // Each measurement runs in a process of its own and prints its wall time, the
 // process's peak resident memory and the largest peak of the provider's file
@@ -92,7 +95,7 @@ void prepare(const std::string& dir, const std::string& pro) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: prices_bench prepare DIR PRO_MDB | open|switch|compare|history DIR\n");
+    std::fprintf(stderr, "usage: prices_bench prepare DIR PRO_MDB | open|switch|compare DIR | history DIR [ID]\n");
     return 2;
   }
   const std::string what = argv[1], dir = argv[2];
@@ -145,11 +148,12 @@ int main(int argc, char** argv) {
   } else if (what == "history") {
     data::opendatabases(months.back() + ".zdj");
     const auto t = clock::now();
-    const auto h = price_tools::productHistory("100", months.back(), "", months);
+    const std::string id = argc > 3 ? argv[3] : "100";
+    const auto h = price_tools::productHistory(id, months.back(), "", months);
     elapsed = ms(t);
     int present = 0;
     for (const auto& p : h.points) present += p.present;
-    detail = std::to_string(h.points.size()) + " libraries, product in " + std::to_string(present);
+    detail = "product " + id + ", " + std::to_string(h.points.size()) + " libraries, in " + std::to_string(present);
   } else {
     return 2;
   }

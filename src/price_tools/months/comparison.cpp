@@ -1,6 +1,7 @@
 #include "price_tools/months/comparison.h"
 
 #include <algorithm>
+#include <future>
 #include <stdexcept>
 
 #include "price_tools/months/matching.h"
@@ -97,7 +98,10 @@ Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::sh
   const ScopeTest inFrom(scope, from, factory, fromSearch), inTo(scope, to, factory, toSearch);
 
   std::vector<Decimal> changes;
-  for (const MatchedPair& pair : matchProducts(from.products, to.products)) {
+  const std::vector<MatchedPair> pairs = matchProducts(from.products, to.products);
+  out.rows.reserve(pairs.size());
+  changes.reserve(pairs.size());
+  for (const MatchedPair& pair : pairs) {
     const Product* f = pair.from >= 0 ? &from.products[static_cast<size_t>(pair.from)] : nullptr;
     const Product* t = pair.to >= 0 ? &to.products[static_cast<size_t>(pair.to)] : nullptr;
     if (!((f && inFrom(*f)) || (t && inTo(*t)))) continue;
@@ -142,21 +146,22 @@ Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::sh
 
 Comparison compareLibraries(const std::string& from, const std::string& to, const std::string& priceTitle,
                             const Scope& scope, Filter filter) {
-  std::optional<PriceColumn> column;
+  // Both libraries are opened here, then read at once, one on a thread of its
+  // own: reading is most of a comparison's time, and each library is read on
+  // its own connection.
+  const LibraryFile newerLib(to);
+  const std::optional<PriceColumn> column = findPriceColumn(newerLib.priceColumns(), priceTitle);
+  if (!column) throw std::invalid_argument("no price column " + priceTitle);
+  const LibraryFile olderLib(from);
   std::set<std::string> fromSearch, toSearch;
-  std::shared_ptr<const LibraryProducts> newer, older;
-  {
-    const LibraryFile lib(to);
-    column = findPriceColumn(lib.priceColumns(), priceTitle);
-    if (!column) throw std::invalid_argument("no price column " + priceTitle);
-    if (scope.kind == Scope::Search) toSearch = lib.searchIds(scope.field, scope.text);
-    newer = std::make_shared<const LibraryProducts>(lib.products(column->field));
+  if (scope.kind == Scope::Search) {
+    toSearch = newerLib.searchIds(scope.field, scope.text);
+    fromSearch = olderLib.searchIds(scope.field, scope.text);
   }
-  {
-    const LibraryFile lib(from);
-    if (scope.kind == Scope::Search) fromSearch = lib.searchIds(scope.field, scope.text);
-    older = std::make_shared<const LibraryProducts>(lib.products(column->field));
-  }
+  // (The future waits for its thread when it goes, also when the other read throws.)
+  auto olderRead = std::async(std::launch::async, [&] { return olderLib.products(column->field); });
+  auto newer = std::make_shared<const LibraryProducts>(newerLib.products(column->field));
+  auto older = std::make_shared<const LibraryProducts>(olderRead.get());
   return compareProducts(older, newer, *column, scope, filter, fromSearch, toSearch);
 }
 

@@ -75,8 +75,8 @@ Comparison compareProducts(std::shared_ptr<const LibraryProducts> from, std::sha
                            const Scope& scope, Filter filter, const std::set<std::string>& fromSearch = {},
                            const std::set<std::string>& toSearch = {});
 
-// Opens and reads both libraries of the program folder (one after the other,
-// each released before the next is opened) and compares them. The price column is the one titled `priceTitle`, the
+// Opens both libraries of the program folder, reads them at once (two
+// threads) and compares them. The price column is the one titled `priceTitle`, the
 // first one when empty. Throws ado::Error when a library cannot be read and
 // std::invalid_argument for an unknown price column.
 Comparison compareLibraries(const std::string& from, const std::string& to, const std::string& priceTitle,

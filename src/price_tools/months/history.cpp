@@ -1,5 +1,9 @@
 #include "price_tools/months/history.h"
 
+#include <atomic>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 
 #include "common/program_folder.h"
@@ -37,7 +41,14 @@ std::string nameCondition(const std::string& normalisedName) {
     }
     i += len;
   }
-  return best.empty() ? std::string() : "Name like '%" + best + "%'";
+  return best.empty() ? std::string() : "InStr(Name, '" + best + "') > 0";
+}
+
+// The product found in a library.
+void place(HistoryPoint& point, const Product& found) {
+  point.present = true;
+  point.id = found.id;
+  point.price = found.price;
 }
 
 }  // namespace
@@ -61,17 +72,16 @@ History productHistory(const std::string& productId, const std::string& libraryI
   LibraryProducts reference;
   std::string key;
   std::string filter;
+  const std::string byId = "ID=" + data::idText(productId);
   {
     const LibraryFile lib(library);
     column = findPriceColumn(lib.priceColumns(), priceTitle);
     if (!column) throw std::invalid_argument("no price column " + priceTitle);
-    std::string id = productId;
-    reference = lib.products(column->field, [&](const Product& p) { return p.id == id; },
-                             "ID=" + data::idText(id));
+    reference = lib.products(column->field, [&](const Product& p) { return p.id == productId; }, byId, false);
     if (reference.products.empty()) throw std::invalid_argument("no product " + productId + " in " + library);
     key = matchKey(reference.products.front());
     filter = nameCondition(normalised(reference.products.front().name));
-    reference = lib.products(column->field, [&](const Product& p) { return matchKey(p) == key; }, filter);
+    reference = lib.products(column->field, [&](const Product& p) { return matchKey(p) == key; }, filter, false);
   }
   const int self = reference.indexOf(productId);
   auto sameKey = [&](const Product& p) { return matchKey(p) == key; };
@@ -79,30 +89,61 @@ History productHistory(const std::string& productId, const std::string& libraryI
   History out;
   out.product = reference.products[static_cast<size_t>(self)];
   out.price = *column;
-  for (const std::string& name : ordered) {
-    HistoryPoint point;
-    point.library = name;
-    point.month = monthOf(name);
-    const Product* found = nullptr;
-    LibraryProducts other;
-    if (name == library) {
-      found = &out.product;
-    } else {
-      try {
-        other = LibraryFile(name).products(column->field, sameKey, filter);
-        for (const MatchedPair& pair : matchProducts(reference.products, other.products))
-          if (pair.from == self && pair.to >= 0) found = &other.products[static_cast<size_t>(pair.to)];
-      } catch (const ado::Error& e) {
-        point.error = e.description;
+  out.points.resize(ordered.size());
+  // Pairs of equal ids come first, and the product is the first of its id
+  // among the reference's products of its key: a library's only product with
+  // that id and key is its partner, whatever else the key holds there. So
+  // the product is looked up by its id first; only where no product (or more
+  // than one) has it is the library searched by name.
+  // Where the product stands in one library (read on any thread: it touches
+  // the library's own connection and the reference's products only).
+  auto lookUp = [&](const LibraryFile& lib, HistoryPoint& point) {
+    try {
+      const LibraryProducts sameId = lib.products(column->field, sameKey, byId, false);
+      if (sameId.products.size() == 1) {
+        place(point, sameId.products.front());
+        return;
       }
+      const LibraryProducts other = lib.products(column->field, sameKey, filter, false);
+      for (const MatchedPair& pair : matchProducts(reference.products, other.products))
+        if (pair.from == self && pair.to >= 0) place(point, other.products[static_cast<size_t>(pair.to)]);
+    } catch (const ado::Error& e) {
+      point.error = e.description;
     }
-    if (found) {
-      point.present = true;
-      point.id = found->id;
-      point.price = found->price;
-    }
-    out.points.push_back(std::move(point));
+  };
+  std::vector<size_t> others;
+  for (size_t i = 0; i < ordered.size(); ++i) {
+    HistoryPoint& point = out.points[i];
+    point.library = ordered[i];
+    point.month = monthOf(ordered[i]);
+    if (ordered[i] == library)
+      place(point, out.product);
+    else
+      others.push_back(i);
   }
+  // Two readers take the libraries in turn, each holding one open library at
+  // a time. Opening looks at the program folder's settings, so only one opens
+  // at once; reading runs side by side.
+  std::mutex opening;
+  std::atomic<size_t> next{0};
+  auto reader = [&] {
+    for (size_t k; (k = next++) < others.size();) {
+      const size_t i = others[k];
+      std::unique_ptr<LibraryFile> lib;
+      {
+        const std::lock_guard<std::mutex> lock(opening);
+        try {
+          lib = std::make_unique<LibraryFile>(ordered[i]);
+        } catch (const ado::Error& e) {
+          out.points[i].error = e.description;
+        }
+      }
+      if (lib) lookUp(*lib, out.points[i]);
+    }
+  };
+  auto second = std::async(std::launch::async, reader);
+  reader();
+  second.get();
   return out;
 }
 

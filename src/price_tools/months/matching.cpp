@@ -1,5 +1,8 @@
 #include "price_tools/months/matching.h"
 
+#include <future>
+#include <memory>
+#include <string_view>
 #include <unordered_map>
 
 namespace price_tools {
@@ -29,15 +32,17 @@ long decode(const std::string& s, size_t& i) {
 
 }  // namespace
 
-std::string normalised(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
+namespace {
+
+// Appends `text` normalised (see normalised) to `out`.
+void appendNormalised(std::string& out, const std::string& text) {
+  const size_t begin = out.size();
   bool pendingBlank = false;
   for (size_t i = 0; i < text.size();) {
     const size_t start = i;
     long cp = decode(text, i);
     if (cp == 0x3000 || cp == ' ' || cp == '\t' || cp == '\r' || cp == '\n') {
-      pendingBlank = !out.empty();
+      pendingBlank = out.size() > begin;
       continue;
     }
     if (pendingBlank) out += ' ';
@@ -51,46 +56,94 @@ std::string normalised(const std::string& text) {
       out.append(text, start, i - start);
     }
   }
+}
+
+}  // namespace
+
+std::string normalised(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  appendNormalised(out, text);
   return out;
 }
 
 std::string matchKey(const Product& p) {
-  std::string key = normalised(p.name);
+  std::string key;
+  key.reserve(p.name.size() + p.model.size() + p.unit.size() + p.factory.size() + 3);
+  appendNormalised(key, p.name);
   for (const std::string* part : {&p.model, &p.unit, &p.factory}) {
     key += '\x1f';
-    key += normalised(*part);
+    appendNormalised(key, *part);
   }
   return key;
 }
 
-std::vector<MatchedPair> matchProducts(const std::vector<Product>& from, const std::vector<Product>& to) {
-  // Products of `from` by key, in order.
-  std::unordered_map<std::string, std::vector<int>> byKey;
-  for (size_t i = 0; i < from.size(); ++i) byKey[matchKey(from[i])].push_back(static_cast<int>(i));
-  std::unordered_map<std::string, std::vector<int>> toByKey;
-  for (size_t j = 0; j < to.size(); ++j) toByKey[matchKey(to[j])].push_back(static_cast<int>(j));
+namespace {
 
+// The products of one list grouped by key: each key's products in list order,
+// as a chain through `next` from `head`.
+struct KeyGroups {
+  struct Group {
+    int head = -1, tail = -1, count = 0;
+  };
+  std::vector<std::string> keys;
+  std::unordered_map<std::string_view, Group> groups;
+  std::vector<int> next;
+
+  explicit KeyGroups(const std::vector<Product>& products) : next(products.size(), -1) {
+    keys.reserve(products.size());
+    for (const Product& p : products) keys.push_back(matchKey(p));
+    groups.reserve(products.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+      Group& g = groups[keys[i]];
+      const int at = static_cast<int>(i);
+      if (g.tail >= 0) next[static_cast<size_t>(g.tail)] = at;
+      else g.head = at;
+      g.tail = at;
+      ++g.count;
+    }
+  }
+  std::vector<int> members(const Group& g) const {
+    std::vector<int> out;
+    out.reserve(static_cast<size_t>(g.count));
+    for (int i = g.head; i >= 0; i = next[static_cast<size_t>(i)]) out.push_back(i);
+    return out;
+  }
+};
+
+}  // namespace
+
+std::vector<MatchedPair> matchProducts(const std::vector<Product>& from, const std::vector<Product>& to) {
+  // The two lists are keyed at once, on two threads.
+  // (Held by pointer: the groups' keys are views into the key texts.)
+  auto fromKeying = std::async(std::launch::async, [&from] { return std::make_unique<const KeyGroups>(from); });
+  const KeyGroups toKeys(to);
+  const std::unique_ptr<const KeyGroups> fromOwned = fromKeying.get();
+  const KeyGroups& fromKeys = *fromOwned;
   std::vector<int> partnerOfTo(to.size(), -1);
   std::vector<bool> fromUsed(from.size(), false);
-  for (auto& [key, tos] : toByKey) {
-    auto it = byKey.find(key);
-    if (it == byKey.end()) continue;
-    std::vector<int>& froms = it->second;
-    if (froms.size() == 1 && tos.size() == 1) {
-      partnerOfTo[static_cast<size_t>(tos[0])] = froms[0];
-      fromUsed[static_cast<size_t>(froms[0])] = true;
+  auto pair = [&](int t, int f) {
+    partnerOfTo[static_cast<size_t>(t)] = f;
+    fromUsed[static_cast<size_t>(f)] = true;
+  };
+  for (const auto& [key, toGroup] : toKeys.groups) {
+    auto it = fromKeys.groups.find(key);
+    if (it == fromKeys.groups.end()) continue;
+    const KeyGroups::Group& fromGroup = it->second;
+    if (fromGroup.count == 1 && toGroup.count == 1) {
+      pair(toGroup.head, fromGroup.head);
       continue;
     }
+    const std::vector<int> froms = fromKeys.members(fromGroup), tos = toKeys.members(toGroup);
     // Equal ids first.
-    std::unordered_map<std::string, std::vector<int>> fromById;
+    std::unordered_map<std::string_view, std::vector<int>> fromById;
     for (int f : froms) fromById[from[static_cast<size_t>(f)].id].push_back(f);
     for (int t : tos) {
       auto same = fromById.find(to[static_cast<size_t>(t)].id);
       if (same == fromById.end()) continue;
       for (int f : same->second)
         if (!fromUsed[static_cast<size_t>(f)]) {
-          partnerOfTo[static_cast<size_t>(t)] = f;
-          fromUsed[static_cast<size_t>(f)] = true;
+          pair(t, f);
           break;
         }
     }
@@ -100,8 +153,7 @@ std::vector<MatchedPair> matchProducts(const std::vector<Product>& from, const s
       if (partnerOfTo[static_cast<size_t>(t)] >= 0) continue;
       while (k < froms.size() && fromUsed[static_cast<size_t>(froms[k])]) ++k;
       if (k == froms.size()) break;
-      partnerOfTo[static_cast<size_t>(t)] = froms[k];
-      fromUsed[static_cast<size_t>(froms[k])] = true;
+      pair(t, froms[k]);
     }
   }
   std::vector<MatchedPair> pairs;

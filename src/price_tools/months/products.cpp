@@ -49,8 +49,6 @@ std::string productField(const std::string& field) {
   return field.substr(dot + 1);
 }
 
-std::string text(const ado::Recordset& rs, int i) { return rs.Fields(i).Value().toText(); }
-
 }  // namespace
 
 LibraryFile::LibraryFile(const std::string& libraryName)
@@ -59,6 +57,13 @@ LibraryFile::LibraryFile(const std::string& libraryName)
   const std::string found = data::findProgramFile(file);
   if (!found.empty()) file = std::filesystem::path(found).filename().string();
   connection_->Open(data::libraryConnectionString(file));
+  // The parent-link column of the category tree, as the category grid's
+  // settings name it. Looked up here, so that reading products touches
+  // nothing but this library's own connection.
+  data::skipOnError("price tools: category settings", [&] {
+    data::loadtableset("Category");
+    if (!data::TableSettings.syid.empty()) categoryParent_ = data::TableSettings.syid;
+  });
 }
 
 LibraryFile::~LibraryFile() {
@@ -121,7 +126,7 @@ LibraryProducts loadProducts(const std::string& libraryName, const std::string& 
 
 LibraryProducts LibraryFile::products(const std::string& priceField,
                                       const std::function<bool(const Product&)>& keep,
-                                      const std::string& where) const {
+                                      const std::string& where, bool withTree) const {
   LibraryProducts out;
   out.library = name_;
   const ado::Connection& connection = *connection_;
@@ -130,22 +135,13 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
   const bool model = has("model"), unit = has("unit");
   const bool price = !priceField.empty() && columns.count(common::asciiLower(priceField));
 
-  {
-    ado::Recordset rs;
-    rs.Open("select ID, Name from Factory", connection);
-    for (long i = 0, n = rs.RecordCount(); i < n; ++i, rs.MoveNext()) out.factories[text(rs, 0)] = text(rs, 1);
-  }
-  // The parent-link column of the category tree, as the category grid's
-  // settings name it.
-  std::string parent = "ParentID";
-  data::skipOnError("price tools: category settings", [&] {
-    data::loadtableset("Category");
-    if (!data::TableSettings.syid.empty()) parent = data::TableSettings.syid;
-  });
-  data::skipOnError("price tools: category parents", [&] {
-    ado::Recordset rs;
-    rs.Open("select ID, " + parent + " from Category", connection);
-    for (long i = 0, n = rs.RecordCount(); i < n; ++i, rs.MoveNext()) out.categoryParents[text(rs, 0)] = text(rs, 1);
+  // Rows are taken as they are read: a library's products are not held twice.
+  ado::Database& db = *connection.database();
+  db.forEachRow("select ID, Name from Factory",
+                [&](std::vector<ado::Variant>& r) { out.factories[r[0].toText()] = r[1].toText(); });
+  if (withTree) data::skipOnError("price tools: category parents", [&] {
+    db.forEachRow("select ID, " + categoryParent_ + " from Category",
+                  [&](std::vector<ado::Variant>& r) { out.categoryParents[r[0].toText()] = r[1].toText(); });
   });
 
   // Columns a library lacks are left out of the statement (their values stay empty).
@@ -162,24 +158,23 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
   statement += " from CLProduct";
   if (!where.empty()) statement += " where " + where;
   statement += " order by ID";
-  ado::Recordset rs;
-  rs.Open(statement, connection);
-  const long n = rs.RecordCount();
-  if (!keep) out.products.reserve(static_cast<size_t>(n));
-  for (long i = 0; i < n; ++i, rs.MoveNext()) {
+  auto textOf = [](ado::Variant& v) { return v.takeText(); };
+  if (!keep && where.empty())
+    for (const ado::TableInfo& t : db.tables())
+      if (common::asciiLower(t.name) == "clproduct") out.products.reserve(static_cast<size_t>(t.rowCount));
+  db.forEachRow(statement, [&](std::vector<ado::Variant>& r) {
     Product p;
-    p.id = text(rs, 0);
-    p.name = text(rs, 1);
-    p.categoryId = text(rs, 2);
-    p.factoryId = text(rs, 3);
-    if (modelAt >= 0) p.model = text(rs, modelAt);
-    if (unitAt >= 0) p.unit = text(rs, unitAt);
-    if (priceAt >= 0) p.price = Decimal::fromVariant(rs.Fields(priceAt).Value());
+    p.id = textOf(r[0]);
+    p.name = textOf(r[1]);
+    p.categoryId = textOf(r[2]);
+    p.factoryId = textOf(r[3]);
+    if (modelAt >= 0) p.model = textOf(r[size_t(modelAt)]);
+    if (unitAt >= 0) p.unit = textOf(r[size_t(unitAt)]);
+    if (priceAt >= 0) p.price = Decimal::fromVariant(r[size_t(priceAt)]);
     auto f = out.factories.find(p.factoryId);
     if (f != out.factories.end()) p.factory = f->second;
     if (!keep || keep(p)) out.products.push_back(std::move(p));
-  }
-  rs.Close();
+  });
   return out;
 }
 

@@ -86,13 +86,15 @@ class LibraryFile {
   std::vector<PriceColumn> priceColumns() const;
 
   // The products with the price of one field, in the order of their ids;
-  // only those `keep` accepts when given. `where`, when not empty, is a row
+  // only those `keep` accepts when given. Reads this library's connection
+  // only, so that two libraries can be read at once on two threads. `where`, when not empty, is a row
   // condition on CLProduct that narrows what is read (it must let through
   // every product `keep` accepts). Throws ado::Error when CLProduct cannot be
   // read.
+  // The category tree (categoryParents) is read unless `withTree` is false.
   LibraryProducts products(const std::string& priceField,
                            const std::function<bool(const Product&)>& keep = nullptr,
-                           const std::string& where = std::string()) const;
+                           const std::string& where = std::string(), bool withTree = true) const;
 
   // The ids of the products a search of the toolbar finds here: the statement
   // the product grid's fill runs, with the same condition. An unknown field or
@@ -102,6 +104,7 @@ class LibraryFile {
  private:
   std::string name_;
   std::unique_ptr<ado::Connection> connection_;
+  std::string categoryParent_ = "ParentID";
 };
 
 // The same, each opening the library for the one call.

@@ -92,6 +92,14 @@ TEST(Comparison, PairsRenumberedProductsAndSortsBySizeOfChange) {
   const Comparison noTax = compareLibraries(kJan, kFeb, "价格-除税", Scope{}, Filter::All);
   EXPECT_EQ(noTax.rows[0].oldPrice->text(), "1.5");
   EXPECT_THROW(compareLibraries(kJan, kFeb, "单位", Scope{}, Filter::All), std::invalid_argument);
+
+  // The older library is read on a thread of its own: a library that opens
+  // but has no products fails the comparison with the provider's error.
+  jetwrite::Database noProducts;
+  noProducts.password = "4917";
+  noProducts.tables = {{"Factory", {{"ID", jetwrite::ColumnType::Long}, {"Name", jetwrite::ColumnType::Text, 50}}, {}}};
+  jetwrite::writeDatabase(noProducts, m.folder.file("2025年12月信息价.zdj"));
+  EXPECT_THROW(compareLibraries("2025年12月信息价", kFeb, "", Scope{}, Filter::All), ado::Error);
 }
 
 TEST(Comparison, ScopesAndFiltersNarrowTheRowsButNotTheSummary) {
@@ -134,7 +142,8 @@ TEST(History, FollowsTheProductInMonthOrderWithGapsAndUnreadableLibraries) {
   m.folder.writeLibrary("2026年03月信息价", {{1, "圆钢", "Φ8", "吨", 1, "3950"}});
   m.folder.writeLibrary("2026年04月信息价", {{1, "螺纹钢 HRB400", "Φ12", "吨", 1, "1"}}, months_fixture::standardFactories(),
                         "other");
-  m.folder.writeLibrary("旧库", {{9, "圆钢", "Φ8", "吨", 1, "1"}, {55, "螺纹钢HRB400", "Φ12", "吨", 1, "1"},
+  // In 旧库 the id 101 is another product's: the product is found by its key.
+  m.folder.writeLibrary("旧库", {{101, "圆钢", "Φ8", "吨", 1, "1"}, {55, "螺纹钢HRB400", "Φ12", "吨", 1, "1"},
                                  {56, "螺纹钢 hrb400", "Φ12", "吨", 1, "4400"}});
   const History h = productHistory("101", kFeb, "");
   EXPECT_EQ(h.product.name, "螺纹钢  HRB400");
