@@ -53,9 +53,9 @@ fi
 # The price windows, drawn by a small driver of the same window code (its page
 # views record addresses instead of drawing pages).
 prefix=${out_abs%.png}
-rm -f "$prefix-compare.png" "$prefix-history.png"
+rm -f "$prefix-compare.png" "$prefix-history.png" "$prefix-progress.png"
 xvfb-run -a -s "-screen 0 1600x1000x24" "$shooter" "$folder" "$prefix" "$category" 2>/dev/null
-for shot in compare history; do
+for shot in compare history progress; do
   if [ -s "$prefix-$shot.png" ]; then
     echo "Screenshot: ${out%.png}-$shot.png"
   else

@@ -16,6 +16,7 @@
 #include "platform/messagebox/messagebox.h"
 #include "platform/messagebox/messagebox_qt.h"
 #include "price_windows/band/command_band.h"
+#include "price_windows/progress/import_progress.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -116,6 +117,7 @@ int main(int argc, char** argv) {
   platform::configureWebEngine();
   platform::installQtMessageBoxes();
   if (platform::applicationTitle().empty()) platform::setApplicationTitle("Velmora");
+  price_windows::installImportProgress();
 
   // The window's controls (and with them the page engine) are made while the
   // splash shows; its load step runs when the splash hands over.

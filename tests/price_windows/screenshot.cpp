@@ -4,18 +4,26 @@
 // runs it on the demo folder under a virtual display): the main window with
 // the band after a click on a category, 价格对比 of the two latest libraries
 // over that category, and 价格走势 of the category's first product. Writes
-// OUT_PREFIX-main.png, OUT_PREFIX-compare.png and OUT_PREFIX-history.png.
+// OUT_PREFIX-main.png, OUT_PREFIX-compare.png and OUT_PREFIX-history.png, and
+// OUT_PREFIX-progress.png: the dialog shown while the latest library is read
+// from its Jet file (the cache left out for it).
 // The page views are the recording browser (no page engine).
 #include "common/program_folder.h"
 #include "data/connections.h"
+#include "data/files.h"
+#include "data/skip_on_error.h"
 #include "main_window/frmeq.h"
 #include "platform/browser/recording_browser.h"
 #include "price_windows/band/command_band.h"
 #include "price_windows/compare/compare_window.h"
 #include "price_windows/history/history_window.h"
+#include "price_windows/progress/import_progress.h"
+#include "platform/database/jet_database.h"
+#include "platform/database/library_cache.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QProgressDialog>
 #include <QTimer>
 
 #include <cstdio>
@@ -65,6 +73,27 @@ int main(int argc, char** argv) {
       QTimer::singleShot(800, [&, history] {
         if (history) save(history, "history");
         else status = 1;
+        // The progress dialog: caught by a timer while it lets the windows
+        // repaint, as far into the copy as it gets.
+        ado::setLibraryCacheEnabled(false);
+        price_windows::installImportProgress(0);
+        bool saved = false;
+        int shown = -1;
+        QTimer probe;
+        probe.setInterval(0);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+          for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QProgressDialog*>(top); d && d->isVisible() && d->value() > shown) {
+              shown = d->value();
+              save(d, "progress");
+              saved = true;
+            }
+        });
+        probe.start();
+        data::skipOnError("screenshot: progress", [&] {
+          ado::Database::open(data::findProgramFile(w->currentLibrary() + ".zdj"), "4917");
+        });
+        if (!saved) status = 1;
         app.quit();
       });
     });

@@ -175,8 +175,19 @@ std::string oleDateToIso(double ole) {
 // ---------------------------------------------------------------------------
 // Opening
 
+namespace {
+
+ImportProgress& importProgress() {
+  static ImportProgress observer;
+  return observer;
+}
+
+}  // namespace
+
+void setImportProgress(ImportProgress observer) { importProgress() = std::move(observer); }
+
 struct Database::Importer : jet::Sink {
-  explicit Importer(Database& db) : db_(db) {}
+  explicit Importer(Database& db) : db_(db), progress_(importProgress()) {}
   ~Importer() override {
     if (insert_) sqlite3_finalize(insert_);
   }
@@ -235,6 +246,16 @@ struct Database::Importer : jet::Sink {
       throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(db_.db_));
     sqlite3_reset(insert_);
     ++rows_;
+    if (progress_ && ++copied_ % 4096 == 0) progress_(db_.path_, copied_, std::max(total_, copied_));
+  }
+
+  void expectRows(uint64_t rows) override {
+    total_ = rows;
+    if (progress_) progress_(db_.path_, 0, total_);
+  }
+  // All rows are in.
+  void finished() {
+    if (progress_) progress_(db_.path_, copied_, copied_);
   }
 
   void endTable() override {
@@ -264,6 +285,8 @@ struct Database::Importer : jet::Sink {
   }
 
   Database& db_;
+  const ImportProgress progress_;  // as it was when the copy began
+  uint64_t total_ = 0, copied_ = 0;
   sqlite3_stmt* insert_ = nullptr;
   std::vector<jet::IndexDef> indexes_;
   long rows_ = 0;
@@ -355,6 +378,7 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
   else
     jet::readTables(h, path, nullptr, 0, givenPath, imp);
   imp.exec("COMMIT");
+  imp.finished();
   db->analyze();
   cache.store(*db);
   db->seal();

@@ -106,6 +106,17 @@ class Database {
   std::shared_ptr<void> image_;  // the library cache's mapping the engine runs on, if any
 };
 
+// Told how far the copy of a library from its Jet file has come, while
+// Database::open copies one (a library the library cache holds is not copied
+// and tells nothing): the file as opened, the rows copied so far and the rows
+// there are (as the file's table definitions count them; 0 when not known).
+// Called on the thread that opens the library: once with done 0, every few
+// thousand rows, and once with done == total when the rows are in (writing
+// the cache entry follows). Process-wide; none by default; an empty function
+// removes it.
+using ImportProgress = std::function<void(const std::string& path, uint64_t done, uint64_t total)>;
+void setImportProgress(ImportProgress observer);
+
 // Jet's SQL as the programs write it, turned into SQLite's: "True"/"False" become
 // -1/0, double-quoted texts become literals, "&" joins texts, #date# literals become
 // date numbers, "top N" becomes a limit; a "like" whose pattern starts with a

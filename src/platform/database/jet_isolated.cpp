@@ -32,6 +32,10 @@ class StreamWriter : public Sink {
  public:
   StreamWriter() { buf_.reserve(1 << 16); }
 
+  void expectRows(uint64_t rows) override {
+    put8('N');
+    putRaw(&rows, 8);
+  }
   void beginTable(const TableDef& t) override {
     put8('T');
     putText(t.info.name);
@@ -259,6 +263,9 @@ void readTablesIsolated(const Header& header, const std::string& file,
       cells.assign(n, Cell{});
       inTable = true;
       sink.beginTable(def);
+    } else if (tag == 'N') {
+      if (inTable) throw damaged(pathForErrors);
+      sink.expectRows(static_cast<uint64_t>(r.get64()));
     } else if (tag == 'R') {
       if (!inTable) throw damaged(pathForErrors);
       for (Cell& c : cells) {

@@ -284,6 +284,9 @@ class Reader {
     });
     table.reset();
     if (!namesItself) throw damaged(path_);
+    uint64_t rows = 0;
+    for (MdbCatalogEntry& e : entries) rows += openTable(&e)->num_rows;
+    sink_.expectRows(rows);
     for (MdbCatalogEntry& e : entries) readTable(&e);
   }
 

@@ -56,6 +56,9 @@ struct TableDef {
 class Sink {
  public:
   virtual ~Sink() = default;
+  // The rows the tables to come hold, as their definitions count them (told
+  // once, before the first table; a damaged file may count wrong).
+  virtual void expectRows(uint64_t rows) { (void)rows; }
   virtual void beginTable(const TableDef& table) = 0;
   virtual void row(const std::vector<Cell>& cells) = 0;
   virtual void endTable() = 0;

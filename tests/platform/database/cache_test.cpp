@@ -335,3 +335,36 @@ TEST(LibraryCacheFolder, FollowsTheBaseDirectoryRules) {
 }
 
 }  // namespace
+
+TEST_F(LibraryCache, ACopyFromTheJetFileTellsItsProgressAnEntryNothing) {
+  auto big = fixtures::library();
+  auto& products = big.tables[2].rows;
+  const auto model = products[0];
+  for (int i = 0; i < 9000; ++i) {
+    products.push_back(model);
+    products.back()[0] = std::to_string(100 + i);
+  }
+  jetwrite::writeDatabase(big, lib_);
+  uint64_t rows = 0;
+  for (const auto& t : big.tables) rows += t.rows.size();
+
+  std::vector<std::pair<uint64_t, uint64_t>> told;
+  std::string path;
+  ado::setImportProgress([&](const std::string& p, uint64_t done, uint64_t total) {
+    path = p;
+    told.emplace_back(done, total);
+  });
+  open();
+  ASSERT_GE(told.size(), 4u);  // the start, two steps of 4096 rows, the end
+  EXPECT_EQ(path, lib_);
+  EXPECT_EQ(told.front(), std::make_pair(uint64_t(0), rows));
+  EXPECT_EQ(told.back(), std::make_pair(rows, rows));
+  for (size_t i = 1; i < told.size(); ++i) {
+    EXPECT_GT(told[i].first, told[i - 1].first);
+    EXPECT_EQ(told[i].second, rows);
+  }
+  told.clear();
+  open();  // from the entry: nothing is copied
+  EXPECT_TRUE(told.empty());
+  ado::setImportProgress(nullptr);
+}

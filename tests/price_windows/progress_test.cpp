@@ -1,0 +1,93 @@
+// The dialog that shows while a library is copied from its Jet file: up while
+// the rows come in, gone when they are in, not shown for a library the cache
+// holds, and left alone by copies made on other threads.
+#include "month_folder.h"
+
+#include "platform/database/jet_database.h"
+#include "platform/database/library_cache.h"
+#include "price_windows/progress/import_progress.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QProgressDialog>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+QApplication& app() {
+  static int argc = 1;
+  static char name[] = "progress_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* a = new QApplication(argc, argv);
+  return *a;
+}
+
+QProgressDialog* shownDialog() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* d = qobject_cast<QProgressDialog*>(w); d && d->objectName() == "importProgress" && d->isVisible())
+      return d;
+  return nullptr;
+}
+
+}  // namespace
+
+TEST(ImportProgress, ShowsWhileALibraryIsCopiedAndGoesWhenItIsIn) {
+  app();
+  QTemporaryDir cacheHome;
+  const char* oldHome = std::getenv("XDG_CACHE_HOME");
+  const std::string keptHome = oldHome ? oldHome : "";
+  ::setenv("XDG_CACHE_HOME", cacheHome.path().toUtf8().constData(), 1);
+  ado::setLibraryCacheEnabled(true);
+
+  months_fixture::MonthFolder folder;
+  std::vector<months_fixture::Item> items;
+  for (int i = 1; i <= 10000; ++i) items.push_back({i, "螺纹钢 HRB400", "Φ" + std::to_string(i), "吨", 1, "4000"});
+  folder.writeLibrary("2026年11月信息价", items);
+  const std::string file = folder.file("2026年11月信息价.zdj");
+
+  price_windows::installImportProgress(0);
+  // Timers run while the dialog lets the windows repaint.
+  QString label;
+  int highest = -1;
+  QTimer probe;
+  probe.setInterval(0);
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (QProgressDialog* d = shownDialog()) {
+      label = d->labelText();
+      highest = std::max(highest, d->value());
+    }
+  });
+  probe.start();
+  ado::Database::open(file, "4917");
+  EXPECT_TRUE(label.contains("2026年11月信息价")) << label.toStdString();
+  EXPECT_GT(highest, 0);
+  EXPECT_EQ(shownDialog(), nullptr);  // gone when the rows are in
+
+  // From the cache: nothing to show.
+  label.clear();
+  ado::Database::open(file, "4917");
+  QApplication::processEvents();
+  EXPECT_TRUE(label.isEmpty());
+
+  // A copy on another thread does not touch the windows.
+  ado::setLibraryCacheEnabled(false);
+  std::thread other([&] { ado::Database::open(file, "4917"); });
+  other.join();
+  QApplication::processEvents();
+  EXPECT_TRUE(label.isEmpty());
+  EXPECT_EQ(shownDialog(), nullptr);
+
+  probe.stop();
+  ado::setImportProgress(nullptr);
+  if (oldHome)
+    ::setenv("XDG_CACHE_HOME", keptHome.c_str(), 1);
+  else
+    ::unsetenv("XDG_CACHE_HOME");
+  const char* off = std::getenv("VELMORA_NO_CACHE");
+  ado::setLibraryCacheEnabled(!off || !*off || std::string(off) == "0");
+}
