@@ -1,6 +1,7 @@
 #include "price_tools/months/history.h"
 
-#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -121,28 +122,72 @@ History productHistory(const std::string& productId, const std::string& libraryI
     else
       others.push_back(i);
   }
-  // Two readers take the libraries in turn, each holding one open library at
-  // a time. Opening looks at the program folder's settings, so only one opens
-  // at once; reading runs side by side.
-  std::mutex opening;
-  std::atomic<size_t> next{0};
+  // The libraries are opened on the caller's thread (an open may copy a
+  // library and tell its progress), one after the other, and read by two
+  // helper threads: one library is opened while two are read, and no more
+  // than three are open at once.
+  struct Opened {
+    std::unique_ptr<LibraryFile> lib;
+    size_t point = 0;
+  };
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<Opened> queue;
+  int open = 0;
+  bool allOpened = false;
   auto reader = [&] {
-    for (size_t k; (k = next++) < others.size();) {
-      const size_t i = others[k];
-      std::unique_ptr<LibraryFile> lib;
-      {
-        const std::lock_guard<std::mutex> lock(opening);
-        try {
-          lib = std::make_unique<LibraryFile>(ordered[i]);
-        } catch (const ado::Error& e) {
-          out.points[i].error = e.description;
+    for (std::unique_lock<std::mutex> held(lock);; held.lock()) {
+      changed.wait(held, [&] { return !queue.empty() || allOpened; });
+      if (queue.empty()) return;
+      Opened o = std::move(queue.front());
+      queue.pop_front();
+      held.unlock();
+      struct Closed {  // also when the reading fails
+        std::mutex& m;
+        std::condition_variable& c;
+        int& open;
+        ~Closed() {
+          const std::lock_guard<std::mutex> g(m);
+          --open;
+          c.notify_all();
         }
-      }
-      if (lib) lookUp(*lib, out.points[i]);
+      } closed{lock, changed, open};
+      lookUp(*o.lib, out.points[o.point]);
+      o.lib.reset();
     }
   };
+  auto first = std::async(std::launch::async, reader);
   auto second = std::async(std::launch::async, reader);
-  reader();
+  {
+    struct Done {  // the readers end also when an open fails unexpectedly
+      std::mutex& m;
+      std::condition_variable& c;
+      bool& all;
+      ~Done() {
+        const std::lock_guard<std::mutex> g(m);
+        all = true;
+        c.notify_all();
+      }
+    } done{lock, changed, allOpened};
+    for (const size_t i : others) {
+      {
+        std::unique_lock<std::mutex> held(lock);
+        changed.wait(held, [&] { return open < 3; });
+      }
+      std::unique_ptr<LibraryFile> lib;
+      try {
+        lib = std::make_unique<LibraryFile>(ordered[i]);
+      } catch (const ado::Error& e) {
+        out.points[i].error = e.description;
+        continue;
+      }
+      const std::lock_guard<std::mutex> held(lock);
+      ++open;
+      queue.push_back({std::move(lib), i});
+      changed.notify_all();
+    }
+  }
+  first.get();
   second.get();
   return out;
 }
