@@ -342,6 +342,10 @@ void frmeq::showpage() {
   data::PageTarget target;
   if (!skipOnError("showpage: page of the product", [&] { target = navigator_.page(serviceBase_); }))
     target = data::NavigatorSession::pageOf(data::PageKey{}, serviceBase_);
+  showPageTarget(target);
+}
+
+void frmeq::showPageTarget(const data::PageTarget& target) {
   if (target.isDefault) {
     navigatePage(target.address);
     tag_.clear();

@@ -77,6 +77,11 @@ class frmeq : public QWidget {
   void loadnav();
   void Grid1_Click(int index);
   void showpage();
+  // The second half of showpage: shows a product's page (the default page,
+  // or a page that is checked once loaded) unless it is the one shown, and
+  // remembers it in Tag. Other windows that show a product's page in the
+  // page view go through here, so that Tag stays true.
+  void showPageTarget(const data::PageTarget& target);
   void htmlerr();
   void ActiveBar31_ToolClick(platform::Tool* tool);
   void ActiveBar31_ComboSelChange(platform::Tool* tool);

@@ -39,7 +39,7 @@ QApplication& app() {
 struct MonthWindow {
   MonthFolder folder;
   std::unique_ptr<main_window::frmeq> w;
-  MonthWindow() {
+  explicit MonthWindow(const std::vector<months_fixture::Page>& aprilPages = {}) {
     app();
     folder.writeLibrary("2026年01月信息价", {{1, "螺纹钢 HRB400", "Φ12", "吨", 1, "4000.0000"},
                                              {2, "螺纹钢 HRB400", "Φ16", "吨", 2, "4100.5000"},
@@ -55,7 +55,7 @@ struct MonthWindow {
                          {104, "水泥", "P.O42.5", "吨", 3, "470", 5},
                          {106, "螺纹钢 HRB400", "Φ20", "吨", 7, "4300"},
                          {107, "砂", "中砂", "m3", 3, "120", 5}},
-                        {{7, "东岚钢铁"}, {2, "青川特钢"}, {3, "海螺水泥"}});
+                        {{7, "东岚钢铁"}, {2, "青川特钢"}, {3, "海螺水泥"}}, "4917", aprilPages);
     main_window::FrmeqHooks hooks;
     hooks.browsers = platform::recordingBrowserFactory();
     hooks.listenForClose = false;
@@ -136,6 +136,36 @@ TEST(CompareWindow, ComparesTheTwoLatestMonthsWithScopesFiltersColoursAndSummary
   g.fireClick();
   ASSERT_EQ(m.page().visits().size(), visits + 1);
   EXPECT_EQ(m.page().visits().back().address, data::defaultPagePath());
+}
+
+TEST(CompareWindow, ARowsPageLeavesTheMainWindowShowingItsOwnProductsPageOnTheirNextClick) {
+  MonthWindow m({{4, 7, "web/dl.htm"}, {4, 2, "web/qc.htm"}});
+  auto rowWith = [](platform::VSFlexGrid& g, const std::string& id) {
+    for (int r = g.FixedRows(); r < g.Rows(); ++r)
+      if (g.TextMatrix(r, g.Cols() - 1) == id) return r;
+    return -1;
+  };
+  auto lastPage = [&] { return m.page().visits().back().address; };
+  // The main window: HRB400, then product 101 of 东岚钢铁.
+  m.w->Grid1(0).setRow(rowWith(m.w->Grid1(0), "4"));
+  m.w->Grid1(0).fireClick();
+  const int product = rowWith(m.w->Grid1(1), "101");
+  ASSERT_GE(product, 0);
+  m.w->Grid1(1).setRow(product);
+  m.w->Grid1(1).fireClick();
+  EXPECT_NE(lastPage().find("dl.htm"), std::string::npos) << lastPage();
+
+  // A comparison row of 青川特钢 shows its page.
+  CompareWindow c(*m.w);
+  c.fromBox()->setCurrentIndex(0);
+  ASSERT_EQ(c.grid().TextMatrix(2, CompareWindow::ColName), "螺纹钢 ＨＲＢ400");
+  c.grid().setRow(2);
+  c.grid().fireClick();
+  EXPECT_NE(lastPage().find("qc.htm"), std::string::npos) << lastPage();
+
+  // Product 101 clicked again in the main window shows its page again.
+  m.w->Grid1(1).fireClick();
+  EXPECT_NE(lastPage().find("dl.htm"), std::string::npos) << lastPage();
 }
 
 TEST(HistoryWindow, DrawsALinePerRunOfMonthsAndTabulatesTheGaps) {

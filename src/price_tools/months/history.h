@@ -29,8 +29,9 @@ struct History {
 // when empty, the library of the latest month, or the last one when no name
 // gives a month), over every library of the
 // program folder in month order, matched in each by matchProducts against the
-// reference library. Libraries are read two at a time, on two threads, and
-// released, so no more than two are held at once. A library that cannot be
+// reference library. Libraries are opened one after the other on the
+// caller's thread and read by two helper threads, then released, so no more
+// than three are held at once. A library that cannot be
 // read gives a point without the product and with its error. Throws ado::Error when the
 // reference library cannot be read, std::invalid_argument for an unknown
 // price column or product.

@@ -215,9 +215,7 @@ void CompareWindow::showPage() {
     const size_t i = std::stoul(g.TextMatrix(row, ColRow));
     const price_tools::Product& p = comparison_.rows.at(i).product();
     const data::PageKey key{data::idText(p.categoryId), data::idText(p.factoryId)};
-    const data::PageTarget target = data::NavigatorSession::pageOf(key, window_.serviceBase());
-    window_.WebBrowser1()->Navigate(target.address);
-    if (!target.isDefault) window_.Timer1()->start();
+    window_.showPageTarget(data::NavigatorSession::pageOf(key, window_.serviceBase()));
   });
 }
 

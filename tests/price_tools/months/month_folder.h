@@ -29,6 +29,13 @@ struct Item {
 
 using Factories = std::vector<std::pair<int, std::string>>;
 
+// A product page: the HtmlRelational row of a category and a manufacturer.
+struct Page {
+  int categoryId;
+  int factoryId;
+  std::string file;
+};
+
 inline Factories standardFactories() { return {{1, "东岚钢铁"}, {2, "青川特钢"}, {3, "海螺水泥"}}; }
 
 class MonthFolder {
@@ -43,7 +50,8 @@ class MonthFolder {
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
   void writeLibrary(const std::string& name, const std::vector<Item>& items,
-                    const Factories& factories = standardFactories(), const std::string& password = "4917") {
+                    const Factories& factories = standardFactories(), const std::string& password = "4917",
+                    const std::vector<Page>& pageRows = {}) {
     using jetwrite::ColumnType;
     jetwrite::Database db;
     db.password = password;
@@ -74,6 +82,9 @@ class MonthFolder {
                            {"FactoryID", ColumnType::Long},
                            {"HtmlFileName", ColumnType::Text, 200}},
                           {}};
+    for (size_t i = 0; i < pageRows.size(); ++i)
+      pages.rows.push_back({std::to_string(i + 1), std::to_string(pageRows[i].categoryId),
+                            std::to_string(pageRows[i].factoryId), pageRows[i].file});
     db.tables = {category, factory, product, pages};
     jetwrite::writeDatabase(db, file(name + ".zdj"));
   }
