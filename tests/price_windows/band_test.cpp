@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/widgets_app.h"
+
 #include <QApplication>
 #include <QMenu>
 #include <QTest>
@@ -20,13 +22,7 @@
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "band_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
+QApplication& app() { return testsupport::widgetsApp(); }
 
 struct Window {
   fixture::Folder folder;

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/widgets_app.h"
+
 #include <QApplication>
 #include <QProgressDialog>
 #include <QTemporaryDir>
@@ -19,13 +21,7 @@
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "progress_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
+QApplication& app() { return testsupport::widgetsApp(); }
 
 QProgressDialog* shownDialog() {
   for (QWidget* w : QApplication::topLevelWidgets())

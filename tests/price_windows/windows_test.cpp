@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/widgets_app.h"
+
 #include <QApplication>
 #include <QChart>
 #include <QChartView>
@@ -25,13 +27,7 @@ using price_windows::CompareWindow;
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "windows_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
+QApplication& app() { return testsupport::widgetsApp(); }
 
 // January, March (without 螺纹钢 Φ12) and April (renumbered, as February in
 // the month tools' tests) under a main window, which opened April, the last
