@@ -18,8 +18,10 @@
 //
 // Each measurement runs in a process of its own and prints its wall time, the
 // process's peak resident memory and the largest peak of the provider's file
-// readers (child processes), both from getrusage. There is no cache of
-// imported libraries: every run is a cold one.
+// readers (child processes), both from getrusage. Libraries go through the
+// library cache ($XDG_CACHE_HOME/velmora): a run after an emptied cache is a
+// cold one, the next a warm one; VELMORA_NO_CACHE=1 reads every library from
+// its Jet file.
 #include <sys/resource.h>
 
 #include <chrono>
