@@ -12,7 +12,9 @@
 #include "support/widgets_app.h"
 
 #include <QApplication>
-#include <QProgressDialog>
+#include <QDialog>
+#include <QLabel>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -23,10 +25,9 @@ namespace {
 
 QApplication& app() { return testsupport::widgetsApp(); }
 
-QProgressDialog* shownDialog() {
+QDialog* shownDialog() {
   for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* d = qobject_cast<QProgressDialog*>(w); d && d->objectName() == "importProgress" && d->isVisible())
-      return d;
+    if (auto* d = qobject_cast<QDialog*>(w); d && d->objectName() == "importProgress" && d->isVisible()) return d;
   return nullptr;
 }
 
@@ -53,9 +54,9 @@ TEST(ImportProgress, ShowsWhileALibraryIsCopiedAndGoesWhenItIsIn) {
   QTimer probe;
   probe.setInterval(0);
   QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (QProgressDialog* d = shownDialog()) {
-      label = d->labelText();
-      highest = std::max(highest, d->value());
+    if (QDialog* d = shownDialog()) {
+      label = d->findChild<QLabel*>()->text();
+      highest = std::max(highest, d->findChild<QProgressBar*>()->value());
     }
   });
   probe.start();

@@ -23,7 +23,8 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QProgressDialog>
+#include <QDialog>
+#include <QProgressBar>
 #include <QTimer>
 
 #include <cstdio>
@@ -83,8 +84,9 @@ int main(int argc, char** argv) {
         probe.setInterval(0);
         QObject::connect(&probe, &QTimer::timeout, [&] {
           for (QWidget* top : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<QProgressDialog*>(top); d && d->isVisible() && d->value() > shown) {
-              shown = d->value();
+            if (auto* d = qobject_cast<QDialog*>(top);
+                d && d->objectName() == "importProgress" && d->isVisible() && d->findChild<QProgressBar*>()->value() > shown) {
+              shown = d->findChild<QProgressBar*>()->value();
               save(d, "progress");
               saved = true;
             }

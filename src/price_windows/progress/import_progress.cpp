@@ -1,11 +1,14 @@
 #include "price_windows/progress/import_progress.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPointer>
-#include <QProgressDialog>
+#include <QProgressBar>
 #include <QThread>
+#include <QVBoxLayout>
 
 #include <memory>
 
@@ -32,8 +35,11 @@ class ImportDialog {
     if (!dialog_ && clock_.elapsed() < showAfterMs_) return;
     if (!dialog_) open(path);
     // Per mille, so that counts beyond int's range still fit.
-    dialog_->setValue(total ? int(done * 1000 / total) : 0);
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    bar_->setValue(total ? int(done * 1000 / total) : 0);
+    // Windows repaint and timers run; input, closes (blocked by the modal
+    // dialog) and messages from other programs wait until the copy is done,
+    // as they did while the window was busy without the dialog.
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers);
   }
 
  private:
@@ -41,15 +47,17 @@ class ImportDialog {
     const QString library = QFileInfo(QString::fromStdString(path)).completeBaseName();
     // A window of its own: the window that opens the library may be a
     // splash that goes before the copy ends.
-    dialog_ = new QProgressDialog(QStringLiteral("正在读取价格库“%1”……").arg(library), QString(), 0, 1000);
+    dialog_ = new QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     dialog_->setAttribute(Qt::WA_DeleteOnClose);
     dialog_->setObjectName(QStringLiteral("importProgress"));
     dialog_->setWindowTitle(QString::fromStdString(platform::applicationTitle()));
     dialog_->setWindowModality(Qt::ApplicationModal);
-    dialog_->setMinimumDuration(0);
     dialog_->setMinimumWidth(420);
-    dialog_->setAutoClose(false);
-    dialog_->setAutoReset(false);
+    auto* layout = new QVBoxLayout(dialog_);
+    layout->addWidget(new QLabel(QStringLiteral("正在读取价格库“%1”……").arg(library), dialog_));
+    bar_ = new QProgressBar(dialog_);
+    bar_->setRange(0, 1000);
+    layout->addWidget(bar_);
     dialog_->show();
   }
   void close() {
@@ -60,7 +68,8 @@ class ImportDialog {
 
   const int showAfterMs_;
   QElapsedTimer clock_;
-  QPointer<QProgressDialog> dialog_;
+  QPointer<QDialog> dialog_;
+  QProgressBar* bar_ = nullptr;  // the dialog's
 };
 
 }  // namespace
