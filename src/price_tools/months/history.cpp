@@ -91,13 +91,14 @@ History productHistory(const std::string& productId, const std::string& libraryI
   out.product = reference.products[static_cast<size_t>(self)];
   out.price = *column;
   out.points.resize(ordered.size());
-  // Pairs of equal ids come first, and the product is the first of its id
-  // among the reference's products of its key: a library's only product with
-  // that id and key is its partner, whatever else the key holds there. So
-  // the product is looked up by its id first; only where no product (or more
-  // than one) has it is the library searched by name.
   // Where the product stands in one library (read on any thread: it touches
-  // the library's own connection and the reference's products only).
+  // the library's own connection and the reference's products only). Pairs
+  // of equal ids come first, and the product is the first of its id among
+  // the reference's products of its key: a library's only product with that
+  // id and key is its partner, whatever else the key holds there. So the
+  // product is looked up by its id first; only where no product (or more
+  // than one) has it is the library searched by name. A library that cannot
+  // be read gives its point the reason.
   auto lookUp = [&](const LibraryFile& lib, HistoryPoint& point) {
     try {
       const LibraryProducts sameId = lib.products(column->field, sameKey, byId, false);
@@ -110,6 +111,8 @@ History productHistory(const std::string& productId, const std::string& libraryI
         if (pair.from == self && pair.to >= 0) place(point, other.products[static_cast<size_t>(pair.to)]);
     } catch (const ado::Error& e) {
       point.error = e.description;
+    } catch (const std::exception& e) {
+      point.error = e.what();
     }
   };
   std::vector<size_t> others;
