@@ -1,6 +1,7 @@
 // The dialog that shows while a library is copied from its Jet file: up while
-// the rows come in, gone when they are in, not shown for a library the cache
-// holds, and left alone by copies made on other threads.
+// the rows come in, one for copies that follow one another, gone a moment
+// after the last, not shown for a library the cache holds, and left alone by
+// copies made on other threads.
 #include "month_folder.h"
 
 #include "platform/database/jet_database.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
 #include "support/widgets_app.h"
 
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 namespace {
@@ -45,16 +48,19 @@ TEST(ImportProgress, ShowsWhileALibraryIsCopiedAndGoesWhenItIsIn) {
   std::vector<months_fixture::Item> items;
   for (int i = 1; i <= 10000; ++i) items.push_back({i, "螺纹钢 HRB400", "Φ" + std::to_string(i), "吨", 1, "4000"});
   folder.writeLibrary("2026年11月信息价", items);
+  folder.writeLibrary("2026年12月信息价", items);
   const std::string file = folder.file("2026年11月信息价.zdj");
 
   price_windows::installImportProgress(0);
   // Timers run while the dialog lets the windows repaint.
   QString label;
   int highest = -1;
+  std::set<QDialog*> dialogs;
   QTimer probe;
   probe.setInterval(0);
   QObject::connect(&probe, &QTimer::timeout, [&] {
     if (QDialog* d = shownDialog()) {
+      dialogs.insert(d);
       label = d->findChild<QLabel*>()->text();
       highest = std::max(highest, d->findChild<QProgressBar*>()->value());
     }
@@ -63,7 +69,14 @@ TEST(ImportProgress, ShowsWhileALibraryIsCopiedAndGoesWhenItIsIn) {
   ado::Database::open(file, "4917");
   EXPECT_TRUE(label.contains("2026年11月信息价")) << label.toStdString();
   EXPECT_GT(highest, 0);
-  EXPECT_EQ(shownDialog(), nullptr);  // gone when the rows are in
+  // The next library's copy right after it shows in the same dialog.
+  ado::Database::open(folder.file("2026年12月信息价.zdj"), "4917");
+  EXPECT_TRUE(label.contains("2026年12月信息价")) << label.toStdString();
+  EXPECT_EQ(dialogs.size(), 1u);
+  // Gone a moment after the last copy.
+  probe.stop();
+  EXPECT_TRUE(testsupport::spinUntil([] { return shownDialog() == nullptr; }, 5000));
+  probe.start();
 
   // From the cache: nothing to show.
   label.clear();
