@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/cache_home.h"
 #include "support/test_support.h"
 #include "support/widgets_app.h"
 
@@ -20,7 +21,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <cstdlib>
 #include <set>
 #include <thread>
 
@@ -38,11 +38,8 @@ QDialog* shownDialog() {
 
 TEST(ImportProgress, ShowsWhileALibraryIsCopiedAndGoesWhenItIsIn) {
   app();
-  QTemporaryDir cacheHome;
-  const char* oldHome = std::getenv("XDG_CACHE_HOME");
-  const std::string keptHome = oldHome ? oldHome : "";
-  ::setenv("XDG_CACHE_HOME", cacheHome.path().toUtf8().constData(), 1);
-  ado::setLibraryCacheEnabled(true);
+  QTemporaryDir cacheFolder;
+  const testsupport::CacheHome cacheHome(cacheFolder.path().toStdString());
 
   months_fixture::MonthFolder folder;
   std::vector<months_fixture::Item> items;
@@ -94,10 +91,4 @@ TEST(ImportProgress, ShowsWhileALibraryIsCopiedAndGoesWhenItIsIn) {
 
   probe.stop();
   ado::setImportProgress(nullptr);
-  if (oldHome)
-    ::setenv("XDG_CACHE_HOME", keptHome.c_str(), 1);
-  else
-    ::unsetenv("XDG_CACHE_HOME");
-  const char* off = std::getenv("VELMORA_NO_CACHE");
-  ado::setLibraryCacheEnabled(!off || !*off || std::string(off) == "0");
 }

@@ -13,8 +13,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "fixtures.h"
+#include "support/cache_home.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/library_cache.h"
 
@@ -73,21 +75,12 @@ std::string tablesOf(const ado::Database& db) {
 class LibraryCache : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* old = std::getenv("XDG_CACHE_HOME");
-    hadCacheHome_ = old != nullptr;
-    if (old) oldCacheHome_ = old;
-    ::setenv("XDG_CACHE_HOME", home_.path().c_str(), 1);
-    ado::setLibraryCacheEnabled(true);
+    cacheHome_.emplace(home_.path().string());
     ado::setLibraryCacheLimit(0);
     lib_ = fixtures::writeLibrary(dir_, "2026年12月信息价.zdj");
   }
   void TearDown() override {
-    if (hadCacheHome_)
-      ::setenv("XDG_CACHE_HOME", oldCacheHome_.c_str(), 1);
-    else
-      ::unsetenv("XDG_CACHE_HOME");
-    const char* off = std::getenv("VELMORA_NO_CACHE");
-    ado::setLibraryCacheEnabled(!off || !*off || std::string(off) == "0");
+    cacheHome_.reset();
     ado::setLibraryCacheLimit(0);
   }
 
@@ -128,8 +121,7 @@ class LibraryCache : public ::testing::Test {
 
   fixtures::TempDir dir_, home_;
   std::string lib_;
-  bool hadCacheHome_ = false;
-  std::string oldCacheHome_;
+  std::optional<testsupport::CacheHome> cacheHome_;
 };
 
 TEST_F(LibraryCache, AnswersFromTheEntryAreTheImportsAnswers) {
