@@ -126,6 +126,8 @@ TEST(CompareWindow, ComparesTheTwoLatestMonthsWithScopesFiltersColoursAndSummary
   c.scopeBox()->setCurrentIndex(1);
   EXPECT_EQ(column(g, W::ColName), (std::vector<std::string>{"螺纹钢  HRB400", "螺纹钢 ＨＲＢ400", "螺纹钢 HRB400"}));
 
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the wait cursor is gone
+
   // A click on a row shows its page in the main window's page view.
   const size_t visits = m.page().visits().size();
   g.setRow(1);

@@ -8,6 +8,7 @@
 #include "platform/grid/gridview.h"
 #include "platform/grid/vsflexgrid.h"
 #include "price_tools/months/month_order.h"
+#include "price_windows/progress/wait_cursor.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -141,6 +142,7 @@ void CompareWindow::compare() {
   QString problem;
   const int f = std::max(0, filter_->currentIndex());
   try {
+    const WaitCursor busy;
     if (from_->count() == 0) throw std::invalid_argument("没有材料库");
     comparison_ = price_tools::compareLibraries(from_->currentText().toStdString(), to_->currentText().toStdString(),
                                                 price_->currentText().toStdString(), scope(), kFilters[f].filter);

@@ -22,6 +22,7 @@
 #include "price_tools/export/xlsx_export.h"
 #include "price_tools/pinyin/pinyin_search.h"
 #include "price_windows/band/command_band.h"
+#include "price_windows/progress/wait_cursor.h"
 
 namespace price_windows {
 
@@ -63,14 +64,15 @@ bool withProgress(QWidget* parent, const QString& what,
   progress.setMinimumDuration(progressShownAfter());
   progress.setAutoClose(false);
   progress.setAutoReset(false);
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const ex::ExportResult result = run([&](long done, long total) {
-    progress.setMaximum(static_cast<int>(std::max(1L, total)));
-    progress.setValue(static_cast<int>(done));
-    QCoreApplication::processEvents();
-    return !progress.wasCanceled();
-  });
-  QApplication::restoreOverrideCursor();
+  const ex::ExportResult result = [&] {
+    const WaitCursor busy;
+    return run([&](long done, long total) {
+      progress.setMaximum(static_cast<int>(std::max(1L, total)));
+      progress.setValue(static_cast<int>(done));
+      QCoreApplication::processEvents();
+      return !progress.wasCanceled();
+    });
+  }();
   progress.close();
   if (result.status == ex::ExportResult::Failed) platform::MsgBox("导出失败：" + result.error);
   return result.ok();

@@ -4,6 +4,7 @@
 #include "platform/database/adodb.h"
 #include "platform/grid/gridview.h"
 #include "platform/grid/vsflexgrid.h"
+#include "price_windows/progress/wait_cursor.h"
 
 #include <QCategoryAxis>
 #include <QChart>
@@ -82,6 +83,7 @@ void HistoryWindow::load() {
   history_ = price_tools::History{};
   QString problem;
   try {
+    const WaitCursor busy;
     history_ = price_tools::productHistory(productId_, library_, price_->currentText().toStdString(), libraries_);
   } catch (const ado::Error& e) {
     problem = qs(e.description);
