@@ -14,57 +14,18 @@
 #include "data/connections.h"
 #include "jetwrite/jetwriter.h"
 #include "platform/messagebox/messagebox.h"
+#include "support/pro_mdb.h"
 
 namespace fixture {
 
 using jetwrite::ColumnType;
 using jetwrite::Value;
-using Rows = std::vector<std::vector<Value>>;
-constexpr std::nullopt_t null = std::nullopt;
+using testsupport::col;
+using testsupport::null;
+using testsupport::Rows;
+using testsupport::standardSettings;
 
-inline jetwrite::Table stbgset(Rows rows) {
-  return {"stbgset",
-          {{"tname", ColumnType::Text, 50},
-           {"zhlb", ColumnType::Text, 50},
-           {"yc", ColumnType::Long},
-           {"sortid", ColumnType::Long},
-           {"mc", ColumnType::Text, 100},
-           {"DataField", ColumnType::Text, 100},
-           {"Width", ColumnType::Long},
-           {"Alignment", ColumnType::Long},
-           {"DataFormat", ColumnType::Text, 50},
-           {"BackColor", ColumnType::Long},
-           {"Editable", ColumnType::Integer},  // -1 true, 0 false, may be null
-           {"list", ColumnType::Memo}},
-          std::move(rows)};
-}
-
-// One default layout row (zhlb "-1", shown), the rest as given.
-inline std::vector<Value> col(const std::string& table, int sortid, const std::string& title,
-                              const std::string& field, Value width = "600", Value format = null, Value list = null,
-                              Value editable = "0", Value zhlb = "-1") {
-  return {table, zhlb, "0", std::to_string(sortid), title, field, width, "1", format, "12632256", editable, list};
-}
-
-inline jetwrite::Table stxmsy(Rows rows) {
-  return {"stxmsy",
-          {{"tname", ColumnType::Text, 50},
-           {"onlyid", ColumnType::Text, 50},
-           {"syid", ColumnType::Text, 50},
-           {"sortid", ColumnType::Text, 50},
-           {"onlyid1", ColumnType::Text, 50},
-           {"inner", ColumnType::Text, 255}},
-          std::move(rows)};
-}
-
-inline jetwrite::Table xmfxwjgl(Rows rows) {
-  return {"xmfxwjgl",
-          {{"fxid", ColumnType::Long}, {"bgmc", ColumnType::Text, 100}, {"wjid", ColumnType::Long},
-           {"ico", ColumnType::Text, 50}},
-          std::move(rows)};
-}
-
-// Layouts and settings of the three navigator tables.
+// The layouts of the three navigator tables.
 inline Rows standardLayout() {
   return {
       col("Category", 1, "分类名称", "Name", "900"),
@@ -75,12 +36,6 @@ inline Rows standardLayout() {
       col("CLProduct", 4, "分类", "CategoryID", "0"),
       col("Factory", 1, "生产厂家", "Name", "-1"),
   };
-}
-
-inline Rows standardSettings() {
-  return {{"Category", "ID", "ParentID", "ID", null, null},
-          {"CLProduct", "ID", null, "FactoryID", null, " inner join Factory on CLProduct.FactoryID=Factory.ID"},
-          {"Factory", "ID", null, "ID", null, null}};
 }
 
 // The material library: a category tree seven levels deep on one branch.
@@ -133,10 +88,8 @@ class ProgramFolder {
     path_ = std::filesystem::temp_directory_path() / ("velmora-data-" + std::to_string(rd()) + std::to_string(rd()));
     std::filesystem::create_directories(path_ / "web");
     std::filesystem::create_directories(path_ / "图标");
-    jetwrite::Database pro;
-    pro.password = "tqwmzhpbnk3";
-    pro.tables = {stbgset(std::move(layout)), stxmsy(std::move(settings)), xmfxwjgl(std::move(files))};
-    jetwrite::writeDatabase(pro, (path_ / "pro.mdb").string());
+    jetwrite::writeDatabase(testsupport::proMdb(std::move(layout), std::move(settings), std::move(files)),
+                            (path_ / "pro.mdb").string());
     jetwrite::writeDatabase(lib, (path_ / "lib.zdj").string());
     QImage icon(8, 8, QImage::Format_RGB32);
     icon.fill(Qt::red);

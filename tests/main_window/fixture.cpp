@@ -3,6 +3,7 @@
 #include "common/cp936.h"
 #include "common/program_folder.h"
 #include "jetwrite/jetwriter.h"
+#include "support/pro_mdb.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,13 +22,6 @@ using jetwrite::Value;
 namespace {
 
 std::string num(long long n) { return std::to_string(n); }
-
-// One stbgset row: table, sortid, title, field, width, alignment, format.
-std::vector<Value> layoutRow(const std::string& table, int sortid, const std::string& title,
-                             const std::string& field, int width, int alignment = 1, const std::string& format = "") {
-  return {table, "-1", "0", num(sortid), title, field, num(width), num(alignment),
-          format.empty() ? Value() : Value(format), "16777215", "false", Value()};
-}
 
 }  // namespace
 
@@ -57,48 +51,18 @@ Folder::Folder() {
 std::string Folder::file(const std::string& name) const { return path_ + "/" + name; }
 
 void Folder::writeProMdb() {
-  jetwrite::Database db;
-  db.password = "tqwmzhpbnk3";
-  Table stbgset{"stbgset",
-                {{"tname", ColumnType::Text, 50},
-                 {"zhlb", ColumnType::Text, 50},
-                 {"yc", ColumnType::Integer},
-                 {"sortid", ColumnType::Long},
-                 {"mc", ColumnType::Text, 50},
-                 {"DataField", ColumnType::Text, 100},
-                 {"Width", ColumnType::Long},
-                 {"Alignment", ColumnType::Long},
-                 {"DataFormat", ColumnType::Text, 50},
-                 {"BackColor", ColumnType::Long},
-                 {"Editable", ColumnType::YesNo},
-                 {"list", ColumnType::Memo}},
-                {}};
-  stbgset.rows = {
-      layoutRow("Category", 1, "类别名称", "Name", 1600),
-      layoutRow("Factory", 1, "厂家名称", "Name", 1600),
-      layoutRow("CLProduct", 1, "产品-名称", "Name", 1400),
-      layoutRow("CLProduct", 2, "产品-生产厂家", "Factory.Name", 1000),
-      // The category id stands third from the right, the manufacturer id (the
-      // ordering column) second from the right, as the page display reads them.
-      layoutRow("CLProduct", 3, "类别", "CategoryID", 200),
-  };
-  Table stxmsy{"stxmsy",
-               {{"tname", ColumnType::Text, 50},
-                {"onlyid", ColumnType::Text, 50},
-                {"syid", ColumnType::Text, 50},
-                {"sortid", ColumnType::Text, 50},
-                {"onlyid1", ColumnType::Text, 50},
-                {"inner", ColumnType::Text, 200}},
-               {{"Category", "ID", "ParentID", "ID", Value(), Value()},
-                {"Factory", "ID", Value(), "ID", Value(), Value()},
-                {"CLProduct", "ID", Value(), "FactoryID", Value(),
-                 " inner join Factory on CLProduct.FactoryID=Factory.ID"}}};
-  Table files{"xmfxwjgl",
-              {{"fxid", ColumnType::Long}, {"bgmc", ColumnType::Text, 50}, {"wjid", ColumnType::Long},
-               {"ico", ColumnType::Text, 50}},
-              {}};
-  db.tables = {stbgset, stxmsy, files};
-  jetwrite::writeDatabase(db, file("pro.mdb"));
+  using testsupport::col;
+  jetwrite::writeDatabase(testsupport::proMdb({
+                              col("Category", 1, "类别名称", "Name", "1600"),
+                              col("Factory", 1, "厂家名称", "Name", "1600"),
+                              col("CLProduct", 1, "产品-名称", "Name", "1400"),
+                              col("CLProduct", 2, "产品-生产厂家", "Factory.Name", "1000"),
+                              // The category id stands third from the right, the
+                              // manufacturer id (the ordering column) second from
+                              // the right, as the page display reads them.
+                              col("CLProduct", 3, "类别", "CategoryID", "200"),
+                          }),
+                          file("pro.mdb"));
 }
 
 void Folder::writeLibrary(const std::string& fileName, const Library& l, const std::string& password) {

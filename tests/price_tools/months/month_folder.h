@@ -14,6 +14,7 @@
 #include "common/program_folder.h"
 #include "data/connections.h"
 #include "jetwrite/jetwriter.h"
+#include "support/pro_mdb.h"
 
 namespace months_fixture {
 
@@ -97,52 +98,16 @@ class MonthFolder {
 
  private:
   void writeProMdb() {
-    using jetwrite::ColumnType;
-    jetwrite::Database db;
-    db.password = "tqwmzhpbnk3";
-    auto row = [](int sortid, const std::string& title, const std::string& field, const std::string& width,
-                  jetwrite::Value format = std::nullopt) -> std::vector<jetwrite::Value> {
-      return {"CLProduct", "-1", "0", std::to_string(sortid), title, field, width, "1", format, "16777215", "false",
-              std::nullopt};
-    };
-    jetwrite::Table stbgset{"stbgset",
-                            {{"tname", ColumnType::Text, 50},
-                             {"zhlb", ColumnType::Text, 50},
-                             {"yc", ColumnType::Integer},
-                             {"sortid", ColumnType::Long},
-                             {"mc", ColumnType::Text, 50},
-                             {"DataField", ColumnType::Text, 100},
-                             {"Width", ColumnType::Long},
-                             {"Alignment", ColumnType::Long},
-                             {"DataFormat", ColumnType::Text, 50},
-                             {"BackColor", ColumnType::Long},
-                             {"Editable", ColumnType::YesNo},
-                             {"list", ColumnType::Memo}},
-                            {row(1, "产品名称", "Name", "700"), row(2, "规格型号", "Model", "600"),
-                             row(3, "单位", "Unit", "300"), row(4, "价格-含税", "PriceTax", "500", "0.00"),
-                             row(5, "价格-除税", "PriceNoTax", "500"), row(6, "生产厂家", "Factory.Name", "900"),
-                             row(7, "备注", "Remark", "-1"), row(8, "分类编号", "CategoryID", "0")}};
-    stbgset.rows.push_back({"Category", "-1", "0", "1", "分类", "Name", "-1", "1", std::nullopt, "16777215", "false",
-                            std::nullopt});
-    stbgset.rows.push_back({"Factory", "-1", "0", "1", "厂家", "Name", "-1", "1", std::nullopt, "16777215", "false",
-                            std::nullopt});
-    jetwrite::Table stxmsy{"stxmsy",
-                           {{"tname", ColumnType::Text, 50},
-                            {"onlyid", ColumnType::Text, 50},
-                            {"syid", ColumnType::Text, 50},
-                            {"sortid", ColumnType::Text, 50},
-                            {"onlyid1", ColumnType::Text, 50},
-                            {"inner", ColumnType::Text, 200}},
-                           {{"Category", "ID", "ParentID", "ID", std::nullopt, std::nullopt},
-                            {"Factory", "ID", std::nullopt, "ID", std::nullopt, std::nullopt},
-                            {"CLProduct", "ID", std::nullopt, "FactoryID", std::nullopt,
-                             " inner join Factory on CLProduct.FactoryID=Factory.ID"}}};
-    jetwrite::Table files{"xmfxwjgl",
-                          {{"fxid", ColumnType::Long}, {"bgmc", ColumnType::Text, 50}, {"wjid", ColumnType::Long},
-                           {"ico", ColumnType::Text, 50}},
-                          {}};
-    db.tables = {stbgset, stxmsy, files};
-    jetwrite::writeDatabase(db, file("pro.mdb"));
+    using testsupport::col;
+    jetwrite::writeDatabase(
+        testsupport::proMdb({col("CLProduct", 1, "产品名称", "Name", "700"), col("CLProduct", 2, "规格型号", "Model", "600"),
+                             col("CLProduct", 3, "单位", "Unit", "300"),
+                             col("CLProduct", 4, "价格-含税", "PriceTax", "500", "0.00"),
+                             col("CLProduct", 5, "价格-除税", "PriceNoTax", "500"),
+                             col("CLProduct", 6, "生产厂家", "Factory.Name", "900"),
+                             col("CLProduct", 7, "备注", "Remark", "-1"), col("CLProduct", 8, "分类编号", "CategoryID", "0"),
+                             col("Category", 1, "分类", "Name", "-1"), col("Factory", 1, "厂家", "Name", "-1")}),
+        file("pro.mdb"));
   }
 
   QTemporaryDir dir_;
