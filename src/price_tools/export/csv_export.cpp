@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/atomic_file.h"
 #include "common/cp936.h"
 #include "platform/grid/shown_table.h"
-#include "common/atomic_file.h"
 
 namespace price_tools::exporting {
 
@@ -81,17 +81,7 @@ ExportResult writeCsv(const platform::VSFlexGrid& g, const CsvOptions& options, 
     result.error = "cannot write " + file.tempPath();
     return result;
   }
-  // A cancel that comes while the file is being finished still leaves no file.
-  if (progress && !progress(total, total)) {
-    result.status = ExportResult::Cancelled;
-    return result;
-  }
-  if (!file.commit()) {
-    result.error = file.error();
-    return result;
-  }
-  result.status = ExportResult::Written;
-  return result;
+  return finishFile(file, progress, total, result);
 }
 
 }  // namespace price_tools::exporting

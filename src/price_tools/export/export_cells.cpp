@@ -1,5 +1,7 @@
 #include "price_tools/export/export_cells.h"
 
+#include "common/atomic_file.h"
+
 namespace price_tools::exporting {
 
 namespace {
@@ -78,5 +80,19 @@ std::string spreadsheetNumberFormat(const std::string& f) {
 }
 
 std::vector<int> exportRows(const platform::VSFlexGrid& grid) { return grid.visibleDataRows(); }
+
+ExportResult finishFile(common::PendingFile& file, const Progress& progress, long total, ExportResult result) {
+  if (progress && !progress(total, total)) {
+    result.status = ExportResult::Cancelled;
+    return result;
+  }
+  if (!file.commit()) {
+    result.status = ExportResult::Failed;
+    result.error = file.error();
+    return result;
+  }
+  result.status = ExportResult::Written;
+  return result;
+}
 
 }  // namespace price_tools::exporting

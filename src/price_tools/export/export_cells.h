@@ -8,6 +8,10 @@
 
 #include "platform/grid/vsflexgrid.h"
 
+namespace common {
+class PendingFile;
+}
+
 namespace price_tools::exporting {
 
 struct ExportCell {
@@ -43,6 +47,11 @@ struct ExportResult {
   long rows = 0;      // data rows written
   bool ok() const { return status == Written; }
 };
+
+// The end of an export to a file whose contents are complete in `file`'s
+// temporary file: a cancel that comes now still leaves no file; otherwise the
+// file is put in place and `result` (its rows counted) becomes Written.
+ExportResult finishFile(common::PendingFile& file, const Progress& progress, long total, ExportResult result);
 
 // Rows between two progress calls.
 constexpr long kProgressEvery = 2000;

@@ -9,8 +9,8 @@
 #include <cmath>
 #include <map>
 
-#include "platform/grid/shown_table.h"
 #include "common/atomic_file.h"
+#include "platform/grid/shown_table.h"
 
 namespace price_tools::exporting {
 
@@ -215,11 +215,7 @@ ExportResult writePdf(const platform::VSFlexGrid& grid, const ExportTitle& title
     result = pages.paint(writer, layout, progress);
   }
   if (!result.ok()) return result;
-  if (!file.commit()) {
-    result.status = ExportResult::Failed;
-    result.error = file.error();
-  }
-  return result;
+  return finishFile(file, nullptr, 0, result);  // the pages have told their progress
 }
 
 }  // namespace price_tools::exporting

@@ -6,8 +6,8 @@
 #include <map>
 #include <memory>
 
-#include "platform/grid/shown_table.h"
 #include "common/atomic_file.h"
+#include "platform/grid/shown_table.h"
 
 namespace price_tools::exporting {
 
@@ -168,17 +168,7 @@ ExportResult writeXlsx(const VSFlexGrid& g, const ExportTitle& title, const std:
     result.error = std::string("cannot write the workbook: ") + lxw_strerror(err);
     return result;
   }
-  // A cancel that comes while the file is being finished still leaves no file.
-  if (progress && !progress(total, total)) {
-    result.status = ExportResult::Cancelled;
-    return result;
-  }
-  if (!file.commit()) {
-    result.error = file.error();
-    return result;
-  }
-  result.status = ExportResult::Written;
-  return result;
+  return finishFile(file, progress, total, result);
 }
 
 }  // namespace price_tools::exporting
