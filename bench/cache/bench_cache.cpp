@@ -7,7 +7,6 @@
 //   warm   the entry present: the file mapped, nothing imported
 // plus mdb-export dumping the same tables in the same run, and the two ways of
 // writing an entry after an import (SQLite's backup, VACUUM INTO) side by side.
-#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -27,8 +26,8 @@
 
 #include "platform/database/jet_database.h"
 #include "platform/database/library_cache.h"
+#include "support/reference.h"
 
-extern char** environ;
 
 namespace {
 
@@ -112,37 +111,12 @@ int phaseMain(const std::string& phase, const std::string& file, const std::stri
   return 0;
 }
 
-long mdbExport(const std::string& file, const std::string& table) {
-  pid_t pid;
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv{const_cast<char*>("mdb-export"), const_cast<char*>(file.c_str()),
-                          const_cast<char*>(table.c_str()), nullptr};
-  if (posix_spawnp(&pid, "mdb-export", &fa, nullptr, argv.data(), environ) != 0) {
-    std::fprintf(stderr, "cannot start mdb-export\n");
-    std::exit(1);
-  }
-  posix_spawn_file_actions_destroy(&fa);
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
-  return ru.ru_maxrss;
-}
-
-template <class T>
-T median(std::vector<T> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 void print(const char* what, const std::vector<Run>& runs) {
   std::vector<double> s, q;
   std::vector<long> m;
   for (const auto& r : runs) s.push_back(r.seconds), q.push_back(r.query), m.push_back(r.peakKb);
-  std::printf("%-46s %9.3f %9.3f %9.1f %9.3f\n", what, median(s), *std::min_element(s.begin(), s.end()),
-              median(m) / 1024.0, median(q));
+  std::printf("%-46s %9.3f %9.3f %9.1f %9.3f\n", what, bench::median(s), *std::min_element(s.begin(), s.end()),
+              bench::median(m) / 1024.0, bench::median(q));
 }
 
 }  // namespace
@@ -186,7 +160,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < runs; ++i) {
     Run r;
     auto t0 = Clock::now();
-    for (const auto& t : db->tables()) r.peakKb = std::max(r.peakKb, mdbExport(file, t.name));
+    for (const auto& t : db->tables()) r.peakKb = std::max(r.peakKb, bench::mdbExport(file, t.name));
     r.seconds = since(t0);
     theirs.push_back(r);
   }
@@ -203,11 +177,11 @@ int main(int argc, char** argv) {
   std::vector<double> backup, vacuum;
   for (const auto& r : write) backup.push_back(r.seconds), vacuum.push_back(r.query);
   std::printf("writing an entry after the import: backup API %.3f s, VACUUM INTO %.3f s (median, with fsync)\n",
-              median(backup), median(vacuum));
+              bench::median(backup), bench::median(vacuum));
   std::vector<double> w, c;
   for (const auto& r : warm) w.push_back(r.seconds);
   for (const auto& r : cold) c.push_back(r.seconds);
-  std::printf("warm / cold: %.3f; warm open target < 0.150 s\n", median(w) / median(c));
+  std::printf("warm / cold: %.3f; warm open target < 0.150 s\n", bench::median(w) / bench::median(c));
   fs::remove_all(home);
   return 0;
 }

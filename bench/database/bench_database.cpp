@@ -4,11 +4,8 @@
 // process, tables copied into the in-memory engine, indexes made) and runs the
 // statements of a category fill: the whole six-level outline, one query per node.
 // mdb-export dumps the same tables in the same run, as the yardstick for the open.
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <fcntl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,8 +19,8 @@
 #include "platform/database/adodb.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/library_cache.h"
+#include "support/reference.h"
 
-extern char** environ;
 
 namespace {
 
@@ -41,28 +38,6 @@ long kbFromStatus(const char* key) {
   while (std::getline(f, line))
     if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
   return 0;
-}
-
-void mdbExport(const std::string& file, const std::string& table) {
-  pid_t pid;
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv{const_cast<char*>("mdb-export"), const_cast<char*>(file.c_str()),
-                          const_cast<char*>(table.c_str()), nullptr};
-  if (posix_spawnp(&pid, "mdb-export", &fa, nullptr, argv.data(), environ) != 0) {
-    std::fprintf(stderr, "cannot start mdb-export\n");
-    std::exit(1);
-  }
-  posix_spawn_file_actions_destroy(&fa);
-  int status = 0;
-  waitpid(pid, &status, 0);
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 }  // namespace
@@ -105,7 +80,7 @@ int main(int argc, char** argv) {
   std::vector<double> theirs;
   for (int i = 0; i < runs; ++i)
     theirs.push_back(secondsOf([&] {
-      for (const auto& t : db->tables()) mdbExport(file, t.name);
+      for (const auto& t : db->tables()) bench::mdbExport(file, t.name);
     }));
 
   long rows = 0;
@@ -180,13 +155,13 @@ int main(int argc, char** argv) {
 
   std::printf("file: %s (%.1f MiB, %zu tables, %ld rows)\n", file.c_str(), fileMb, db->tables().size(), rows);
   std::printf("%-44s %10s %10s\n", "", "median s", "best s");
-  std::printf("%-44s %10.3f %10.3f\n", "open (isolated reader, as the programs)", median(ours),
+  std::printf("%-44s %10.3f %10.3f\n", "open (isolated reader, as the programs)", bench::median(ours),
               *std::min_element(ours.begin(), ours.end()));
-  std::printf("%-44s %10.3f %10.3f\n", "open (in-process reader)", median(inProcess),
+  std::printf("%-44s %10.3f %10.3f\n", "open (in-process reader)", bench::median(inProcess),
               *std::min_element(inProcess.begin(), inProcess.end()));
-  std::printf("%-44s %10.3f %10.3f\n", "mdb-export of the same tables", median(theirs),
+  std::printf("%-44s %10.3f %10.3f\n", "mdb-export of the same tables", bench::median(theirs),
               *std::min_element(theirs.begin(), theirs.end()));
-  std::printf("open / mdb-export: %.2f (target <= 1.5)\n", median(ours) / median(theirs));
+  std::printf("open / mdb-export: %.2f (target <= 1.5)\n", bench::median(ours) / bench::median(theirs));
   std::printf("peak memory: engine (parent) %.1f MiB, reading child %.1f MiB; %.2f x file size (target < 4)\n",
               parentPeakKb / 1024.0, childPeakKb / 1024.0,
               (std::max(parentPeakKb, 0L) + childPeakKb) / 1024.0 / fileMb);
