@@ -6,6 +6,7 @@
 //
 // Every .cpp file of this folder is part of the tool, so a new subcommand needs
 // nothing else.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ Options parseOptions(const std::vector<std::string>& args);
 
 // Prints "error NUMBER: DESCRIPTION" to standard error; returns the exit code 1.
 int reportError(long number, const std::string& description);
+
+// Runs a command's work: a provider's error is reported as reportError does,
+// any other failure by its text. Returns the exit code (0 when it ran).
+int runReported(const std::function<void()>& work);
 
 // A CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csvField(const std::string& s);

@@ -182,15 +182,7 @@ int runCompare(const std::vector<std::string>& args) {
       o.from = at != ordered.end() && at != ordered.begin() ? *(at - 1) : ordered[ordered.size() - 2];
     }
   }
-  try {
-    print(compareLibraries(o.from, o.to, o.price, o.scope, o.filter), o.format);
-  } catch (const ado::Error& e) {
-    return cli::reportError(e.number, e.description);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
-  return 0;
+  return cli::runReported([&] { print(compareLibraries(o.from, o.to, o.price, o.scope, o.filter), o.format); });
 }
 
 }  // namespace

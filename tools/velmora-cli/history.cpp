@@ -105,15 +105,7 @@ int runHistory(const std::vector<std::string>& args) {
   }
   std::string opened = o.library;
   if (!cli::openProgramFolder(o.folder, opened)) return 1;
-  try {
-    print(productHistory(o.product, o.library, o.price), o.format);
-  } catch (const ado::Error& e) {
-    return cli::reportError(e.number, e.description);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-    return 1;
-  }
-  return 0;
+  return cli::runReported([&] { print(productHistory(o.product, o.library, o.price), o.format); });
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "platform/database/adodb.h"
 #include "platform/database/library_cache.h"
 
 #include <filesystem>
@@ -45,6 +46,18 @@ Options parseOptions(const std::vector<std::string>& args) {
 int reportError(long number, const std::string& description) {
   std::fprintf(stderr, "error %ld: %s\n", number, description.c_str());
   return 1;
+}
+
+int runReported(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const ado::Error& e) {
+    return reportError(e.number, e.description);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  return 0;
 }
 
 std::string csvField(const std::string& s) { return price_tools::exporting::csvField(s); }
