@@ -1,18 +1,15 @@
 // The band of price commands on the main window: attached once above the
 // product grid, buttons, the product grid's context menu and double click,
 // and the main window's own click left as it was.
-#include "fixture.h"
+#include "band_window.h"
 
 #include "data/connections.h"
 #include "main_window/frmeq.h"
-#include "platform/browser/recording_browser.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_windows/band/command_band.h"
 #include "price_windows/history/history_window.h"
 
 #include <gtest/gtest.h>
-
-#include "support/widgets_app.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -20,41 +17,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-namespace {
-
-QApplication& app() { return testsupport::widgetsApp(); }
-
-struct Window {
-  fixture::Folder folder;
-  std::unique_ptr<main_window::frmeq> w;
-  Window() {
-    app();
-    data::resetDataModule();
-    folder.writeProMdb();
-    folder.writeLibrary("2026年12月信息价.zdj", fixture::standardLibrary());
-    main_window::FrmeqHooks hooks;
-    hooks.browsers = platform::recordingBrowserFactory();
-    hooks.listenForClose = false;
-    hooks.exeName = "Velmora";
-    w = std::make_unique<main_window::frmeq>(hooks);
-  }
-  ~Window() {
-    w.reset();
-    data::resetDataModule();
-  }
-  void clickCategory(const std::string& id) {
-    platform::VSFlexGrid& g = w->Grid1(0);
-    for (int r = 3; r < g.Rows(); ++r)
-      if (g.TextMatrix(r, g.Cols() - 1) == id) {
-        g.setRow(r);
-        g.fireClick();
-        return;
-      }
-    ADD_FAILURE() << "no category " << id;
-  }
-};
-
-}  // namespace
+using Window = price_windows_test::StandardWindow;
 
 TEST(CommandBand, AttachedOnceAboveTheProductGridWithItsButtons) {
   Window win;

@@ -4,6 +4,8 @@
 // the table of the history.
 #include "month_folder.h"
 
+#include "band_window.h"
+
 #include "data/navigation.h"
 #include "main_window/frmeq.h"
 #include "platform/browser/recording_browser.h"
@@ -52,11 +54,7 @@ struct MonthWindow {
                          {106, "螺纹钢 HRB400", "Φ20", "吨", 7, "4300"},
                          {107, "砂", "中砂", "m3", 3, "120", 5}},
                         {{7, "东岚钢铁"}, {2, "青川特钢"}, {3, "海螺水泥"}}, "4917", aprilPages);
-    main_window::FrmeqHooks hooks;
-    hooks.browsers = platform::recordingBrowserFactory();
-    hooks.listenForClose = false;
-    hooks.exeName = "Velmora";
-    w = std::make_unique<main_window::frmeq>(hooks);
+    w = std::make_unique<main_window::frmeq>(price_windows_test::recordingHooks());
     EXPECT_TRUE(w->Form_Load());
   }
   ~MonthWindow() { w.reset(); }

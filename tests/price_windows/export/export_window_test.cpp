@@ -1,7 +1,7 @@
 // The export commands on the main window's band: the buttons, the save
 // question with its proposed name, the files written, the print preview, the
 // pinyin field of the search combo and 复制 on the product grid's menu.
-#include "fixture.h"
+#include "band_window.h"
 
 #include "common/cp936.h"
 #include "data/connections.h"
@@ -29,49 +29,17 @@
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "export_window_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
 
-struct Window {
-  fixture::Folder folder;
-  std::unique_ptr<main_window::frmeq> w;
+struct Window : price_windows_test::StandardWindow {
   price_windows::CommandBand* band = nullptr;
   Window() {
-    app();
-    data::resetDataModule();
-    folder.writeProMdb();
-    folder.writeLibrary("2026年12月信息价.zdj", fixture::standardLibrary());
-    main_window::FrmeqHooks hooks;
-    hooks.browsers = platform::recordingBrowserFactory();
-    hooks.listenForClose = false;
-    hooks.exeName = "Velmora";
-    w = std::make_unique<main_window::frmeq>(hooks);
     EXPECT_TRUE(w->Form_Load());
     band = price_windows::attachCommandBand(*w);
     w->resize(1400, 900);
     w->show();
     QCoreApplication::processEvents();
   }
-  ~Window() {
-    price_windows::setSaveFileQuestion({});
-    w.reset();
-    data::resetDataModule();
-  }
-  void clickCategory(const std::string& id) {
-    platform::VSFlexGrid& g = w->Grid1(0);
-    for (int r = 3; r < g.Rows(); ++r)
-      if (g.TextMatrix(r, g.Cols() - 1) == id) {
-        g.setRow(r);
-        g.fireClick();
-        return;
-      }
-    ADD_FAILURE() << "no category " << id;
-  }
+  ~Window() { price_windows::setSaveFileQuestion({}); }
   QAction* command(const char* text) {
     for (QAction* a : band->actions())
       if (a->text() == QString::fromUtf8(text)) return a;
