@@ -28,21 +28,10 @@ struct TwoMonths {
   MonthFolder folder;
   platform::MessageBoxRecorder messages;
   TwoMonths() {
-    folder.writeLibrary(kJan, {{1, "螺纹钢 HRB400", "Φ12", "吨", 1, "4000.0000"},
-                               {2, "螺纹钢 HRB400", "Φ16", "吨", 2, "4100.5000"},
-                               {3, "圆钢", "Φ8", "吨", 1, "3900", 3},
-                               {4, "水泥", "P.O42.5", "吨", 3, "450", 5},
-                               {5, "水泥", "P.C32.5", "吨", 3, "400", 5},
-                               {6, "螺纹钢 HRB400", "Φ20", "吨", 1, ""},
-                               {8, "线材", "Φ6.5", "吨", 1, "3700", 5}});
-    folder.writeLibrary(kFeb,
-                        {{101, "螺纹钢  HRB400", "Φ12", "吨", 7, "4200"},
-                         {102, "螺纹钢 ＨＲＢ400", "Φ16", "吨", 2, "4000.5"},
-                         {103, "圆钢", "Φ8", "吨", 7, "3900.0000", 3},
-                         {104, "水泥", "P.O42.5", "吨", 3, "470", 5},
-                         {106, "螺纹钢 HRB400", "Φ20", "吨", 7, "4300"},
-                         {107, "砂", "中砂", "m3", 3, "120", 5}},
-                        {{7, "东岚钢铁"}, {2, "青川特钢"}, {3, "海螺水泥"}});
+    std::vector<Item> january = months_fixture::earlierMonth();
+    january.push_back({8, "线材", "Φ6.5", "吨", 1, "3700", 5});
+    folder.writeLibrary(kJan, january);
+    folder.writeLibrary(kFeb, months_fixture::laterMonth(), months_fixture::laterFactories());
     EXPECT_EQ(folder.open(kFeb), 1);
   }
 };

@@ -39,6 +39,24 @@ struct Page {
 
 inline Factories standardFactories() { return {{1, "东岚钢铁"}, {2, "青川特钢"}, {3, "海螺水泥"}}; }
 
+// Two months of the same products. The earlier month: 螺纹钢 HRB400 Φ12, Φ16
+// and Φ20 (no price), 圆钢 Φ8, 水泥 P.O42.5 and P.C32.5.
+inline std::vector<Item> earlierMonth() {
+  return {{1, "螺纹钢 HRB400", "Φ12", "吨", 1, "4000.0000"}, {2, "螺纹钢 HRB400", "Φ16", "吨", 2, "4100.5000"},
+          {3, "圆钢", "Φ8", "吨", 1, "3900", 3},           {4, "水泥", "P.O42.5", "吨", 3, "450", 5},
+          {5, "水泥", "P.C32.5", "吨", 3, "400", 5},       {6, "螺纹钢 HRB400", "Φ20", "吨", 1, ""}};
+}
+// The later month renumbers every product and 东岚钢铁 (1 -> 7, see
+// laterFactories), with blanks and full-width letters in names: Φ12 rises 200
+// (5 %), Φ16 falls 100, 圆钢 stays, P.O42.5 rises 20, Φ20 has a price, 中砂 is
+// new, P.C32.5 is gone.
+inline std::vector<Item> laterMonth() {
+  return {{101, "螺纹钢  HRB400", "Φ12", "吨", 7, "4200"}, {102, "螺纹钢 ＨＲＢ400", "Φ16", "吨", 2, "4000.5"},
+          {103, "圆钢", "Φ8", "吨", 7, "3900.0000", 3},     {104, "水泥", "P.O42.5", "吨", 3, "470", 5},
+          {106, "螺纹钢 HRB400", "Φ20", "吨", 7, "4300"},   {107, "砂", "中砂", "m3", 3, "120", 5}};
+}
+inline Factories laterFactories() { return {{7, "东岚钢铁"}, {2, "青川特钢"}, {3, "海螺水泥"}}; }
+
 class MonthFolder {
  public:
   MonthFolder() : path_(dir_.path().toStdString()) {
