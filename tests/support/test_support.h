@@ -23,8 +23,20 @@ namespace testsupport {
 
 namespace fs = std::filesystem;
 
+// The test program's application, made at the first call as a
+// QCoreApplication unless the program has made one already (a program with
+// windows makes its QApplication first).
+inline QCoreApplication& coreApp() {
+  static int argc = 1;
+  static char name[] = "velmora-test";
+  static char* argv[] = {name, nullptr};
+  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+  return *QCoreApplication::instance();
+}
+
 // Runs the event loop of the test's application until done() or the time is up.
 inline bool spinUntil(const std::function<bool()>& done, int ms) {
+  coreApp();
   QElapsedTimer t;
   t.start();
   while (!done()) {

@@ -26,16 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QCoreApplication& app() {
-  static int argc = 1;
-  static char name[] = "bounds_test";
-  static char* argv[] = {name, nullptr};
-  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-  return *QCoreApplication::instance();
-}
-
 bool spinUntil(const std::function<bool()>& done, int ms = 20000) {
-  app();
   return testsupport::spinUntil(done, ms);
 }
 
@@ -50,7 +41,7 @@ TransferLimits testLimits() {
 }
 
 struct Harness {
-  bool appReady = (app(), true);
+  bool appReady = (testsupport::coreApp(), true);
   UpdaterRun run;
   bool ended = false;
   explicit Harness(const TransferLimits& limits = testLimits()) {
@@ -307,7 +298,7 @@ TEST(Bounds, AFullDiskDuringADownloadLosesNothing) {
 
 TEST(Bounds, AListAndItsFilesOverHttps) {
   ProgramFolder folder;
-  app();
+  testsupport::coreApp();
   testhttps::Server tls;
   testhttp::Server server;
   server.set("/plain", body("plain"));

@@ -27,10 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 
 bool spinUntil(const std::function<bool()>& done, int ms = 15000) {
-  static int argc = 1;
-  static char name[] = "letter_case_test";
-  static char* argv[] = {name, nullptr};
-  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
   return testsupport::spinUntil(done, ms);
 }
 

@@ -22,17 +22,9 @@ void capture(QtMsgType, const QMessageLogContext& context, const QString& messag
   captured.emplace_back(context.category ? context.category : "", message.toStdString());
 }
 
-QCoreApplication& app() {
-  static int argc = 1;
-  static char name[] = "updater_log_test";
-  static char* argv[] = {name, nullptr};
-  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-  return *QCoreApplication::instance();
-}
-
 // A run whose list cannot be fetched (nothing listens on the port) notes it and ends.
 std::vector<std::pair<std::string, std::string>> notesOfAFailedListFetch(const char* rules) {
-  app();
+  testsupport::coreApp();
   testsupport::ProgramFolder folder;
   quint16 port = 0;
   {

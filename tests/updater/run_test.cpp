@@ -24,16 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QCoreApplication& app() {
-  static int argc = 1;
-  static char name[] = "run_test";
-  static char* argv[] = {name, nullptr};
-  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-  return *QCoreApplication::instance();
-}
-
 bool spinUntil(const std::function<bool()>& done, int ms = 15000) {
-  app();
   return testsupport::spinUntil(done, ms);
 }
 
@@ -49,7 +40,7 @@ class TestView : public UpdaterView {
 
 // One run of the updater in the current program folder.
 struct Harness {
-  bool appReady = (app(), true);
+  bool appReady = (testsupport::coreApp(), true);
   UpdaterRun run;
   TestView view;
   bool ended = false;

@@ -15,18 +15,8 @@
 
 namespace {
 
-QCoreApplication& app() {
-  static int argc = 1;
-  static char name[] = "completion_test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication* instance = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-  (void)instance;
-  return *QCoreApplication::instance();
-}
-
 // Runs the event loop until done() or the time is up.
 bool spinUntil(const std::function<bool()>& done, int ms = 10000) {
-  app();
   return testsupport::spinUntil(done, ms);
 }
 
@@ -38,7 +28,7 @@ struct Fetch {
 };
 
 Fetch fetch(const std::string& url, int timeoutMs = 5000) {
-  app();
+  testsupport::coreApp();
   platform::HttpTransfer t;
   t.setUrl(url);
   t.setTimeoutMs(timeoutMs);
@@ -55,7 +45,7 @@ Fetch fetch(const std::string& url, int timeoutMs = 5000) {
 }  // namespace
 
 TEST(HttpTransfer, CompletesOnlyWholeSuccessfulResponses) {
-  app();
+  testsupport::coreApp();
   testhttp::Server server;
   const std::string body(300000, 'b');
   auto route = [&body](auto change) {

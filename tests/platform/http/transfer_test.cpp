@@ -14,16 +14,7 @@ using platform::InetState;
 
 namespace {
 
-QCoreApplication& app() {
-  static int argc = 1;
-  static char name[] = "transfer_test";
-  static char* argv[] = {name, nullptr};
-  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-  return *QCoreApplication::instance();
-}
-
 bool spinUntil(const std::function<bool()>& done, int ms = 20000) {
-  app();
   return testsupport::spinUntil(done, ms);
 }
 
@@ -38,7 +29,7 @@ struct Fetch {
 
 // One GET; configure() adjusts the transfer before it starts.
 Fetch fetch(const std::string& url, const std::function<void(platform::HttpTransfer&)>& configure = {}) {
-  app();
+  testsupport::coreApp();
   platform::HttpTransfer t;
   t.setUrl(url);
   t.setTimeoutMs(5000);
@@ -158,7 +149,7 @@ TEST(HttpTransfer, EveryAddressOfAHostNameIsTriedInTurn) {
 }
 
 TEST(HttpTransfer, HttpsChecksTheCertificateFollowsSafeRedirectsAndKeepsTheBounds) {
-  app();
+  testsupport::coreApp();
   testhttps::Server tls;
   testhttp::Server server;
   const std::string body(70000, 's');

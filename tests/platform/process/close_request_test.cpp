@@ -11,25 +11,15 @@
 
 namespace {
 
-QCoreApplication& app() {
-  static int argc = 1;
-  static char name[] = "close_request_test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication* instance = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-  (void)instance;
-  return *QCoreApplication::instance();
-}
-
 // Runs the event loop until done() or the time is up.
 bool spinUntil(const std::function<bool()>& done, int ms = 10000) {
-  app();
   return testsupport::spinUntil(done, ms);
 }
 
 }  // namespace
 
 TEST(CloseRequest, ReachesTheListenerOfThatCaptionOnly) {
-  app();
+  testsupport::coreApp();
   const std::string caption = "Velmora 测试 " + std::to_string(::getpid());
   EXPECT_FALSE(platform::isListening(caption));
   EXPECT_FALSE(platform::requestClose(caption));
