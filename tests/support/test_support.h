@@ -78,6 +78,14 @@ inline std::string readFile(const std::string& path) {
 }
 
 // A list or settings text (UTF-8 in the test) as the GBK bytes of the files.
+// The lines of a text file (none when it cannot be read).
+inline std::vector<std::string> readLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> out;
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
 inline std::string gbk(const std::string& utf8) { return common::toCp936(utf8); }
 
 inline bool exists(const std::string& path) { return fs::exists(path); }

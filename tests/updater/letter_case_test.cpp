@@ -79,13 +79,6 @@ std::vector<std::string> names(const std::string& folder) {
   return out;
 }
 
-std::vector<std::string> stubLog(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> out;
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
 }  // namespace
 
 TEST(LetterCase, UpdatesReachTheRealFilesDeferredAndDirect) {
@@ -128,8 +121,8 @@ TEST(LetterCase, UpdatesReachTheRealFilesDeferredAndDirect) {
   EXPECT_FALSE(testsupport::exists(folder / kResetFile));
   EXPECT_EQ(server.hits("/files/mainpro.ini"), 0);
   // The main program, named velmora in upset.ini, was closed and started again.
-  EXPECT_TRUE(spinUntil([&] { return stubLog(folder / "stub.log").size() >= 3; }, 5000));
-  EXPECT_EQ(stubLog(folder / "stub.log"), (std::vector<std::string>{"started", "closed", "started"}));
+  EXPECT_TRUE(spinUntil([&] { return testsupport::readLines(folder / "stub.log").size() >= 3; }, 5000));
+  EXPECT_EQ(testsupport::readLines(folder / "stub.log"), (std::vector<std::string>{"started", "closed", "started"}));
   ASSERT_TRUE(spinUntil([&] { return platform::isListening(caption); }, 5000));
 
   // Direct: each local name is the real file (a deferred item that is its own
@@ -163,8 +156,8 @@ TEST(LetterCase, UpdatesReachTheRealFilesDeferredAndDirect) {
   auto items = common::readItemFile(localPath(kLogFile), 3).value_or(std::vector<std::string>{});
   items.resize(3);
   EXPECT_EQ(items[2], "ini\\d1|page\\d1|icon\\d1|ini\\d2|page\\d2|icons\\d2|pages\\d2|tool\\d2|");
-  EXPECT_TRUE(spinUntil([&] { return stubLog(folder / "stub.log").size() >= 5; }, 5000));
-  EXPECT_EQ(stubLog(folder / "stub.log"),
+  EXPECT_TRUE(spinUntil([&] { return testsupport::readLines(folder / "stub.log").size() >= 5; }, 5000));
+  EXPECT_EQ(testsupport::readLines(folder / "stub.log"),
             (std::vector<std::string>{"started", "closed", "started", "closed", "started"}));
   platform::requestClose(caption);
   spinUntil([&] { return !platform::isListening(caption); }, 3000);

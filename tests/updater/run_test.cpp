@@ -80,13 +80,6 @@ testhttp::Route bodyRoute(const std::string& body) {
   return r;
 }
 
-std::vector<std::string> lines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> out;
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
-
 }  // namespace
 
 TEST(UpdaterRun, HiddenAutomaticRunInstallsEveryKindAndRestartsTheMainProgram) {
@@ -162,8 +155,8 @@ TEST(UpdaterRun, HiddenAutomaticRunInstallsEveryKindAndRestartsTheMainProgram) {
   EXPECT_FALSE(testsupport::exists(folder / "new.dat"));
   EXPECT_EQ(testsupport::readFile(folder / "plain2.bin"), std::string(3000, 'p'));
   EXPECT_FALSE(testsupport::exists(folder / kResetFile));
-  EXPECT_TRUE(spinUntil([&] { return lines(folder / "stub.log").size() >= 3; }, 5000));
-  EXPECT_EQ(lines(folder / "stub.log"), (std::vector<std::string>{"started", "closed", "started"}));
+  EXPECT_TRUE(spinUntil([&] { return testsupport::readLines(folder / "stub.log").size() >= 3; }, 5000));
+  EXPECT_EQ(testsupport::readLines(folder / "stub.log"), (std::vector<std::string>{"started", "closed", "started"}));
   // A failed transfer leaves the older file as it was and no temporary file.
   EXPECT_EQ(testsupport::readFile(folder / "cut.bin"), "an older file that must not be half overwritten");
   EXPECT_FALSE(testsupport::exists(folder / "gone.bin"));
