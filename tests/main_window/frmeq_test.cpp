@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/widgets_app.h"
+
 #include <QApplication>
 #include <QDockWidget>
 #include <QElapsedTimer>
@@ -28,14 +30,7 @@ using platform::RecordingBrowser;
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "frmeq_test";
-  static char* argv[] = {name, nullptr};
-  // Never destroyed: Qt's own globals go first at exit.
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
+QApplication& app() { return testsupport::widgetsApp(); }
 
 // The window with its hooks recorded.
 struct Harness {

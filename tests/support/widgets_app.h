@@ -1,6 +1,7 @@
 #pragma once
 // The one QApplication of a test program with windows: made at the first
-// call, whichever test of the program comes first.
+// call, whichever test of the program comes first, and never destroyed (Qt's
+// own globals go first at exit).
 #include <QApplication>
 
 namespace testsupport {

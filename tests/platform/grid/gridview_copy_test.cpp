@@ -10,17 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/widgets_app.h"
+
 using namespace platform;
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "grid_copy_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
+QApplication& app() { return testsupport::widgetsApp(); }
 
 // 名称 | 价格-含税 价格-除税, a price format, the hidden id column, six rows.
 void fill(VSFlexGrid& g) {

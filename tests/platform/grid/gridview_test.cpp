@@ -5,17 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/widgets_app.h"
+
 using namespace platform;
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "grid_view_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
+QApplication& app() { return testsupport::widgetsApp(); }
 
 // The header the layout routine writes: titles in rows 0 and 1, row 2 hidden,
 // merge flags on, two hidden trailing columns.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/widgets_app.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -11,13 +13,7 @@
 using namespace platform;
 
 namespace {
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "activebar_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
+QApplication& app() { return testsupport::widgetsApp(); }
 }  // namespace
 
 TEST(ActiveBar, FindsBandsAndToolsAndReportsClicksAndChoices) {
