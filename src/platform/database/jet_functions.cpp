@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
 #include "common/collation.h"
@@ -212,20 +211,16 @@ void fnInStr(sqlite3_context* ctx, int argc, Args argv) {
   }
   if (start < 1 || compare < 0 || compare > 2) return sqlite3_result_error(ctx, kInvalidArgument, -1);
   if (isNull(argv[first]) || isNull(argv[first + 1])) return sqlite3_result_null(ctx);
-  // Texts are searched where SQLite holds them (a search runs once a row).
+  // Texts are searched where SQLite holds them (a search runs once a row);
+  // numbers as their text, kept in `held`.
+  auto view = [](sqlite3_value* v, std::string& held) -> std::string_view {
+    if (!isText(v)) return held = textOf(v);
+    const unsigned char* t = sqlite3_value_text(v);
+    return t ? std::string_view(reinterpret_cast<const char*>(t), std::size_t(sqlite3_value_bytes(v))) : std::string_view();
+  };
   std::string textHeld, soughtHeld;
-  std::string_view text, sought;
-  for (auto [value, held, view] : {std::tuple{argv[first], &textHeld, &text},
-                                   std::tuple{argv[first + 1], &soughtHeld, &sought}}) {
-    if (isText(value)) {
-      const unsigned char* t = sqlite3_value_text(value);
-      *view = t ? std::string_view(reinterpret_cast<const char*>(t), std::size_t(sqlite3_value_bytes(value)))
-                : std::string_view();
-    } else {
-      *held = textOf(value);
-      *view = *held;
-    }
-  }
+  std::string_view text = view(argv[first], textHeld);
+  std::string_view sought = view(argv[first + 1], soughtHeld);
   // The byte offset of character `start`; none when the text is shorter.
   std::size_t from = 0;
   for (int64_t c = 1; c < start && from < text.size(); ++c)
