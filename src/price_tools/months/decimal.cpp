@@ -117,6 +117,53 @@ int compare(const Decimal& a, const Decimal& b) {
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
+Decimal operator*(const Decimal& a, const Decimal& b) {
+  const __int128 x = a.units_, y = b.units_;
+  const __int128 limit = static_cast<__int128>(INT64_MAX);
+  // Both factors fit 64 bits, so their product fits 127 bits.
+  __int128 units = x * y;
+  int scale = a.scale_ + b.scale_;
+  // Places beyond what a price can carry are only kept while they are exact.
+  while (scale > kMaxScale) {
+    if (units % 10 != 0) throw std::overflow_error("product of prices has too many places");
+    units /= 10;
+    --scale;
+  }
+  if (units > limit || units < -limit) throw std::overflow_error("price out of range");
+  return trimmed(units, scale);
+}
+
+namespace {
+
+// n / d rounded half away from zero; d > 0.
+__int128 divideRounded(__int128 n, __int128 d) {
+  const bool negative = n < 0;
+  if (negative) n = -n;
+  __int128 q = n / d;
+  if ((n % d) * 2 >= d) ++q;
+  return negative ? -q : q;
+}
+
+}  // namespace
+
+Decimal Decimal::rounded(int places) const {
+  places = std::clamp(places, 0, kMaxScale);
+  if (scale_ <= places) return trimmed(units_, scale_);
+  return trimmed(divideRounded(units_, pow10(scale_ - places)), places);
+}
+
+std::optional<Decimal> Decimal::quotient(const Decimal& a, const Decimal& b, int places) {
+  if (b.units_ == 0) return std::nullopt;
+  places = std::clamp(places, 0, kMaxScale);
+  // a/b at `places` places: (a * 10^(places + sb)) / (b * 10^sa).
+  __int128 num = 0, den = 0;
+  if (__builtin_mul_overflow(static_cast<__int128>(a.units_), pow10(places + b.scale_), &num) ||
+      __builtin_mul_overflow(static_cast<__int128>(b.units_), pow10(a.scale_), &den))
+    throw std::overflow_error("price out of range");
+  if (den < 0) num = -num, den = -den;
+  return trimmed(divideRounded(num, den), places);
+}
+
 Decimal Decimal::half() const { return trimmed(static_cast<__int128>(units_) * 5, scale_ + 1); }
 
 std::optional<Decimal> Decimal::percent(const Decimal& a, const Decimal& b, int places) {

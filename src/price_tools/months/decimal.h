@@ -40,6 +40,13 @@ class Decimal {
   friend bool operator==(const Decimal& a, const Decimal& b) { return compare(a, b) == 0; }
   friend bool operator<(const Decimal& a, const Decimal& b) { return compare(a, b) < 0; }
 
+  // The exact product. Throws std::overflow_error when it cannot be held.
+  friend Decimal operator*(const Decimal& a, const Decimal& b);
+  // The value rounded half away from zero to `places` places (0 to 12).
+  Decimal rounded(int places) const;
+  // a / b rounded half away from zero to `places` places; nullopt when b is 0.
+  static std::optional<Decimal> quotient(const Decimal& a, const Decimal& b, int places);
+
   // Half of the value, exact (one more place when needed).
   Decimal half() const;
   // a / b * 100 rounded half away from zero to `places` places; nullopt when b is 0.

@@ -1,0 +1,1 @@
+#include "price_tools/pricelist/choices.h"

@@ -1,0 +1,1 @@
+#include "price_tools/pricelist/line_matching.h"
