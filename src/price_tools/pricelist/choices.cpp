@@ -107,7 +107,13 @@ Choices Choices::load(const std::string& path) {
 void Choices::save(const std::string& path) const {
   // Never over a file that is not a choices file of ours (a damaged one
   // included: what the user can still recover from it stays).
-  if (readBytes(path)) load(path);
+  if (readBytes(path)) {
+    try {
+      load(path);
+    } catch (const std::runtime_error& e) {
+      throw std::runtime_error(std::string(e.what()) + "；没有覆盖它，选择未保存");
+    }
+  }
   QJsonArray list;
   for (const auto& [key, c] : byKey_) {
     const size_t a = key.find(kSeparator), b = key.find(kSeparator, a + 1);

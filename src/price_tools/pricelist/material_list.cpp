@@ -14,6 +14,7 @@
 #include "common/cp936.h"
 #include "common/text_case.h"
 #include "platform/zip/unzip.h"
+#include "price_tools/months/matching.h"
 
 namespace price_tools::pricelist {
 
@@ -45,20 +46,12 @@ std::string fileName(const std::string& path) { return fs::path(path).filename()
 // ---------------------------------------------------------------------------
 // Titles of the header row.
 
-// Full-width forms as half-width, blanks dropped, letters in lower case.
+// Normalised as products are compared (full-width forms, letter case,
+// blanks), with the blanks dropped: "材料 名称" is a title.
 std::string folded(const std::string& text) {
-  const QString in = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-  QString out;
-  out.reserve(in.size());
-  for (QChar ch : in) {
-    char16_t c = ch.unicode();
-    if (c == 0x3000) c = ' ';
-    else if (c >= 0xFF01 && c <= 0xFF5E) c = static_cast<char16_t>(c - 0xFEE0);
-    const QChar h(c);
-    if (h.isSpace()) continue;
-    out += h.toLower();
-  }
-  return out.toStdString();
+  std::string out = price_tools::normalised(text);
+  out.erase(std::remove(out.begin(), out.end(), ' '), out.end());
+  return out;
 }
 
 struct TitleSet {
