@@ -175,6 +175,8 @@ void Frmsoftup::listChanged() {
       const std::string tick = row.group ? "" : (row.ticked ? "1" : "0");
       if (g.TextMatrix(r, 0) != tick) g.setTextMatrix(r, 0, tick);
       if (!g.cellPicture(r, 1) && row.icon > 0) g.setCell(platform::flexcpPicture, r, 1, ListImage(row.icon));
+      // A file refused after its download (its hash, or none under a signed list): a pale red row.
+      if (row.failed) g.setCell(platform::flexcpBackColor, r, 0, r, kListColumns - 1, 0xD0D0FF);
       g.setIsSubtotal(r, true);
       g.setRowOutlineLevel(r, row.level());
       if (g.RowHeight(r) < 280) g.setRowHeight(r, 280);

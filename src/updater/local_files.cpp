@@ -37,17 +37,20 @@ std::string localPath(const std::string& name) { return common::inProgramFolder(
 
 bool readset(UpdaterState& state) {
   bool ok = false;
-  auto v = readAll(kSettingsFile, 4, ok);
+  auto v = readAll(kSettingsFile, 5, ok);
   state.mainTitle = v[0];
   state.mainExe = v[1];
   state.listUrl = v[2];
   state.selection = v[3];
+  state.publicKey = v[4];
   return ok;
 }
 
 bool writeset(const UpdaterState& state) {
-  return common::writeItemFile(localPath(kSettingsFile),
-                               {state.mainTitle, state.mainExe, state.listUrl, state.selection});
+  std::vector<common::ItemValue> items = {state.mainTitle, state.mainExe, state.listUrl, state.selection};
+  // The vendor's key goes back as it came; a file without one stays without.
+  if (!state.publicKey.empty()) items.push_back(state.publicKey);
+  return common::writeItemFile(localPath(kSettingsFile), items);
 }
 
 bool readlog(UpdaterState& state) {

@@ -1,6 +1,7 @@
 #include "updater/update_list.h"
 
 #include "common/text_case.h"
+#include "updater/update_trust.h"
 
 #include <QChar>
 #include <QString>
@@ -125,9 +126,10 @@ ParsedList parseList(const std::vector<std::string>& items, UpdaterState& state,
       }
       case ItemClass::File: {
         if (!state.selection.empty() && (state.selection + "\\").find(currentGroup) == std::string::npos) break;
-        const std::vector<std::string> fields = splitFields(item);
+        std::vector<std::string> fields = splitFields(item);
         // f0 is ignored, f1..f9 fill the nine columns; f2 and f3 name the item.
-        if (fields.size() < 4 || fields.size() > 1 + kListColumns) {
+        std::string hash;
+        if (fields.size() < 4 || !takeFileHash(fields, hash)) {
           ++list.skippedItems;
           break;
         }
@@ -135,6 +137,7 @@ ParsedList parseList(const std::vector<std::string>& items, UpdaterState& state,
         if (state.installedList.find(entry) != std::string::npos) break;
         ListRow row;
         for (size_t k = 1; k < fields.size(); ++k) row.cells[k - 1] = fields[k];
+        row.sha256 = hash;
         row.ticked = ticksBox(row.cells[0]);
         row.icon = iconForAddress(row.cells[5]);
         // The server may tell letter cases apart: the address is requested as

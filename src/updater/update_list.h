@@ -28,6 +28,8 @@ struct ListRow {
   bool ticked = false;  // check state of column 0 (1 = ticked)
   int icon = 0;         // 0 = none
   std::array<std::string, kListColumns> cells;
+  std::string sha256;   // the file's hash from the item's eleventh field (hex), or empty
+  bool failed = false;  // its download was refused (shown marked)
   int level() const { return group ? 0 : 1; }
 };
 
@@ -70,7 +72,8 @@ ListRow headerRow();
 // promptText, choices and selectionAtLoad in state. Items are lower-cased for
 // their class, keys, groups, the installed-list test and the cells, except the
 // download address (column 5), which keeps the list's spelling. File items
-// with fewer than four or more than ten fields are skipped.
+// with fewer than four or more than ten fields are skipped, except for an
+// eleventh that is the file's hash (takeFileHash).
 ParsedList parseList(const std::vector<std::string>& items, UpdaterState& state, const ChooseGroups& choose);
 
 }  // namespace updater

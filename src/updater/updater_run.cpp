@@ -175,7 +175,8 @@ void UpdaterRun::startListDownload() {
       return;
     }
     listFile_.keep();
-    listArrived();
+    if (!state_.publicKey.empty()) startSignatureDownload();
+    else listArrived();
   };
   inet2_.execute(std::move(h));
 }
@@ -186,6 +187,11 @@ void UpdaterRun::listArrived() {
   // bytes that are then kept.
   const std::optional<std::string> bytes = readBounded(raw, limits_.listMaxBytes);
   if (!bytes) {
+    removeFile(raw);
+    closeWindow();
+    return;
+  }
+  if (!state_.publicKey.empty() && !listTrusted(*bytes)) {
     removeFile(raw);
     closeWindow();
     return;
@@ -311,6 +317,7 @@ void UpdaterRun::queueTick() {
     state_.itemLocalName = r.cells[6];
     state_.itemMode = r.cells[7];
     state_.itemFolder = r.cells[8];
+    state_.itemHash = r.sha256;
     queueTimer_.stop();
     sj(state_.itemUrl);
     return;
@@ -325,6 +332,10 @@ void UpdaterRun::moveOn() {
 }
 
 void UpdaterRun::sj(const std::string& path) {
+  if (!itemHashAcceptable()) {
+    moveOn();
+    return;
+  }
   const auto target = pathInProgramFolder(state_.itemLocalName);
   if (!target) {
     note("item " + state_.itemName + " refused: local name leaves the program folder: " + state_.itemLocalName);
@@ -356,6 +367,7 @@ void UpdaterRun::fileResponse() {
   form_.psbValue = 0;
   form_.label2[2] = sizeText(length);
   if (!displayTimer_.isActive()) displayTimer_.start();
+  itemHasher_.reset();
   if (!itemFile_.open(itemTemp_)) {
     inet1_.cancel();
     displayTimer_.stop();
@@ -376,6 +388,7 @@ void UpdaterRun::fileData(std::string_view bytes) {
     moveOn();
     return;
   }
+  itemHasher_.add(bytes);
   progress_.add(static_cast<int64_t>(bytes.size()), state_);
   form_.psbValue = progress_.value();
   form_.text1 = progress_.text();
@@ -398,6 +411,12 @@ void UpdaterRun::fileDone(platform::InetState s) {
   progress_.finish(state_);
   form_.psbValue = progress_.value();
   form_.text1 = progress_.text();
+  if (!itemHashMatches()) {
+    itemFile_.discard();
+    moveOn();
+    refresh();
+    return;
+  }
   if (const std::error_code ec = itemFile_.keepAs(itemTarget_)) {
     note("item " + state_.itemName + " not saved: " + ec.message());
     moveOn();

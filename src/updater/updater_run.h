@@ -20,6 +20,7 @@
 #include "updater/partial_file.h"
 #include "updater/progress.h"
 #include "updater/update_list.h"
+#include "updater/update_trust.h"
 #include "updater/updater_state.h"
 
 class QLockFile;
@@ -150,6 +151,15 @@ class UpdaterRun : public QObject {
   void releaseLock();
   void hiddenDeadline();
   void refresh();
+  // With the vendor's key in upset.ini (updater_run_signed.cpp): the list's
+  // signature is fetched after the list and checked before it is read; each
+  // file is checked against its hash before it is kept.
+  void startSignatureDownload();
+  bool listTrusted(const std::string& list);
+  void refuseList(const std::string& why, bool tellUser);
+  bool itemHashAcceptable();
+  bool itemHashMatches();
+  void markCurrentFailed();
 
   UpdaterState state_;
   FormTexts form_;
@@ -173,6 +183,8 @@ class UpdaterRun : public QObject {
   PartialFile itemFile_;  // the current item while it arrives
   std::string itemTarget_, itemTemp_;
   std::vector<std::string> problems_;
+  std::string signature_;     // the list's signature file
+  Sha256Stream itemHasher_;   // the current item as it is written
   QElapsedTimer transferClock_;
   int64_t lastTransferBytes_ = 0;
   double lastTransferSeconds_ = 0;

@@ -32,6 +32,9 @@ struct UpdaterState {
 
   // upset.ini
   std::string mainTitle, mainExe, listUrl, selection;
+  // upset.ini's fifth item: the vendor's public key (minisign's base64 line);
+  // empty: lists are not signed.
+  std::string publicKey;
   // Quennar.log
   std::string installedVersion, installedDate, installedList;
   // list keys 方式, 提示, 定制
@@ -40,6 +43,7 @@ struct UpdaterState {
 
   // the list row being downloaded
   std::string itemName, itemDate, itemUrl, itemLocalName, itemMode, itemFolder;
+  std::string itemHash;  // the SHA-256 the list gives (hex), or empty
 
   bool resetPending = false;
   std::string pendingList;
