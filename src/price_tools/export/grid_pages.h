@@ -6,19 +6,25 @@
 // Every page carries the title line at its top (library, what the grid shows,
 // date; on the first page in large type, on the others as a running head),
 // the grid's shown header rows with their merges, as many data rows as fit,
-// and "第 N 页 / 共 M 页" at its foot. The table keeps the grid's column
-// widths (twips at 20 to the point); when it is wider than the page the page
-// is turned to landscape, and when it is wider still it is scaled down to the
-// page's width. Needs a QGuiApplication (fonts).
+// and "第 N 页 / 共 M 页" at its foot. Every cell is shown whole: the columns
+// take the grid's widths (twips at 20 to the point) where the page has room,
+// are fitted to the page's width otherwise, and a text wider than its column
+// wraps inside its cell (the row grows). When even the narrowest columns (the
+// longest word of each, and a few characters at least) do not fit, the page
+// is turned to landscape, and when they do not fit there either the table is
+// scaled down to the page's width. A row taller than a page is scaled down on
+// a page of its own. Needs a QGuiApplication (fonts).
 #include <QPageLayout>
 #include <QPageSize>
 
 #include <string>
 #include <vector>
 
+#include "platform/grid/header_merge.h"
 #include "platform/grid/vsflexgrid.h"
 #include "price_tools/export/export_cells.h"
 #include "price_tools/export/export_title.h"
+#include "price_tools/export/grid_pages_text.h"
 
 class QPagedPaintDevice;
 class QPainter;
@@ -29,14 +35,20 @@ class GridPages {
  public:
   GridPages(const platform::VSFlexGrid& grid, ExportTitle title);
 
-  // Portrait when the table fits the printable width of the paper, landscape
-  // otherwise; margins of 12 mm.
+  // Portrait when the narrowest columns fit the printable width of the paper,
+  // landscape otherwise; margins of 12 mm.
   QPageLayout pageLayout(const QPageSize& paper = QPageSize(QPageSize::A4)) const;
 
   // The factor the table is drawn at on a page of this layout (1, or less
   // when it is wider than the page), and the number of pages.
   double scale(const QPageLayout& layout) const;
   int pageCount(const QPageLayout& layout) const;
+
+  // The column widths on a page of this layout (points, before the scale).
+  std::vector<double> columnWidths(const QPageLayout& layout) const;
+
+  // The mends the text layer of a PDF of these pages needs (grid_pages_text.h).
+  TextLayerFixes textLayerFixes() const;
 
   // Paints every page onto a device that is already set to `layout` (the
   // painter begins and ends here). Progress counts pages. Returns Written,
@@ -46,15 +58,20 @@ class GridPages {
  private:
   struct Geometry;
   Geometry geometry(const QPageLayout& layout) const;
-  void paintPage(QPainter& p, const Geometry& geo, int page, int pages) const;
+  std::vector<double> fit(double width, double& scale) const;
+  void paintPage(QPainter& p, const Geometry& geo, int page) const;
 
   const platform::VSFlexGrid& grid_;
   ExportTitle title_;
   std::vector<int> cols_;
-  std::vector<double> widths_;  // points
   std::vector<int> headerRows_;
   std::vector<int> rows_;
-  double tableWidth_ = 0;
+  std::vector<platform::HeaderMerge> merges_;
+  // Per column, in points: the grid's width, the widest text on one line,
+  // and the narrowest it may become (its longest word, a few characters).
+  std::vector<double> gridWidth_, oneLine_, narrowest_;
+  std::vector<float> textWidth_;  // every data cell's text on one line, row by row
+  std::vector<bool> drawn_;       // the characters the pages draw
 };
 
 // The pages as a PDF file, through a PendingFile.

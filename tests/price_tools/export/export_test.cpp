@@ -296,31 +296,3 @@ TEST(PdfExport, TitleHeaderOnEveryPageEveryRowOncePageNumbers) {
   EXPECT_EQ(occurrences(text, "Φ16-Φ25"), 150u) << "digits beside signs come out as text";
   EXPECT_NE(text.find("4149.50"), std::string::npos) << "prices as shown";
 }
-
-TEST(PdfExport, WideTablesTurnThePageAndScale) {
-  app();
-  VSFlexGrid g;
-  layOut(g);
-  addRow(g, "a", "b", "1", "2", true);
-  GridPages narrow(g, kTitle);
-  EXPECT_EQ(narrow.pageLayout().orientation(), QPageLayout::Portrait);
-  EXPECT_DOUBLE_EQ(narrow.scale(narrow.pageLayout()), 1.0);
-  g.setColWidth(1, 9000);  // 450 pt: wider than portrait A4, narrower than landscape
-  GridPages wide(g, kTitle);
-  EXPECT_EQ(wide.pageLayout().orientation(), QPageLayout::Landscape);
-  EXPECT_DOUBLE_EQ(wide.scale(wide.pageLayout()), 1.0);
-  g.setColWidth(1, 30000);
-  GridPages wider(g, kTitle);
-  EXPECT_EQ(wider.pageLayout().orientation(), QPageLayout::Landscape);
-  EXPECT_LT(wider.scale(wider.pageLayout()), 0.6);
-  // The file carries the turned page.
-  TempDir dir;
-  for (int i = 0; i < 60; ++i) addRow(g, "宽表" + std::to_string(i), "Φ16", "1.5", "2", true);
-  ASSERT_TRUE(writePdf(g, kTitle, dir.file("wide.pdf")).ok());
-  EXPECT_NE(run("pdfinfo '" + dir.file("wide.pdf") + "'").find("Page size:       842 x 595 pts"),
-            std::string::npos)
-      << run("pdfinfo '" + dir.file("wide.pdf") + "'");
-  if (const char* shots = std::getenv("VELMORA_SCREENSHOT_DIR"))
-    std::filesystem::copy_file(dir.file("wide.pdf"), std::string(shots) + "/export-wide.pdf",
-                               std::filesystem::copy_options::overwrite_existing);
-}
