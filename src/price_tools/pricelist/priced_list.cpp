@@ -164,16 +164,19 @@ PricedList priceList(std::shared_ptr<const MaterialList> list, const PricingOpti
   std::vector<std::string> others{options.base};
   others.insert(others.end(), options.current.begin(), options.current.end());
   std::vector<std::unique_ptr<Catalogue>> read(others.size());
-  // Two at a time: each opened here, one read on a helper thread, the other
-  // on this one (each library reads its own connection).
+  // Two at a time: both opened on this thread (an open may copy a library
+  // into the cache and tell its progress), then read at once, one on a
+  // helper thread (each library reads its own connection).
   for (size_t i = 0; i < others.size(); i += 2) {
+    std::vector<std::unique_ptr<LibraryFile>> opened;
+    for (size_t k = i; k < std::min(i + 2, others.size()); ++k) opened.push_back(std::make_unique<LibraryFile>(others[k]));
     auto load = [&](size_t k) {
-      const LibraryFile lib(others[k]);
       read[k] = std::make_unique<Catalogue>(
-          std::make_shared<const LibraryProducts>(lib.products(column->field, keep, {}, false)), Synonyms());
+          std::make_shared<const LibraryProducts>(opened[k - i]->products(column->field, keep, {}, false)),
+          Synonyms());
     };
     std::future<void> second;
-    if (i + 1 < others.size()) second = std::async(std::launch::async, load, i + 1);
+    if (opened.size() > 1) second = std::async(std::launch::async, load, i + 1);
     load(i);
     if (second.valid()) second.get();
   }
