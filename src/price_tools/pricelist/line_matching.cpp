@@ -198,7 +198,18 @@ struct Described {
   std::vector<int> tokens;      // sorted token ids (-1 never stored)
   std::vector<Grade> grades;
   std::vector<Size> sizes;
+  std::vector<std::vector<int>> words;  // per word of two characters or more: its tokens (-1: no answer has it)
 };
+
+bool holds(const std::vector<int>& sorted, int token) { return std::binary_search(sorted.begin(), sorted.end(), token); }
+
+// Words of `of` of which `in` holds nothing.
+int wordsMissing(const Described& of, const Described& in) {
+  int n = 0;
+  for (const auto& w : of.words)
+    if (std::none_of(w.begin(), w.end(), [&](int t) { return holds(in.tokens, t); })) ++n;
+  return n;
+}
 
 std::string groupKey(const Product& p) {
   return normalised(p.name) + '\x1f' + normalised(p.model) + '\x1f' + normalised(p.unit);
@@ -254,6 +265,11 @@ struct Catalogue::Index {
         d.tokens.push_back(it->second);
       }
       std::sort(d.tokens.begin(), d.tokens.end());
+      for (const std::string& w : r.words) {
+        std::vector<int> ids;
+        for (const std::string& t : wordTokens(w)) ids.push_back(tokenIds.at(t));
+        if (!ids.empty()) d.words.push_back(std::move(ids));
+      }
     }
     const double n = static_cast<double>(std::max<size_t>(groups.size(), 1));
     weight.resize(postings.size());
@@ -352,6 +368,11 @@ struct Fitting {
     if (lineWeight <= 0 || answerWeight <= 0) return std::nullopt;
     double score = 100.0 * (0.7 * common / lineWeight + 0.3 * common / answerWeight);
 
+    // A word of the line the answer lacks while the answer says something
+    // else in its place ("袋装" asked, "散装" offered) is another product.
+    const int lacking = wordsMissing(line, answer);
+    if (lacking > 0) score -= wordsMissing(answer, line) > 0 ? 12 : 4;
+
     // Grades: a grade of the line's kind in the answer must be the line's.
     std::set<std::string> kindsAsked;
     for (const Grade& g : line.grades) {
@@ -382,7 +403,19 @@ struct Fitting {
         if (f == Fit::Equal || (f == Fit::Within && best == Fit::Conflict)) best = f;
       }
       if (!any) {
-        score -= 14;
+        // A bare number ("PPR管 25", "d=28") most likely gives the diameter.
+        if (s.prefix.empty() && s.values.front().dimension.empty()) {
+          Size asDiameter = s;
+          asDiameter.prefix = "dn";
+          for (size_t k = 0; k < answer.sizes.size(); ++k) {
+            if (!sameKind(asDiameter, answer.sizes[k])) continue;
+            any = true;
+            answerSizeUsed[k] = true;
+            const Fit f = fitSize(asDiameter, answer.sizes[k]);
+            if (f == Fit::Equal || (f == Fit::Within && best == Fit::Conflict)) best = f;
+          }
+        }
+        score -= !any ? 14 : best == Fit::Conflict ? 14 : 5;
         continue;
       }
       if (best == Fit::Conflict) return std::nullopt;
@@ -413,7 +446,9 @@ std::vector<Candidate> Catalogue::rank(const LineQuery& line, const SeveralRule&
   for (const std::string& t : similarityTokens(r)) {
     auto it = ix.tokenIds.find(t);
     if (it == ix.tokenIds.end()) {
-      lineWeight += t[0] == 'u' ? ix.rareWeight * 0.35 : ix.rareWeight;
+      // A word no product uses says the line may ask for something else,
+      // but not as loudly as a rare word that is there.
+      lineWeight += (t[0] == 'u' ? 0.35 : 1.0) * ix.rareWeight * 0.5;
       continue;
     }
     known.push_back(it->second);
@@ -421,6 +456,14 @@ std::vector<Candidate> Catalogue::rank(const LineQuery& line, const SeveralRule&
   }
   std::sort(known.begin(), known.end());
   asked.tokens = known;
+  for (const std::string& w : r.words) {
+    std::vector<int> ids;
+    for (const std::string& t : wordTokens(w)) {
+      auto it = ix.tokenIds.find(t);
+      ids.push_back(it == ix.tokenIds.end() ? -1 : it->second);
+    }
+    if (!ids.empty()) asked.words.push_back(std::move(ids));
+  }
   if (known.empty()) return out;
 
   // Answers that share words with the line: the rarer a word, the more it
@@ -469,7 +512,7 @@ std::vector<Candidate> Catalogue::rank(const LineQuery& line, const SeveralRule&
       });
       *s += offers ? 3 : -10;
     }
-    if (*s < 20) continue;
+    if (*s < 10) continue;
     scored.push_back({*s, g});
   }
   std::sort(scored.begin(), scored.end(), byReach);

@@ -89,7 +89,8 @@ std::string canonicalUnit(const std::string& unit) {
 std::string Grade::kind() const {
   static const std::array<std::string_view, 7> rebar = {"hrb", "hpb", "crb", "hrbf", "rrb", "crbf", "hrbe"};
   static const std::array<std::string_view, 10> cement = {"po", "pc", "ps", "psa", "psb", "pp", "pf", "pi", "pii", "p"};
-  if (std::find(rebar.begin(), rebar.end(), family) != rebar.end()) return "rebar";
+  // Rebar grades and structural steel grades both name a steel.
+  if (std::find(rebar.begin(), rebar.end(), family) != rebar.end() || family == "q") return "steel";
   if (std::find(cement.begin(), cement.end(), family) != cement.end()) return "cement";
   return family;
 }
@@ -366,7 +367,9 @@ Fit fitSize(const Size& lineIn, const Size& productIn) {
   const auto& p = product.values;
   if (line.range && product.range) {
     if (compareValues(l[0], p[0]) == 0 && compareValues(l[1], p[1]) == 0) return Fit::Equal;
-    if (compareValues(l[0], p[0]) >= 0 && compareValues(l[1], p[1]) <= 0) return Fit::Within;
+    // A range of diameters covers the ranges inside it; a range without a
+    // diameter sign is a grading ("碎石 5-25"), answered by the same range only.
+    if (!line.prefix.empty() && compareValues(l[0], p[0]) >= 0 && compareValues(l[1], p[1]) <= 0) return Fit::Within;
     return Fit::Conflict;
   }
   if (product.range) {
@@ -378,6 +381,11 @@ Fit fitSize(const Size& lineIn, const Size& productIn) {
     if (p.size() != 1) return Fit::Conflict;
     return compareValues(p[0], l[0]) >= 0 && compareValues(p[0], l[1]) <= 0 ? Fit::Within : Fit::Conflict;
   }
+  // One measure of a sheet or a block ("18mm" of "1220x2440x18mm").
+  if (l.size() == 1 && p.size() >= 3 && line.prefix.empty() && product.prefix.empty() &&
+      !l[0].dimension.empty() && product.ops.find('+') == std::string::npos)
+    for (size_t k = 1; k < p.size(); ++k)
+      if (compareValues(l[0], p[k]) == 0) return Fit::Within;
   // Chains: equal, or one the beginning of the other ("dn25" of "dn25x2.8").
   const size_t n = std::min(l.size(), p.size());
   for (size_t k = 0; k < n; ++k)
@@ -405,6 +413,15 @@ std::vector<std::string> similarityTokens(const Reading& reading) {
   for (const Grade& g : reading.grades) out.push_back("g" + g.family + g.value);
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+std::vector<std::string> wordTokens(const std::string& word) {
+  std::vector<std::string> out;
+  const Text t = toText(word);
+  if (t.size() < 2) return out;
+  if (!isCjk(t[0])) return {"w" + word};
+  for (size_t k = 0; k + 1 < t.size(); ++k) out.push_back("b" + toUtf8(t.substr(k, 2)));
   return out;
 }
 

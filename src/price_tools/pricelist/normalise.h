@@ -22,8 +22,8 @@ std::string canonicalUnit(const std::string& unit);
 struct Grade {
   std::string family;  // "hrb", "q", "po", ... ("" for a bare number)
   std::string value;   // "400e", "235b", "42.5"
-  // The family's kind: grades of one kind compete (hrb and hpb are both
-  // rebar grades, po and pc both cement types).
+  // The family's kind: grades of one kind compete (hrb, hpb and q are all
+  // steel grades, po and pc both cement types).
   std::string kind() const;
   friend bool operator==(const Grade&, const Grade&) = default;
 };
@@ -61,5 +61,8 @@ bool sameKind(const Size& line, const Size& product);
 // The tokens the text similarity counts: CJK characters and pairs of them,
 // Latin words, grades.
 std::vector<std::string> similarityTokens(const Reading& reading);
+// The tokens of one word that say it is there: the pairs of a CJK run, a
+// Latin word itself; none for a single character.
+std::vector<std::string> wordTokens(const std::string& word);
 
 }  // namespace price_tools::pricelist::detail

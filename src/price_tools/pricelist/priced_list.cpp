@@ -26,15 +26,27 @@ std::string answerKey(const std::string& name, const std::string& model, const s
 
 // The price of a line's answer in another library: the same name, model and
 // unit (and the maker, when the user chose one), priced by the list's rule.
-std::optional<Decimal> priceIn(const Catalogue& lib, const PricedLine& line, const SeveralRule& rule) {
+// Prices already looked up: lines of one answer share them.
+using PriceCache = std::unordered_map<std::string, std::optional<Decimal>>;
+
+std::optional<Decimal> priceIn(const Catalogue& lib, const PricedLine& line, const SeveralRule& rule,
+                               PriceCache* cache) {
   const Candidate& m = *line.match;
   const std::string factory = line.chosen ? m.factory : std::string();
+  std::string key;
+  if (cache) {
+    key = std::to_string(reinterpret_cast<uintptr_t>(&lib)) + '\x1e' + m.name + '\x1f' + m.model + '\x1f' + m.unit +
+          '\x1f' + factory;
+    if (auto it = cache->find(key); it != cache->end()) return it->second;
+  }
   const std::optional<Candidate> c = lib.findAnswer(m.name, m.model, m.unit, factory, rule);
-  return c ? c->price : std::nullopt;
+  const std::optional<Decimal> price = c ? c->price : std::nullopt;
+  if (cache) cache->emplace(std::move(key), price);
+  return price;
 }
 
 void priceLine(PricedList& priced, PricedLine& pl, const Catalogue* baseLib,
-               const std::vector<const Catalogue*>& currentLibs) {
+               const std::vector<const Catalogue*>& currentLibs, PriceCache* cache = nullptr) {
   const ListLine& line = *pl.line;
   pl.amount.reset();
   if (pl.match && pl.match->price && line.quantity) pl.amount = (*line.quantity * *pl.match->price).rounded(2);
@@ -43,14 +55,14 @@ void priceLine(PricedList& priced, PricedLine& pl, const Catalogue* baseLib,
   pl.adjustment.reset();
   if (!priced.adjusted) return;
   if (line.base) pl.basePrice = line.base;
-  else if (pl.match && baseLib) pl.basePrice = priceIn(*baseLib, pl, priced.several);
+  else if (pl.match && baseLib) pl.basePrice = priceIn(*baseLib, pl, priced.several, cache);
   if (pl.match && !currentLibs.empty()) {
     if (currentLibs.size() == 1) {
-      pl.currentPrice = priceIn(*currentLibs.front(), pl, priced.several);
+      pl.currentPrice = priceIn(*currentLibs.front(), pl, priced.several, cache);
     } else {
       std::vector<std::optional<Decimal>> prices;
       prices.reserve(currentLibs.size());
-      for (const Catalogue* c : currentLibs) prices.push_back(priceIn(*c, pl, priced.several));
+      for (const Catalogue* c : currentLibs) prices.push_back(priceIn(*c, pl, priced.several, cache));
       pl.currentPrice = meanPrice(prices);
     }
   }
@@ -103,6 +115,7 @@ PricedList priceListWith(std::shared_ptr<const MaterialList> list, const Catalog
   out.risk = options.risk;
   const int total = static_cast<int>(list->lines.size());
   out.lines.resize(list->lines.size());
+  PriceCache cache;
   std::unordered_map<std::string, size_t> ranked;  // written as -> the first line written so
   for (size_t i = 0; i < list->lines.size(); ++i) {
     if (progress && i % 64 == 0 && !progress(static_cast<int>(i), total)) throw std::runtime_error("已取消");
@@ -129,7 +142,7 @@ PricedList priceListWith(std::shared_ptr<const MaterialList> list, const Catalog
       }
       // A choice this library does not hold leaves the line to the matching.
     }
-    priceLine(out, pl, baseLib, currentLibs);
+    priceLine(out, pl, baseLib, currentLibs, &cache);
   }
   if (progress && !progress(total, total)) throw std::runtime_error("已取消");
   recomputeTotals(out);
@@ -164,22 +177,26 @@ PricedList priceList(std::shared_ptr<const MaterialList> list, const PricingOpti
   std::vector<std::string> others{options.base};
   others.insert(others.end(), options.current.begin(), options.current.end());
   std::vector<std::unique_ptr<Catalogue>> read(others.size());
-  // Two at a time: each opened here, one read on a helper thread, the other
-  // on this one (each library reads its own connection).
+  // Two at a time: both opened on this thread (an open may copy a library
+  // into the cache and tell its progress), then read at once, one on a
+  // helper thread (each library reads its own connection).
   for (size_t i = 0; i < others.size(); i += 2) {
+    std::vector<std::unique_ptr<LibraryFile>> opened;
+    for (size_t k = i; k < std::min(i + 2, others.size()); ++k) opened.push_back(std::make_unique<LibraryFile>(others[k]));
     auto load = [&](size_t k) {
-      const LibraryFile lib(others[k]);
       read[k] = std::make_unique<Catalogue>(
-          std::make_shared<const LibraryProducts>(lib.products(column->field, keep, {}, false)), Synonyms());
+          std::make_shared<const LibraryProducts>(opened[k - i]->products(column->field, keep, {}, false)),
+          Synonyms());
     };
     std::future<void> second;
-    if (i + 1 < others.size()) second = std::async(std::launch::async, load, i + 1);
+    if (opened.size() > 1) second = std::async(std::launch::async, load, i + 1);
     load(i);
     if (second.valid()) second.get();
   }
   std::vector<const Catalogue*> current;
   for (size_t k = 1; k < read.size(); ++k) current.push_back(read[k].get());
-  for (PricedLine& pl : first.lines) priceLine(first, pl, read[0].get(), current);
+  PriceCache cache;
+  for (PricedLine& pl : first.lines) priceLine(first, pl, read[0].get(), current, &cache);
   recomputeTotals(first);
   return first;
 }
