@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -37,7 +38,7 @@ namespace pl = price_tools::pricelist;
 namespace {
 
 // The list's lines (after the title row, a blank row and the header on row 3):
-// rows 4 to 10 of the file.
+// rows 4 to 11 of the file.
 const char* kList =
     "\xEF\xBB\xBF"
     "某某工程 材料表,,,,,\n"
@@ -49,7 +50,8 @@ const char* kList =
     "4,螺纹钢 HRB400,Φ12,t,1,4100\n"
     "5,花岗岩板,600×600,m2,0.01,\n"
     "6,铜芯聚氯乙烯绝缘电线,BV-2.5,m,300,\n"
-    "7,中砂,,m3,12,\n";
+    "7,中砂,,m3,12,\n"
+    "8,螺纹钢 HRB400,,t,5,\n";
 
 struct ListFolder {
   MonthFolder folder;
@@ -112,6 +114,16 @@ void searchAndChoose(PriceListWindow& win, int field, const std::string& typed, 
   ADD_FAILURE() << "the search for " << typed << " found no " << name << " " << model;
 }
 
+// With VELMORA_SCREENSHOT_DIR set, a picture of the window there.
+void shoot(QWidget& widget, const char* name) {
+  const QByteArray dir = qgetenv("VELMORA_SCREENSHOT_DIR");
+  if (dir.isEmpty()) return;
+  QDir().mkpath(QString::fromLocal8Bit(dir));
+  widget.show();
+  QCoreApplication::processEvents();
+  widget.grab().save(QString::fromLocal8Bit(dir) + "/" + name);
+}
+
 std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -134,9 +146,11 @@ TEST(PriceListWindow, PricesTheListWithColouredStatusesAFilterAndExactAmounts) {
 
   platform::VSFlexGrid& g = win->lineGrid();
   using W = PriceListWindow;
-  EXPECT_EQ(column(g, W::LRow), (std::vector<std::string>{"4", "5", "6", "7", "8", "9", "10"}));
+  EXPECT_EQ(column(g, W::LRow), (std::vector<std::string>{"4", "5", "6", "7", "8", "9", "10", "11"}));
   const pl::PricedList& p = *win->priced();
-  ASSERT_EQ(p.lines.size(), 7u);
+  ASSERT_EQ(p.lines.size(), 8u);
+  // 螺纹钢 HRB400 without a size: several sizes answer it, none clearly.
+  EXPECT_EQ(g.TextMatrix(rowWith(g, W::LRow, "11"), W::LStatus), "待确认");
   // Every line shows its status on the status's colour and its amount, as exact two places.
   for (int r = g.FixedRows(); r < g.Rows(); ++r) {
     const pl::PricedLine& line = p.lines[size_t(std::stoi(g.TextMatrix(r, W::LIndex)))];
@@ -166,14 +180,14 @@ TEST(PriceListWindow, PricesTheListWithColouredStatusesAFilterAndExactAmounts) {
   win->filterBox()->setCurrentIndex(3);
   EXPECT_NE(rowWith(g, W::LRow, "6"), -1);
   win->filterBox()->setCurrentIndex(0);
-  EXPECT_EQ(g.Rows() - g.FixedRows(), 7);
+  EXPECT_EQ(g.Rows() - g.FixedRows(), 8);
 
   // A product chosen for the granite prices it: 0.01 × 4000.5 is 40.005, shown 40.01 (half away from zero).
   win->selectLine(lineOfRow(*win, 8));
   searchAndChoose(*win, 0, "螺纹钢", "螺纹钢 ＨＲＢ400", "Φ16");
   EXPECT_EQ(g.displayText(rowWith(g, W::LRow, "8"), W::LAmount), "40.01");
   EXPECT_EQ(g.TextMatrix(rowWith(g, W::LRow, "8"), W::LMatch), "螺纹钢 ＨＲＢ400");
-  EXPECT_NE(win->summaryText().toStdString().find("2026年04月信息价：共 7 行"), std::string::npos)
+  EXPECT_NE(win->summaryText().toStdString().find("2026年04月信息价：共 8 行"), std::string::npos)
       << win->summaryText().toStdString();
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the wait cursor is gone
 }
@@ -194,10 +208,12 @@ TEST(PriceListWindow, AChoiceFromASearchHoldsForEveryLineWrittenTheSameWayAndIsR
       EXPECT_EQ(win->candidateGrid().TextMatrix(int(i) + 1, W::CScore), std::to_string(candidates[i].score));
 
     // The granite (rows 6 and 8, written alike) gets 中砂 found by its pinyin initials.
+    shoot(*win, "pricelist-candidates.png");
     win->selectLine(lineOfRow(*win, 6));
     win->searchFieldBox()->setCurrentIndex(2);
     win->searchEdit()->setText("lwg");
     win->search();
+    shoot(*win, "pricelist-search.png");
     EXPECT_EQ(column(win->candidateGrid(), W::CName),
               (std::vector<std::string>{"螺纹钢  HRB400", "螺纹钢 ＨＲＢ400", "螺纹钢 HRB400"}));
     searchAndChoose(*win, 2, "s", "砂", "中砂");
@@ -209,6 +225,7 @@ TEST(PriceListWindow, AChoiceFromASearchHoldsForEveryLineWrittenTheSameWayAndIsR
       EXPECT_EQ(line.status, pl::MatchStatus::Matched);
     }
     EXPECT_EQ(win->lineGrid().displayText(rowWith(win->lineGrid(), W::LRow, "6"), W::LAmount), "2400.00");
+    shoot(*win, "pricelist-chosen.png");
     EXPECT_EQ(win->candidateGrid().TextMatrix(1, W::CChosen), "✔");
 
     // 水泥 found by the manufacturer's name; the line says the library has no answer for 电线.
@@ -264,7 +281,7 @@ TEST(PriceListWindow, AListThatCannotBeReadIsReportedAndLeavesTheWindowAsItWas) 
   EXPECT_FALSE(win->openList(bad));
   ASSERT_EQ(boxes.boxes().size(), 1u);
   EXPECT_NE(boxes.boxes()[0].text.find("无表头.csv"), std::string::npos) << boxes.boxes()[0].text;
-  EXPECT_EQ(win->priced()->lines.size(), 7u);  // the open list stays
+  EXPECT_EQ(win->priced()->lines.size(), 8u);  // the open list stays
 }
 
 TEST(PriceListWindow, TheAdjustmentTabShowsBaseCurrentAndALinesOwnRiskRange) {
@@ -279,7 +296,7 @@ TEST(PriceListWindow, TheAdjustmentTabShowsBaseCurrentAndALinesOwnRiskRange) {
   EXPECT_EQ(win->fromBox()->currentText(), QString::fromUtf8("2026年04月信息价"));
   using W = PriceListWindow;
   platform::VSFlexGrid& a = win->adjustmentGrid();
-  EXPECT_EQ(a.Rows() - a.FixedRows(), 7);
+  EXPECT_EQ(a.Rows() - a.FixedRows(), 8);
 
   // 水泥 P.O42.5 at row 5: base 450 (January), bid 460, current 470 (April).
   const int cement = lineOfRow(*win, 5);
@@ -302,6 +319,8 @@ TEST(PriceListWindow, TheAdjustmentTabShowsBaseCurrentAndALinesOwnRiskRange) {
   EXPECT_EQ(a.displayText(r, W::APerUnit), "5.40");
   EXPECT_EQ(a.displayText(r, W::AAmount), "18.00");
   EXPECT_EQ(a.cellBackColor(r, W::AAmount), price_windows::kNoneColour);  // a rise
+  win->tabs()->setCurrentIndex(1);
+  shoot(*win, "pricelist-adjust.png");
   EXPECT_NE(win->adjustmentSummaryText().toStdString().find("调增 18.00"), std::string::npos)
       << win->adjustmentSummaryText().toStdString();
   // The line keeps its range when the list is priced again.
