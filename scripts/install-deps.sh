@@ -12,7 +12,7 @@ packages=(
   curl
   libicu-dev qt6-charts-dev libxlsxwriter-dev poppler-utils
   gcovr desktop-file-utils imagemagick unzip
-  librsvg2-bin
+  librsvg2-bin python3-openpyxl
 )
 # Node.js and npm (the independent Jet reader of the tests) may come from
 # elsewhere than Debian; take Debian's only where there is none.

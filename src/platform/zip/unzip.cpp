@@ -111,7 +111,8 @@ uint64_t expansionBound(const std::string& archivePath, const UnzipLimits& limit
 
 // Reads every entry of the archive to its end, checking names, kinds, sizes,
 // checksums and the bound on the unpacked bytes.
-UnzipResult readEntries(const std::string& archivePath, uint64_t bound, const EntrySink& sink) {
+UnzipResult readEntries(const std::string& archivePath, uint64_t bound, const UnzipLimits& limits,
+                        const EntrySink& sink) {
   UnzipResult result;
   const Utf8Names names;
   ArchivePtr a = openZip(archivePath);
@@ -126,11 +127,16 @@ UnzipResult readEntries(const std::string& archivePath, uint64_t bound, const En
     if (!isSafeEntryName(name) || isLink || (type != AE_IFREG && type != AE_IFDIR))
       return failure(result, kUnzipUnsafeEntry, "unsafe entry refused: " + name);
     ++result.entries;
+    if (limits.maxEntries && static_cast<uint64_t>(result.entries) > limits.maxEntries)
+      return failure(result, kUnzipTooLarge, "archive holds more than " + std::to_string(limits.maxEntries) + " entries");
+    const uint64_t entryBound = limits.maxEntryBytes ? limits.maxEntryBytes : UINT64_MAX;
     const bool folder = type == AE_IFDIR || isDirectoryName(name);
     const bool sized = archive_entry_size_is_set(entry);
     const la_int64_t declared = archive_entry_size(entry);
     if (sized && (declared < 0 || static_cast<uint64_t>(declared) > bound - result.bytes))
       return failure(result, kUnzipTooLarge, "archive unpacks to more than " + std::to_string(bound) + " bytes");
+    if (sized && static_cast<uint64_t>(declared) > entryBound)
+      return failure(result, kUnzipTooLarge, "entry " + name + " unpacks to more than " + std::to_string(entryBound) + " bytes");
     std::string why;
     if (!sink.begin(name, folder, why)) return failure(result, kUnzipWriteFailed, why);
     uint64_t read = 0;
@@ -142,6 +148,8 @@ UnzipResult readEntries(const std::string& archivePath, uint64_t bound, const En
       result.bytes += static_cast<uint64_t>(n);
       if (result.bytes > bound)
         return failure(result, kUnzipTooLarge, "archive unpacks to more than " + std::to_string(bound) + " bytes");
+      if (read > entryBound)
+        return failure(result, kUnzipTooLarge, "entry " + name + " unpacks to more than " + std::to_string(entryBound) + " bytes");
       if (!sink.data(block.data(), static_cast<size_t>(n))) return failure(result, kUnzipWriteFailed, "cannot write " + name);
     }
     if (!sink.end()) return failure(result, kUnzipWriteFailed, "cannot write " + name);
@@ -251,7 +259,33 @@ UnzipResult checkArchive(const std::string& archivePath, const UnzipLimits& limi
   sink.begin = [](const std::string&, bool, std::string&) { return true; };
   sink.data = [](const char*, size_t) { return true; };
   sink.end = [] { return true; };
-  return readEntries(archivePath, expansionBound(archivePath, limits), sink);
+  return readEntries(archivePath, expansionBound(archivePath, limits), limits, sink);
+}
+
+UnzipResult readArchiveEntries(const std::string& archivePath, const UnzipLimits& limits,
+                               const std::function<bool(const std::string& name)>& wanted,
+                               std::map<std::string, std::string>& contents) {
+  contents.clear();
+  uint64_t bound = expansionBound(archivePath, limits);
+  if (limits.maxTotalBytes) bound = std::min(bound, limits.maxTotalBytes);
+  std::string* current = nullptr;
+  EntrySink sink;
+  sink.begin = [&](const std::string& name, bool folder, std::string&) {
+    current = !folder && wanted(normalised(name)) ? &contents[normalised(name)] : nullptr;
+    if (current) current->clear();
+    return true;
+  };
+  sink.data = [&](const char* bytes, size_t size) {
+    if (current) current->append(bytes, size);
+    return true;
+  };
+  sink.end = [&] {
+    current = nullptr;
+    return true;
+  };
+  UnzipResult result = readEntries(archivePath, bound, limits, sink);
+  if (result.code != kUnzipOk) contents.clear();
+  return result;
 }
 
 UnzipResult unzipArchive(const std::string& archivePath, const std::string& destFolder, const UnzipLimits& limits) {
@@ -299,7 +333,7 @@ UnzipResult unzipArchive(const std::string& archivePath, const std::string& dest
     if (!out) return true;
     return std::fclose(out.release()) == 0;
   };
-  result = readEntries(archivePath, bound, sink);
+  result = readEntries(archivePath, bound, limits, sink);
   out.reset();
   if (result.code != kUnzipOk) return result;
 

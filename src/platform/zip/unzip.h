@@ -17,6 +17,8 @@
 // system that ignores letter case, so an entry replaces an existing file or
 // folder whatever the letter case of its name (common::resolveIn).
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -54,6 +56,12 @@ struct UnzipLimits {
   uint64_t freeMargin = uint64_t{64} << 20;
   // The destination disk's free space; measured when not given.
   std::optional<uint64_t> availableBytes;
+  // Bounds for archives read by a reader rather than unpacked (a workbook):
+  // at most maxEntries entries, no entry over maxEntryBytes and all of them
+  // together not over maxTotalBytes unpacked. 0: no bound of that kind.
+  uint64_t maxEntries = 0;
+  uint64_t maxEntryBytes = 0;
+  uint64_t maxTotalBytes = 0;
 };
 
 // Extracts archivePath into destFolder (which must exist). Existing files of the
@@ -65,6 +73,13 @@ UnzipResult unzipArchive(const std::string& archivePath, const std::string& dest
 // kinds, sizes, checksums, the expansion bound), writing nothing. 0 when
 // unzipArchive would find nothing wrong with the archive itself.
 UnzipResult checkArchive(const std::string& archivePath, const UnzipLimits& limits = {});
+
+// Reads every entry with the same checks, writing nothing, and keeps in
+// `contents` the whole bytes of the entries `wanted` accepts (by their names,
+// '/'-separated, as stored). On any fault `contents` is left empty.
+UnzipResult readArchiveEntries(const std::string& archivePath, const UnzipLimits& limits,
+                               const std::function<bool(const std::string& name)>& wanted,
+                               std::map<std::string, std::string>& contents);
 
 // True when name (an entry name of an archive) stays below the folder it is
 // extracted into.

@@ -39,13 +39,13 @@ lxw_format_alignments horizontal(int gridAlignment) {
 // Grid colour (red in the low byte) as the writer's 0xRRGGBB.
 lxw_color_t rgb(uint32_t c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
 
-double numberOf(const std::string& decimal) {
+}  // namespace
+
+double spreadsheetNumber(const std::string& decimal) {
   double v = 0;
   std::from_chars(decimal.data(), decimal.data() + decimal.size(), v);
   return v;
 }
-
-}  // namespace
 
 double spreadsheetColumnWidth(int twips) {
   const double px = twips / 15.0;
@@ -156,7 +156,7 @@ ExportResult writeXlsx(const VSFlexGrid& g, const ExportTitle& title, const std:
       const lxw_col_t c = static_cast<lxw_col_t>(i);
       switch (cell.kind) {
         case ExportCell::Empty: break;
-        case ExportCell::Number: worksheet_write_number(ws, sr, c, numberOf(cell.raw), f); break;
+        case ExportCell::Number: worksheet_write_number(ws, sr, c, spreadsheetNumber(cell.raw), f); break;
         case ExportCell::Boolean: worksheet_write_boolean(ws, sr, c, cell.checked, f); break;
         case ExportCell::Text: worksheet_write_string(ws, sr, c, cell.raw.c_str(), f); break;
       }

@@ -22,6 +22,9 @@ namespace price_tools::exporting {
 ExportResult writeXlsx(const platform::VSFlexGrid& grid, const ExportTitle& title, const std::string& path,
                        const Progress& progress = {});
 
+// A plain decimal text ("-12.5") as the number a spreadsheet cell holds.
+double spreadsheetNumber(const std::string& decimal);
+
 // A column width in twips as a spreadsheet width (characters of the default
 // font, 7 pixels each plus 5 pixels of padding, 15 twips to a pixel).
 double spreadsheetColumnWidth(int twips);

@@ -65,6 +65,10 @@ class ListError : public std::runtime_error {
 // Throws ListError.
 MaterialList readMaterialList(const std::string& path, const std::string& sheet = std::string());
 
+// A text as titles and lines are compared: full-width forms as half-width,
+// blanks dropped, letters in lower case ("材料（设备） 名称" and "材料(设备)名称" alike).
+std::string foldedText(const std::string& text);
+
 // A cell's text as a number: "1,234.5", " 12 ", "1.5e3" (exact); nullopt otherwise.
 std::optional<Decimal> listNumber(const std::string& text);
 
