@@ -162,7 +162,7 @@ PriceListWindow::PriceListWindow(std::vector<std::string> libraries, std::string
 
   header(*lines_, {" ", "行号", "状态", "名称", "规格型号", "单位", "数量", "匹配材料", "匹配规格", "匹配单位",
                    "生产厂家", "单价", "合价", ""},
-         {200, 600, 800, 2200, 1800, 600, 900, 2200, 1800, 900, 1800, 1000, 1200, 0});
+         {200, 600, 1150, 2200, 1800, 600, 900, 2200, 1800, 900, 1800, 1000, 1200, 0});
   header(*adjustments_, {" ", "行号", "名称", "规格型号", "单位", "数量", "基期价", "投标价", "现行价",
                          "风险幅度(%)", "调差单价", "调差金额", ""},
          {200, 600, 2200, 1800, 600, 900, 1100, 1100, 1100, 1100, 1100, 1300, 0});
@@ -627,7 +627,8 @@ void PriceListWindow::showCandidates(std::vector<pl::Candidate> shown, bool sear
                                        ? "（" + std::to_string(c.products.size()) + "家）"
                                        : c.factory);
     g.setTextMatrix(row, CPrice, text(c.price));
-    if (!searched) g.setTextMatrix(row, CScore, std::to_string(c.score));
+    // A product chosen from a search was never ranked: no score.
+    if (!searched && c.score > 0) g.setTextMatrix(row, CScore, std::to_string(c.score));
     if (isMatch) g.setCell(platform::flexcpBackColor, row, CChosen, row, CScore, kMatchedColour);
   }
   candidatesTitle_->setText(searched ? QString::fromUtf8("查找结果：%1 项（单击一行选用）").arg(shown_.size())
