@@ -54,8 +54,14 @@ fi
 # views record addresses instead of drawing pages).
 prefix=${out_abs%.png}
 rm -f "$prefix-compare.png" "$prefix-history.png" "$prefix-progress.png"
-xvfb-run -a -s "-screen 0 1600x1000x24" "$shooter" "$folder" "$prefix" "$category" 2>/dev/null
-for shot in compare history progress; do
+# With the demo's material list, 材料清单载价 on it as well (OUT-pricelist.png,
+# OUT-pricelist-adjust.png).
+list=$(ls "$folder"/*清单*.xlsx "$folder"/*材料表*.xlsx 2>/dev/null | head -n1 || true)
+shots="compare history progress"
+[ -n "$list" ] && shots="$shots pricelist pricelist-adjust"
+rm -f "$prefix-pricelist.png" "$prefix-pricelist-adjust.png"
+xvfb-run -a -s "-screen 0 1600x1000x24" "$shooter" "$folder" "$prefix" "$category" $list 2>/dev/null
+for shot in $shots; do
   if [ -s "$prefix-$shot.png" ]; then
     echo "Screenshot: ${out%.png}-$shot.png"
   else

@@ -1,4 +1,4 @@
-// price_windows_screenshot FOLDER OUT_PREFIX [CATEGORY_ID]
+// price_windows_screenshot FOLDER OUT_PREFIX [CATEGORY_ID [LIST]]
 //
 // Pictures of the price windows on a program folder (scripts/screenshot.sh
 // runs it on the demo folder under a virtual display): the main window with
@@ -6,7 +6,10 @@
 // over that category, and 价格走势 of the category's first product. Writes
 // OUT_PREFIX-main.png, OUT_PREFIX-compare.png and OUT_PREFIX-history.png, and
 // OUT_PREFIX-progress.png: the dialog shown while the latest library is read
-// from its Jet file (the cache left out for it).
+// from its Jet file (the cache left out for it). With a material list LIST,
+// also 材料清单载价 on it: OUT_PREFIX-pricelist.png (a line with candidates
+// selected) and OUT_PREFIX-pricelist-adjust.png (the adjustment between the
+// first and the last library).
 // The page views are the recording browser (no page engine).
 #include "common/program_folder.h"
 #include "data/connections.h"
@@ -17,6 +20,7 @@
 #include "price_windows/band/command_band.h"
 #include "price_windows/compare/compare_window.h"
 #include "price_windows/history/history_window.h"
+#include "price_windows/pricelist/pricelist_window.h"
 #include "price_windows/progress/import_progress.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/library_cache.h"
@@ -24,7 +28,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QAction>
+#include <QCheckBox>
 #include <QProgressBar>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
@@ -36,6 +43,7 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   const std::string folder = argv[1], prefix = argv[2], category = argc > 3 ? argv[3] : "5";
+  const std::string list = argc > 4 ? argv[4] : "";
   common::setProgramFolder(folder);
   main_window::FrmeqHooks hooks;
   hooks.browsers = platform::recordingBrowserFactory();
@@ -96,7 +104,38 @@ int main(int argc, char** argv) {
           ado::Database::open(data::findProgramFile(w->currentLibrary() + ".zdj"), "4917");
         });
         if (!saved) status = 1;
-        app.quit();
+        ado::setLibraryCacheEnabled(true);
+        if (list.empty()) {
+          app.quit();
+          return;
+        }
+        for (QAction* a : band->actions())
+          if (a->text() == QString::fromUtf8(price_windows::kPriceListTitle)) a->trigger();
+        auto* priced = w->findChild<price_windows::PriceListWindow*>();
+        if (!priced || !priced->openList(list)) {
+          status = 1;
+          app.quit();
+          return;
+        }
+        priced->resize(1400, 860);
+        // The first line that is not a clear match, with its candidates.
+        int line = 0;
+        if (const auto* p = priced->priced())
+          for (size_t i = 0; i < p->lines.size(); ++i)
+            if (p->lines[i].status != price_tools::pricelist::MatchStatus::Matched) {
+              line = static_cast<int>(i);
+              break;
+            }
+        priced->selectLine(line);
+        QTimer::singleShot(500, [&, priced] {
+          save(priced, "pricelist");
+          priced->adjustBox()->setChecked(true);
+          priced->tabs()->setCurrentIndex(1);
+          QTimer::singleShot(500, [&, priced] {
+            save(priced, "pricelist-adjust");
+            app.quit();
+          });
+        });
       });
     });
   });

@@ -18,6 +18,7 @@ namespace {
 void installCommands(CommandBand& band) {
   installPriceCommands(band);
   installExportCommands(band);
+  installPriceListCommands(band);
 }
 
 bool isDataRow(const platform::VSFlexGrid& g, int row) { return row >= g.FixedRows() && row < g.Rows(); }

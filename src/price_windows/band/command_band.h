@@ -72,5 +72,6 @@ CommandBand* attachCommandBand(main_window::frmeq& window);
 // The installers of the band's commands, each in its own part.
 void installPriceCommands(CommandBand& band);  // 价格对比, 价格走势
 void installExportCommands(CommandBand& band);  // 导出Excel, 打印预览, 导出PDF, 复制, 拼音简码
+void installPriceListCommands(CommandBand& band);  // 材料清单载价
 
 }  // namespace price_windows

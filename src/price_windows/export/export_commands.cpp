@@ -42,22 +42,33 @@ int& progressShownAfter() {
   return ms;
 }
 
-QString askFile(QWidget* parent, const QString& caption, const QString& proposed, const QStringList& filters,
-                QString* chosen) {
-  if (question()) return question()(parent, caption, proposed, filters, chosen);
-  return QFileDialog::getSaveFileName(parent, caption, proposed, filters.join(";;"), chosen);
-}
-
 QString proposedPath(const ex::ExportTitle& title, const std::string& extension) {
   QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
   if (folder.isEmpty()) folder = QDir::homePath();
   return QDir(folder).filePath(qs(ex::proposedFileName(title, extension)));
 }
 
+}  // namespace
+
+QString askSaveFile(QWidget* parent, const QString& caption, const QString& proposed, const QStringList& filters,
+                    QString* chosen) {
+  if (question()) return question()(parent, caption, proposed, filters, chosen);
+  return QFileDialog::getSaveFileName(parent, caption, proposed, filters.join(";;"), chosen);
+}
+
+QString withExtension(QString path, const QString& extension) {
+  if (!path.endsWith(extension, Qt::CaseInsensitive)) {
+    if (path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive) || path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive))
+      path = path.left(path.lastIndexOf('.'));
+    path += extension;
+  }
+  return path;
+}
+
 // Runs an export under a progress dialog that shows after half a second and
 // offers 取消; reports a failure.
-bool withProgress(QWidget* parent, const QString& what,
-                  const std::function<ex::ExportResult(const ex::Progress&)>& run) {
+bool exportWithProgress(QWidget* parent, const QString& what,
+                        const std::function<ex::ExportResult(const ex::Progress&)>& run) {
   QProgressDialog progress(what, QStringLiteral("取消"), 0, 100, parent);
   progress.setWindowTitle(QStringLiteral("导出"));
   progress.setWindowModality(Qt::WindowModal);
@@ -77,8 +88,6 @@ bool withProgress(QWidget* parent, const QString& what,
   if (result.status == ex::ExportResult::Failed) platform::MsgBox("导出失败：" + result.error);
   return result.ok();
 }
-
-}  // namespace
 
 int setProgressShownAfter(int ms) {
   const int old = progressShownAfter();
@@ -119,17 +128,13 @@ ex::ExportTitle productTitle(main_window::frmeq& window) {
 bool exportGrid(QWidget* parent, const platform::VSFlexGrid& grid, const ex::ExportTitle& title) {
   const QStringList filters = exportFilters();
   QString filter = filters.front();
-  QString path = askFile(parent, QString::fromUtf8(kExportExcelText), proposedPath(title, "xlsx"), filters, &filter);
+  QString path = askSaveFile(parent, QString::fromUtf8(kExportExcelText), proposedPath(title, "xlsx"), filters, &filter);
   if (path.isEmpty()) return false;
   const int kind = std::max<qsizetype>(0, filters.indexOf(filter));
   const QString extension = kind == 0 ? QStringLiteral(".xlsx") : QStringLiteral(".csv");
-  if (!path.endsWith(extension, Qt::CaseInsensitive)) {
-    if (path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive) || path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive))
-      path = path.left(path.lastIndexOf('.'));
-    path += extension;
-  }
+  path = withExtension(path, extension);
   const std::string file = path.toStdString();
-  return withProgress(parent, QStringLiteral("正在导出 %1 …").arg(QFileInfo(path).fileName()),
+  return exportWithProgress(parent, QStringLiteral("正在导出 %1 …").arg(QFileInfo(path).fileName()),
                       [&](const ex::Progress& progress) {
                         if (kind == 0) return ex::writeXlsx(grid, title, file, progress);
                         ex::CsvOptions options;
@@ -141,11 +146,11 @@ bool exportGrid(QWidget* parent, const platform::VSFlexGrid& grid, const ex::Exp
 
 bool exportGridPdf(QWidget* parent, const platform::VSFlexGrid& grid, const ex::ExportTitle& title) {
   QString filter = QStringLiteral("PDF (*.pdf)");
-  QString path = askFile(parent, QString::fromUtf8(kExportPdfText), proposedPath(title, "pdf"), {filter}, &filter);
+  QString path = askSaveFile(parent, QString::fromUtf8(kExportPdfText), proposedPath(title, "pdf"), {filter}, &filter);
   if (path.isEmpty()) return false;
   if (!path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) path += QStringLiteral(".pdf");
   const std::string file = path.toStdString();
-  return withProgress(parent, QStringLiteral("正在导出 %1 …").arg(QFileInfo(path).fileName()),
+  return exportWithProgress(parent, QStringLiteral("正在导出 %1 …").arg(QFileInfo(path).fileName()),
                       [&](const ex::Progress& progress) { return ex::writePdf(grid, title, file, progress); });
 }
 

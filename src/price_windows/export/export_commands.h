@@ -18,6 +18,7 @@
 #include <functional>
 
 #include "platform/grid/vsflexgrid.h"
+#include "price_tools/export/export_cells.h"
 #include "price_tools/export/export_title.h"
 
 class QWidget;
@@ -52,6 +53,19 @@ using SaveFileQuestion = std::function<QString(QWidget* parent, const QString& c
 // Replaces the question; returns the previous one. An empty one restores the
 // file dialog.
 SaveFileQuestion setSaveFileQuestion(SaveFileQuestion question);
+
+// The pieces of those dialogs, for the exports of other windows: the save
+// question (the tests' answer when one is set, otherwise the file dialog);
+// `path` ending in `extension` (".xlsx", ".csv"), a path that ends in the other
+// one having it replaced; an export run under the progress dialog (shown
+// after setProgressShownAfter, with 取消), a failure reported in a message
+// box. True when the file was written.
+QString askSaveFile(QWidget* parent, const QString& caption, const QString& proposed, const QStringList& filters,
+                    QString* chosenFilter);
+QString withExtension(QString path, const QString& extension);
+bool exportWithProgress(QWidget* parent, const QString& what,
+                        const std::function<price_tools::exporting::ExportResult(
+                            const price_tools::exporting::Progress&)>& run);
 
 // How long an export runs before its progress dialog shows (500 ms; tests set
 // 0 so that the dialog is there from the first row). Returns the old value.
