@@ -32,12 +32,8 @@ struct Run {
   bool ok = false;
 };
 
-// Runs body in a child process; its time, peak memory and success.
-template <class Body>
-Run inChild(Body body) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body() ? 0 : 1);
+// Waits for the child pid started at start: its time, peak memory and success.
+Run waitFor(pid_t pid, std::chrono::steady_clock::time_point start) {
   int status = 0;
   rusage ru{};
   ::wait4(pid, &status, 0, &ru);
@@ -46,6 +42,15 @@ Run inChild(Body body) {
   r.peakKb = ru.ru_maxrss;
   r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   return r;
+}
+
+// Runs body in a child process.
+template <class Body>
+Run inChild(Body body) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body() ? 0 : 1);
+  return waitFor(pid, start);
 }
 
 Run bsdtar(const std::string& zip, const std::string& dest) {
@@ -57,14 +62,7 @@ Run bsdtar(const std::string& zip, const std::string& dest) {
     std::fprintf(stderr, "cannot start bsdtar (Debian package libarchive-tools)\n");
     std::exit(1);
   }
-  int status = 0;
-  rusage ru{};
-  ::wait4(pid, &status, 0, &ru);
-  Run r;
-  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  r.peakKb = ru.ru_maxrss;
-  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  return r;
+  return waitFor(pid, start);
 }
 
 size_t filesBelow(const std::string& folder) {
