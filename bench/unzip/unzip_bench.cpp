@@ -74,6 +74,7 @@ size_t filesBelow(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each round shows as it ends
   const int entries = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
   testsupport::ProgramFolder folder;
