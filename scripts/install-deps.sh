@@ -11,7 +11,7 @@ packages=(
   xvfb xauth fonts-noto-cjk
   curl
   libicu-dev qt6-charts-dev libxlsxwriter-dev poppler-utils
-  gcovr desktop-file-utils imagemagick unzip
+  gcovr desktop-file-utils imagemagick unzip libarchive-tools
   librsvg2-bin
   python3-openpyxl
   libsodium-dev minisign

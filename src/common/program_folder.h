@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace common {
 
@@ -35,6 +37,25 @@ std::string inProgramFolder(std::string_view name);
 // name could leave the folder: a ".." component, a colon (drive letter or
 // stream) or a NUL. The result is native, without a trailing separator.
 std::optional<std::string> resolveIn(const std::string& folder, std::string_view name);
+
+// The listings of folders that resolveIn looks names up in, each read once.
+// For many names resolved in the same folders (the entries of an archive):
+// without it every name lists its folder again. Whoever creates a file or
+// folder while the listings are used says so with added(), so that later names
+// find it; nothing else may change the folders meanwhile.
+class FolderListings {
+ public:
+  // path (native, as resolveIn returned it) now exists.
+  void added(const std::string& path);
+
+ private:
+  friend struct FolderListingsAccess;
+  // folder -> lower-case name -> the real names with that lower case
+  std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::string>>> folders_;
+};
+
+// resolveIn with the listings read through (and kept in) listings.
+std::optional<std::string> resolveIn(const std::string& folder, std::string_view name, FolderListings& listings);
 
 // resolveIn(programFolder(), name): the one place where names from data meet
 // the files of the program folder.

@@ -24,12 +24,16 @@ fs::path canonicalFolder() {
   return ec ? fs::path(common::programFolder()) : folder;
 }
 
-bool isProgramFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  char head[4] = {};
-  in.read(head, 4);
-  if (in.gcount() >= 2 && head[0] == '#' && head[1] == '!') return true;
-  return in.gcount() == 4 && head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
+std::vector<std::string> splitAtBars(const std::string& text) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t bar = text.find('|', start);
+    if (bar == std::string::npos) bar = text.size();
+    parts.push_back(text.substr(start, bar - start));
+    start = bar + 1;
+  }
+  return parts;
 }
 
 bool replaceFile(const std::string& source, const std::string& target, std::string& why) {
@@ -72,8 +76,54 @@ std::optional<std::string> pathInProgramFolder(const std::string& name, bool all
   const char last = name.back();
   if (!allowEmpty && (last == '\\' || last == '/')) return std::nullopt;  // a folder, not a file
   if (isUpdaterFile(*path)) return std::nullopt;
+  if (!fitsLocalFiles(*path, true)) return std::nullopt;
   if (!insideProgramFolder(*path)) return std::nullopt;
   return path;
+}
+
+std::string itemRefusal(const std::string& name, const std::string& date, const std::string& localName,
+                        const std::string& mode, const std::string& folder) {
+  if (!fitsLocalFiles(name) || !fitsLocalFiles(date)) return "name or date cannot be kept in the install log";
+  if (!pathInProgramFolder(localName))
+    return "local name leaves the program folder, names a file of the updater or cannot be kept: " + localName;
+  if (mode == "运行") return {};
+  if (mode == "解压") {
+    if (!pathInProgramFolder(folder, true)) return "unpack folder leaves the program folder: " + folder;
+    return {};
+  }
+  // A deferred target: a file of the folder, or the folder itself (an archive
+  // unpacked there when it is applied).
+  if (!pathInProgramFolder(mode, true)) return "target leaves the program folder or names a file of the updater: " + mode;
+  return {};
+}
+
+bool acceptedPendingPath(const std::string& path) {
+  return insideProgramFolder(path) && !isUpdaterFile(path) && fitsLocalFiles(path, true);
+}
+
+std::vector<std::pair<std::string, std::string>> splitPending(const std::string& pending) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const std::string& part : splitAtBars(pending)) {
+    const size_t semi = part.find(';');
+    if (semi != std::string::npos) pairs.emplace_back(part.substr(0, semi), part.substr(semi + 1));
+  }
+  return pairs;
+}
+
+bool isPendingSource(const std::string& pendingList, const std::string& path) {
+  const std::string lowered = common::lowerText(path);
+  for (const auto& [source, target] : splitPending(pendingList)) {
+    std::error_code ec;
+    if (common::lowerText(source) == lowered || fs::equivalent(source, path, ec)) return true;
+  }
+  return false;
+}
+
+platform::UnzipLimits unzipLimits(std::function<bool(uint64_t)> keepGoing) {
+  platform::UnzipLimits limits;
+  limits.refusedTarget = [](const std::string& target) { return isUpdaterFile(target); };
+  limits.keepGoing = std::move(keepGoing);
+  return limits;
 }
 
 bool insideProgramFolder(const std::string& path) {
@@ -88,21 +138,17 @@ bool insideProgramFolder(const std::string& path) {
 
 bool startFromProgramFolder(const std::string& path) {
   if (!insideProgramFolder(path) || !FileExists(path)) return false;
-  if (isProgramFile(path)) {
-    std::error_code ec;
-    fs::permissions(path, fs::perms::owner_exec, fs::perm_options::add, ec);
-    return platform::startProgram(path);
-  }
-  return platform::shellOpen(path);
+  return platform::startProgramFile(path);
 }
 
-CopyfileResult copyfile(const std::string& strsys, const std::string& filename) {
+CopyfileResult copyfile(const std::string& strsys, const std::string& filename,
+                        const std::function<bool(uint64_t)>& keepGoing) {
   CopyfileResult result;
   if (!FileExists(filename)) {
     result.message = "archive missing: " + filename;
     return result;
   }
-  const platform::UnzipResult unzip = platform::unzipArchive(filename, strsys);
+  const platform::UnzipResult unzip = platform::unzipArchive(filename, strsys, unzipLimits(keepGoing));
   result.code = unzip.code;
   result.refused = unzip.refused;
   result.message = unzip.message;
@@ -110,12 +156,19 @@ CopyfileResult copyfile(const std::string& strsys, const std::string& filename) 
   return result;
 }
 
-InstallOutcome installitem(UpdaterState& st) {
+InstallOutcome installitem(UpdaterState& st, const std::function<bool(uint64_t)>& keepGoing) {
   InstallOutcome out;
   const auto file = pathInProgramFolder(st.itemLocalName);
   if (!file) {
     // Nothing was downloaded for such a name, and what it names is not ours.
     out.refusal = "local name leaves the program folder or names a file of the updater: " + st.itemLocalName;
+    return out;
+  }
+  if (std::string why = itemRefusal(st.itemName, st.itemDate, st.itemLocalName, st.itemMode, st.itemFolder);
+      !why.empty()) {
+    out.refusal = std::move(why);
+    std::error_code ec;
+    if (!fs::is_directory(*file, ec)) fs::remove(*file, ec);
     return out;
   }
   // A refused item leaves no download behind.
@@ -127,13 +180,17 @@ InstallOutcome installitem(UpdaterState& st) {
   };
   const std::string entry = st.itemName + "\\" + st.itemDate + "|";
   if (st.itemMode == "运行") {
+    // Only a program is started; a document is not handed to whatever the
+    // desktop would open it with.
+    if (FileExists(*file) && !platform::isProgramFile(*file))
+      return refuse("not a program (an ELF executable or a #! script): " + st.itemLocalName);
     if (FileExists(*file)) startFromProgramFolder(*file);
   } else if (st.itemMode == "解压") {
     const auto folder = pathInProgramFolder(st.itemFolder, true);
     if (!folder) return refuse("unpack folder leaves the program folder: " + st.itemFolder);
     std::error_code ec;
     fs::create_directories(*folder, ec);
-    const CopyfileResult r = copyfile(*folder, *file);
+    const CopyfileResult r = copyfile(*folder, *file, keepGoing);
     // A damaged or refused archive changed nothing; offered again next time.
     if (r.code != 0) return refuse("archive not unpacked: " + r.message);
   } else {
@@ -151,7 +208,7 @@ InstallOutcome installitem(UpdaterState& st) {
     std::error_code ec;
     if (archive) {
       // Checked now, so that a damaged archive is not recorded as installed.
-      const platform::UnzipResult check = platform::checkArchive(*file);
+      const platform::UnzipResult check = platform::checkArchive(*file, unzipLimits(keepGoing), common::programFolder());
       if (check.code != 0) return refuse("archive not usable: " + check.message);
     } else if (fs::is_directory(target, ec)) {
       return refuse("target is a folder: " + st.itemMode);
@@ -170,17 +227,6 @@ InstallOutcome installitem(UpdaterState& st) {
 
 namespace {
 
-std::vector<std::string> splitAtBars(const std::string& text) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t bar = text.find('|', start);
-    if (bar == std::string::npos) bar = text.size();
-    parts.push_back(text.substr(start, bar - start));
-    start = bar + 1;
-  }
-  return parts;
-}
 
 // A target recorded as a full path inside the program folder, looked up again
 // in any letter case: a folder an earlier replacement created is used as it
@@ -206,22 +252,33 @@ ApplyResult applyreset(UpdaterState& st, int waitMs) {
   st.mainTitle = items[0];
   st.mainExe = items[1];
   const std::string pending = items[2];
-  const int attempts = std::atoi(items[3].c_str());
+  const int attempts = parseAttempts(items[3], kResetAttempts);
   const std::vector<std::string> entries = splitAtBars(items[4]);
   st.resetPending = false;
-  if (pending.empty()) {
-    // Nothing to apply. Left in place, the file would stop every later run
-    // before it fetched the list.
-    std::remove(resetPath.c_str());
-    return result;
-  }
 
-  if (!st.mainTitle.empty() && platform::requestClose(st.mainTitle)) {
-    result.mainWasRunning = true;
-    result.mainEnded = platform::waitUntilClosed(st.mainTitle, waitMs);
-  }
+  // The main program, found in any letter case by the name from upset.ini;
+  // started only when it is not running (a program that did not close, or one
+  // that was never asked to, is not started twice).
+  auto startMain = [&] {
+    if (st.mainExe.empty() || st.mainExe.find_first_of("\\/:") != std::string::npos || st.mainExe == "..") return;
+    if (!st.mainTitle.empty() && platform::isListening(st.mainTitle)) return;
+    const std::string exe = common::executableName(st.mainExe);
+    const std::string mainPath = common::resolveInProgramFolder(exe).value_or(common::inProgramFolder(exe));
+    if (FileExists(mainPath)) result.mainStarted = startFromProgramFolder(mainPath);
+  };
+  auto removeReset = [&] {
+    std::error_code ec;
+    if (!fs::remove(resetPath, ec) && fs::exists(resetPath, ec))
+      result.messages.push_back("reset.ini cannot be removed");
+  };
 
-  std::string kept, keptEntries;
+  // What can be carried out: every path passes the rule of the updater's
+  // names again, and a source that is gone (applied by an earlier start whose
+  // reset.ini could not be removed) is passed over.
+  struct Work {
+    std::string source, target, part, entry;
+  };
+  std::vector<Work> work;
   const std::vector<std::string> parts = splitAtBars(pending);
   for (size_t k = 0; k < parts.size(); ++k) {
     const std::string& part = parts[k];
@@ -230,67 +287,104 @@ ApplyResult applyreset(UpdaterState& st, int waitMs) {
     const std::string source = part.substr(0, semi);
     const std::string target = part.substr(semi + 1).empty() ? std::string() : resolvedAgain(part.substr(semi + 1));
     if (!FileExists(source)) continue;
-    if (!insideProgramFolder(source)) {
+    if (!acceptedPendingPath(source) || (!target.empty() && target != common::inProgramFolder("") &&
+                                         !acceptedPendingPath(target))) {
       ++result.refused;
-      result.messages.push_back("replacement outside the program folder refused: " + part);
+      result.messages.push_back("replacement refused: " + part);
       continue;
     }
+    work.push_back({source, target, part, k < entries.size() ? entries[k] : std::string()});
+  }
+  std::string allEntries;
+  for (const Work& w : work)
+    if (!w.entry.empty()) allEntries += w.entry + "|";
+
+  if (work.empty()) {
+    // Nothing to apply. Left in place, the file would stop every later run
+    // before it fetched the list.
+    removeReset();
+    startMain();
+    return result;
+  }
+  auto giveUp = [&](const std::string& why, const std::string& keptEntries) {
+    result.messages.push_back(why);
+    removeReset();
+    // Offered again by the next run instead of lost without a word.
+    if (!keptEntries.empty() && !forgetInstalled(st, keptEntries))
+      result.messages.push_back("installed list not rewritten");
+  };
+  if (attempts >= kResetAttempts) {
+    giveUp("replacements given up after " + std::to_string(kResetAttempts) + " attempts", allEntries);
+    startMain();
+    return result;
+  }
+  // The attempt is counted before anything is closed: a reset.ini that cannot
+  // be rewritten would otherwise close and restart the main program at every
+  // one of its starts.
+  auto writeBack = [&](const std::string& pendingText, int count, const std::string& entryText) {
+    return common::writeItemFile(resetPath, {st.mainTitle, st.mainExe, pendingText, std::to_string(count), entryText});
+  };
+  if (!writeBack(pending, attempts + 1, items[4])) {
+    giveUp("reset.ini cannot be rewritten: replacements given up", allEntries);
+    startMain();
+    return result;
+  }
+
+  if (!st.mainTitle.empty() && platform::requestClose(st.mainTitle)) {
+    result.mainWasRunning = true;
+    result.mainEnded = platform::waitUntilClosed(st.mainTitle, waitMs);
+    if (!result.mainEnded) {
+      // Its files are still in use: nothing is replaced, the entries stay for
+      // the next start (this one is not counted), and it keeps running.
+      result.messages.push_back("main program did not close: replacements kept for the next start");
+      if (!writeBack(pending, attempts, items[4])) result.messages.push_back("reset.ini not rewritten");
+      return result;
+    }
+  }
+
+  std::string kept, keptEntries;
+  for (const Work& w : work) {
     bool ok = true;
     bool inPlace = false;
     std::string why;
-    if (isDeferredArchive(source)) {
-      const CopyfileResult r = copyfile(common::programFolder(), source);
+    if (isDeferredArchive(w.source)) {
+      const CopyfileResult r = copyfile(common::programFolder(), w.source);
       if (r.refused) {
         ++result.refused;
         result.messages.push_back(r.message);
-        std::remove(source.c_str());
+        std::remove(w.source.c_str());
         continue;
       }
       ok = r.code == 0;
       why = r.message;
-    } else if (!target.empty()) {
-      if (!insideProgramFolder(target)) {
-        ++result.refused;
-        result.messages.push_back("replacement outside the program folder refused: " + part);
-        continue;
-      }
+    } else if (!w.target.empty()) {
       // Downloaded straight over its target: already in place, and the source
       // is the installed file.
-      inPlace = sameFile(source, target);
-      if (!inPlace) ok = replaceFile(source, target, why);
+      inPlace = sameFile(w.source, w.target);
+      if (!inPlace) ok = replaceFile(w.source, w.target, why);
     } else {
-      ok = startFromProgramFolder(source);
-      if (!ok) why = "cannot start " + source;
+      ok = startFromProgramFolder(w.source);
+      if (!ok) why = "cannot start " + w.source;
     }
     if (!ok) {
       ++result.failed;
       result.messages.push_back(why);
-      kept += part + "|";
-      if (k < entries.size() && !entries[k].empty()) keptEntries += entries[k] + "|";
+      kept += w.part + "|";
+      if (!w.entry.empty()) keptEntries += w.entry + "|";
       continue;
     }
     ++result.applied;
-    if (!inPlace && FileExists(source)) std::remove(source.c_str());
+    if (!inPlace && FileExists(w.source)) std::remove(w.source.c_str());
   }
 
-  if (kept.empty() || attempts + 1 >= kResetAttempts) {
-    std::remove(resetPath.c_str());
-    if (!kept.empty()) {
-      // Offered again by the next run instead of lost without a word.
-      result.messages.push_back("replacements given up: " + kept);
-      if (!forgetInstalled(st, keptEntries)) result.messages.push_back("installed list not rewritten");
-    }
-  } else {
-    common::writeItemFile(resetPath,
-                          {st.mainTitle, st.mainExe, kept, std::to_string(attempts + 1), keptEntries});
+  if (kept.empty()) {
+    removeReset();
+  } else if (attempts + 1 >= kResetAttempts) {
+    giveUp("replacements given up: " + kept, keptEntries);
+  } else if (!writeBack(kept, attempts + 1, keptEntries)) {
+    result.messages.push_back("reset.ini not rewritten");
   }
-
-  const std::string exe = common::executableName(st.mainExe);
-  if (!st.mainExe.empty() && st.mainExe.find_first_of("\\/:") == std::string::npos && st.mainExe != "..") {
-    // The executable's name from upset.ini, found in any letter case.
-    const std::string mainPath = common::resolveInProgramFolder(exe).value_or(common::inProgramFolder(exe));
-    if (FileExists(mainPath)) result.mainStarted = startFromProgramFolder(mainPath);
-  }
+  startMain();
   return result;
 }
 

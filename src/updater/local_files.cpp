@@ -1,8 +1,10 @@
 #include "updater/local_files.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
+#include "common/cp936.h"
 #include "common/file_test.h"
 #include "common/items.h"
 #include "common/program_folder.h"
@@ -26,11 +28,27 @@ bool FileExists(const std::string& filename) { return common::canOpenForReading(
 
 bool isUpdaterFile(const std::string& path) {
   const std::filesystem::path p(path);
-  if (p.parent_path().string() != common::programFolder()) return false;
   const std::string name = common::lowerText(p.filename().string());
-  for (const char* own : {kSettingsFile, kLogFile, kResetFile, kRawListFile, kListFile, kLockFile})
-    if (name == common::lowerText(own)) return true;
-  return false;
+  const std::string program = common::executableName(kUpdaterProgram);
+  bool own = false;
+  for (const std::string o : {kSettingsFile, kLogFile, kResetFile, kRawListFile, kListFile, kLockFile, program.c_str()})
+    own = own || name == common::lowerText(o);
+  if (!own) return false;
+  std::error_code ec;
+  return p.parent_path().string() == common::programFolder() ||
+         std::filesystem::equivalent(p.parent_path(), common::programFolder(), ec);
+}
+
+bool fitsLocalFiles(const std::string& text, bool inPendingList) {
+  if (text.find_first_of(std::string("\"|\0", 3)) != std::string::npos) return false;
+  if (inPendingList && text.find(';') != std::string::npos) return false;
+  return common::fromCp936(common::toCp936(text)) == text;
+}
+
+int parseAttempts(const std::string& text, int exhausted) {
+  if (text.empty()) return 0;
+  if (text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return exhausted;
+  return std::min(std::stoi(text), exhausted);
 }
 
 std::string localPath(const std::string& name) { return common::inProgramFolder(name); }

@@ -21,10 +21,27 @@ inline constexpr const char* kLockFile = "Quennar.lock";
 // True when the file can be opened for reading; any failure gives false.
 bool FileExists(const std::string& filename);
 
-// True when path (native, resolved) is one of the updater's own files above,
-// in any letter case, directly in the program folder. The list never names
-// where a download goes over them.
+// The updater's own program (its bare name; common::executableName gives the
+// file's name).
+inline constexpr const char* kUpdaterProgram = "Quennar";
+
+// True when path (native, resolved) is one of the updater's own files above or
+// its program, in any letter case, directly in the program folder (also
+// through a link to the folder). Nothing from a list, from reset.ini or from an
+// archive goes over them.
 bool isUpdaterFile(const std::string& path);
+
+// True when text can be stored in the updater's files and read back as it is:
+// every character has a GBK code, and it holds no double quote (the item
+// writer's delimiter), no "|" (which ends the entries of the installed and
+// pending lists) and no NUL. A path stored in reset.ini must not hold a ";"
+// either (inPendingList).
+bool fitsLocalFiles(const std::string& text, bool inPendingList = false);
+
+// The attempts counted in reset.ini: digits only, at most three of them; ""
+// is none made yet. Anything else (a sign, a forged number) counts as every
+// attempt made.
+int parseAttempts(const std::string& text, int exhausted);
 
 // Program folder + name.
 std::string localPath(const std::string& name);

@@ -2,9 +2,38 @@
 
 #include <filesystem>
 
+#include "platform/zip/unzip.h"
+
 namespace fs = std::filesystem;
 
 namespace updater {
+
+namespace {
+constexpr const char* kDownloadSuffix = ".download";
+}  // namespace
+
+std::string downloadName(const std::string& target) {
+  const fs::path t(target);
+  return (t.parent_path() / ("." + t.filename().string() + kDownloadSuffix)).string();
+}
+
+std::vector<std::string> leftoversIn(const std::string& folder) {
+  std::vector<std::string> found;
+  const std::string suffix = kDownloadSuffix;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::error_code e;
+    const bool isFolder = it->is_directory(e) && !it->is_symlink(e);
+    const bool download = !isFolder && name.size() > suffix.size() + 1 && name.front() == '.' &&
+                          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    const bool unpack = isFolder && platform::isUnpackFolderName(name);
+    if (download || unpack) found.push_back(it->path().string());
+    if (unpack) it.disable_recursion_pending();
+  }
+  return found;
+}
 
 bool PartialFile::open(const std::string& path) {
   discard();

@@ -8,8 +8,18 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace updater {
+
+// The name a download of target is written under until it is complete: a
+// hidden file beside it (".NAME.download").
+std::string downloadName(const std::string& target);
+
+// What runs killed in the middle of their work left below folder: partial
+// downloads (downloadName) and unpack folders (platform::isUnpackFolderName).
+// Links are not followed, and nothing inside such a leftover is listed.
+std::vector<std::string> leftoversIn(const std::string& folder);
 
 class PartialFile {
  public:

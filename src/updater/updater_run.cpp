@@ -84,6 +84,16 @@ void UpdaterRun::setLimits(TransferLimits limits) {
   inet2_.setMaxBytes(limits_.listMaxBytes);
 }
 
+void UpdaterRun::removeLeftovers() {
+  // Under the lock no other updater works here: what a killed run left (its
+  // unpack folders, its partial downloads) is nobody's.
+  for (const std::string& path : leftoversIn(common::programFolder())) {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+    if (ec) note("leftover not removed: " + path);
+  }
+}
+
 bool UpdaterRun::takeLock() {
   lock_ = std::make_unique<QLockFile>(QString::fromStdString(localPath(kLockFile)));
   // Only a dead holder's lock is taken over, however old a live one is.
@@ -129,6 +139,7 @@ void UpdaterRun::load() {
     return;
   }
   deadlineTimer_.start(limits_.hiddenDeadlineMs);
+  removeLeftovers();
   if (!FileExists(localPath(kSettingsFile))) {
     closeWindow();
     return;
@@ -229,7 +240,19 @@ void UpdaterRun::readlist() {
   if (!list.date.empty()) form_.label2[5] = list.date;
   form_.text2 = list.notes;
   updateMode_ = list.updateMode;
-  rows_ = std::move(list.rows);
+  rows_.clear();
+  for (ListRow& row : list.rows) {
+    // The rule of the updater's names: an item its files cannot carry, or one
+    // that would reach outside the folder or over its own files, is not listed.
+    if (!row.header && !row.group) {
+      const auto& c = row.cells;
+      if (const std::string why = itemRefusal(c[1], c[2], c[6], c[7], c[8]); !why.empty()) {
+        note("item " + c[1] + " refused: " + why);
+        continue;
+      }
+    }
+    rows_.push_back(std::move(row));
+  }
   if (list.skippedItems > 0) note(std::to_string(list.skippedItems) + " file item(s) of the list skipped: field count");
   listRead_ = true;
   if (view_) view_->listChanged();
@@ -342,9 +365,15 @@ void UpdaterRun::sj(const std::string& path) {
     moveOn();
     return;
   }
+  if (isPendingSource(state_.pendingList, *target)) {
+    // Downloaded now, it would replace what an earlier item left to be applied.
+    note("item " + state_.itemName + " refused: another item's replacement is kept under " + state_.itemLocalName);
+    moveOn();
+    return;
+  }
   itemTarget_ = *target;
   const fs::path t(itemTarget_);
-  itemTemp_ = (t.parent_path() / ("." + t.filename().string() + ".download")).string();
+  itemTemp_ = downloadName(itemTarget_);
   std::error_code ec;
   fs::create_directories(t.parent_path(), ec);
   // The file's ceiling: the fixed maximum, and what the disk can spare.
@@ -398,10 +427,12 @@ void UpdaterRun::fileData(std::string_view bytes) {
 void UpdaterRun::fileDone(platform::InetState s) {
   const bool saved = itemFile_.close();
   displayTimer_.stop();
-  if (s != platform::InetState::ResponseCompleted || !saved) {
+  // A body that is empty is no file: a failed transfer like one cut short.
+  const bool empty = s == platform::InetState::ResponseCompleted && inet1_.bytesReceived() == 0;
+  if (s != platform::InetState::ResponseCompleted || !saved || empty) {
     itemFile_.discard();
     note("item " + state_.itemName + " not downloaded: " +
-         (s != platform::InetState::ResponseCompleted ? inet1_.errorText() : "write failed"));
+         (s != platform::InetState::ResponseCompleted ? inet1_.errorText() : empty ? "empty body" : "write failed"));
     moveOn();
     refresh();
     return;
@@ -431,7 +462,17 @@ void UpdaterRun::fileDone(platform::InetState s) {
       rows_[row].ticked = false;
     }
     if (view_) view_->listChanged();
-    const InstallOutcome outcome = installitem(state_);
+    // Unpacking a large archive takes a while: the window keeps its events
+    // (clicks, the display, the hidden run's deadline), and a run that ends
+    // meanwhile stops the unpacking before anything is moved.
+    QElapsedTimer sinceEvents;
+    const InstallOutcome outcome = installitem(state_, [this, &sinceEvents](uint64_t) {
+      if (!sinceEvents.isValid() || sinceEvents.elapsed() >= 20) {
+        QCoreApplication::processEvents();
+        sinceEvents.start();
+      }
+      return !ended_;
+    });
     if (!outcome.installed) note("item " + state_.itemName + " refused: " + outcome.refusal);
     moveOn();
   }

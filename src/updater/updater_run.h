@@ -148,6 +148,7 @@ class UpdaterRun : public QObject {
   void savestate();
   void note(const std::string& problem);
   bool takeLock();
+  void removeLeftovers();
   void releaseLock();
   void hiddenDeadline();
   void refresh();

@@ -139,9 +139,29 @@ TEST_F(TempFolder, NamesFromDataFindTheRealFilesWhateverTheirLetterCase) {
   EXPECT_EQ(resolve("data/LIB.zdj"), d + "/Data/lib.zdj");
 
   // Names that could leave the folder are refused, not resolved.
-  for (const char* bad : {"..", "web\\..\\..\\x", "../x", "c:\\x.exe", "a:b"})
+  // A colon or NUL in any part, not only the first.
+  for (const char* bad : {"..", "web\\..\\..\\x", "../x", "c:\\x.exe", "a:b", "web\\c:x.htm", "web/new/a:b",
+                          "web\\orvanta.htm:stream", "a/b/c/d:", "web/.."})
     EXPECT_FALSE(common::resolveIn(d, bad)) << bad;
   EXPECT_FALSE(common::resolveIn(d, std::string("a\0b", 3)));
+  EXPECT_FALSE(common::resolveIn(d, std::string("web/a\0b", 7)));
+  EXPECT_FALSE(common::resolveIn(d, std::string("web\\new\\\0", 9)));
+
+  // With the folders' listings kept, every name resolves as without them, and a
+  // file made meanwhile (and reported) is found in any letter case.
+  common::FolderListings listings;
+  for (const char* name : {"mainpro.ini", "web\\orvanta.htm", "\\WEB\\ORVANTA.HTM", "web/New/Page.htm",
+                           "图标\\STEEL.bmp", "web\\", "", "DATA/x.dat", "data/LIB.zdj", "a:b", "web/c:x", ".."})
+    EXPECT_EQ(common::resolveIn(d, name, listings), common::resolveIn(d, name)) << name;
+  std::ofstream(dir_ / "Web" / "Fresh.htm") << "x";
+  listings.added(d + "/Web/Fresh.htm");
+  EXPECT_EQ(common::resolveIn(d, "web/FRESH.HTM", listings), d + "/Web/Fresh.htm");
+  fs::create_directories(dir_ / "Web" / "Sub");
+  listings.added(d + "/Web/Sub");
+  listings.added(d + "/Web/Sub");  // reported twice: still one name
+  EXPECT_EQ(common::resolveIn(d, "WEB/SUB/x.htm", listings), d + "/Web/Sub/x.htm");
+  listings.added(d + "/Elsewhere/x");  // a folder never listed is read when first needed
+  EXPECT_EQ(common::resolveIn(d, "MAINPRO.INI", listings), d + "/MainPro.ini");
 
   // The program folder's resolver is the same routine.
   common::setProgramFolder(d);

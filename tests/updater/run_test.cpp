@@ -7,6 +7,13 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <signal.h>
+
+#include <csignal>
 
 #include "common/items.h"
 #include "platform/messagebox/messagebox.h"
@@ -32,9 +39,13 @@ class TestView : public UpdaterView {
  public:
   std::string groupsAnswer;
   int dialogs = 0;
+  std::function<void()> onListChanged;
   std::string chooseGroups(const std::string&, const std::string&) override {
     ++dialogs;
     return groupsAnswer;
+  }
+  void listChanged() override {
+    if (onListChanged) onListChanged();
   }
 };
 
@@ -66,6 +77,23 @@ std::string listText(const std::vector<std::string>& lines) {
 void writeSettings(const std::string& url, const std::string& selection = "", const std::string& title = "",
                    const std::string& exe = "") {
   common::writeItemFile(localPath(kSettingsFile), {title, exe, url, selection});
+}
+
+std::string settingsItem(int index) {
+  auto items = common::readItemFile(localPath(kSettingsFile), 4).value_or(std::vector<std::string>{});
+  items.resize(4);
+  return items[index];
+}
+
+// Starts the stand-in main program in folder under caption; stay: it does not
+// close when asked. Its process id (0 when it did not start).
+qint64 startStandIn(const ProgramFolder& folder, const std::string& caption, bool stay = false) {
+  fs::copy_file(STUB_MAIN_PATH, folder / "velmora", fs::copy_options::overwrite_existing);
+  common::writeItemFile(folder / "stub.ini", {caption, std::string(stay ? "stay" : "")});
+  qint64 pid = 0;
+  if (!QProcess::startDetached(QString::fromStdString(folder / "velmora"), {}, {}, &pid)) return 0;
+  if (!spinUntil([&] { return platform::isListening(caption); }, 5000)) return 0;
+  return pid;
 }
 
 std::string logItem(int index) {
@@ -324,10 +352,13 @@ TEST(UpdaterRun, RunsThatEndWithoutAList) {
 }
 
 TEST(UpdaterRun, ListsFromAnUntrustedServerCannotReachOutsideTheFolder) {
+  ProgramFolder elsewhere;  // a scratch folder of its own, outside the program folder
   ProgramFolder folder;
   testhttp::Server server;
   const std::string outside = (fs::path(folder.path()).parent_path() / ("quennar-outside-" + std::to_string(::getpid()))).string();
-  server.set("/f.bin", bodyRoute("#!/bin/sh\necho bad > /tmp/quennar-should-not-run\n"));
+  const std::string ranMarker = elsewhere / "should-not-run";
+  const std::string absolute = elsewhere / "abs.sh";
+  server.set("/f.bin", bodyRoute("#!/bin/sh\necho bad > " + ranMarker + "\n"));
   server.set("/slip.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "ok"},
                                                            {ZipEntry::File, "../slip.txt", "x"}},
                                                           folder.path())));
@@ -336,7 +367,7 @@ TEST(UpdaterRun, ListsFromAnUntrustedServerCannotReachOutsideTheFolder) {
   server.set("/list.ini", bodyRoute(listText({
       "版本=v1", "方式=隐藏", "更新=自动",
       "|1|up|d|s|x|" + f + "|..\\up.sh|运行|",
-      "|1|abs|d|s|x|" + f + "|/tmp/abs.sh|运行|",
+      "|1|abs|d|s|x|" + f + "|" + absolute + "|运行|",
       "|1|unc|d|s|x|" + f + "|\\\\server\\share\\x.sh|运行|",
       "|1|drive|d|s|x|" + f + "|c:\\x.sh|运行|",
       "|1|target|d|s|x|" + f + "|t.bin|..\\..\\etc\\passwd|",
@@ -353,23 +384,25 @@ TEST(UpdaterRun, ListsFromAnUntrustedServerCannotReachOutsideTheFolder) {
   EXPECT_EQ(logItem(2), "good\\d|");  // only the sound item counts as installed
   EXPECT_EQ(testsupport::readFile(folder / "later.txt"), "good");
   EXPECT_FALSE(testsupport::exists(fs::path(folder.path()).parent_path() / "up.sh"));
-  EXPECT_FALSE(testsupport::exists("/tmp/abs.sh"));
+  EXPECT_FALSE(testsupport::exists(absolute));
   EXPECT_FALSE(testsupport::exists(fs::path(folder.path()).parent_path() / "slip.txt"));
   EXPECT_FALSE(testsupport::exists(folder / "fine.txt"));  // the refused archive wrote nothing
   EXPECT_FALSE(testsupport::exists(folder / "b.zip"));     // and its download is removed
   EXPECT_FALSE(testsupport::exists(outside));
   QThread::msleep(200);
-  EXPECT_FALSE(testsupport::exists("/tmp/quennar-should-not-run"));
+  EXPECT_FALSE(testsupport::exists(ranMarker));
 }
 
 TEST(UpdaterRun, DeferredReplacementThatFailsIsKeptForTheNextStart) {
+  ProgramFolder elsewhere;  // outside the program folder
   ProgramFolder folder;
+  const std::string evilTarget = elsewhere / "evil-target";
   testsupport::writeFile(folder / "src1.bin", "one");
   testsupport::writeFile(folder / "src2.bin", "two");
   testsupport::writeFile(folder / "blocker", "a file where a folder should be");
   testsupport::writeFile(folder / "evil.bin", "evil");
   const std::string pending = (folder / "src1.bin") + ";" + (folder / "ok/one.bin") + "|" + (folder / "src2.bin") +
-                              ";" + (folder / "blocker/two.bin") + "|" + (folder / "evil.bin") + ";/tmp/evil-target|" +
+                              ";" + (folder / "blocker/two.bin") + "|" + (folder / "evil.bin") + ";" + evilTarget + "|" +
                               "no separator|" + (folder / "missing.bin") + ";" + (folder / "m.bin") + "|";
   common::writeItemFile(localPath(kResetFile), {"no such window", "nomain", pending});
   writeSettings("http://127.0.0.1:1/never");
@@ -397,7 +430,8 @@ TEST(UpdaterRun, DeferredReplacementThatFailsIsKeptForTheNextStart) {
   EXPECT_EQ(testsupport::readFile(folder / "ok/one.bin"), "one");
   EXPECT_FALSE(testsupport::exists(folder / "src1.bin"));
   EXPECT_TRUE(testsupport::exists(folder / "src2.bin"));  // a failed copy loses nothing
-  EXPECT_FALSE(testsupport::exists("/tmp/evil-target"));
+  EXPECT_FALSE(testsupport::exists(evilTarget));
+  EXPECT_TRUE(testsupport::exists(elsewhere.path()));
 }
 
 TEST(UpdaterRun, StopDuringADownloadLeavesNothingUnderTheItemsName) {
@@ -463,4 +497,311 @@ TEST(UpdaterRun, DeferredArchivesAreUnpackedIntoTheProgramFolder) {
   EXPECT_EQ(logItem(2), "patch\\d|lib\\d|");
   // A list without 定制 and an empty selection rewrites nothing in upset.ini.
   EXPECT_EQ(testsupport::readFile(folder + "/upset.ini"), settingsBefore);
+}
+
+TEST(UpdaterRun, AStartUpLaunchThatFindsANewerVersionShowsItself) {
+  ProgramFolder folder;
+  testhttp::Server server;
+  server.set("/list.ini", bodyRoute(listText({"版本=V2.0", "提示=有新版本，现在更新吗？", "|1|f|d|s|x|u|f.bin|f2.bin|"})));
+  server.set("/quiet.ini", bodyRoute(listText({"版本=V2.0", "|1|f|d|s|x|u|f.bin|f2.bin|"})));
+  for (const char* path : {"/list.ini", "/quiet.ini"}) {
+    writeSettings(server.url(path));
+    common::writeItemFile(localPath(kLogFile), {"v1.9", "2026-01-01", "old\\d|"});
+    testsupport::writeFile(folder / kMarkerFile, "\"Velmora\"\r\n");
+    platform::MessageBoxRecorder boxes(platform::MsgResult::Yes);
+    Harness r;
+    r.go();
+    // Answered Yes, or asked nothing: the window shows and waits for the user.
+    EXPECT_FALSE(r.ended) << path;
+    EXPECT_TRUE(r.run.form().visible) << path;
+    EXPECT_EQ(r.run.form().label1, kCaptionStart) << path;
+    EXPECT_EQ(boxes.boxes().size(), std::string(path) == "/list.ini" ? 1u : 0u) << path;
+    ASSERT_EQ(r.run.rows().size(), 2u) << path;
+    r.run.closeWindow();
+    EXPECT_FALSE(testsupport::exists(folder / kMarkerFile)) << path;
+  }
+}
+
+TEST(UpdaterRun, TheConfigureButtonWritesTheChangedSelection) {
+  ProgramFolder folder;
+  testhttp::Server server;
+  server.set("/list.ini", bodyRoute(listText({"版本=v1", "定制=a|b|c", "<a", "|1|fa|d|s|x|u|fa.bin|fa2.bin|", "</>"})));
+  writeSettings(server.url("/list.ini"), "a\\", "Velmora", "velmora");
+  {
+    // Cancelled: the selection and upset.ini stay as they were.
+    const std::string before = testsupport::readFile(folder / kSettingsFile);
+    Harness r;
+    r.go();
+    ASSERT_TRUE(r.run.form().visible);
+    EXPECT_EQ(r.view.dialogs, 0);  // a selection was made before: no dialog while the list is read
+    r.run.configure();
+    EXPECT_EQ(r.view.dialogs, 1);
+    r.run.closeWindow();
+    EXPECT_EQ(testsupport::readFile(folder / kSettingsFile), before);
+  }
+  {
+    Harness r;
+    r.view.groupsAnswer = "b\\c\\";
+    r.go();
+    ASSERT_TRUE(r.run.form().visible);
+    r.run.configure();
+    EXPECT_EQ(r.view.dialogs, 1);
+    EXPECT_EQ(r.run.state().selection, "b\\c\\");
+    // The rows already listed stay; the choice takes effect at the next run.
+    EXPECT_EQ(r.run.rows().size(), 3u);
+    r.run.closeWindow();
+  }
+  EXPECT_EQ(settingsItem(3), "b\\c\\");
+  EXPECT_EQ(settingsItem(0), "Velmora");
+  EXPECT_EQ(settingsItem(2), server.url("/list.ini"));
+}
+
+TEST(UpdaterRun, ItemsTheUpdatersFilesCannotCarryAreRefusedWhenTheListIsRead) {
+  ProgramFolder folder;
+  testhttp::Server server;
+  server.set("/a.bin", bodyRoute("library bytes"));
+  server.set("/b.bin", bodyRoute("project bytes"));
+  server.set("/c.bin", bodyRoute("c"));
+  server.set("/own.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "fine"},
+                                                          {ZipEntry::File, "sub/../Reset.INI", "x"}},
+                                                         folder.path())));
+  server.set("/own2.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "fine"},
+                                                           {ZipEntry::File, "./UPSET.ini", "[elsewhere]"}},
+                                                          folder.path())));
+  server.set("/own3.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "fine"},
+                                                           {ZipEntry::File, "QUENNAR", "#!/bin/sh\n"}},
+                                                          folder.path())));
+  const std::string a = server.url("/a.bin"), b = server.url("/b.bin"), c = server.url("/c.bin");
+  server.set("/list.ini", bodyRoute(listText({
+      "版本=v1", "方式=隐藏", "更新=自动",
+      // Two deferred items of one local name: the second is refused before its download.
+      "|1|lib|d|s|x|" + a + "|update.tmp|lib.zdj|",
+      "|1|pro|d|s|x|" + b + "|update.tmp|pro.mdb|",
+      // A ";" splits reset.ini's entry, a '"' cuts Quennar.log short.
+      "|1|semi|d|s|x|" + c + "|pro.mdb;web/x|readme.txt|",
+      "|1|semi2|d|s|x|" + c + "|readme.txt|readme;v2.txt|",
+      "|1|quo\"te|d|s|x|" + c + "|q1.txt|q2.txt|",
+      "|1|q2|2026\"12|s|x|" + c + "|q3.txt|q4.txt|",
+      // The updater's own program, as local name, 运行 file or target.
+      "|1|self|d|s|x|" + c + "|QUENNAR|运行|",
+      "|1|self2|d|s|x|" + c + "|new.bin|Quennar|",
+      // Archives that would write the updater's own files.
+      "|1|own|d|s|x|" + server.url("/own2.zip") + "|own2.zip|解压|",
+      "|1|own3|d|s|x|" + server.url("/own3.zip") + "|own3.zip|解压|",
+      "|1|owndeferred|d|s|x|" + server.url("/own2.zip") + "|later.zip||",
+      "|1|ownslip|d|s|x|" + server.url("/own.zip") + "|own.zip|解压|",
+      "|1|after|d|s|x|" + c + "|after.txt|after2.txt|",
+  })));
+  testsupport::writeFile(folder / "pro.mdb", "project v1");
+  testsupport::writeFile(folder / "lib.zdj", "library v1");
+  writeSettings(server.url("/list.ini"), "", "no such window", "");
+  const std::string settings = testsupport::readFile(folder / kSettingsFile);
+  Harness r;
+  r.go();
+  ASSERT_TRUE(r.ended);
+  // Never downloaded: refused when read, or before the download.
+  EXPECT_EQ(server.hits("/b.bin"), 0);
+  EXPECT_EQ(server.hits("/c.bin"), 1);  // only the last, sound item
+  std::vector<std::string> names;
+  for (size_t i = 1; i < r.run.rows().size(); ++i) names.push_back(r.run.rows()[i].cells[1]);
+  EXPECT_EQ(names, (std::vector<std::string>{"lib", "pro", "own", "own3", "owndeferred", "ownslip", "after"}));
+  // Every file kept its own bytes; nothing over the updater's files.
+  EXPECT_EQ(testsupport::readFile(folder / "lib.zdj"), "library bytes");
+  EXPECT_EQ(testsupport::readFile(folder / "pro.mdb"), "project v1");
+  EXPECT_FALSE(testsupport::exists(folder / "fine.txt"));
+  EXPECT_FALSE(testsupport::exists(folder / "QUENNAR"));
+  EXPECT_FALSE(testsupport::exists(folder / "Quennar"));
+  EXPECT_EQ(testsupport::readFile(folder / kSettingsFile), settings);
+  EXPECT_FALSE(testsupport::exists(folder / kResetFile));
+  EXPECT_EQ(testsupport::readFile(folder / "after2.txt"), "c");
+  // Only what was installed is recorded, and the log reads back whole.
+  EXPECT_EQ(logItem(2), "lib\\d|after\\d|");
+  EXPECT_GE(r.run.problems().size(), 11u);
+}
+
+TEST(UpdaterRun, TransfersThatEndEarlyAreNotInstalled) {
+  ProgramFolder folder;
+  testhttp::Server server;
+  server.set("/empty.bin", bodyRoute(""));
+  testhttp::Route cut = bodyRoute(std::string(50000, 'c'));
+  cut.sendBytes = 1000;
+  server.set("/cut.bin", cut);
+  server.set("/ok.bin", bodyRoute("ok"));
+  server.set("/list.ini", bodyRoute(listText({
+      "版本=v1", "方式=隐藏", "更新=自动",
+      "|1|empty|d|s|x|" + server.url("/empty.bin") + "|empty.bin|empty2.bin|",
+      "|1|emptyrun|d|s|x|" + server.url("/empty.bin") + "|run.sh|运行|",
+      "|1|cut|d|s|x|" + server.url("/cut.bin") + "|cut.bin|cut2.bin|",
+      "|1|ok|d|s|x|" + server.url("/ok.bin") + "|ok.bin|ok2.bin|",
+  })));
+  testsupport::writeFile(folder / "empty2.bin", "kept");
+  writeSettings(server.url("/list.ini"));
+  Harness r;
+  r.go();
+  ASSERT_TRUE(r.ended);
+  EXPECT_EQ(logItem(2), "ok\\d|");
+  EXPECT_EQ(testsupport::readFile(folder / "empty2.bin"), "kept");
+  EXPECT_FALSE(testsupport::exists(folder / "empty.bin"));
+  EXPECT_FALSE(testsupport::exists(folder / "run.sh"));
+  EXPECT_FALSE(testsupport::exists(folder / "cut.bin"));
+  EXPECT_FALSE(testsupport::exists(folder / "cut2.bin"));
+  EXPECT_EQ(testsupport::readFile(folder / "ok2.bin"), "ok");
+}
+
+TEST(UpdaterRun, LeftoversOfAKilledRunAreRemovedAtTheNextStart) {
+  ProgramFolder folder;
+  testsupport::writeFile(folder / ".unzip-4711/web/half.htm", "half");
+  testsupport::writeFile(folder / "web/pages/.unzip-12/a", "half");
+  testsupport::writeFile(folder / ".lib.zdj.download", "part of a library");
+  testsupport::writeFile(folder / "web/.page.htm.download", "part");
+  testsupport::writeFile(folder / "web/page.htm", "a page");
+  writeSettings("");
+  Harness r;
+  r.go();
+  ASSERT_TRUE(r.ended);
+  EXPECT_FALSE(testsupport::exists(folder / ".unzip-4711"));
+  EXPECT_FALSE(testsupport::exists(folder / "web/pages/.unzip-12"));
+  EXPECT_FALSE(testsupport::exists(folder / ".lib.zdj.download"));
+  EXPECT_FALSE(testsupport::exists(folder / "web/.page.htm.download"));
+  EXPECT_EQ(testsupport::readFile(folder / "web/page.htm"), "a page");
+  EXPECT_TRUE(testsupport::exists(folder / kSettingsFile));
+}
+
+TEST(UpdaterRun, RunStartsOnlyProgramsAndNeverTheDesktopsOpener) {
+  ProgramFolder folder;
+  testhttp::Server server;
+  // An opener that would leave a mark, first on the path.
+  const std::string opened = folder / "opened.txt";
+  testsupport::writeFile(folder / "bin/xdg-open", "#!/bin/sh\necho \"$1\" >> " + opened + "\n");
+  fs::permissions(folder / "bin/xdg-open", fs::perms::owner_all);
+  const std::string oldPath = qEnvironmentVariable("PATH").toStdString();
+  qputenv("PATH", QByteArray::fromStdString(folder / "bin") + ":" + QByteArray::fromStdString(oldPath));
+  server.set("/doc.txt", bodyRoute("just a text"));
+  server.set("/page.htm", bodyRoute("<html><script>x</script></html>"));
+  server.set("/run.sh", bodyRoute("#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n"));
+  server.set("/list.ini", bodyRoute(listText({
+      "版本=v1", "方式=隐藏", "更新=自动",
+      "|1|doc|d|s|x|" + server.url("/doc.txt") + "|doc.txt|运行|",
+      "|1|page|d|s|x|" + server.url("/page.htm") + "|page.htm|运行|",
+      "|1|script|d|s|x|" + server.url("/run.sh") + "|run.sh|运行|",
+  })));
+  writeSettings(server.url("/list.ini"));
+  {
+    Harness r;
+    r.go();
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.run.problems().size(), 2u);
+  }
+  EXPECT_TRUE(spinUntil([&] { return testsupport::exists(folder / "ran.txt"); }, 5000));
+  QThread::msleep(300);
+  qputenv("PATH", QByteArray::fromStdString(oldPath));
+  EXPECT_FALSE(testsupport::exists(opened));
+  EXPECT_EQ(logItem(2), "script\\d|");
+  EXPECT_FALSE(testsupport::exists(folder / "doc.txt"));
+  EXPECT_FALSE(testsupport::exists(folder / "page.htm"));
+}
+
+TEST(UpdaterRun, UnpackingLetsTheWindowRunAndACloseStopsIt) {
+  ProgramFolder folder;
+  testhttp::Server server;
+  std::vector<ZipEntry> entries;
+  for (int i = 0; i < 50; ++i) entries.push_back({ZipEntry::File, "web/p" + std::to_string(i) + ".htm", "page"});
+  server.set("/pages.zip", bodyRoute(testsupport::zipBytes(entries, folder.path())));
+  server.set("/list.ini", bodyRoute(listText({"版本=v1", "方式=隐藏", "更新=自动",
+                                              "|1|pages|d|s|x|" + server.url("/pages.zip") + "|pages.zip|解压|"})));
+  writeSettings(server.url("/list.ini"));
+  Harness r;
+  // The download is done and the archive is about to be unpacked: a close is
+  // queued now, and runs only if the window's events run during the unpacking.
+  bool queued = false;
+  r.view.onListChanged = [&] {
+    if (queued || r.run.rows().size() < 2 || r.run.rows()[1].ticked) return;
+    queued = true;
+    QTimer::singleShot(0, &r.run, [&] { r.run.closeWindow(); });
+  };
+  r.go();
+  ASSERT_TRUE(queued);
+  ASSERT_TRUE(r.ended);
+  // Stopped before anything moved: nothing unpacked, nothing recorded, no
+  // unpack folder left.
+  EXPECT_FALSE(testsupport::exists(folder / "web/p0.htm"));
+  EXPECT_FALSE(testsupport::exists(folder / "web"));
+  EXPECT_FALSE(testsupport::exists(folder / kLogFile));
+  for (const auto& e : fs::directory_iterator(folder.path()))
+    EXPECT_FALSE(platform::isUnpackFolderName(e.path().filename().string())) << e.path();
+}
+
+TEST(UpdaterRun, DeferredReplacementsAreBoundedWhateverTheFilesAllow) {
+  ProgramFolder folder;
+  const std::string caption = "Velmora bounded " + std::to_string(::getpid());
+  const qint64 pid = startStandIn(folder, caption);
+  ASSERT_NE(pid, 0);
+  writeSettings("http://127.0.0.1:1/never", "", caption, "velmora");
+  testsupport::writeFile(folder / "blocker", "a file where a folder should be");
+  testsupport::writeFile(folder / "src.bin", "new");
+  const std::string failing = (folder / "src.bin") + ";" + (folder / "blocker/x.bin") + "|";
+
+  // A forged attempt count gives up at once instead of keeping the entry for ever.
+  for (const char* forged : {"-999999", "99999999999", "x"}) {
+    common::writeItemFile(localPath(kResetFile), {caption, "velmora", failing, std::string(forged), "src\\d|"});
+    common::writeItemFile(localPath(kLogFile), {"v1", "d", "src\\d|other\\d|"});
+    Harness r;
+    r.go();
+    ASSERT_TRUE(r.ended);
+    EXPECT_FALSE(testsupport::exists(folder / kResetFile)) << forged;
+    EXPECT_EQ(logItem(2), "other\\d|") << forged;  // offered again by the next run
+  }
+  EXPECT_EQ(testsupport::readLines(folder / "stub.log"), (std::vector<std::string>{"started"}));
+
+  // A reset.ini that cannot be rewritten (no file can grow on this disk): the
+  // step gives up without closing the main program, every time.
+  std::signal(SIGXFSZ, SIG_IGN);
+  for (int start = 0; start < kResetAttempts + 1; ++start) {
+    common::writeItemFile(localPath(kResetFile), {caption, "velmora", failing, std::string(""), "src\\d|"});
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit none = old;
+    none.rlim_cur = 0;
+    ::setrlimit(RLIMIT_FSIZE, &none);
+    Harness r;
+    r.go();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_TRUE(r.ended);
+    EXPECT_FALSE(r.run.problems().empty());
+  }
+  std::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_TRUE(platform::isListening(caption));
+  EXPECT_EQ(testsupport::readLines(folder / "stub.log"), (std::vector<std::string>{"started"}));
+  EXPECT_EQ(testsupport::readFile(folder / "src.bin"), "new");
+  platform::requestClose(caption);
+  spinUntil([&] { return !platform::isListening(caption); }, 3000);
+}
+
+TEST(UpdaterRun, AMainProgramThatDoesNotCloseKeepsItsFilesAndRunsOnce) {
+  ProgramFolder folder;
+  const std::string caption = "Velmora hangs " + std::to_string(::getpid());
+  const qint64 pid = startStandIn(folder, caption, true);
+  ASSERT_NE(pid, 0);
+  writeSettings("http://127.0.0.1:1/never", "", caption, "velmora");
+  testsupport::writeFile(folder / "lib.zdj", "library v1");
+  testsupport::writeFile(folder / "lib.new", "library v2");
+  const std::string pending = (folder / "lib.new") + ";" + (folder / "lib.zdj") + "|";
+  common::writeItemFile(localPath(kResetFile), {caption, "velmora", pending, std::string(""), "lib\\d|"});
+  {
+    Harness r;
+    r.run.setCloseWaitMs(500);
+    r.go();
+    ASSERT_TRUE(r.ended);
+  }
+  EXPECT_EQ(testsupport::readFile(folder / "lib.zdj"), "library v1");
+  EXPECT_EQ(testsupport::readFile(folder / "lib.new"), "library v2");
+  // The pending list stays for the next run, uncounted.
+  const auto items = common::readItemFile(localPath(kResetFile), 5).value_or(std::vector<std::string>{});
+  ASSERT_EQ(items.size(), 5u);
+  EXPECT_EQ(items[2], pending);
+  EXPECT_EQ(parseAttempts(items[3], kResetAttempts), 0);
+  EXPECT_EQ(items[4], "lib\\d|");
+  QThread::msleep(300);
+  EXPECT_EQ(testsupport::readLines(folder / "stub.log"), (std::vector<std::string>{"started", "closed"}));
+  ::kill(static_cast<pid_t>(pid), SIGTERM);
 }

@@ -286,14 +286,18 @@ TEST(LocalFiles, SettingsLogAndSaveStep) {
   blocked.selection = "a\\";
   EXPECT_FALSE(savestate(blocked, "v", "d", true));
   EXPECT_FALSE(testsupport::exists(folder / "upset.ini"));
-  EXPECT_FALSE(FileExists(folder / "Quennar.ini"));
   EXPECT_FALSE(FileExists(folder / "Quennar.log"));  // a folder is no file
   EXPECT_FALSE(FileExists(""));
-  testsupport::writeFile(folder / "locked.ini", "x");
-  testsupport::fs::permissions(folder / "locked.ini", testsupport::fs::perms::none);
-  if (::geteuid() != 0) {
-    EXPECT_FALSE(FileExists(folder / "locked.ini"));  // cannot be opened
-  }
+  // What cannot be opened for reading, for any user (root included): a link
+  // to nothing, a path through a file, a name with a NUL.
+  testsupport::writeFile(folder / "Quennar.ini", "版本=v1");
+  EXPECT_TRUE(FileExists(folder / "Quennar.ini"));
+  testsupport::fs::create_symlink(folder / "gone.ini", folder / "dangling.ini");
+  EXPECT_FALSE(FileExists(folder / "dangling.ini"));
+  EXPECT_FALSE(FileExists(folder / "Quennar.ini/x"));
+  EXPECT_FALSE(FileExists(folder / "Quennar.ini" + std::string(1, '\0') + "x"));
+  testsupport::fs::create_symlink(folder / "Quennar.ini", folder / "link.ini");
+  EXPECT_TRUE(FileExists(folder / "link.ini"));
 }
 
 TEST(Paths, NamesFromTheListStayInTheProgramFolder) {

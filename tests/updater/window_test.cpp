@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 
 #include "common/items.h"
 #include "platform/screen/twips.h"
@@ -81,10 +82,28 @@ TEST(Frmsoftsf, TwoColumnsSubstringTicksAndResult) {
   many.setsf(names, "");
   ASSERT_EQ(many.checkCount(), 40);
   EXPECT_EQ(many.checkTwips(39).topLeft(), QPoint(2315, 240 + 19 * 500));
-  const int buttonsTop = many.cmdqd(0)->geometry().top();
-  const int lastBoxBottom = many.checkTwips(39).bottom();
-  EXPECT_TRUE(platform::twipsToPixels(lastBoxBottom) < buttonsTop || many.height() < platform::twipsToPixels(lastBoxBottom));
   EXPECT_LE(many.height(), platform::twipsToPixels(12000));
+  // Every box can be brought into view, whole, above the buttons and inside
+  // the dialog: by growing the dialog or by scrolling its boxes.
+  auto reachable = [](Frmsoftsf& dialog, int index) {
+    dialog.show();
+    QApplication::processEvents();
+    QCheckBox* box = dialog.Check1(index);
+    if (auto* scroll = dialog.findChild<QScrollArea*>()) scroll->ensureWidgetVisible(box, 0, 0);
+    QApplication::processEvents();
+    const QRect onDialog(box->mapTo(&dialog, QPoint(0, 0)), box->size());
+    const QRect shown = box->visibleRegion().boundingRect();
+    const bool whole = shown.size() == box->size();
+    const bool above = onDialog.bottom() < dialog.cmdqd(0)->geometry().top();
+    const bool inside = QRect(QPoint(0, 0), dialog.size()).contains(onDialog);
+    dialog.hide();
+    return whole && above && inside;
+  };
+  for (int i : {0, 1, 20, 38, 39}) EXPECT_TRUE(reachable(many, i)) << i;
+  Frmsoftsf some;  // taller than the design, shorter than the limit
+  some.setsf("a|b|c|d|e|f|g|h|i|j|k|l|m|n", "");
+  EXPECT_GT(some.height(), platform::twipsToPixels(4320));
+  for (int i : {0, 12, 13}) EXPECT_TRUE(reachable(some, i)) << i;
 }
 
 TEST(Frmsoftup, ShowsTheListAndRunsTheQueue) {

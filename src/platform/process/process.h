@@ -56,6 +56,16 @@ bool waitUntilClosed(const std::string& caption, int timeoutMs);
 // False when the program could not be started.
 bool startProgram(const std::string& path, bool hidden = false);
 
+// True when path is a regular file that is a program: an ELF executable, or a
+// script that starts with "#!". Whether its execute bit is set does not matter.
+bool isProgramFile(const std::string& path);
+
+// Starts path only as a program: an ELF executable or a "#!" script (its
+// owner's execute bit is given first when it lacks one). Anything else is not
+// started and never handed to the desktop's opener. False when nothing was
+// started.
+bool startProgramFile(const std::string& path, bool hidden = false);
+
 // The shell's "open" of a file: a program file is started, any other file is
 // handed to the desktop's opener (xdg-open). False when nothing was started.
 bool shellOpen(const std::string& path, bool hidden = false);

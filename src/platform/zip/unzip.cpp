@@ -22,6 +22,8 @@ namespace platform {
 
 namespace {
 
+constexpr const char* kUnpackPrefix = ".unzip-";
+
 struct ArchiveCloser {
   void operator()(archive* a) const { archive_read_free(a); }
 };
@@ -111,8 +113,8 @@ uint64_t expansionBound(const std::string& archivePath, const UnzipLimits& limit
 
 // Reads every entry of the archive to its end, checking names, kinds, sizes,
 // checksums and the bound on the unpacked bytes.
-UnzipResult readEntries(const std::string& archivePath, uint64_t bound, const UnzipLimits& limits,
-                        const EntrySink& sink) {
+UnzipResult readEntries(const std::string& archivePath, uint64_t bound, const EntrySink& sink,
+                        const UnzipLimits& limits, const std::string& dest, common::FolderListings& destListings) {
   UnzipResult result;
   const Utf8Names names;
   ArchivePtr a = openZip(archivePath);
@@ -126,6 +128,12 @@ UnzipResult readEntries(const std::string& archivePath, uint64_t bound, const Un
     const bool isLink = archive_entry_hardlink(entry) != nullptr || archive_entry_symlink(entry) != nullptr;
     if (!isSafeEntryName(name) || isLink || (type != AE_IFREG && type != AE_IFDIR))
       return failure(result, kUnzipUnsafeEntry, "unsafe entry refused: " + name);
+    if (limits.refusedTarget && !dest.empty()) {
+      const auto target = common::resolveIn(dest, normalised(name), destListings);
+      if (!target || limits.refusedTarget(*target))
+        return failure(result, kUnzipUnsafeEntry, "entry refused: " + name);
+    }
+    if (limits.keepGoing && !limits.keepGoing(result.bytes)) return failure(result, kUnzipCancelled, "unpacking stopped");
     ++result.entries;
     if (limits.maxEntries && static_cast<uint64_t>(result.entries) > limits.maxEntries)
       return failure(result, kUnzipTooLarge, "archive holds more than " + std::to_string(limits.maxEntries) + " entries");
@@ -151,6 +159,8 @@ UnzipResult readEntries(const std::string& archivePath, uint64_t bound, const Un
       if (read > entryBound)
         return failure(result, kUnzipTooLarge, "entry " + name + " unpacks to more than " + std::to_string(entryBound) + " bytes");
       if (!sink.data(block.data(), static_cast<size_t>(n))) return failure(result, kUnzipWriteFailed, "cannot write " + name);
+      if (limits.keepGoing && !limits.keepGoing(result.bytes))
+        return failure(result, kUnzipCancelled, "unpacking stopped");
     }
     if (!sink.end()) return failure(result, kUnzipWriteFailed, "cannot write " + name);
     if (sized && read != static_cast<uint64_t>(declared))
@@ -167,7 +177,7 @@ class ScratchFolder {
   explicit ScratchFolder(const fs::path& parent) {
     std::random_device random;
     for (int attempt = 0; attempt < 16 && path_.empty(); ++attempt) {
-      const fs::path candidate = parent / (".unzip-" + std::to_string(random() % 1000000000u));
+      const fs::path candidate = parent / (kUnpackPrefix + std::to_string(random() % 1000000000u));
       std::error_code ec;
       if (fs::create_directory(candidate, ec) && !ec) path_ = candidate;
     }
@@ -199,7 +209,8 @@ struct Move {
 // Where each extracted file and folder goes in dest, checked before anything
 // moves: no file over a folder or folder over a file, nothing through a link
 // that leads out of dest.
-bool planMoves(const fs::path& scratch, const fs::path& dest, std::vector<Move>& moves, std::string& why) {
+bool planMoves(const fs::path& scratch, const fs::path& dest, common::FolderListings& destListings,
+               std::vector<Move>& moves, std::string& why) {
   std::error_code ec;
   const std::string scratchName = common::lowerText(scratch.filename().string());
   for (fs::recursive_directory_iterator it(scratch, ec), end; !ec && it != end; it.increment(ec)) {
@@ -208,7 +219,7 @@ bool planMoves(const fs::path& scratch, const fs::path& dest, std::vector<Move>&
       why = "entry named like the unpack folder: " + rel.string();
       return false;
     }
-    const auto target = common::resolveIn(dest.string(), rel.string());
+    const auto target = common::resolveIn(dest.string(), rel.string(), destListings);
     if (!target) {
       why = "entry leaves the folder: " + rel.string();
       return false;
@@ -236,6 +247,12 @@ bool planMoves(const fs::path& scratch, const fs::path& dest, std::vector<Move>&
 
 }  // namespace
 
+bool isUnpackFolderName(const std::string& name) {
+  const std::string prefix = kUnpackPrefix;
+  return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+         name.find_first_not_of("0123456789", prefix.size()) == std::string::npos;
+}
+
 bool isSafeEntryName(const std::string& name) {
   const std::string n = normalised(name);
   if (n.empty() || n.front() == '/') return false;
@@ -254,12 +271,13 @@ bool isSafeEntryName(const std::string& name) {
   return any;
 }
 
-UnzipResult checkArchive(const std::string& archivePath, const UnzipLimits& limits) {
+UnzipResult checkArchive(const std::string& archivePath, const UnzipLimits& limits, const std::string& destFolder) {
   EntrySink sink;
   sink.begin = [](const std::string&, bool, std::string&) { return true; };
   sink.data = [](const char*, size_t) { return true; };
   sink.end = [] { return true; };
-  return readEntries(archivePath, expansionBound(archivePath, limits), limits, sink);
+  common::FolderListings listings;
+  return readEntries(archivePath, expansionBound(archivePath, limits), sink, limits, destFolder, listings);
 }
 
 UnzipResult readArchiveEntries(const std::string& archivePath, const UnzipLimits& limits,
@@ -283,7 +301,8 @@ UnzipResult readArchiveEntries(const std::string& archivePath, const UnzipLimits
     current = nullptr;
     return true;
   };
-  UnzipResult result = readEntries(archivePath, bound, limits, sink);
+  common::FolderListings listings;
+  UnzipResult result = readEntries(archivePath, bound, sink, limits, std::string(), listings);
   if (result.code != kUnzipOk) contents.clear();
   return result;
 }
@@ -308,10 +327,18 @@ UnzipResult unzipArchive(const std::string& archivePath, const std::string& dest
 
   FilePtr out;
   EntrySink sink;
+  common::FolderListings scratchListings, destListings;
+  const fs::path scratchRoot = scratch.path();
+  // Every folder and file made in the scratch folder, for the listings.
+  auto made = [&](const fs::path& path) {
+    std::vector<fs::path> chain;
+    for (fs::path p = path; p != scratchRoot && isBelow(p, scratchRoot); p = p.parent_path()) chain.push_back(p);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) scratchListings.added(it->string());
+  };
   sink.begin = [&](const std::string& name, bool folder, std::string& why) {
     // Resolved inside the scratch folder too: two entries whose names differ
     // only in letter case are one file, as where the archive was made.
-    const auto target = common::resolveIn(scratch.path().string(), normalised(name));
+    const auto target = common::resolveIn(scratchRoot.string(), normalised(name), scratchListings);
     std::error_code e;
     if (!target) {
       why = "entry leaves the folder: " + name;
@@ -323,9 +350,11 @@ UnzipResult unzipArchive(const std::string& archivePath, const std::string& dest
       why = "cannot create folder for " + name + ": " + e.message();
       return false;
     }
+    made(folder ? t : t.parent_path());
     if (folder) return true;
     out.reset(std::fopen(t.c_str(), "wb"));
     if (!out) why = "cannot write " + name;
+    else made(t);
     return out != nullptr;
   };
   sink.data = [&](const char* bytes, size_t size) { return !out || std::fwrite(bytes, 1, size, out.get()) == size; };
@@ -333,13 +362,13 @@ UnzipResult unzipArchive(const std::string& archivePath, const std::string& dest
     if (!out) return true;
     return std::fclose(out.release()) == 0;
   };
-  result = readEntries(archivePath, bound, limits, sink);
+  result = readEntries(archivePath, bound, sink, limits, dest.string(), destListings);
   out.reset();
   if (result.code != kUnzipOk) return result;
 
   std::vector<Move> moves;
   std::string why;
-  if (!planMoves(scratch.path(), dest, moves, why)) return failure(result, kUnzipWriteFailed, why);
+  if (!planMoves(scratch.path(), dest, destListings, moves, why)) return failure(result, kUnzipWriteFailed, why);
   for (const Move& m : moves) {
     if (m.folder) {
       fs::create_directories(m.to, ec);

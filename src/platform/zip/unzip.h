@@ -15,7 +15,9 @@
 // Only then are the files moved into place, each by a rename. Entry names with
 // backslashes are taken as Windows-style paths; archives were made for a file
 // system that ignores letter case, so an entry replaces an existing file or
-// folder whatever the letter case of its name (common::resolveIn).
+// folder whatever the letter case of its name (common::resolveIn). Each
+// folder is listed once for all entries (common::FolderListings), so the time
+// grows with the number of entries, not with its square.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -43,6 +45,7 @@ enum UnzipCode {
   kUnzipUnsafeEntry = 3,
   kUnzipWriteFailed = 4,
   kUnzipTooLarge = 5,  // past the expansion bound or the free space
+  kUnzipCancelled = 6,  // keepGoing said stop; nothing was moved
 };
 
 // How much an archive may unpack to: at most maxExpansion bytes for every byte
@@ -62,6 +65,14 @@ struct UnzipLimits {
   uint64_t maxEntries = 0;
   uint64_t maxEntryBytes = 0;
   uint64_t maxTotalBytes = 0;
+  // An entry whose place in the destination (native path, resolved as it
+  // would be written) this refuses makes the whole archive unsafe: the files
+  // of the program that unpacks it, for instance.
+  std::function<bool(const std::string& target)> refusedTarget;
+  // Called between entries and between blocks of an entry, with the unpacked
+  // bytes so far; false stops the unpacking before anything was moved
+  // (kUnzipCancelled). The caller's window can process its events here.
+  std::function<bool(uint64_t bytes)> keepGoing;
 };
 
 // Extracts archivePath into destFolder (which must exist). Existing files of the
@@ -71,8 +82,15 @@ UnzipResult unzipArchive(const std::string& archivePath, const std::string& dest
 
 // Reads every entry of the archive to its end with the checks above (names,
 // kinds, sizes, checksums, the expansion bound), writing nothing. 0 when
-// unzipArchive would find nothing wrong with the archive itself.
-UnzipResult checkArchive(const std::string& archivePath, const UnzipLimits& limits = {});
+// unzipArchive would find nothing wrong with the archive itself. destFolder,
+// when given, is where it would be unpacked (for limits.refusedTarget).
+UnzipResult checkArchive(const std::string& archivePath, const UnzipLimits& limits = {},
+                         const std::string& destFolder = {});
+
+// True when name (a file name, no folder) is that of the temporary folder an
+// unpacking makes in its destination (".unzip-" and digits). One that is
+// left over was left by a process that died while it unpacked.
+bool isUnpackFolderName(const std::string& name);
 
 // Reads every entry with the same checks, writing nothing, and keeps in
 // `contents` the whole bytes of the entries `wanted` accepts (by their names,

@@ -1,6 +1,9 @@
 // The running process's own user and environment, as other processes see them.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -30,7 +33,26 @@ TEST(ThisProcess, UserKeyAndAdministratorAgreeWithAnotherProcessOfTheUser) {
   ASSERT_FALSE(key.empty());
   EXPECT_EQ(key.find_first_not_of("0123456789"), std::string::npos) << key;
   EXPECT_EQ(key, firstLine("id -u"));
-  EXPECT_EQ(platform::userKey(), key);
+  // Another process of the user, started afresh, arrives at the same key.
+  int pipeEnds[2];
+  ASSERT_EQ(::pipe(pipeEnds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipeEnds[0]);
+    const std::string theirs = platform::userKey();
+    const ssize_t written = ::write(pipeEnds[1], theirs.data(), theirs.size());
+    ::_exit(written == static_cast<ssize_t>(theirs.size()) ? 0 : 1);
+  }
+  ::close(pipeEnds[1]);
+  char buf[64] = {};
+  const ssize_t got = ::read(pipeEnds[0], buf, sizeof buf - 1);
+  ::close(pipeEnds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(std::string(buf, got > 0 ? static_cast<size_t>(got) : 0), key);
+  // The key is the real user, as the system records it (not a process id).
+  EXPECT_EQ(key, firstLine("awk '/^Uid:/ {print $2}' /proc/$PPID/status"));
   EXPECT_EQ(platform::runsAsAdministrator(), firstLine("id -u") == "0");
 }
 

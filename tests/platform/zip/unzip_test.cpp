@@ -61,3 +61,104 @@ TEST(Unzip, ExtractsIntoTheFolderAndRefusesEscapes) {
   EXPECT_NE(platform::unzipArchive(folder / "cut.zip", folder / "dest").code, 0);
   EXPECT_NE(platform::unzipArchive(folder / "missing.zip", folder / "dest").code, 0);
 }
+
+TEST(Unzip, TheUnpackedSizeIsBoundedOverTheWholeArchive) {
+  ProgramFolder folder;
+  // Five entries, each well under the bound, together over it.
+  std::vector<ZipEntry> entries;
+  for (int i = 0; i < 5; ++i) entries.push_back({ZipEntry::File, "part" + std::to_string(i) + ".bin", std::string(240000, 'a')});
+  testsupport::makeZip(folder / "five.zip", entries);
+  platform::UnzipLimits limits;
+  limits.maxExpansion = 1;
+  limits.minAllowance = 1000000;  // 1 MB for the whole archive
+  limits.availableBytes = uint64_t{1} << 40;
+  fs::create_directories(folder / "dest");
+  const auto r = platform::unzipArchive(folder / "five.zip", folder / "dest", limits);
+  EXPECT_EQ(r.code, platform::kUnzipTooLarge) << r.message;
+  EXPECT_TRUE(fs::is_empty(folder / "dest"));
+  EXPECT_EQ(platform::checkArchive(folder / "five.zip", limits).code, platform::kUnzipTooLarge);
+  // Four of them fit.
+  entries.pop_back();
+  testsupport::makeZip(folder / "four.zip", entries);
+  EXPECT_EQ(platform::unzipArchive(folder / "four.zip", folder / "dest", limits).code, 0);
+  EXPECT_EQ(platform::checkArchive(folder / "four.zip", limits).code, 0);
+  // The free space of the disk bounds it too.
+  limits.availableBytes = limits.freeMargin + 500000;
+  fs::create_directories(folder / "dest2");
+  EXPECT_EQ(platform::unzipArchive(folder / "four.zip", folder / "dest2", limits).code, platform::kUnzipTooLarge);
+  EXPECT_TRUE(fs::is_empty(folder / "dest2"));
+}
+
+TEST(Unzip, RefusedPlacesAndAStopChangeNothing) {
+  ProgramFolder folder;
+  fs::create_directories(folder / "dest");
+  testsupport::writeFile(folder / "dest/Own.Ini", "mine");
+  testsupport::makeZip(folder / "own.zip", {{ZipEntry::File, "a.txt", "a"}, {ZipEntry::File, "./OWN.ini", "theirs"}});
+  platform::UnzipLimits limits;
+  std::vector<std::string> asked;
+  limits.refusedTarget = [&](const std::string& target) {
+    asked.push_back(target);
+    return fs::path(target).filename() == "Own.Ini";
+  };
+  const auto refused = platform::unzipArchive(folder / "own.zip", folder / "dest", limits);
+  EXPECT_EQ(refused.code, platform::kUnzipUnsafeEntry);
+  EXPECT_TRUE(refused.refused);
+  // Resolved in any letter case to the file that is there.
+  EXPECT_EQ(asked, (std::vector<std::string>{folder / "dest/a.txt", folder / "dest/Own.Ini"}));
+  EXPECT_EQ(testsupport::readFile(folder / "dest/Own.Ini"), "mine");
+  EXPECT_FALSE(testsupport::exists(folder / "dest/a.txt"));
+  EXPECT_EQ(platform::checkArchive(folder / "own.zip", limits, folder / "dest").code, platform::kUnzipUnsafeEntry);
+  EXPECT_EQ(platform::checkArchive(folder / "own.zip", limits).code, 0);  // no destination: nothing to refuse
+
+  // keepGoing is asked between entries and blocks; false stops before anything moved.
+  testsupport::makeZip(folder / "many.zip", {{ZipEntry::File, "x/1.txt", "1"},
+                                             {ZipEntry::File, "x/2.txt", std::string(200000, '2')},
+                                             {ZipEntry::File, "x/3.txt", "3"}});
+  for (int stopAt : {1, 2, 3, 4}) {
+    platform::UnzipLimits stop;
+    int calls = 0;
+    stop.keepGoing = [&](uint64_t) { return ++calls < stopAt; };
+    const auto r = platform::unzipArchive(folder / "many.zip", folder / "dest", stop);
+    EXPECT_EQ(r.code, platform::kUnzipCancelled) << stopAt;
+    EXPECT_FALSE(testsupport::exists(folder / "dest/x")) << stopAt;
+  }
+  for (const auto& e : fs::directory_iterator(folder / "dest"))
+    EXPECT_FALSE(platform::isUnpackFolderName(e.path().filename().string())) << e.path();
+  platform::UnzipLimits counting;
+  int calls = 0;
+  counting.keepGoing = [&](uint64_t) { return ++calls > 0; };
+  EXPECT_EQ(platform::unzipArchive(folder / "many.zip", folder / "dest", counting).code, 0);
+  EXPECT_GE(calls, 6);  // every entry and every block
+  EXPECT_EQ(testsupport::readFile(folder / "dest/x/3.txt"), "3");
+}
+
+TEST(Unzip, NamesFoundInAnyLetterCaseAmongManyEntries) {
+  ProgramFolder folder;
+  fs::create_directories(folder / "dest/Web");
+  testsupport::writeFile(folder / "dest/Web/Index.HTM", "old");
+  std::vector<ZipEntry> entries;
+  for (int i = 0; i < 300; ++i) entries.push_back({ZipEntry::File, "web/p" + std::to_string(i) + ".htm", "p"});
+  // Two spellings of one name in the archive are one file, the later one wins;
+  // an entry meets an existing file in another letter case.
+  entries.push_back({ZipEntry::File, "WEB/P7.HTM", "seven"});
+  entries.push_back({ZipEntry::File, "web/index.htm", "new"});
+  entries.push_back({ZipEntry::Folder, "web/New/", ""});
+  entries.push_back({ZipEntry::File, "WEB/NEW/a.txt", "a"});
+  testsupport::makeZip(folder / "m.zip", entries);
+  const auto r = platform::unzipArchive(folder / "m.zip", folder / "dest");
+  ASSERT_EQ(r.code, 0) << r.message;
+  EXPECT_EQ(testsupport::readFile(folder / "dest/Web/Index.HTM"), "new");
+  EXPECT_EQ(testsupport::readFile(folder / "dest/Web/p7.htm"), "seven");
+  EXPECT_EQ(testsupport::readFile(folder / "dest/Web/New/a.txt"), "a");
+  size_t files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(folder / "dest")) files += e.is_regular_file();
+  EXPECT_EQ(files, 302u);
+  EXPECT_FALSE(testsupport::exists(folder / "dest/web"));
+}
+
+TEST(Unzip, UnpackFolderNames) {
+  EXPECT_TRUE(platform::isUnpackFolderName(".unzip-1"));
+  EXPECT_TRUE(platform::isUnpackFolderName(".unzip-123456789"));
+  for (const char* other : {".unzip-", ".unzip-x", "unzip-1", ".unzip-1.txt", ".Unzip-1", ""})
+    EXPECT_FALSE(platform::isUnpackFolderName(other)) << other;
+}
