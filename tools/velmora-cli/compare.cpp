@@ -61,6 +61,13 @@ bool parse(const std::vector<std::string>& args, CompareOptions& o, std::string&
       return false;
     }
     const std::string& v = args[++i];
+    // An id is a whole number, 0 or more: anything else would name no
+    // category (or the whole tree) and compare more than was asked.
+    if ((a == "--category" || a == "--factory") &&
+        (v.empty() || v.find_first_not_of("0123456789") != std::string::npos || v.size() > 18)) {
+      problem = a + " takes an id, a whole number of 0 or more: " + v;
+      return false;
+    }
     if (a == "--from") o.from = v;
     if (a == "--to") o.to = v;
     if (a == "--price") o.price = v;

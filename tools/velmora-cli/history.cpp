@@ -76,7 +76,8 @@ void print(const History& h, const std::string& format) {
       out += std::string(i ? ",\n" : "\n") + "{\"library\":" + jsonString(pt.library) +
              ",\"month\":" + (pt.month ? jsonString(pt.month->text()) : "null") +
              ",\"id\":" + (pt.present ? jsonString(pt.id) : "null") +
-             ",\"price\":" + (pt.price ? pt.price->text() : "null") + "}";
+             ",\"price\":" + (pt.price ? pt.price->text() : "null") +
+             (pt.error.empty() ? "" : ",\"error\":" + jsonString(pt.error)) + "}";
     }
     out += "\n]}\n";
   } else {
@@ -105,7 +106,15 @@ int runHistory(const std::vector<std::string>& args) {
   }
   std::string opened = o.library;
   if (!cli::openProgramFolder(o.folder, opened)) return 1;
-  return cli::runReported([&] { print(productHistory(o.product, o.library, o.price), o.format); });
+  // A library that could not be read is marked in its point (and named on
+  // standard error); the run then ends with 1, as a failure.
+  bool failed = false;
+  const int code = cli::runReported([&] {
+    const History h = productHistory(o.product, o.library, o.price);
+    print(h, o.format);
+    for (const HistoryPoint& pt : h.points) failed = failed || !pt.error.empty();
+  });
+  return code != 0 ? code : failed ? 1 : 0;
 }
 
 }  // namespace

@@ -37,6 +37,47 @@ uint64_t fnv(const void* data, std::size_t n, uint64_t h = 1469598103934665603ul
   return h;
 }
 
+// The digest of an entry's pages, checked at every open so that a damaged
+// entry (a changed byte anywhere) is rebuilt rather than served: xxHash64's
+// scheme (four lanes of 64-bit words, multiplied and rotated), which reads
+// memory about as fast as it can be read.
+uint64_t rotl(uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
+constexpr uint64_t kP1 = 11400714785074694791ull, kP2 = 14029467366897019727ull, kP3 = 1609587929392839161ull,
+                   kP4 = 9650029242287828579ull, kP5 = 2870177450012600261ull;
+uint64_t load64(const unsigned char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+uint64_t round64(uint64_t acc, uint64_t in) { return rotl(acc + in * kP2, 31) * kP1; }
+uint64_t merge64(uint64_t acc, uint64_t v) { return (acc ^ round64(0, v)) * kP1 + kP4; }
+
+uint64_t digest(const unsigned char* p, std::size_t n) {
+  const unsigned char* const end = p + n;
+  uint64_t h;
+  if (n >= 32) {
+    uint64_t v1 = kP1 + kP2, v2 = kP2, v3 = 0, v4 = 0 - kP1;
+    for (const unsigned char* limit = end - 32; p <= limit; p += 32) {
+      v1 = round64(v1, load64(p));
+      v2 = round64(v2, load64(p + 8));
+      v3 = round64(v3, load64(p + 16));
+      v4 = round64(v4, load64(p + 24));
+    }
+    h = rotl(v1, 1) + rotl(v2, 7) + rotl(v3, 12) + rotl(v4, 18);
+    h = merge64(merge64(merge64(merge64(h, v1), v2), v3), v4);
+  } else {
+    h = kP5;
+  }
+  h += uint64_t(n);
+  for (; p + 8 <= end; p += 8) h = rotl(h ^ round64(0, load64(p)), 27) * kP1 + kP4;
+  for (; p < end; ++p) h = rotl(h ^ (*p * kP5), 11) * kP1;
+  h ^= h >> 33;
+  h *= kP2;
+  h ^= h >> 29;
+  h *= kP3;
+  return h ^ (h >> 32);
+}
+
 std::string hex(uint64_t v) {
   char buf[17];
   std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(v));
@@ -122,10 +163,11 @@ struct Fd {
 };
 
 // What the provider knows of a copy besides its tables.
-std::string describe(const std::string& key, int jetVersion, int indexCount,
+std::string describe(const std::string& key, uint64_t imageDigest, int jetVersion, int indexCount,
                      const std::vector<TableInfo>& tables, const std::vector<std::string>& indexed) {
   Writer w;
   w.text(key);
+  w.raw(&imageDigest, 8);
   w.u32(uint32_t(jetVersion));
   w.u32(uint32_t(indexCount));
   w.u32(uint32_t(tables.size()));
@@ -142,6 +184,20 @@ std::string describe(const std::string& key, int jetVersion, int indexCount,
   w.u32(uint32_t(indexed.size()));
   for (const auto& s : indexed) w.text(s);
   return w.out;
+}
+
+// The cache folder itself, never a link to another: a descriptor of the
+// folder, or -1 when it is missing, not a folder, a symbolic link or not the
+// user's own.
+int openCacheFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 // Entries are named "lib-*.sqlite"; temporaries ".lib-*.tmp".
@@ -170,10 +226,13 @@ void evict(const std::string& folder, const std::string& keep) {
     const auto used = it->last_write_time(e2);
     if (e2) continue;
     if (isTemporary(name)) {
+      if (it->is_symlink(e2)) continue;
       if (now - used > std::chrono::hours(1)) fs::remove(it->path(), e2);
       continue;
     }
-    if (!isEntry(name) || !it->is_regular_file(e2)) continue;
+    // An entry is a file of its own; a link (to anything) is never counted or
+    // removed here.
+    if (!isEntry(name) || !it->is_regular_file(e2) || it->is_symlink(e2)) continue;
     const uint64_t size = it->file_size(e2);
     if (e2) continue;
     entries.push_back({it->path(), size, used});
@@ -216,6 +275,35 @@ std::string libraryCacheFolder() {
 
 void setLibraryCacheLimit(uint64_t bytes) { limitBytes = bytes; }
 
+bool resealLibraryCacheEntry(const std::string& file) {
+  std::string bytes;
+  {
+    Fd f;
+    f.fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st{};
+    if (f.fd < 0 || ::fstat(f.fd, &st) != 0 || std::size_t(st.st_size) < kFooter) return false;
+    bytes.resize(std::size_t(st.st_size));
+    if (!readAll(f.fd, bytes.data(), bytes.size(), 0)) return false;
+  }
+  char* footer = bytes.data() + bytes.size() - kFooter;
+  uint64_t imageSize;
+  uint32_t payloadSize;
+  std::memcpy(&imageSize, footer, 8);
+  std::memcpy(&payloadSize, footer + 8, 4);
+  if (std::memcmp(footer + 20, kMagic, 8) != 0 || imageSize + payloadSize + kFooter != bytes.size()) return false;
+  char* payload = bytes.data() + imageSize;
+  Reader r{payload, payloadSize};
+  r.text();
+  if (!r.ok || r.left < 8) return false;
+  const uint64_t imageDigest = digest(reinterpret_cast<const unsigned char*>(bytes.data()), std::size_t(imageSize));
+  std::memcpy(payload + (payloadSize - r.left), &imageDigest, 8);
+  const uint64_t h = fnv(payload, payloadSize);
+  std::memcpy(footer + 12, &h, 8);
+  Fd f;
+  f.fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+  return f.fd >= 0 && ::pwrite(f.fd, bytes.data(), bytes.size(), 0) == ssize_t(bytes.size());
+}
+
 uint64_t libraryCacheLimit() {
   if (uint64_t b = limitBytes.load()) return b;
   const char* v = std::getenv("VELMORA_CACHE_LIMIT_MB");
@@ -242,16 +330,25 @@ LibraryCache::LibraryCache(const std::string& path, int fd, const struct stat& s
       !readAll(fd, tail.data(), tail.size(), st.st_size - off_t(tail.size())))
     return;
   const uint64_t pages = fnv(tail.data(), tail.size(), fnv(head.data(), head.size()));
+  // Beside the size and the modification time (which unpacking, cp -p and
+  // touch -r put back), what no copy or edit keeps: the file's identity
+  // (device, inode) and its change time, which the system sets at every
+  // write and which no call can set back. Times to the nanosecond.
+  auto time = [](const timespec& t) { return std::to_string(t.tv_sec) + "." + std::to_string(t.tv_nsec); };
   key_ = std::string(VELMORA_PROVIDER_STAMP) + "\n" + full.string() + "\n" + std::to_string(st.st_size) + "\n" +
-         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + "\n" + hex(pages);
+         time(st.st_mtim) + "\n" + time(st.st_ctim) + "\n" + std::to_string(st.st_dev) + ":" +
+         std::to_string(st.st_ino) + "\n" + hex(pages);
   file_ = folder + "/lib-" + hex(fnv(full.string().data(), full.string().size())) + ".sqlite";
 }
 
 bool LibraryCache::load(Database& db) { return !file_.empty() && attach(db) == 1; }
 
 int LibraryCache::attach(Database& db) {
+  Fd dir;
+  dir.fd = openCacheFolder(fs::path(file_).parent_path().string());
+  if (dir.fd < 0) return 0;
   Fd f;
-  f.fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+  f.fd = ::openat(dir.fd, fs::path(file_).filename().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (f.fd < 0) return 0;
   struct stat st{};
   if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || std::size_t(st.st_size) < kFooter + 512) return 0;
@@ -273,6 +370,8 @@ int LibraryCache::attach(Database& db) {
     return 0;
   Reader r{payload.data(), payload.size()};
   if (r.text() != key_) return 0;  // the library has changed, or another took its name
+  uint64_t imageDigest = 0;
+  r.raw(&imageDigest, 8);
   const int jetVersion = int(r.u32());
   const int indexCount = int(r.u32());
   std::vector<TableInfo> tables(std::min<uint32_t>(r.u32(), 65536));
@@ -309,6 +408,13 @@ int LibraryCache::attach(Database& db) {
   if (base == MAP_FAILED) return 0;
   std::shared_ptr<void> image(base, [total](void* p) { ::munmap(p, total); });
   if (::mmap(base, fileSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, f.fd, 0) == MAP_FAILED) return 0;
+  // Every page as it was written: a damaged entry is rebuilt, never served.
+  // (The pages are read from the system's file cache in one pass; they stay
+  // shared with it, since nothing is written.)
+#ifdef MADV_POPULATE_READ
+  ::madvise(base, mapped, MADV_POPULATE_READ);
+#endif
+  if (digest(static_cast<const unsigned char*>(base), std::size_t(imageSize)) != imageDigest) return 0;
 
   sqlite3* engine = db.db_;
   bool good = sqlite3_deserialize(engine, "main", static_cast<unsigned char*>(base), sqlite3_int64(imageSize),
@@ -348,9 +454,13 @@ void LibraryCache::store(Database& db) {
   if (file_.empty()) return;
   const fs::path folder = fs::path(file_).parent_path();
   std::error_code ec;
-  fs::create_directories(folder, ec);
+  fs::create_directories(folder.parent_path(), ec);
   if (ec) return;
-  ::chmod(folder.c_str(), 0700);
+  ::mkdir(folder.c_str(), 0700);
+  Fd dir;
+  dir.fd = openCacheFolder(folder.string());
+  if (dir.fd < 0) return;
+  ::fchmod(dir.fd, 0700);
 
   sqlite3* engine = db.db_;
   int64_t pages = 0, pageSize = 0;
@@ -399,10 +509,17 @@ void LibraryCache::store(Database& db) {
 
   // The trailer, then to disk and into place.
   Fd f;
-  f.fd = ::open(temp.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  f.fd = ::open(temp.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
   struct stat st{};
   if (f.fd < 0 || ::fstat(f.fd, &st) != 0 || st.st_size != pages * pageSize) return;
-  const std::string payload = describe(key_, db.jetVersion_, db.indexCount_, db.tables_, db.indexed_);
+  uint64_t imageDigest = 0;
+  {
+    void* image = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_SHARED, f.fd, 0);
+    if (image == MAP_FAILED) return;
+    imageDigest = digest(static_cast<const unsigned char*>(image), std::size_t(st.st_size));
+    ::munmap(image, std::size_t(st.st_size));
+  }
+  const std::string payload = describe(key_, imageDigest, db.jetVersion_, db.indexCount_, db.tables_, db.indexed_);
   Writer footer;
   footer.i64(int64_t(st.st_size));
   footer.u32(uint32_t(payload.size()));

@@ -7,17 +7,24 @@
 // folder; one file per library, "lib-<hash of the full path>.sqlite". The file
 // is an SQLite database (the copy as the import made it: tables, indexes and
 // the planner's figures) followed by a trailer that names what it was made from
-// (the provider's build, full path, size, modification time, hash of the first
-// pages and of the last page) and what the provider knows besides the tables (Jet types and sizes,
-// row counts, indexed columns), with the cache format in the database's
-// user_version.
+// (the provider's build, full path, size, modification and change time to the
+// nanosecond, device and inode, hash of the first pages and of the last page),
+// the digest of the database's pages, and what the provider knows besides the
+// tables (Jet types and sizes, row counts, indexed columns), with the cache
+// format in the database's user_version.
 //
 // Contract:
 // - The Jet file's password is checked before the cache is looked at; the cache
 //   never stands in for that check (Database::open).
-// - An entry is used only when its format, its key and its trailer all agree
+// - An entry is used only when its format, its key and its trailer all agree,
+//   its pages match their digest (a byte changed anywhere is a damaged entry)
 //   and SQLite can read its schema; otherwise it is rebuilt by the import that
-//   follows. Writing goes to a temporary file in the cache folder, synced and
+//   follows. A library edited in place and given its old modification time
+//   back has another change time; a copy (cp -p, unpacking) another inode.
+// - The cache folder is used only when it is a folder of the user's own, not
+//   a symbolic link; an entry that is a link is not read (and is replaced by
+//   a file when the entry is written), and the size limit counts and removes
+//   only files. Writing goes to a temporary file in the cache folder, synced and
 //   renamed when complete, so a crash leaves the old entry or none, never half a
 //   one. A cache that cannot be written (read-only or missing home, full disk)
 //   leaves the open as it was, without a message.
@@ -46,7 +53,7 @@ namespace ado {
 
 class Database;
 
-inline constexpr int32_t kLibraryCacheFormat = 1;
+inline constexpr int32_t kLibraryCacheFormat = 2;
 
 // Process-wide switch; on by default unless VELMORA_NO_CACHE=1.
 void setLibraryCacheEnabled(bool on);
@@ -59,6 +66,11 @@ std::string libraryCacheFolder();
 // The size limit in bytes; VELMORA_CACHE_LIMIT_MB unless set here (tests).
 void setLibraryCacheLimit(uint64_t bytes);
 uint64_t libraryCacheLimit();
+
+// Writes the digest of an entry's pages anew after they were changed in
+// place (tests change an entry to see where an answer comes from). False
+// when the file is no entry.
+bool resealLibraryCacheEntry(const std::string& file);
 
 // One library's entry, for one open.
 class LibraryCache {
@@ -75,6 +87,7 @@ class LibraryCache {
   void store(Database& db);
 
   const std::string& file() const { return file_; }  // "" when off
+  const std::string& key() const { return key_; }    // what the entry must name
 
  private:
   // 1: `db` is served from the entry; 0: no good entry, `db` untouched; -1:

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "common/atomic_file.h"
+#include "common/atomic_file_device.h"
 #include "platform/grid/shown_table.h"
 
 namespace price_tools::exporting {
@@ -463,7 +464,9 @@ ExportResult writePdf(const platform::VSFlexGrid& grid, const ExportTitle& title
   const GridPages pages(grid, title);
   const QPageLayout layout = pages.pageLayout();
   {
-    QPdfWriter writer(QString::fromStdString(file.tempPath()));
+    // Written through the pending file, which keeps any failed write.
+    common::PendingFileDevice device(file);
+    QPdfWriter writer(&device);
     writer.setResolution(300);
     writer.setCreator(QStringLiteral("Velmora"));
     writer.setTitle(qs(titleLine(title)));

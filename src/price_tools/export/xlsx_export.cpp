@@ -1,5 +1,7 @@
 #include "price_tools/export/xlsx_export.h"
 
+#include <archive.h>
+#include <archive_entry.h>
 #include <xlsxwriter.h>
 
 #include <charconv>
@@ -46,6 +48,52 @@ double spreadsheetNumber(const std::string& decimal) {
   std::from_chars(decimal.data(), decimal.data() + decimal.size(), v);
   return v;
 }
+
+namespace {
+
+// The spreadsheet library does not look at the results of its own writes: a
+// part that hit a full disk goes into the workbook cut short, and closing it
+// still succeeds. So the workbook is read back: every part must unpack (its
+// checksum right) and every XML part end with its root element's end tag.
+// "" when whole, otherwise what is wrong.
+std::string unwholePart(const std::string& path) {
+  std::unique_ptr<archive, int (*)(archive*)> a(archive_read_new(), archive_read_free);
+  archive_read_support_format_zip(a.get());
+  if (archive_read_open_filename(a.get(), path.c_str(), 1 << 16) != ARCHIVE_OK)
+    return std::string("the workbook cannot be read back: ") + archive_error_string(a.get());
+  int parts = 0;
+  archive_entry* entry = nullptr;
+  int r;
+  while ((r = archive_read_next_header(a.get(), &entry)) == ARCHIVE_OK) {
+    ++parts;
+    const std::string name = archive_entry_pathname(entry);
+    std::string head, tail;
+    char buf[1 << 16];
+    la_ssize_t n;
+    while ((n = archive_read_data(a.get(), buf, sizeof buf)) > 0) {
+      if (head.size() < 512) head.append(buf, std::min<size_t>(size_t(n), 512 - head.size()));
+      tail.append(buf, size_t(n));
+      if (tail.size() > 256) tail.erase(0, tail.size() - 256);
+    }
+    if (n < 0) return "the workbook's part " + name + " is damaged: " + archive_error_string(a.get());
+    if (name.size() < 4 || (name.compare(name.size() - 4, 4, ".xml") != 0 && name.compare(name.size() - 5, 5, ".rels") != 0))
+      continue;
+    size_t open = head.find('<');
+    while (open != std::string::npos && open + 1 < head.size() && (head[open + 1] == '?' || head[open + 1] == '!'))
+      open = head.find('<', open + 1);
+    if (open == std::string::npos) return "the workbook's part " + name + " is empty";
+    const size_t end = head.find_first_of(" \t\r\n/>", open + 1);
+    const std::string root = "</" + head.substr(open + 1, end - open - 1) + ">";
+    while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r' || tail.back() == ' ')) tail.pop_back();
+    if (tail.size() < root.size() || tail.compare(tail.size() - root.size(), root.size(), root) != 0)
+      return "the workbook's part " + name + " was cut short";
+  }
+  if (r != ARCHIVE_EOF) return std::string("the workbook cannot be read back: ") + archive_error_string(a.get());
+  if (parts == 0) return "the workbook is empty";
+  return "";
+}
+
+}  // namespace
 
 double spreadsheetColumnWidth(int twips) {
   const double px = twips / 15.0;
@@ -166,6 +214,10 @@ ExportResult writeXlsx(const VSFlexGrid& g, const ExportTitle& title, const std:
   const lxw_error err = workbook_close(wb.release());
   if (err != LXW_NO_ERROR) {
     result.error = std::string("cannot write the workbook: ") + lxw_strerror(err);
+    return result;
+  }
+  if (const std::string problem = unwholePart(file.tempPath()); !problem.empty()) {
+    result.error = "cannot write " + path + ": " + problem;
     return result;
   }
   return finishFile(file, progress, total, result);

@@ -47,9 +47,22 @@ std::optional<Decimal> Decimal::parse(const std::string& text) {
   __int128 units = 0;
   int scale = 0;
   bool digits = false, point = false;
+  int exponent = 0;
   for (; i < t.size(); ++i) {
     const char c = t[i];
-    if (c == '.' && !point) {
+    if ((c == 'E' || c == 'e') && digits) {
+      // An exponent, as a Double is written ("1E+15", "1.5E-03").
+      size_t k = i + 1;
+      bool negativeExponent = false;
+      if (k < t.size() && (t[k] == '+' || t[k] == '-')) negativeExponent = t[k++] == '-';
+      if (k == t.size() || k + 4 < t.size()) return std::nullopt;
+      for (; k < t.size(); ++k) {
+        if (t[k] < '0' || t[k] > '9') return std::nullopt;
+        exponent = exponent * 10 + (t[k] - '0');
+      }
+      if (negativeExponent) exponent = -exponent;
+      break;
+    } else if (c == '.' && !point) {
       point = true;
     } else if (c >= '0' && c <= '9') {
       digits = true;
@@ -61,6 +74,16 @@ std::optional<Decimal> Decimal::parse(const std::string& text) {
     }
   }
   if (!digits) return std::nullopt;
+  // The exponent moves the point; a value that needs more than 18 digits or
+  // more places than kMaxScale cannot be held exactly.
+  scale -= exponent;
+  for (; scale < 0; ++scale) {
+    units *= 10;
+    if (units > INT64_MAX) return std::nullopt;
+  }
+  while (scale > kMaxScale && units % 10 == 0 && units != 0) units /= 10, --scale;
+  if (units == 0) scale = std::min(scale, kMaxScale);
+  if (scale > kMaxScale) return std::nullopt;
   return Decimal(narrow(negative ? -units : units), scale);
 }
 

@@ -18,8 +18,10 @@ class Decimal {
   Decimal() = default;
   Decimal(int64_t units, int scale) : units_(units), scale_(scale) {}
 
-  // A plain decimal text: optional sign, digits, optional point and digits
-  // (at most 12 after the point), blanks around it ignored. nullopt otherwise.
+  // A decimal text: optional sign, digits, optional point and digits, an
+  // optional exponent as a Double is written ("1E+15", "2.5e-3"); blanks
+  // around it ignored. nullopt otherwise, and for a value that cannot be held
+  // exactly (more than 12 places after the point, beyond 18 digits).
   static std::optional<Decimal> parse(const std::string& text);
   // A field value: nullopt for null and for values that are not numbers.
   static std::optional<Decimal> fromVariant(const ado::Variant& value);

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -105,6 +107,8 @@ class LibraryCache : public ::testing::Test {
     EXPECT_EQ(sqlite3_exec(db, "UPDATE CLProduct SET Name='从缓存来' WHERE ID=1", nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(db);
+    // A change made on purpose: sealed again, or it would be a damaged entry.
+    EXPECT_TRUE(ado::resealLibraryCacheEntry(entry()));
   }
   std::string productName(ado::Database& db) {
     return db.execute("select Name from CLProduct where ID=1").cells.at(0).toText();
@@ -308,6 +312,127 @@ TEST_F(LibraryCache, TheLeastRecentlyUsedEntriesGoFirst) {
   const std::string d = fixtures::writeLibrary(dir_, "d.zdj");
   EXPECT_EQ(productName(*ado::Database::open(d, "4917")), "螺纹钢 HRB400");
   EXPECT_FALSE(fs::exists(entryOf(d)));
+}
+
+// The key holds what an edit or a copy cannot keep: every part of it tells
+// two libraries apart on its own, the parts of a second included.
+TEST_F(LibraryCache, TheKeyTellsApartEachTimeToTheNanosecondTheInodeAndTheDevice) {
+  const int fd = ::open(lib_.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  struct stat st{};
+  ASSERT_EQ(::fstat(fd, &st), 0);
+  st.st_mtim.tv_nsec = 100;
+  st.st_ctim.tv_nsec = 200;
+  const std::string key = ado::LibraryCache(lib_, fd, st).key();
+  EXPECT_EQ(ado::LibraryCache(lib_, fd, st).key(), key);
+  const std::vector<std::pair<const char*, std::function<void(struct stat&)>>> changes = {
+      {"modification nanoseconds", [](struct stat& s) { s.st_mtim.tv_nsec = 101; }},
+      {"modification seconds", [](struct stat& s) { s.st_mtim.tv_sec += 1; }},
+      {"change nanoseconds", [](struct stat& s) { s.st_ctim.tv_nsec = 201; }},
+      {"change seconds", [](struct stat& s) { s.st_ctim.tv_sec += 1; }},
+      {"inode", [](struct stat& s) { s.st_ino += 1; }},
+      {"device", [](struct stat& s) { s.st_dev += 1; }},
+      {"size", [](struct stat& s) { s.st_size -= 4096; }},
+  };
+  for (const auto& [what, change] : changes) {
+    struct stat other = st;
+    change(other);
+    EXPECT_NE(ado::LibraryCache(lib_, fd, other).key(), key) << what;
+  }
+  ::close(fd);
+}
+
+// A price corrected inside the library, in place, the size kept and the
+// modification time put back (touch -r): the entry is not used.
+TEST_F(LibraryCache, AnEditInPlaceWithItsTimeBackIsNotAnsweredFromTheEntry) {
+  open();
+  tamper();
+  EXPECT_EQ(productName(*open()), "从缓存来");
+  struct stat before{};
+  ASSERT_EQ(::stat(lib_.c_str(), &before), 0);
+  auto corrected = fixtures::library();
+  corrected.tables[2].rows[0][4] = "4180.6400";
+  const std::string made = dir_.file("corrected.zdj");
+  jetwrite::writeDatabase(corrected, made);
+  const std::string bytes = slurp(made);
+  ASSERT_EQ(bytes.size(), std::size_t(before.st_size));
+  // The system's clock for file times moves in ticks: wait for the next one,
+  // so that the edit's change time is another one.
+  for (int i = 0; i < 1000; ++i) {
+    spill(dir_.file("tick"), "x");
+    struct stat tick{};
+    ::stat(dir_.file("tick").c_str(), &tick);
+    if (tick.st_ctim.tv_sec != before.st_ctim.tv_sec || tick.st_ctim.tv_nsec != before.st_ctim.tv_nsec) break;
+    ::usleep(1000);
+  }
+  {
+    std::fstream f(lib_, std::ios::binary | std::ios::in | std::ios::out);
+    f.write(bytes.data(), std::streamsize(bytes.size()));
+  }
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, lib_.c_str(), times, 0), 0);
+  struct stat after{};
+  ASSERT_EQ(::stat(lib_.c_str(), &after), 0);
+  ASSERT_EQ(after.st_ino, before.st_ino);
+  ASSERT_EQ(after.st_size, before.st_size);
+  ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  auto db = open();
+  EXPECT_EQ(productName(*db), "螺纹钢 HRB400");
+  EXPECT_EQ(db->execute("select Price from CLProduct where ID=1").cells.at(0).toText(), "4180.64");
+}
+
+// Eight bytes of an entry changed (a price's stored value): the entry is
+// damaged and rebuilt, never served with the wrong price.
+TEST_F(LibraryCache, EightBytesChangedInAnEntryNeverGiveAWrongPrice) {
+  open();
+  std::string s = slurp(entry());
+  auto bigEndian = [](double v) {
+    uint64_t u;
+    std::memcpy(&u, &v, 8);
+    std::string out(8, '\0');
+    for (int i = 0; i < 8; ++i) out[std::size_t(i)] = char(u >> (56 - 8 * i));
+    return out;
+  };
+  const std::size_t at = s.find(bigEndian(1234567.8912));
+  ASSERT_NE(at, std::string::npos);
+  s.replace(at, 8, bigEndian(1.23));
+  spill(entry(), s);
+  auto db = open();
+  EXPECT_EQ(db->execute("select Price from CLProduct where ID=2").cells.at(0).toText(), "1234567.8912");
+  EXPECT_NE(slurp(entry()), s) << "rebuilt";
+}
+
+// A cache folder that is a link to another folder, and an entry that is a
+// link to another file, are not followed: the other folder keeps its mode and
+// its files under any size limit, the other file its bytes and mode.
+TEST_F(LibraryCache, LinksInTheCacheAreNotFollowed) {
+  const fs::path elsewhere = dir_.path() / "elsewhere";
+  fs::create_directories(elsewhere);
+  ::chmod(elsewhere.c_str(), 0755);
+  spill((elsewhere / "lib-0000000000000001.sqlite").string(), std::string(100000, 'k'));
+  fs::create_directory_symlink(elsewhere, home_.path() / "velmora");
+  ado::setLibraryCacheLimit(1000);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(productName(*open()), "螺纹钢 HRB400");
+  EXPECT_EQ(fs::status(elsewhere).permissions() & fs::perms::all,
+            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                fs::perms::others_exec);
+  EXPECT_TRUE(fs::exists(elsewhere / "lib-0000000000000001.sqlite"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), {}), 1);
+  ado::setLibraryCacheLimit(0);
+
+  fs::remove(home_.path() / "velmora");
+  const std::string target = (elsewhere / "target").string();
+  spill(target, "target");
+  ::chmod(target.c_str(), 0644);
+  fs::create_directories(home_.path() / "velmora");
+  fs::create_symlink(target, entry());
+  EXPECT_EQ(productName(*open()), "螺纹钢 HRB400");
+  EXPECT_EQ(slurp(target), "target");
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_FALSE(fs::is_symlink(entry())) << "the link is replaced by an entry of its own";
+  tamper();
+  EXPECT_EQ(productName(*open()), "从缓存来");
 }
 
 TEST(LibraryCacheFolder, FollowsTheBaseDirectoryRules) {

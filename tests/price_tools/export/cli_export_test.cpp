@@ -2,6 +2,8 @@
 // by pinyin initials, run as users run it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -90,4 +92,40 @@ TEST(BrowseExport, XlsxCsvPdfFilesAndThePinyinField) {
   r = browse(folder, "search 拼音 x");
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.out.find("产品名称, 生产厂家 or 拼音简码"), std::string::npos);
+}
+
+// --output never replaces the open library, pro.mdb, a FIFO or a device, and
+// says why; a PDF that meets a full disk (the file size limit, which the
+// kernel enforces as it does a full disk) is a failure that leaves no file.
+TEST(BrowseExport, OutputNeverReplacesALibraryTheProjectDatabaseAFifoOrADevice) {
+  fixture::ProgramFolder folder;
+  std::filesystem::rename(folder.file("lib.zdj"), folder.file("2026年12月信息价.zdj"));
+  const std::string library = slurp(folder.file("2026年12月信息价.zdj"));
+  const std::string project = slurp(folder.file("pro.mdb"));
+  ASSERT_EQ(mkfifo(folder.file("pipe.csv").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/null", folder.file("null.pdf"));
+  for (const char* target : {"2026年12月信息价.zdj", "pro.mdb", "PRO.MDB", "pipe.csv", "null.pdf"}) {
+    for (const char* format : {"csv", "xlsx", "pdf"}) {
+      const CliRun r = browse(folder, std::string("category 3 --format ") + format + " --output '" +
+                                          folder.file(target) + "'");
+      EXPECT_EQ(r.status, 1) << format << " over " << target << ": " << r.out;
+      EXPECT_NE(r.out.find("an export"), std::string::npos) << r.out;
+    }
+  }
+  EXPECT_EQ(slurp(folder.file("2026年12月信息价.zdj")), library);
+  EXPECT_EQ(slurp(folder.file("pro.mdb")), project);
+  EXPECT_TRUE(std::filesystem::is_fifo(folder.file("pipe.csv")));
+  EXPECT_TRUE(std::filesystem::is_symlink(folder.file("null.pdf")));
+  // The library still opens and lists its products.
+  EXPECT_EQ(browse(folder, "category 3").status, 0);
+
+  const std::string pdf = folder.file("full.pdf");
+  const std::string cmd = "trap '' XFSZ; ulimit -f 2; exec " + std::string(VELMORA_CLI) + " browse '" +
+                          folder.path().string() + "' category 3 --format pdf --output '" + pdf + "' 2>&1";
+  const std::string out = capture("bash -c \"" + cmd + "\"; echo \"exit $?\"");
+  EXPECT_NE(out.find("exit 1"), std::string::npos) << out;
+  EXPECT_NE(out.find("cannot write"), std::string::npos) << out;
+  EXPECT_FALSE(std::filesystem::exists(pdf));
+  for (const auto& e : std::filesystem::directory_iterator(folder.path()))
+    EXPECT_EQ(e.path().filename().string().find(".part-"), std::string::npos) << e.path();
 }

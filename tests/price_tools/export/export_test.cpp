@@ -4,13 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
 #include <cstdio>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <regex>
 #include <sstream>
 
+#include "common/atomic_file.h"
 #include "platform/grid/vsflexgrid.h"
 #include "price_tools/export/csv_export.h"
 #include "price_tools/export/grid_pages.h"
@@ -295,4 +301,120 @@ TEST(PdfExport, TitleHeaderOnEveryPageEveryRowOncePageNumbers) {
     EXPECT_EQ(occurrences(text, "螺纹钢HRB" + std::to_string(1000 + i)), 1u) << i;
   EXPECT_EQ(occurrences(text, "Φ16-Φ25"), 150u) << "digits beside signs come out as text";
   EXPECT_NE(text.find("4149.50"), std::string::npos) << "prices as shown";
+}
+
+// What an export may replace: a regular file or nothing. Libraries (by name or
+// by content), the project database, files this program holds open, devices,
+// FIFOs and folders are refused by every writer, left as they were, and no
+// temporary file is left beside them.
+TEST(ExportTargets, NeverOverALibraryTheProjectDatabaseAnOpenFileADeviceOrAFifo) {
+  app();
+  TempDir dir;
+  VSFlexGrid g;
+  layOut(g);
+  addRow(g, "螺纹钢", "Φ16", "4180.64", "3700", true);
+  const std::string jet = std::string("\x00\x01\x00\x00Standard Jet DB\x00", 20) + std::string(2028, 'j');
+  std::ofstream(dir.file("2026年12月信息价.zdj"), std::ios::binary) << jet;
+  std::ofstream(dir.file("pro.mdb"), std::ios::binary) << jet;
+  std::ofstream(dir.file("library copy.csv"), std::ios::binary) << jet;  // a library under another name
+  std::ofstream(dir.file("held.csv")) << "held";
+  std::filesystem::create_symlink(dir.file("pro.mdb"), dir.file("project.csv"));
+  std::filesystem::create_symlink("/dev/null", dir.file("device.csv"));
+  ASSERT_EQ(mkfifo(dir.file("pipe.csv").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir.file("folder.csv"));
+  std::FILE* held = std::fopen(dir.file("held.csv").c_str(), "rb");
+  ASSERT_NE(held, nullptr);
+
+  using Writer = std::function<ExportResult(const std::string&)>;
+  const std::vector<std::pair<const char*, Writer>> writers = {
+      {"csv", [&](const std::string& p) { return writeCsv(g, {}, p); }},
+      {"xlsx", [&](const std::string& p) { return writeXlsx(g, kTitle, p); }},
+      {"pdf", [&](const std::string& p) { return writePdf(g, kTitle, p); }},
+  };
+  const size_t files = dir.count();
+  for (const auto& [kind, write] : writers) {
+    for (const char* name : {"2026年12月信息价.zdj", "pro.mdb", "PRO.MDB", "new.ZDJ", "library copy.csv", "held.csv",
+                             "project.csv", "device.csv", "pipe.csv", "folder.csv"}) {
+      const ExportResult r = write(dir.file(name));
+      EXPECT_EQ(r.status, ExportResult::Failed) << kind << " over " << name;
+      EXPECT_FALSE(r.error.empty()) << kind << " over " << name;
+    }
+    EXPECT_EQ(slurp(dir.file("2026年12月信息价.zdj")), jet) << kind;
+    EXPECT_EQ(slurp(dir.file("pro.mdb")), jet) << kind;
+    EXPECT_EQ(slurp(dir.file("library copy.csv")), jet) << kind;
+    EXPECT_EQ(slurp(dir.file("held.csv")), "held") << kind;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("project.csv"))) << kind;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("device.csv"))) << kind;
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.file("pipe.csv"))) << kind;
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder.csv"))) << kind;
+    EXPECT_EQ(dir.count(), files) << kind << ": nothing new, no temporary left";
+  }
+  // Closed, the file is an export like any other; so is an existing export.
+  std::fclose(held);
+  EXPECT_TRUE(writeCsv(g, {}, dir.file("held.csv")).ok());
+  EXPECT_NE(slurp(dir.file("held.csv")).find("4180.64"), std::string::npos);
+  ASSERT_TRUE(writeCsv(g, {}, dir.file("held.csv")).ok());
+  EXPECT_EQ(common::exportTargetRefusal(dir.file("held.csv")), "");
+  EXPECT_EQ(common::exportTargetRefusal(dir.file("not there.pdf")), "");
+}
+
+// A full disk, made real by the file size limit: the kernel refuses the
+// writes past it (EFBIG) as it refuses them on a full disk (ENOSPC). Every
+// writer reports the failure, and no file is left, neither the target nor a
+// temporary.
+TEST(ExportTargets, AWriteThatFailsIsAFailedExportForEveryWriter) {
+  app();
+  TempDir dir;
+  VSFlexGrid g;
+  layOut(g);
+  for (int i = 0; i < 3000; ++i)
+    addRow(g, "螺纹钢HRB" + std::to_string(i), "Φ16-Φ25", std::to_string(4000 + i) + ".5", "3.25", i % 2);
+  struct Limit {
+    rlimit old{};
+    void (*oldSignal)(int) = nullptr;
+    explicit Limit(rlim_t bytes) {
+      getrlimit(RLIMIT_FSIZE, &old);
+      oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+      rlimit small = old;
+      small.rlim_cur = bytes;
+      setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~Limit() {
+      setrlimit(RLIMIT_FSIZE, &old);
+      std::signal(SIGXFSZ, oldSignal);
+    }
+  };
+  {
+    const Limit full(16 * 1024);
+    const ExportResult pdf = writePdf(g, kTitle, dir.file("out.pdf"));
+    EXPECT_EQ(pdf.status, ExportResult::Failed);
+    EXPECT_NE(pdf.error.find("cannot write"), std::string::npos) << pdf.error;
+    const ExportResult csv = writeCsv(g, {}, dir.file("out.csv"));
+    EXPECT_EQ(csv.status, ExportResult::Failed);
+    const ExportResult xlsx = writeXlsx(g, kTitle, dir.file("out.xlsx"));
+    EXPECT_EQ(xlsx.status, ExportResult::Failed);
+  }
+  EXPECT_EQ(dir.count(), 0u);
+  // With room, the same files are written, each larger than the limit.
+  ASSERT_TRUE(writePdf(g, kTitle, dir.file("out.pdf")).ok());
+  EXPECT_EQ(slurp(dir.file("out.pdf")).substr(0, 5), "%PDF-");
+  ASSERT_TRUE(writeXlsx(g, kTitle, dir.file("out.xlsx")).ok());
+  ASSERT_TRUE(writeCsv(g, {}, dir.file("out.csv")).ok());
+  for (const char* name : {"out.pdf", "out.xlsx", "out.csv"})
+    EXPECT_GT(std::filesystem::file_size(dir.file(name)), 16u * 1024) << name;
+}
+
+// A line break inside a cell is quoted like a comma or a quote, so that the
+// cell stays one field of one record.
+TEST(CsvExport, LineBreaksInsideACellAreQuoted) {
+  EXPECT_EQ(csvField("两行\n文本"), "\"两行\n文本\"");
+  EXPECT_EQ(csvField("回车\r"), "\"回车\r\"");
+  EXPECT_EQ(csvField("plain"), "plain");
+  TempDir dir;
+  VSFlexGrid g;
+  layOut(g);
+  addRow(g, "螺纹钢\nHRB400", "Φ16\r\nΦ25", "1", "", false);
+  ASSERT_TRUE(writeCsv(g, {}, dir.file("a.csv")).ok());
+  EXPECT_EQ(slurp(dir.file("a.csv")),
+            "\xEF\xBB\xBF名称,规格,价格-含税,价格-除税,在售\r\n\"螺纹钢\nHRB400\",\"Φ16\r\nΦ25\",1.00,,\r\n");
 }

@@ -3,6 +3,9 @@
 // month order and gaps, what the product grid shows, and velmora-cli.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <cstdio>
 
 #include "data/browse.h"
@@ -245,6 +248,13 @@ TEST(MonthCommands, CompareAndHistoryPrintTheSameRowsAsJsonCsvAndText) {
   EXPECT_EQ(status, 2);
   run("compare " + folder + " --price 单位", &status);
   EXPECT_EQ(status, 1);
+  for (const char* bad : {"abc", "-1", "1.5", ""}) {
+    out = run("compare " + folder + " --category '" + bad + "' --format csv", &status);
+    EXPECT_EQ(status, 2) << bad;
+    EXPECT_EQ(out, "") << bad;
+    run("compare " + folder + " --factory '" + bad + "'", &status);
+    EXPECT_EQ(status, 2) << bad;
+  }
 
   out = run("history " + folder + " --product 3 --library 2026年01月信息价 --format json", &status);
   EXPECT_EQ(status, 0);
@@ -259,6 +269,18 @@ TEST(MonthCommands, CompareAndHistoryPrintTheSameRowsAsJsonCsvAndText) {
   EXPECT_EQ(status, 1);
   run("history " + folder, &status);
   EXPECT_EQ(status, 2);
+  // A library that cannot be read: its month is marked, the run fails.
+  {
+    std::ofstream(m.folder.file("2026年03月信息价.zdj"), std::ios::binary) << std::string(4096, 'x');
+    out = run("history " + folder + " --product 3 --library 2026年01月信息价 --format json", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.find("{\"library\":\"2026年03月信息价\",\"month\":\"2026-03\",\"id\":null,\"price\":null,"
+                       "\"error\":\""),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\"id\":\"103\",\"price\":3900}"), std::string::npos) << out;
+    std::filesystem::remove(m.folder.file("2026年03月信息价.zdj"));
+  }
 
   // Without --from: the month before --to, not the one before the latest.
   m.folder.writeLibrary("2026年03月信息价", {{1, "圆钢", "Φ8", "吨", 1, "3950", 3}});

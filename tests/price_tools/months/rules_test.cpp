@@ -47,7 +47,18 @@ TEST(Prices, AreExactDecimalsRoundedHalfAwayFromZero) {
   EXPECT_EQ((dec("0.1") + dec("0.2")).text(), "0.3");
   EXPECT_EQ((dec("3.00") - dec("3.5")).text(), "-0.5");
   EXPECT_EQ(dec("1.50"), dec("1.5"));
-  EXPECT_FALSE(Decimal::parse("1e3"));
+  // Exponent forms, as a Double is written.
+  EXPECT_EQ(dec("1E+15").text(), "1000000000000000");
+  EXPECT_EQ(dec("1e3").text(), "1000");
+  EXPECT_EQ(dec("-2.5E-3").text(), "-0.0025");
+  EXPECT_EQ(dec("4.18064E+03").text(), "4180.64");
+  EXPECT_EQ(dec("0E-20").text(), "0");
+  EXPECT_FALSE(Decimal::parse("1E+300")) << "cannot be held exactly";
+  EXPECT_FALSE(Decimal::parse("1E-20"));
+  EXPECT_FALSE(Decimal::parse("1E"));
+  EXPECT_FALSE(Decimal::parse("E5"));
+  EXPECT_FALSE(Decimal::parse("1E+5x"));
+  EXPECT_EQ(Decimal::fromVariant(ado::Variant::text("1E+15"))->text(), "1000000000000000");
   EXPECT_FALSE(Decimal::parse("1.2.3"));
   EXPECT_FALSE(Decimal::parse(""));
   // Per cent at two places, half away from zero on the exact value.
@@ -97,6 +108,12 @@ TEST(Matching, PairsRenumberedProductsByKeyEqualIdsFirstThenByOrder) {
   // 螺纹钢 renumbered 1 -> 11; 圆钢 (same key) 2 -> 21; of the three 线材 in
   // `from`, id 5 pairs with id 5 first, then 3 with 20 in order, 4 is gone.
   EXPECT_EQ(pairs(from, to), (std::vector<std::string>{"1-11", "--12", "5-5", "3-20", "2-21", "--30", "4--", "6--"}));
+  // One product of a key on one side only, several on the other: the equal
+  // ids still pair first, whichever side holds the one.
+  EXPECT_EQ(pairs({product("3", "线材")}, {product("20", "线材"), product("3", "线材")}),
+            (std::vector<std::string>{"--20", "3-3"}));
+  EXPECT_EQ(pairs({product("20", "线材"), product("3", "线材")}, {product("3", "线材")}),
+            (std::vector<std::string>{"3-3", "20--"}));
   EXPECT_EQ(pairs({}, to).size(), to.size());
   EXPECT_EQ(pairs(from, {}).size(), from.size());
 }

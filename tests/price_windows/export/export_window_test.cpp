@@ -24,7 +24,10 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <regex>
 
 namespace {
@@ -203,5 +206,44 @@ TEST(ExportCommands, ALongExportShowsProgressAndItsCancelLeavesNoFile) {
   price_windows::setProgressShownAfter(shownAfter);
   EXPECT_TRUE(cancelled);
   EXPECT_FALSE(QFile::exists(QString::fromStdString(out)));
+  EXPECT_EQ(QDir(QString::fromStdString(win.folder.path())).entryList({"*.part-*"}).size(), 0);
+}
+
+// The save question answered with the program's own files or with things that
+// are not files: each export is refused with a message, and they are as they
+// were. (The question's answer keeps its extension when it has the filter's.)
+TEST(ExportCommands, TheSaveQuestionNeverLeadsOverALibraryTheProjectDatabaseOrAFifo) {
+  Window win;
+  win.clickCategory("12");
+  const std::string library = win.folder.file("2026年12月信息价.zdj");
+  QFile libraryFile(QString::fromStdString(library));
+  ASSERT_TRUE(libraryFile.open(QIODevice::ReadOnly));
+  const QByteArray libraryBytes = libraryFile.readAll();
+  libraryFile.close();
+  std::filesystem::create_symlink(library, win.folder.file("library.xlsx"));
+  std::filesystem::create_symlink(win.folder.file("pro.mdb"), win.folder.file("project.pdf"));
+  ASSERT_EQ(mkfifo(win.folder.file("pipe.csv").c_str(), 0600), 0);
+  struct Answer {
+    std::string path;
+    int filter;
+    QAction* command;
+  };
+  for (const Answer& a : {Answer{win.folder.file("library.xlsx"), 0, win.command(price_windows::kExportExcelText)},
+                          Answer{win.folder.file("pipe.csv"), 1, win.command(price_windows::kExportExcelText)},
+                          Answer{win.folder.file("project.pdf"), 0, win.command(price_windows::kExportPdfText)}}) {
+    platform::MessageBoxRecorder boxes;
+    price_windows::setSaveFileQuestion([&](QWidget*, const QString&, const QString&, const QStringList& f, QString* c) {
+      *c = f[a.filter];
+      return QString::fromStdString(a.path);
+    });
+    a.command->trigger();
+    ASSERT_EQ(boxes.boxes().size(), 1u) << a.path;
+    EXPECT_EQ(boxes.boxes()[0].text.rfind("导出失败：", 0), 0u) << boxes.boxes()[0].text;
+  }
+  ASSERT_TRUE(libraryFile.open(QIODevice::ReadOnly));
+  EXPECT_EQ(libraryFile.readAll(), libraryBytes);
+  EXPECT_TRUE(std::filesystem::is_symlink(win.folder.file("library.xlsx")));
+  EXPECT_TRUE(std::filesystem::is_symlink(win.folder.file("project.pdf")));
+  EXPECT_TRUE(std::filesystem::is_fifo(win.folder.file("pipe.csv")));
   EXPECT_EQ(QDir(QString::fromStdString(win.folder.path())).entryList({"*.part-*"}).size(), 0);
 }
