@@ -13,6 +13,7 @@ packages=(
   libicu-dev qt6-charts-dev libxlsxwriter-dev poppler-utils
   gcovr desktop-file-utils imagemagick unzip
   librsvg2-bin
+  locales
 )
 # Node.js and npm (the independent Jet reader of the tests) may come from
 # elsewhere than Debian; take Debian's only where there is none.
