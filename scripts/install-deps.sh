@@ -15,6 +15,7 @@ packages=(
   librsvg2-bin
   python3-openpyxl
   libsodium-dev minisign
+  locales
 )
 # Node.js and npm (the independent Jet reader of the tests) may come from
 # elsewhere than Debian; take Debian's only where there is none.

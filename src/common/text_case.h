@@ -3,6 +3,7 @@
 // letters change, Chinese text has no case, and bytes that are not UTF-8 stay
 // as they are. Both programs compare lower-cased keys and names with this.
 #include <string>
+#include <string_view>
 
 namespace common {
 
@@ -15,5 +16,18 @@ std::string upperText(const std::string& text);
 std::string asciiLower(std::string text);
 std::string asciiUpper(std::string text);
 char asciiLower(char c);
+
+// Unicode simple case folding, character by character (Φ and φ, Ⅰ and ⅰ, Ａ
+// and ａ fold alike): what Jet's text comparison ignores. Bytes that are not
+// UTF-8 stay as they are. `out` is replaced; the text is appended to nothing
+// else, so one buffer serves a loop without allocating.
+void foldCase(std::string_view text, std::string& out);
+std::string foldCase(std::string_view text);
+
+// The full-width forms of ASCII (U+FF01-U+FF5E, and U+3000 for the blank) as
+// their half-width letters, digits and signs ("ｈｒｂ４００" -> "hrb400"), and
+// the other way: VB's StrConv with vbNarrow and vbWide.
+std::string narrowText(std::string_view text);
+std::string wideText(std::string_view text);
 
 }  // namespace common

@@ -1,5 +1,7 @@
 #include "data/navigation.h"
 
+#include "common/text_case.h"
+
 #include <charconv>
 
 #include "common/program_folder.h"
@@ -112,8 +114,11 @@ std::vector<std::pair<std::string, SearchFieldCondition>>& searchFields() {
 }  // namespace
 
 std::optional<std::string> searchCondition(const std::string& field, const std::string& text) {
-  if (field == kSearchByName) return "CLProduct.Name like '%" + doubleApostrophes(text) + "%'";
-  if (field == kSearchByFactory) return "Factory.Name like '%" + doubleApostrophes(text) + "%'";
+  // Full-width and half-width forms are one (ｈｒｂ400 finds HRB400): both the
+  // names and the typed text are compared in their half-width forms.
+  const std::string typed = doubleApostrophes(common::narrowText(text));
+  if (field == kSearchByName) return "StrConv(CLProduct.Name, 8) like '%" + typed + "%'";
+  if (field == kSearchByFactory) return "StrConv(Factory.Name, 8) like '%" + typed + "%'";
   for (const auto& [name, condition] : searchFields())
     if (name == field) return condition(text);
   return std::nullopt;

@@ -71,9 +71,10 @@ std::string doubleApostrophes(const std::string& text);
 inline constexpr const char* kSearchByName = "产品名称";
 inline constexpr const char* kSearchByFactory = "生产厂家";
 
-// The row condition of a search: "CLProduct.Name like '%" + text + "%'" for
-// 产品名称, "Factory.Name like '%" + text + "%'" for 生产厂家, with the text's
-// apostrophes doubled; for another field the condition of a registered
+// The row condition of a search: "StrConv(CLProduct.Name, 8) like '%" + text +
+// "%'" for 产品名称, "StrConv(Factory.Name, 8) like '%" + text + "%'" for
+// 生产厂家, with the text in its half-width form (common::narrowText) and its
+// apostrophes doubled: letter case and width are both ignored; for another field the condition of a registered
 // search field of that name (below); nullopt for any other field (no search
 // is made). An empty text is the caller's business (it asks for a text first).
 std::optional<std::string> searchCondition(const std::string& field, const std::string& text);

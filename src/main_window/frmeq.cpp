@@ -10,6 +10,7 @@
 #include "platform/browser/recording_browser.h"
 #include "platform/messagebox/messagebox.h"
 #include "platform/process/process.h"
+#include "platform/process/program_file.h"
 #include "platform/screen/twips.h"
 #include "service_window/frmline.h"
 
@@ -61,7 +62,8 @@ QIcon designIcon() {
 FrmeqHooks programHooks(platform::WebBrowserFactory browsers) {
   FrmeqHooks hooks;
   hooks.browsers = std::move(browsers);
-  hooks.startHidden = [](const std::string& path) { platform::shellOpen(path, true); };
+  // The updater is started only as a program, never handed to the desktop's opener.
+  hooks.startHidden = [](const std::string& path) { platform::startOnlyProgram(path, true); };
   hooks.endProgram = [] { QCoreApplication::exit(0); };
   return hooks;
 }
@@ -243,8 +245,8 @@ void frmeq::arrangeHidden() {
 }
 
 void frmeq::readConfiguration() {
-  const std::string path = common::inProgramFolder(kConfigFile);
-  if (!data::fileexists(path)) return;
+  const std::string path = data::findProgramFile(kConfigFile);
+  if (path.empty()) return;
   for (const auto& [key, value] : readMainPro(path)) skipOnError("readConfiguration: setting", [&] { applySetting(key, value); });
   activeBar31_->RecalcLayout();
 }
@@ -301,8 +303,8 @@ void frmeq::startBanner() {
 }
 
 void frmeq::startUpdaterAtStartUp() {
-  const std::string updater = common::inProgramFolder(common::executableName("Quennar"));
-  if (!data::fileexists(updater)) return;
+  const std::string updater = data::findProgramFile(common::executableName("Quennar"));
+  if (updater.empty()) return;
   std::string exe = hooks_.exeName;
   if (exe.empty()) exe = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
   skipOnError("startUpdaterAtStartUp: marker", [&] { common::writeItemFile(common::inProgramFolder(kMarkerFile), {exe}); });
@@ -416,8 +418,8 @@ void frmeq::ActiveBar31_ToolClick(platform::Tool* tool) {
       if (frmline_) frmline_->WebBrowser1()->Navigate2(servicePage_);
     });
   } else if (name == "Toolsj") {
-    const std::string updater = common::inProgramFolder(common::executableName("Quennar"));
-    if (!data::fileexists(updater)) {
+    const std::string updater = data::findProgramFile(common::executableName("Quennar"));
+    if (updater.empty()) {
       platform::MsgBox(kNoUpdaterText);
       return;
     }

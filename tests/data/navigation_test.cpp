@@ -20,10 +20,12 @@ TEST(Navigation, IdsSearchTextsAndThePageRow) {
   for (const char* bad : {"", " ", "-", "12a", "1 or 1=1", "=7", "1.5", "0x10", "99999999999999999999999"})
     EXPECT_EQ(data::idText(bad), "0") << bad;
 
-  EXPECT_EQ(data::searchCondition("产品名称", "钢"), "CLProduct.Name like '%钢%'");
-  EXPECT_EQ(data::searchCondition("生产厂家", "50%"), "Factory.Name like '%50%%'");
-  EXPECT_EQ(data::searchCondition("生产厂家", "O'Brien"), "Factory.Name like '%O''Brien%'");
-  EXPECT_EQ(data::searchCondition("产品名称", " "), "CLProduct.Name like '% %'");
+  EXPECT_EQ(data::searchCondition("产品名称", "钢"), "StrConv(CLProduct.Name, 8) like '%钢%'");
+  EXPECT_EQ(data::searchCondition("生产厂家", "50%"), "StrConv(Factory.Name, 8) like '%50%%'");
+  EXPECT_EQ(data::searchCondition("生产厂家", "O'Brien"), "StrConv(Factory.Name, 8) like '%O''Brien%'");
+  EXPECT_EQ(data::searchCondition("产品名称", " "), "StrConv(CLProduct.Name, 8) like '% %'");
+  // The typed text in its half-width form, a full-width apostrophe doubled too.
+  EXPECT_EQ(data::searchCondition("产品名称", "ｈｒｂ４００＇"), "StrConv(CLProduct.Name, 8) like '%hrb400''%'");
   EXPECT_FALSE(data::searchCondition("名称", "x").has_value());
 
   VSFlexGrid g;

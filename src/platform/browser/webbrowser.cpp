@@ -35,6 +35,21 @@ bool isWebAddress(const std::string& address) {
          scheme.compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
 }
 
+bool sameAddress(const QUrl& a, const QUrl& b) {
+  // QUrl keeps the scheme and host in lower case already; an explicit
+  // default port is the same place as none.
+  const auto normal = [](QUrl u) {
+    const QString scheme = u.scheme();
+    const int standard = scheme == QLatin1String("http") || scheme == QLatin1String("ws")     ? 80
+                         : scheme == QLatin1String("https") || scheme == QLatin1String("wss") ? 443
+                         : scheme == QLatin1String("ftp")                                     ? 21
+                                                                                               : -1;
+    if (standard > 0 && u.port() == standard) u.setPort(-1);
+    return u.adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments);
+  };
+  return normal(a) == normal(b);
+}
+
 bool opensInDesktopBrowser(const std::string& address, bool userClick) {
   return userClick && isWebAddress(address);
 }

@@ -69,6 +69,11 @@ class WebBrowser {
 // An http or https address with a host, written out with its scheme.
 bool isWebAddress(const std::string& address);
 
+// Whether two addresses name the same page: compared after normalising the
+// scheme, the host, an explicit default port ("http://host:80/" is
+// "http://host/"), dot segments and a trailing slash.
+bool sameAddress(const QUrl& a, const QUrl& b);
+
 // Whether a new window a page asked for, and nobody took, may go to the
 // desktop's browser: only an http or https address with a host, and only when
 // the user clicked in the page. Local files, other schemes (the desktop would

@@ -204,10 +204,7 @@ class WebEngineBrowser : public WebBrowser {
     page_->setHtml(html, QUrl::fromLocalFile(info.absolutePath() + '/'));
   }
 
-  bool sameTarget(const QUrl& url) const {
-    return url.adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments) ==
-           target_.adjusted(QUrl::StripTrailingSlash | QUrl::NormalizePathSegments);
-  }
+  bool sameTarget(const QUrl& url) const { return sameAddress(url, target_); }
 
   QPointer<QWebEngineView> view_;
   QPointer<EnginePage> page_;

@@ -301,12 +301,17 @@ Field Recordset::Fields(int index) const {
 
 Field Recordset::Fields(const std::string& name) const {
   if (!result_) throw closedObject();
+  const ResultSet& s = result_->set;
+  // A field named by table and field ("Factory.Name", where two tables give a
+  // Name) by its whole name; otherwise "T.col" is the field col.
+  const std::string whole = common::asciiLower(name);
+  for (std::size_t i = 0; i < s.names.size(); ++i)
+    if (common::asciiLower(s.names[i]) == whole) return Fields(int(i));
   std::string want = name;
   std::size_t dot = want.rfind('.');
   if (dot != std::string::npos) want = want.substr(dot + 1);
   if (want.size() >= 2 && want.front() == '[' && want.back() == ']') want = want.substr(1, want.size() - 2);
   want = common::asciiLower(want);
-  const ResultSet& s = result_->set;
   for (std::size_t i = 0; i < s.names.size(); ++i)
     if (common::asciiLower(s.names[i]) == want) return Fields(int(i));
   throw itemNotFound();

@@ -111,6 +111,42 @@ int64_t currencyUnitsOf(sqlite3_stmt* st, int i) {
   return std::llround(scaled);
 }
 
+// Sum and Avg of Currency, exact: the amounts are added as counts of units (in
+// 128 bits), never as doubles, and the result is kept as the copy keeps an
+// amount. The mean is rounded to a unit, half away from zero.
+struct CurrencyTotal {
+  __int128 units = 0;
+  int64_t count = 0;
+};
+
+void currencyStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto* total = static_cast<CurrencyTotal*>(sqlite3_aggregate_context(ctx, sizeof(CurrencyTotal)));
+  if (!total) return sqlite3_result_error_nomem(ctx);
+  switch (sqlite3_value_type(argv[0])) {
+    case SQLITE_INTEGER: total->units += sqlite3_value_int64(argv[0]); break;
+    case SQLITE_FLOAT: total->units += std::llround(sqlite3_value_double(argv[0]) * 10000.0); break;
+    default: return;  // Null
+  }
+  ++total->count;
+}
+
+void currencyFinal(sqlite3_context* ctx) {
+  auto* total = static_cast<CurrencyTotal*>(sqlite3_aggregate_context(ctx, 0));
+  if (!total || total->count == 0) return sqlite3_result_null(ctx);
+  __int128 units = total->units;
+  if (sqlite3_user_data(ctx)) {  // the mean
+    const __int128 n = total->count;
+    const __int128 whole = units / n, rest = units % n;  // rest has the sign of units
+    units = whole + (rest * 2 >= n ? 1 : rest * 2 <= -n ? -1 : 0);
+  }
+  if (units > INT64_MAX || units < INT64_MIN) return sqlite3_result_error(ctx, "Overflow", -1);
+  const int64_t u = int64_t(units);
+  if (u >= -kExactCurrencyUnits && u <= kExactCurrencyUnits)
+    sqlite3_result_double(ctx, double(u) / 10000.0);
+  else
+    sqlite3_result_int64(ctx, u);
+}
+
 std::string quoteIdent(const std::string& s) {
   std::string q = "\"";
   for (char c : s) {
@@ -305,6 +341,10 @@ void Database::createEngine() {
   sqlite3_exec(db_, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA case_sensitive_like=OFF;",
                nullptr, nullptr, nullptr);
   registerJetFunctions(db_);
+  sqlite3_create_function(db_, "jet_currency_sum", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr,
+                          currencyStep, currencyFinal);
+  sqlite3_create_function(db_, "jet_currency_avg", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, this, nullptr,
+                          currencyStep, currencyFinal);
   // Nothing a statement names can reach another database or a file.
   sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 0);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
@@ -630,7 +670,17 @@ std::vector<std::string> Database::forEachRow(const std::string& statement, cons
   // query per node on its parent-link column, and the settings lookups search by
   // table name.
   indexForStatement(statement);
-  std::string sql = translateJetSql(statement);
+  std::vector<int> currencyItems;
+  const std::string exact = currencyAggregates(
+      statement,
+      [this](const std::string& name) {
+        for (const auto& t : tables_)
+          for (const auto& c : t.columns)
+            if (c.type == JetType::Currency && asciiLower(c.name) == asciiLower(name)) return true;
+        return false;
+      },
+      currencyItems);
+  std::string sql = translateJetSql(exact);
   sqlite3_stmt* st = nullptr;
   const char* tail = nullptr;
   StatementGuard check;
@@ -653,6 +703,7 @@ std::vector<std::string> Database::forEachRow(const std::string& statement, cons
   std::vector<std::string> names;
   const int n = sqlite3_column_count(st);
   std::vector<JetType> types(std::size_t(n), JetType::Unknown);
+  std::vector<bool> qualified(std::size_t(n), false);
   int expr = 1000;
   for (int i = 0; i < n; ++i) {
     const char* name = sqlite3_column_name(st, i);
@@ -662,7 +713,25 @@ std::vector<std::string> Database::forEachRow(const std::string& statement, cons
     else
       names.push_back(name ? name : "");
     types[std::size_t(i)] = typeFromDecl(sqlite3_column_decltype(st, i));
+    if (std::find(currencyItems.begin(), currencyItems.end(), i) != currencyItems.end())
+      types[std::size_t(i)] = JetType::Currency;
   }
+  // Two fields of the same name from different tables are named, as ADO names
+  // them, by table and field ("CLProduct.Name", "Factory.Name").
+  for (int i = 0; i < n; ++i) {
+    const char* table = sqlite3_column_table_name(st, i);
+    if (!table || !sqlite3_column_origin_name(st, i)) continue;
+    for (int j = 0; j < n; ++j)
+      if (j != i && asciiLower(names[std::size_t(j)]) == asciiLower(names[std::size_t(i)])) {
+        const char* other = sqlite3_column_table_name(st, j);
+        if (other && asciiLower(other) != asciiLower(table)) {
+          qualified[std::size_t(i)] = true;
+          break;
+        }
+      }
+  }
+  for (int i = 0; i < n; ++i)
+    if (qualified[std::size_t(i)]) names[std::size_t(i)] = std::string(sqlite3_column_table_name(st, i)) + "." + names[std::size_t(i)];
   std::vector<Variant> row(static_cast<std::size_t>(n));
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {

@@ -200,7 +200,7 @@ void fnTrim(sqlite3_context* ctx, int, Args argv) {
 
 // InStr([start,] text, sought[, compare]): the position of sought in text from
 // start (1), 0 when it is not there. compare 0 tells letter case apart; the
-// default, 1, does not (ASCII letters), as Jet's text comparison.
+// default, 1, does not, as Jet's text comparison (every letter with a case).
 void fnInStr(sqlite3_context* ctx, int argc, Args argv) {
   int64_t start = 1, compare = 1;
   int first = 0;
@@ -221,31 +221,151 @@ void fnInStr(sqlite3_context* ctx, int argc, Args argv) {
   std::string textHeld, soughtHeld;
   std::string_view text = view(argv[first], textHeld);
   std::string_view sought = view(argv[first + 1], soughtHeld);
+  // Letter case matters only where the sought text has letters with a case.
+  // Folding changes no character into several, so positions stay.
+  const bool mayHaveCase = std::any_of(sought.begin(), sought.end(), [](char ch) {
+    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || static_cast<unsigned char>(ch) >= 0x80;
+  });
+  if (compare != 0 && mayHaveCase) {
+    soughtHeld = common::foldCase(sought);
+    sought = soughtHeld;
+    textHeld = common::foldCase(text);
+    text = textHeld;
+  }
   // The byte offset of character `start`; none when the text is shorter.
   std::size_t from = 0;
   for (int64_t c = 1; c < start && from < text.size(); ++c)
     for (++from; from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80;) ++from;
   if (text.empty() || from >= text.size()) return sqlite3_result_int(ctx, 0);
   if (sought.empty()) return sqlite3_result_int64(ctx, start);
-  // Letter case matters only where the sought text has ASCII letters: a text
-  // without them finds the same places in either case.
-  const bool foldCase = compare != 0 && std::any_of(sought.begin(), sought.end(), [](char ch) {
-                          return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
-                        });
-  std::size_t found;
-  if (foldCase) {
-    textHeld = common::asciiLower(std::string(text));
-    soughtHeld = common::asciiLower(std::string(sought));
-    text = textHeld;
-    found = textHeld.find(soughtHeld, from);
-  } else {
-    found = text.find(sought, from);
-  }
+  const std::size_t found = text.find(sought, from);
   if (found == std::string_view::npos) return sqlite3_result_int(ctx, 0);
   int64_t position = 1;
   for (std::size_t i = 0; i < found; ++i)
     if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++position;
   sqlite3_result_int64(ctx, position);
+}
+
+// A text as the code points `like` compares, letter case folded. A byte that
+// is not UTF-8 stands for itself (0xDC00 + byte, which no character decodes to).
+void likeCharacters(std::string_view text, std::u32string& out) {
+  thread_local std::string folded;
+  common::foldCase(text, folded);
+  out.clear();
+  for (std::size_t i = 0; i < folded.size();) {
+    const unsigned char b = static_cast<unsigned char>(folded[i]);
+    std::size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    if (n == 0 || i + n > folded.size()) {
+      out += char32_t(0xDC00 + b);
+      ++i;
+      continue;
+    }
+    char32_t cp = n == 1 ? b : n == 4 ? b & 0x07 : n == 3 ? b & 0x0F : b & 0x1F;
+    bool valid = true;
+    for (std::size_t k = 1; k < n; ++k) {
+      const unsigned char c = static_cast<unsigned char>(folded[i + k]);
+      valid = valid && (c & 0xC0) == 0x80;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if (!valid) {
+      out += char32_t(0xDC00 + b);
+      ++i;
+      continue;
+    }
+    out += cp;
+    i += n;
+  }
+}
+
+// A pattern of `like`, read once a statement: characters, and the wildcards %
+// (any run) and _ (any one character), unless the escape character stands
+// before them.
+struct LikePattern {
+  static constexpr char32_t kAnyRun = 0xFFFFFFFF, kAnyOne = 0xFFFFFFFE;
+  std::u32string items;
+  static void drop(void* p) { delete static_cast<LikePattern*>(p); }
+};
+
+LikePattern* readPattern(std::string_view text, char32_t escape) {
+  std::u32string chars;
+  likeCharacters(text, chars);
+  auto* p = new LikePattern;
+  for (std::size_t i = 0; i < chars.size(); ++i) {
+    const char32_t c = chars[i];
+    if (escape && c == escape && i + 1 < chars.size()) p->items += chars[++i];
+    else if (c == '%') p->items += LikePattern::kAnyRun;
+    else if (c == '_') p->items += LikePattern::kAnyOne;
+    else p->items += c;
+  }
+  return p;
+}
+
+// Wildcard matching that goes back only to the last % (time bounded by the
+// pattern's length times the text's).
+bool likeMatches(const std::u32string& p, const std::u32string& t) {
+  std::size_t pi = 0, ti = 0, starP = std::u32string::npos, starT = 0;
+  while (ti < t.size()) {
+    if (pi < p.size() && p[pi] == LikePattern::kAnyRun) {
+      starP = pi++;
+      starT = ti;
+    } else if (pi < p.size() && (p[pi] == LikePattern::kAnyOne || p[pi] == t[ti])) {
+      ++pi, ++ti;
+    } else if (starP != std::u32string::npos) {
+      pi = starP + 1;
+      ti = ++starT;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == LikePattern::kAnyRun) ++pi;
+  return pi == p.size();
+}
+
+// like(pattern, text[, escape]), SQLite's form of "text like pattern": Jet's
+// text comparison ignores the case of every letter that has one (Φ16 is found
+// by φ16), where SQLite's own like knows only ASCII.
+void fnLike(sqlite3_context* ctx, int argc, Args argv) {
+  if (isNull(argv[0]) || isNull(argv[1]) || (argc > 2 && isNull(argv[2]))) return sqlite3_result_null(ctx);
+  char32_t escape = 0;
+  if (argc > 2) {
+    std::u32string e;
+    likeCharacters(textOf(argv[2]), e);
+    if (e.size() != 1) return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
+    escape = e[0];
+  }
+  auto* pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
+  if (!pattern) {
+    pattern = readPattern(textOf(argv[0]), escape);
+    sqlite3_set_auxdata(ctx, 0, pattern, LikePattern::drop);
+    pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
+    if (!pattern) return sqlite3_result_error_nomem(ctx);
+  }
+  thread_local std::u32string text;
+  if (isText(argv[1])) {
+    const unsigned char* t = sqlite3_value_text(argv[1]);
+    likeCharacters(std::string_view(reinterpret_cast<const char*>(t), std::size_t(sqlite3_value_bytes(argv[1]))),
+                   text);
+  } else {
+    likeCharacters(textOf(argv[1]), text);
+  }
+  sqlite3_result_int(ctx, likeMatches(pattern->items, text) ? 1 : 0);
+}
+
+// StrConv(text, conversion): 1 upper case, 2 lower case, 4 full-width, 8
+// half-width; a case and a width may be added (9 = upper and half-width).
+void fnStrConv(sqlite3_context* ctx, int, Args argv) {
+  int64_t how;
+  if (!wholeArg(ctx, argv[1], how)) return;
+  const int64_t letterCase = how & 3, width = how & ~int64_t(3);
+  if (letterCase == 3 || (width != 0 && width != 4 && width != 8))
+    return sqlite3_result_error(ctx, kInvalidArgument, -1);
+  if (isNull(argv[0])) return sqlite3_result_null(ctx);
+  std::string s = textOf(argv[0]);
+  if (width == 8) s = common::narrowText(s);
+  if (width == 4) s = common::wideText(s);
+  if (letterCase == 1) s = common::upperText(s);
+  if (letterCase == 2) s = common::lowerText(s);
+  resultText(ctx, s);
 }
 
 void fnIIf(sqlite3_context* ctx, int, Args argv) {
@@ -342,11 +462,13 @@ const Function kFunctions[] = {
     {"ltrim", 1, fnTrim, 1},        {"rtrim", 1, fnTrim, 2},      {"instr", 2, fnInStr, 0},
     {"instr", 3, fnInStr, 0},       {"instr", 4, fnInStr, 0},     {"iif", 3, fnIIf, 0},
     {"format", -1, fnFormat, 0},    {"val", 1, fnVal, 0},
-    {"str", 1, fnStr, 0},
+    {"str", 1, fnStr, 0},           {"like", 2, fnLike, 0},       {"like", 3, fnLike, 0},
+    {"strconv", 2, fnStrConv, 0},
 };
 
 // SQLite's own that Jet has too, and what the translation writes.
-const char* const kEngineFunctions[] = {"count", "sum", "avg", "min", "max", "abs", "like", "likelihood"};
+const char* const kEngineFunctions[] = {"count", "sum", "avg", "min", "max", "abs", "likelihood",
+                                         "jet_currency_sum", "jet_currency_avg"};
 
 }  // namespace
 

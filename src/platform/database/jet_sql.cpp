@@ -5,7 +5,9 @@
 // operator precedence.
 #include <cctype>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -462,7 +464,101 @@ std::string rewriteOperator(std::string s, const char* op, int level, const char
   }
 }
 
+std::string tokenText(const std::string& s, const Token& t) { return s.substr(t.begin, t.end - t.begin); }
+
+// The next token at or after k that is not a blank (t.size() when none).
+std::size_t nextSolid(const std::vector<Token>& t, std::size_t k) {
+  while (k < t.size() && t[k].kind == Token::Blank) ++k;
+  return k;
+}
+
 }  // namespace
+
+std::string currencyAggregates(const std::string& statement,
+                               const std::function<bool(const std::string&)>& isCurrency,
+                               std::vector<int>& currencyItems) {
+  currencyItems.clear();
+  std::string s = statement;
+  std::vector<Token> t = tokenize(s);
+  // Sum( and Avg( of one Currency column, back to front so that the offsets
+  // before stay right.
+  std::vector<std::size_t> calls;  // token index of each such function name
+  for (std::size_t k = 0; k < t.size(); ++k) {
+    if (t[k].kind != Token::Name) continue;
+    const std::string fn = asciiLower(tokenText(s, t[k]));
+    if (fn != "sum" && fn != "avg") continue;
+    const std::size_t open = nextSolid(t, k + 1);
+    if (open >= t.size() || t[open].kind != Token::Open) continue;
+    const std::size_t arg = nextSolid(t, open + 1);
+    if (arg >= t.size() || t[arg].kind != Token::Name) continue;
+    const std::size_t close = nextSolid(t, arg + 1);
+    if (close >= t.size() || t[close].kind != Token::Close) continue;
+    std::string name = tokenText(s, t[arg]);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && name.find(']', dot) == std::string::npos) name = name.substr(dot + 1);
+    else if (dot != std::string::npos && name.rfind('[') != std::string::npos) name = name.substr(name.rfind('['));
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+    if (isCurrency(name)) calls.push_back(k);
+  }
+  if (calls.empty()) return s;
+  // Which items of the outer select list are such a call as a whole (with or
+  // without "as NAME"): those results are Currency.
+  int depth = 0, item = 0;
+  bool inList = false, itemIsCall = false, itemHasOther = false;
+  std::size_t listCall = std::string::npos;
+  auto endItem = [&] {
+    if (itemIsCall && !itemHasOther) currencyItems.push_back(item);
+    ++item;
+    itemIsCall = itemHasOther = false;
+  };
+  for (std::size_t k = 0; k < t.size(); ++k) {
+    const Token& x = t[k];
+    if (x.kind == Token::Open) ++depth;
+    if (x.kind == Token::Close) --depth;
+    if (!inList) {
+      if (depth == 0 && isWord(s, x, "select")) inList = true;
+      continue;
+    }
+    if (depth == 0 && isWord(s, x, "from")) {
+      endItem();
+      break;
+    }
+    if (x.kind == Token::Blank) continue;
+    const bool itemStart = depth == 0 && !itemIsCall && !itemHasOther;
+    if (itemStart && item == 0 && (isWord(s, x, "distinct") || asciiLower(tokenText(s, x)) == "distinctrow")) continue;
+    if (depth == 0 && x.kind == Token::Comma) {
+      endItem();
+      continue;
+    }
+    if (itemStart && item == 0 && x.kind == Token::Name &&
+        asciiLower(tokenText(s, x)) == "top") {
+      const std::size_t n = nextSolid(t, k + 1);
+      if (n < t.size() && t[n].kind == Token::Number) k = n;
+      continue;
+    }
+    if (itemStart && std::find(calls.begin(), calls.end(), k) != calls.end()) {
+      itemIsCall = true;
+      listCall = nextSolid(t, k + 1);  // the call's brackets
+      k = matching(t, listCall, 1);
+      if (k == std::string::npos) break;
+      continue;
+    }
+    if (itemIsCall && depth == 0 && isWord(s, x, "as")) {
+      const std::size_t n = nextSolid(t, k + 1);
+      if (n < t.size() && t[n].kind == Token::Name) {
+        k = n;
+        continue;
+      }
+    }
+    itemHasOther = true;
+  }
+  for (auto k = calls.rbegin(); k != calls.rend(); ++k) {
+    const Token& x = t[*k];
+    const bool sum = asciiLower(tokenText(s, x)) == "sum";
+    s.replace(x.begin, x.end - x.begin, sum ? "jet_currency_sum" : "jet_currency_avg");
+  }
+  return s;
+}
 
 std::string translateJetSql(const std::string& statement) {
   std::string sql = translateJetText(statement);

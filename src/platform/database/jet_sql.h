@@ -9,14 +9,18 @@
 //              mismatch in criteria expression."); Null with anything is Null.
 //   a & b      joined as texts, a Null taken as ""; Null & Null is Null.
 //   Left, Right, Mid, Len, Trim, LTrim, RTrim, InStr, IIf, Format, Val, Str,
-//   Nz, UCase, LCase: as Jet's expression service has them (positions count
+//   Nz, UCase, LCase, StrConv: as Jet's expression service has them (positions count
 //   characters from 1; a Null text gives Null; a Null count or position, or
 //   Val(Null), fails "Invalid use of Null"; a count or position out of range
 //   fails "Invalid procedure call or argument"). Format formats numbers with
 //   the grid's number formats (platform::formatCellText).
+//   a like b   ignores the case of every letter that has one, as "=" does
+//              (the text collation); % and _ are the wildcards.
 // A function Jet does not know (SQLite's own among them) fails as an unknown
 // function: "no such function: NAME".
+#include <functional>
 #include <string>
+#include <vector>
 
 struct sqlite3;
 
@@ -36,6 +40,14 @@ void registerJetFunctions(sqlite3* db);
 // Count, Sum, Avg, Min, Max, Abs, and the engine's own that the translation
 // writes). `name` in any case.
 bool knownFunction(const std::string& name);
+
+// Sum and Avg of a Currency column (isCurrency says which names are) as the
+// engine's exact Currency aggregates, jet_currency_sum and jet_currency_avg.
+// `currencyItems` receives the positions (from 0) of the outer select list's
+// items that are such an aggregate as a whole: their results are Currency.
+std::string currencyAggregates(const std::string& statement,
+                               const std::function<bool(const std::string&)>& isCurrency,
+                               std::vector<int>& currencyItems);
 
 // The texts the functions fail with.
 extern const char* const kTypeMismatch;     // "Data type mismatch in criteria expression."

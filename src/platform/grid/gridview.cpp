@@ -28,7 +28,45 @@ constexpr int kIndentPx = 14;
 constexpr int kGlyphPx = 9;
 constexpr int kPadPx = 3;
 
-QColor fromColourValue(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+}  // namespace
+
+QColor systemColour(uint32_t index, const QPalette& pal) {
+  using P = QPalette;
+  switch (index) {
+    case 0: return pal.color(P::Button);                         // scroll bars
+    case 1: return pal.color(P::Window);                         // desktop
+    case 2: return pal.color(P::Active, P::Highlight);           // active title bar
+    case 3: return pal.color(P::Inactive, P::Highlight);         // inactive title bar
+    case 4: return pal.color(P::Window);                         // menu bar
+    case 5: return pal.color(P::Base);                           // window background
+    case 6: return pal.color(P::Shadow);                         // window frame
+    case 7: return pal.color(P::WindowText);                     // menu text
+    case 8: return pal.color(P::Text);                           // window text
+    case 9: return pal.color(P::Active, P::HighlightedText);     // title bar text
+    case 10: case 11: return pal.color(P::Button);               // borders
+    case 12: return pal.color(P::Dark);                          // application workspace
+    case 13: return pal.color(P::Highlight);                     // highlight
+    case 14: return pal.color(P::HighlightedText);               // highlighted text
+    case 15: return pal.color(P::Button);                        // button face
+    case 16: return pal.color(P::Dark);                          // button shadow
+    case 17: return pal.color(P::Disabled, P::Text);             // grey text
+    case 18: return pal.color(P::ButtonText);                    // button text
+    case 19: return pal.color(P::Inactive, P::HighlightedText);  // inactive title text
+    case 20: return pal.color(P::Light);                         // 3D highlight
+    case 21: return pal.color(P::Shadow);                        // 3D dark shadow
+    case 22: return pal.color(P::Midlight);                      // 3D light
+    case 23: return pal.color(P::ToolTipText);                   // tooltip text
+    case 24: return pal.color(P::ToolTipBase);                   // tooltip background
+    default: return pal.color(P::Base);
+  }
+}
+
+QColor colourOf(uint32_t c, const QPalette& pal) {
+  if (isSystemColour(c)) return systemColour(c - kSystemColourBase, pal);
+  return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
+
+namespace {
 
 QString qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -235,7 +273,7 @@ void GridView::paintCell(QPainter& p, int row, int col, const QRect& rect, bool 
   const VSFlexGrid& g = *grid_;
   const QPalette& pal = palette();
   QColor back = header ? pal.color(QPalette::Button) : pal.color(QPalette::Base);
-  if (auto c = g.cellBackColor(row, col)) back = fromColourValue(*c);
+  if (auto c = g.cellBackColor(row, col)) back = colourOf(*c, pal);
   if (current && !header) back = pal.color(QPalette::Highlight);
   p.fillRect(rect, back);
   if (header || g.GridLines() != flexGridNone) {

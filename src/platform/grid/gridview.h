@@ -34,6 +34,8 @@
 // structure revision moved, so a fill of any size costs one relayout.
 // Twips become pixels only through platform::twipsToPixels.
 #include <QAbstractScrollArea>
+#include <QColor>
+#include <QPalette>
 #include <QRect>
 
 #include <set>
@@ -159,5 +161,10 @@ class GridView : public QAbstractScrollArea {
   mutable int defaultRowPx_ = 17;
   mutable int layoutPasses_ = 0;
 };
+
+// A stored colour as the view draws it: 0x00BBGGRR, or a system colour
+// (isSystemColour) in the desktop's colour of that role from pal (15, the
+// button face, is pal's Button).
+QColor colourOf(uint32_t colour, const QPalette& pal);
 
 }  // namespace platform

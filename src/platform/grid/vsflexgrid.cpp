@@ -196,7 +196,9 @@ CellValue VSFlexGrid::Cell(int setting, int row, int col) const {
     case flexcpChecked:
       return CellValue(cellChecked(row, col));
     case flexcpBackColor:
-      return CellValue(static_cast<long long>(x && x->hasBackColor ? x->backColor : 0xFFFFFFu));
+      // A system colour reads back as VB holds it, a negative Long.
+      return CellValue(static_cast<long long>(
+          static_cast<int32_t>(x && x->hasBackColor ? x->backColor : 0xFFFFFFu)));
     case flexcpLeft: {
       long long left = 0;
       for (int c = 0; c < col; ++c)
@@ -228,7 +230,11 @@ void VSFlexGrid::setOneCell(int setting, int row, int col, const CellValue& valu
       break;
     case flexcpBackColor: {
       CellExtra& x = extra(row, col);
-      x.backColor = static_cast<uint32_t>(value.number()) & 0xFFFFFFu;
+      // A colour is 0x00BBGGRR; a system colour, as VB writes it, is
+      // &H80000000 + its index, and is kept whole (the view draws it in the
+      // desktop's colour).
+      const uint32_t colour = static_cast<uint32_t>(value.number());
+      x.backColor = isSystemColour(colour) ? colour : colour & 0xFFFFFFu;
       x.hasBackColor = true;
       break;
     }

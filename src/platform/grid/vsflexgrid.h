@@ -85,6 +85,14 @@ enum GridLineSettings {
 };
 
 // Default column width and row height of a fresh grid, in twips.
+// A system colour as VB stores it: &H80000000 + the index of the colour
+// (0 scroll bars ... 15 button face ... 24 tooltip background).
+constexpr uint32_t kSystemColourBase = 0x80000000u;
+constexpr uint32_t kSystemColourCount = 25;
+constexpr bool isSystemColour(uint32_t colour) {
+  return colour >= kSystemColourBase && colour < kSystemColourBase + kSystemColourCount;
+}
+
 constexpr int kDefaultColWidthTwips = 960;
 constexpr int kDefaultRowHeightTwips = 255;
 

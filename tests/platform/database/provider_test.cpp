@@ -161,8 +161,12 @@ TEST_F(Provider, StatementsOfTheGridFill) {
           "order by CLProduct.ID desc",
           conn, 1, 1, -1);
   ASSERT_EQ(rs.RecordCount(), 2);
-  EXPECT_EQ(rs.Fields(0).Name(), "Name");
-  EXPECT_EQ(rs.Fields(1).Name(), "Name");
+  // Two fields of one name from two tables: named by table, as ADO names
+  // them; the same field twice from one table keeps its name.
+  EXPECT_EQ(rs.Fields(0).Name(), "CLProduct.Name");
+  EXPECT_EQ(rs.Fields(1).Name(), "Factory.Name");
+  EXPECT_EQ(rs.Fields(4).Name(), "ID");
+  EXPECT_EQ(rs.Fields("factory.name").Value().toText(), "杭州钢铁有限公司");
   EXPECT_EQ(rs.Fields(0).Value().toText(), "螺纹钢 HRB500");
   EXPECT_EQ(rs.Fields(1).Value().toText(), "杭州钢铁有限公司");
   EXPECT_EQ(rs.Fields(5).Value().toText(), "2");

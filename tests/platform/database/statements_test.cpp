@@ -186,9 +186,9 @@ TEST_F(Statements, TextSortsByPinyinAndComparesIgnoringAsciiCase) {
   EXPECT_EQ(column("select ID from Firm where Code like 'A%' order by ID"), (std::vector<std::string>{"6", "7", "8"}));
   EXPECT_EQ(db->execute("select distinct Code from Firm where Code like 'a%'").rows, 1u);
   EXPECT_EQ(db->execute("select Code, count(*) from Firm group by Code").rows, 6u);
-  // Latin and digits before Chinese; digits one by one.
+  // Chinese before Latin, as a Chinese system sorts them.
   EXPECT_EQ(column("select Name from Category order by Name"),
-            (std::vector<std::string>{"Cement", "Steel_Plate", "钢材", "螺纹钢", "全部材料"}));
+            (std::vector<std::string>{"钢材", "螺纹钢", "全部材料", "Cement", "Steel_Plate"}));
 }
 
 }  // namespace

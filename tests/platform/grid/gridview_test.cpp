@@ -189,3 +189,24 @@ TEST(GridView, HundredThousandRowsArriveAsOneUpdate) {
   EXPECT_EQ(g.displayText(100002, 2), "99999.50");
   view.viewport()->repaint();
 }
+
+// A system colour as VB stores it (&H80000000 + index) is kept whole and
+// drawn in the desktop's colour of that role; a plain colour keeps 24 bits.
+TEST(GridColours, SystemColoursAreTheDesktopsColours) {
+  platform::VSFlexGrid g;
+  g.setRows(2);
+  g.setCols(2);
+  g.setCell(platform::flexcpBackColor, 0, 1, static_cast<long long>(-2147483633));  // &H8000000F, button face
+  g.setCell(platform::flexcpBackColor, 1, 1, static_cast<long long>(0x7F00F8F0));
+  EXPECT_EQ(g.cellBackColor(0, 1), 0x8000000Fu);
+  EXPECT_EQ(g.Cell(platform::flexcpBackColor, 0, 1).number(), -2147483633LL);
+  EXPECT_EQ(g.cellBackColor(1, 1), 0x00F8F0u);
+  QPalette pal;
+  pal.setColor(QPalette::Button, QColor(10, 20, 30));
+  pal.setColor(QPalette::Base, QColor(250, 250, 250));
+  pal.setColor(QPalette::ToolTipBase, QColor(1, 2, 3));
+  EXPECT_EQ(platform::colourOf(0x8000000Fu, pal), QColor(10, 20, 30));
+  EXPECT_EQ(platform::colourOf(0x80000005u, pal), QColor(250, 250, 250));
+  EXPECT_EQ(platform::colourOf(0x80000018u, pal), QColor(1, 2, 3));
+  EXPECT_EQ(platform::colourOf(0x00F8F0u, pal), QColor(0xF0, 0xF8, 0x00));
+}

@@ -132,8 +132,8 @@ TEST(PinyinSearch, TheThirdFieldFillsTheProductGridAndTheTwoFieldsKeepTheirCondi
   EXPECT_EQ(data::extraSearchFields(), std::vector<std::string>{kSearchByInitials});
   // Registering one of the two original names changes nothing.
   data::registerSearchField(data::kSearchByName, [](const std::string&) { return std::string("1=1"); });
-  EXPECT_EQ(*data::searchCondition(data::kSearchByName, "钢"), "CLProduct.Name like '%钢%'");
-  EXPECT_EQ(*data::searchCondition(data::kSearchByFactory, "5'0"), "Factory.Name like '%5''0%'");
+  EXPECT_EQ(*data::searchCondition(data::kSearchByName, "钢"), "StrConv(CLProduct.Name, 8) like '%钢%'");
+  EXPECT_EQ(*data::searchCondition(data::kSearchByFactory, "5'0"), "StrConv(Factory.Name, 8) like '%5''0%'");
 
   platform::VSFlexGrid categories, products, factories;
   for (auto* g : {&categories, &products, &factories}) data::prepareNavigatorGrid(*g);
