@@ -10,7 +10,6 @@
 #include "platform/browser/recording_browser.h"
 #include "platform/messagebox/messagebox.h"
 #include "platform/process/process.h"
-#include "platform/process/program_file.h"
 #include "platform/screen/twips.h"
 #include "service_window/frmline.h"
 
@@ -63,7 +62,7 @@ FrmeqHooks programHooks(platform::WebBrowserFactory browsers) {
   FrmeqHooks hooks;
   hooks.browsers = std::move(browsers);
   // The updater is started only as a program, never handed to the desktop's opener.
-  hooks.startHidden = [](const std::string& path) { platform::startOnlyProgram(path, true); };
+  hooks.startHidden = [](const std::string& path) { platform::startProgramFile(path, true); };
   hooks.endProgram = [] { QCoreApplication::exit(0); };
   return hooks;
 }

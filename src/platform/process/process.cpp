@@ -14,8 +14,6 @@
 #include <QString>
 #include <QThread>
 
-#include <filesystem>
-#include <fstream>
 
 #include "platform/process/this_process.h"
 
@@ -124,26 +122,6 @@ bool startProgram(const std::string& path, bool hidden) {
     process.setProcessEnvironment(env);
   }
   return process.startDetached();
-}
-
-bool isProgramFile(const std::string& path) {
-  // Only a regular file is opened: a FIFO named like a program would block.
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return false;
-  std::ifstream in(path, std::ios::binary);
-  char head[4] = {};
-  in.read(head, 4);
-  if (in.gcount() >= 2 && head[0] == '#' && head[1] == '!') return true;
-  return in.gcount() == 4 && head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
-}
-
-bool startProgramFile(const std::string& path, bool hidden) {
-  if (!isProgramFile(path)) return false;
-  QFile file(QString::fromStdString(path));
-  if (!(file.permissions() & QFileDevice::ExeOwner) &&
-      !file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser))
-    return false;
-  return startProgram(path, hidden);
 }
 
 bool shellOpen(const std::string& path, bool hidden) {

@@ -58,6 +58,7 @@ bool startProgram(const std::string& path, bool hidden = false);
 
 // True when path is a regular file that is a program: an ELF executable, or a
 // script that starts with "#!". Whether its execute bit is set does not matter.
+// Read without blocking: a FIFO or a device is no program.
 bool isProgramFile(const std::string& path);
 
 // Starts path only as a program: an ELF executable or a "#!" script (its

@@ -1,5 +1,5 @@
-#include "platform/process/program_file.h"
-
+// Whether a file is a program, read without blocking, and its start; the
+// rest of process.h is in process.cpp.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,7 +24,7 @@ bool isProgramFile(const std::string& path) {
   return got >= 2 && head[0] == '#' && head[1] == '!';
 }
 
-bool startOnlyProgram(const std::string& path, bool hidden) {
+bool startProgramFile(const std::string& path, bool hidden) {
   if (!isProgramFile(path)) return false;
   struct stat st{};
   if (::stat(path.c_str(), &st) != 0) return false;
