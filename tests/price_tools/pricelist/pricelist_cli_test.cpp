@@ -195,6 +195,15 @@ TEST_F(PricelistCli, ChoicesFileDecidesTheLine) {
                        "\"model\":\"P.O42.5\",\"unit\":\"吨\",\"factory\":\"冀东水泥\",\"price\":470.03}"),
             std::string::npos)
       << r.out;
+  // The chosen maker's prices in the base and current months, not the average.
+  const CliRun a = run(scratch(), q + " --choices '" + path + "' --base 2026年01月信息价 --current 2026年02月信息价 --format json");
+  ASSERT_EQ(a.status, 0) << a.err;
+  EXPECT_NE(a.out.find("\"amount\":460.01,\"base\":450.01,\"current\":460.01,\"adjust\":0,"), std::string::npos) << a.out;
+  // The Factory rule likewise: 青川特钢's prices in every month.
+  const CliRun f = run(scratch(), q + " --several factory:2 --base 2026年01月信息价 --current 2026年02月信息价,2026年03月信息价 --format json");
+  ASSERT_EQ(f.status, 0) << f.err;
+  // C = (4300 + 4500) / 2 = 4400; U = 4100, × 1.05 = 4305; 95 × 12.5 = 1187.5.
+  EXPECT_NE(f.out.find("\"base\":4100,\"current\":4400,\"adjust\":95,\"adjust_amount\":1187.5}"), std::string::npos) << f.out;
 }
 
 TEST_F(PricelistCli, CsvTextAndXlsxCarryTheSameColumns) {
