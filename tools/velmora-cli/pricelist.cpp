@@ -10,8 +10,11 @@
 // several with a list of names). JSON gives exact numbers (null where
 // absent); CSV and text carry the same columns; xlsx writes the priced list
 // as the window exports it (needs --output).
+#include <cctype>
 #include <cstdio>
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -127,6 +130,33 @@ bool parse(const std::vector<std::string>& args, ListOptions& o, std::string& pr
   return true;
 }
 
+// Never writes over the list, the choices, a library, pro.mdb or anything
+// that is not a plain file: the output is a new file or one of our own.
+bool outputIsSafe(const ListOptions& o, std::string& problem) {
+  namespace fs = std::filesystem;
+  if (o.output.empty()) return true;
+  const fs::path out(o.output);
+  std::string ext = out.extension().string();
+  for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (ext == ".zdj" || ext == ".mdb") {
+    problem = "--output " + o.output + " would write over a library or the program's database";
+    return false;
+  }
+  std::error_code ec;
+  const fs::file_status st = fs::status(out, ec);
+  if (ec || !fs::exists(st)) return true;
+  if (!fs::is_regular_file(st)) {
+    problem = "--output " + o.output + " is not a plain file";
+    return false;
+  }
+  for (const std::string& own : {o.input, o.choices})
+    if (!own.empty() && fs::equivalent(out, fs::path(own), ec) && !ec) {
+      problem = "--output " + o.output + " would write over " + own;
+      return false;
+    }
+  return true;
+}
+
 std::string json(const std::optional<Decimal>& d) { return d ? d->text() : "null"; }
 std::string plainNumber(const std::optional<Decimal>& d) { return d ? d->text() : ""; }
 
@@ -209,6 +239,10 @@ int runPricelist(const std::vector<std::string>& args) {
   std::string problem;
   if (!parse(args, o, problem)) {
     std::fprintf(stderr, "%s%s\n", kUsage, problem.c_str());
+    return 2;
+  }
+  if (!outputIsSafe(o, problem)) {
+    std::fprintf(stderr, "%s\n", problem.c_str());
     return 2;
   }
   std::shared_ptr<const MaterialList> list;

@@ -294,6 +294,26 @@ Catalogue::~Catalogue() = default;
 
 const LibraryProducts& Catalogue::library() const { return *index_->library; }
 
+std::optional<Decimal> priceByRule(std::vector<Decimal> prices, SeveralRule::Kind kind) {
+  if (prices.empty()) return std::nullopt;
+  if (kind == SeveralRule::Lowest || kind == SeveralRule::Highest) {
+    const Decimal* best = &prices.front();
+    for (const Decimal& p : prices) {
+      const int cmp = compare(p, *best);
+      if (kind == SeveralRule::Lowest ? cmp < 0 : cmp > 0) best = &p;
+    }
+    return *best;
+  }
+  if (kind == SeveralRule::Median) {
+    std::sort(prices.begin(), prices.end());
+    const size_t m = prices.size() / 2;
+    return (prices.size() % 2 ? prices[m] : (prices[m - 1] + prices[m]).half()).rounded(2);
+  }
+  Decimal sum;
+  for (const Decimal& p : prices) sum = sum + p;
+  return Decimal::quotient(sum, Decimal(static_cast<int64_t>(prices.size()), 0), 2);
+}
+
 namespace {
 
 // An answer priced by the rule, from the products given (one answer's).
@@ -334,18 +354,11 @@ Candidate priced(const LibraryProducts& lib, const std::vector<int>& all, const 
     c.price = p.price;
     return c;
   }
-  if (rule.kind == SeveralRule::Median) {
-    std::vector<Decimal> prices;
-    for (int i : withPrice) prices.push_back(priceOf(i));
-    std::sort(prices.begin(), prices.end());
-    const size_t m = prices.size() / 2;
-    c.price = (prices.size() % 2 ? prices[m] : (prices[m - 1] + prices[m]).half()).rounded(2);
-    return c;
-  }
-  // The average (also of the one maker the Factory rule leaves).
-  Decimal sum;
-  for (int i : withPrice) sum = sum + priceOf(i);
-  c.price = Decimal::quotient(sum, Decimal(static_cast<int64_t>(withPrice.size()), 0), 2);
+  // The median or the average (also of the one maker the Factory rule leaves).
+  std::vector<Decimal> prices;
+  prices.reserve(withPrice.size());
+  for (int i : withPrice) prices.push_back(priceOf(i));
+  c.price = priceByRule(std::move(prices), rule.kind);
   return c;
 }
 

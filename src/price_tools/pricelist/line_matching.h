@@ -66,6 +66,12 @@ struct Candidate {
   int score = 0;                 // 0 to 100, higher is better
 };
 
+// The price of an answer from its makers' prices by the rule: the lowest,
+// the highest, the median or the average (median and average rounded half
+// away from zero to two places); nullopt when no maker has a price. The
+// Factory rule takes the average of the prices given (the chosen maker's).
+std::optional<Decimal> priceByRule(std::vector<Decimal> prices, SeveralRule::Kind kind);
+
 enum class MatchStatus { Matched, Check, None };
 const char* statusText(MatchStatus status);  // "匹配", "待确认", "未匹配"
 const char* statusName(MatchStatus status);  // "matched", "check", "none"

@@ -1,6 +1,7 @@
 #include "price_tools/pricelist/priced_list.h"
 
 #include <algorithm>
+#include <functional>
 #include <future>
 #include <stdexcept>
 #include <unordered_map>
@@ -45,8 +46,10 @@ std::optional<Decimal> priceIn(const Catalogue& lib, const PricedLine& line, con
   return price;
 }
 
-void priceLine(PricedList& priced, PricedLine& pl, const Catalogue* baseLib,
-               const std::vector<const Catalogue*>& currentLibs, PriceCache* cache = nullptr) {
+// A line's price in the base library (-1) or the k-th current one.
+using PriceSource = std::function<std::optional<Decimal>(int library, const PricedLine& line)>;
+
+void priceLineFrom(PricedList& priced, PricedLine& pl, bool hasBase, int currents, const PriceSource& priceOf) {
   const ListLine& line = *pl.line;
   pl.amount.reset();
   if (pl.match && pl.match->price && line.quantity) pl.amount = (*line.quantity * *pl.match->price).rounded(2);
@@ -55,20 +58,77 @@ void priceLine(PricedList& priced, PricedLine& pl, const Catalogue* baseLib,
   pl.adjustment.reset();
   if (!priced.adjusted) return;
   if (line.base) pl.basePrice = line.base;
-  else if (pl.match && baseLib) pl.basePrice = priceIn(*baseLib, pl, priced.several, cache);
-  if (pl.match && !currentLibs.empty()) {
-    if (currentLibs.size() == 1) {
-      pl.currentPrice = priceIn(*currentLibs.front(), pl, priced.several, cache);
+  else if (pl.match && hasBase) pl.basePrice = priceOf(-1, pl);
+  if (pl.match && currents > 0) {
+    if (currents == 1) {
+      pl.currentPrice = priceOf(0, pl);
     } else {
       std::vector<std::optional<Decimal>> prices;
-      prices.reserve(currentLibs.size());
-      for (const Catalogue* c : currentLibs) prices.push_back(priceIn(*c, pl, priced.several, cache));
+      prices.reserve(static_cast<size_t>(currents));
+      for (int k = 0; k < currents; ++k) prices.push_back(priceOf(k, pl));
       pl.currentPrice = meanPrice(prices);
     }
   }
   const std::optional<Decimal> bid = line.bid ? line.bid : pl.basePrice;
   pl.adjustment = adjust(pl.basePrice, bid, pl.currentPrice, pl.risk ? *pl.risk : priced.risk,
                          line.quantity ? *line.quantity : Decimal());
+}
+
+void priceLine(PricedList& priced, PricedLine& pl, const Catalogue* baseLib,
+               const std::vector<const Catalogue*>& currentLibs, PriceCache* cache = nullptr) {
+  priceLineFrom(priced, pl, baseLib != nullptr, static_cast<int>(currentLibs.size()),
+                [&](int k, const PricedLine& l) {
+                  return priceIn(k < 0 ? *baseLib : *currentLibs[static_cast<size_t>(k)], l, priced.several, cache);
+                });
+}
+
+// What a matched line asks of another library: its answer (normalised name,
+// model and unit) and, when the user chose the maker, that maker.
+struct Asked {
+  std::string answer;
+  std::string maker;  // normalised; "" for the list's rule
+  bool operator==(const Asked&) const = default;
+};
+struct AskedHash {
+  size_t operator()(const Asked& a) const { return std::hash<std::string>()(a.answer + '\x1e' + a.maker); }
+};
+
+Asked askedOf(const PricedLine& pl) {
+  const Candidate& m = *pl.match;
+  return {answerKey(m.name, m.model, m.unit), pl.chosen ? normalised(m.factory) : std::string()};
+}
+
+// One library reduced to the prices the list asks of it. The products are
+// streamed past and only the prices the rule needs are kept, per answer; the
+// products themselves are never held.
+std::unordered_map<Asked, std::optional<Decimal>, AskedHash> pricesIn(
+    const LibraryFile& lib, const std::string& field, const SeveralRule& rule,
+    const std::unordered_map<std::string, std::vector<std::string>>& makersOf) {
+  std::unordered_map<Asked, std::vector<Decimal>, AskedHash> gathered;
+  auto keep = [&](const Product& p) {
+    if (!p.price) return false;
+    const auto wanted = makersOf.find(answerKey(p.name, p.model, p.unit));
+    if (wanted == makersOf.end()) return false;
+    std::string maker;  // normalised once, only when a choice names one
+    bool makerKnown = false;
+    for (const std::string& m : wanted->second) {
+      if (m.empty()) {
+        if (rule.kind != SeveralRule::Factory || p.factoryId == rule.factoryId)
+          gathered[{wanted->first, m}].push_back(*p.price);
+        continue;
+      }
+      if (!makerKnown) maker = normalised(p.factory), makerKnown = true;
+      if (maker == m) gathered[{wanted->first, m}].push_back(*p.price);
+    }
+    return false;
+  };
+  lib.products(field, keep, {}, false);
+  std::unordered_map<Asked, std::optional<Decimal>, AskedHash> out;
+  for (auto& [asked, prices] : gathered)
+    // A chosen maker: its price (the average of its products), whatever the
+    // rule; the Factory rule likewise averages the one maker it leaves.
+    out.emplace(asked, priceByRule(std::move(prices), asked.maker.empty() ? rule.kind : SeveralRule::Average));
+  return out;
 }
 
 }  // namespace
@@ -169,34 +229,38 @@ PricedList priceList(std::shared_ptr<const MaterialList> list, const PricingOpti
   // The base and current months are needed only for the answers the list
   // found: priced once without them, the answers tell which products to keep.
   PricedList first = priceListWith(list, catalogue, *column, options, choices, nullptr, {}, progress);
-  std::unordered_set<std::string> wanted;
+  // answer -> the makers asked of it ("" for the list's rule)
+  std::unordered_map<std::string, std::vector<std::string>> makersOf;
   for (const PricedLine& pl : first.lines)
-    if (pl.match) wanted.insert(answerKey(pl.match->name, pl.match->model, pl.match->unit));
-  auto keep = [&](const Product& p) { return wanted.count(answerKey(p.name, p.model, p.unit)) > 0; };
+    if (pl.match) {
+      Asked a = askedOf(pl);
+      std::vector<std::string>& makers = makersOf[a.answer];
+      if (std::find(makers.begin(), makers.end(), a.maker) == makers.end()) makers.push_back(std::move(a.maker));
+    }
 
   std::vector<std::string> others{options.base};
   others.insert(others.end(), options.current.begin(), options.current.end());
-  std::vector<std::unique_ptr<Catalogue>> read(others.size());
+  std::vector<std::unordered_map<Asked, std::optional<Decimal>, AskedHash>> prices(others.size());
   // Two at a time: both opened on this thread (an open may copy a library
   // into the cache and tell its progress), then read at once, one on a
-  // helper thread (each library reads its own connection).
+  // helper thread (each library reads its own connection). Each is reduced
+  // to its prices and closed before the next two open.
   for (size_t i = 0; i < others.size(); i += 2) {
     std::vector<std::unique_ptr<LibraryFile>> opened;
     for (size_t k = i; k < std::min(i + 2, others.size()); ++k) opened.push_back(std::make_unique<LibraryFile>(others[k]));
-    auto load = [&](size_t k) {
-      read[k] = std::make_unique<Catalogue>(
-          std::make_shared<const LibraryProducts>(opened[k - i]->products(column->field, keep, {}, false)),
-          Synonyms());
-    };
+    auto load = [&](size_t k) { prices[k] = pricesIn(*opened[k - i], column->field, options.several, makersOf); };
     std::future<void> second;
     if (opened.size() > 1) second = std::async(std::launch::async, load, i + 1);
     load(i);
     if (second.valid()) second.get();
   }
-  std::vector<const Catalogue*> current;
-  for (size_t k = 1; k < read.size(); ++k) current.push_back(read[k].get());
-  PriceCache cache;
-  for (PricedLine& pl : first.lines) priceLine(first, pl, read[0].get(), current, &cache);
+  const int currents = static_cast<int>(others.size()) - 1;
+  for (PricedLine& pl : first.lines)
+    priceLineFrom(first, pl, true, currents, [&](int k, const PricedLine& l) -> std::optional<Decimal> {
+      const auto& in = prices[static_cast<size_t>(k + 1)];
+      const auto it = in.find(askedOf(l));
+      return it == in.end() ? std::nullopt : it->second;
+    });
   recomputeTotals(first);
   return first;
 }
