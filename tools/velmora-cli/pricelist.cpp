@@ -135,22 +135,13 @@ bool parse(const std::vector<std::string>& args, ListOptions& o, std::string& pr
 bool outputIsSafe(const ListOptions& o, std::string& problem) {
   namespace fs = std::filesystem;
   if (o.output.empty()) return true;
-  const fs::path out(o.output);
-  std::string ext = out.extension().string();
-  for (char& ch : ext) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  if (ext == ".zdj" || ext == ".mdb") {
-    problem = "--output " + o.output + " would write over a library or the program's database";
+  if (const std::string refused = common::exportTargetRefusal(o.output); !refused.empty()) {
+    problem = "--output: " + refused;
     return false;
   }
   std::error_code ec;
-  const fs::file_status st = fs::status(out, ec);
-  if (ec || !fs::exists(st)) return true;
-  if (!fs::is_regular_file(st)) {
-    problem = "--output " + o.output + " is not a plain file";
-    return false;
-  }
   for (const std::string& own : {o.input, o.choices})
-    if (!own.empty() && fs::equivalent(out, fs::path(own), ec) && !ec) {
+    if (!own.empty() && fs::equivalent(fs::path(o.output), fs::path(own), ec) && !ec) {
       problem = "--output " + o.output + " would write over " + own;
       return false;
     }
