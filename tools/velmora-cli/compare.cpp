@@ -137,11 +137,8 @@ void print(const Comparison& c, const std::string& format) {
     const bool csv = format == "csv";
     const char* sep = csv ? "," : "\t";
     const char* eol = csv ? "\r\n" : "\n";
-    auto field = [&](std::string s) {
-      if (csv) return cli::csvField(s);
-      for (char& ch : s)
-        if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
-      return s;
+    auto field = [&](const std::string &s) {
+      return csv ? cli::csvField(s) : cli::textField(s);
     };
     out = std::string("id_from") + sep + "id_to" + sep + "name" + sep + "model" + sep + "unit" + sep + "factory" + sep +
           "old" + sep + "new" + sep + "change" + sep + "percent" + sep + "status" + eol;
@@ -161,8 +158,12 @@ void print(const Comparison& c, const std::string& format) {
   std::fwrite(out.data(), 1, out.size(), stdout);
   if (format == "text") {
     const Summary& s = c.summary;
-    std::fprintf(stderr, "%s -> %s, %s: %d up, %d down, %d same, %d new, %d gone, median change %s\n", c.from.c_str(),
-                 c.to.c_str(), c.price.title.c_str(), s.up, s.down, s.same, s.added, s.gone,
+    std::fprintf(stderr,
+                 "%s -> %s, %s: %d up, %d down, %d same, %d new, %d gone, "
+                 "median change %s\n",
+                 cli::textField(c.from).c_str(), cli::textField(c.to).c_str(),
+                 cli::textField(c.price.title).c_str(), s.up, s.down, s.same,
+                 s.added, s.gone,
                  s.medianChange ? s.medianChange->text().c_str() : "-");
   }
 }

@@ -288,4 +288,45 @@ TEST(MonthCommands, CompareAndHistoryPrintTheSameRowsAsJsonCsvAndText) {
   EXPECT_EQ(out, "id_from,id_to,name,model,unit,factory,old,new,change,percent,status\r\n"
                  "3,103,圆钢,Φ8,吨,东岚钢铁,3900,3900,0,0,same\r\n");
 }
+
+// Control characters from a library reach text output escaped (they would
+// steer the terminal), CSV and JSON exactly.
+TEST(MonthCommands, TextOutputEscapesControlCharactersCsvAndJsonKeepThem) {
+  MonthFolder folder;
+  const std::string name = std::string("钢\x1b[2J\a\x7f\x01\\z") + "\xc2\x9b" +
+                           std::string(1, '\0') + "|";
+  const std::string escaped = "钢\\e[2J\\a\\x7F\\x01\\\\z\\u009B\\0|";
+  folder.writeLibrary("2026-01", {{1, name, "Φ8", "吨", 1, "3900", 3}});
+  folder.writeLibrary("2026-02", {{7, name, "Φ8", "吨", 1, "3950", 3}});
+  const std::string dir = "'" + folder.path() + "'";
+  std::string out = run("compare " + dir);
+  EXPECT_NE(out.find("1\t7\t" + escaped + "\tΦ8\t"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  EXPECT_EQ(out.find('\a'), std::string::npos) << out;
+  EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos) << out;
+  out = run("compare " + dir + " --format csv");
+  EXPECT_NE(out.find("1,7," + name + ",Φ8,"), std::string::npos) << out;
+  out = run("compare " + dir + " --format json");
+  EXPECT_NE(out.find("\"name\":\"钢\\u001b[2J\\u0007\x7f\\u0001\\\\z\xc2\x9b"),
+            std::string::npos)
+      << out;
+  out = run("browse " + dir + " category 3");
+  EXPECT_NE(out.find("\t" + escaped + "\tΦ8\t"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  out = run("browse " + dir + " --format csv category 3");
+  EXPECT_NE(out.find("," + name + ",Φ8,"), std::string::npos) << out;
+
+  // A library name holding ESC, in history's text.
+  std::filesystem::rename(folder.file("2026-01.zdj"),
+                          folder.file("2026-01\x1b]0;x\a.zdj"));
+  out = run("history " + dir + " --product 7");
+  EXPECT_NE(out.find("2026-01\\e]0;x\\a\t2026-01\t1\t3900.00\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  out = run("history " + dir + " --product 7 --format csv");
+  EXPECT_NE(out.find("2026-01\x1b]0;x\a,2026-01,1,3900\r\n"), std::string::npos)
+      << out;
+}
+
 #endif
