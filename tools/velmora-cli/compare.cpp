@@ -178,7 +178,7 @@ int runCompare(const std::vector<std::string>& args) {
   std::string library = o.to;
   if (!cli::openProgramFolder(o.folder, library)) return 1;
   if (o.from.empty() || o.to.empty()) {
-    const auto ordered = inMonthOrder(data::libraryNames(common::programFolder()));
+    const auto ordered = inMonthOrder(libraryList(common::programFolder()));
     if (ordered.size() < 2) {
       std::fprintf(stderr, "two libraries are needed to compare\n");
       return 1;

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "common/text_case.h"
 #include "data/browse.h"
 #include "data/connections.h"
 #include "platform/messagebox/messagebox.h"
@@ -141,7 +142,15 @@ bool openProgramFolder(const std::string& folderIn, std::string& library) {
     library = names.back();
   }
   data::libraryslot = 1;
-  return data::openFolder(folder, library) == 1;
+  // A name listed with its ending (price_tools::libraryList, where names
+  // differ only in letter case) opens the main connection without it; the
+  // month tools open each library by its real file name themselves.
+  std::string opening = library;
+  if (opening.size() > 4 &&
+      common::asciiLower(opening.substr(opening.size() - 4)) == ".zdj" &&
+      std::filesystem::is_regular_file(folder + "/" + opening, ec))
+    opening.resize(opening.size() - 4);
+  return data::openFolder(folder, opening) == 1;
 }
 
 }  // namespace cli

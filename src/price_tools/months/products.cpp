@@ -53,8 +53,14 @@ std::string productField(const std::string& field) {
 
 LibraryFile::LibraryFile(const std::string& libraryName)
     : name_(libraryName), connection_(std::make_unique<ado::Connection>()) {
+  // A listed name is the file name without ".zdj", or the whole real file
+  // name where that would be ambiguous (libraryList); the resolver prefers
+  // the exact spelling.
   std::string file = libraryName + ".zdj";
-  const std::string found = data::findProgramFile(file);
+  std::string found = data::findProgramFile(file);
+  if (found.empty() && libraryName.size() > 4 &&
+      common::asciiLower(libraryName.substr(libraryName.size() - 4)) == ".zdj")
+    found = data::findProgramFile(libraryName);
   if (!found.empty()) file = std::filesystem::path(found).filename().string();
   connection_->Open(data::libraryConnectionString(file));
   // The parent-link column of the category tree, as the category grid's

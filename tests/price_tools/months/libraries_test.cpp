@@ -3,6 +3,7 @@
 // month order and gaps, what the product grid shows, and velmora-cli.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -14,6 +15,7 @@
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/months/comparison.h"
 #include "price_tools/months/history.h"
+#include "price_tools/months/month_order.h"
 
 using namespace price_tools;
 using months_fixture::Item;
@@ -327,6 +329,46 @@ TEST(MonthCommands, TextOutputEscapesControlCharactersCsvAndJsonKeepThem) {
   out = run("history " + dir + " --product 7 --format csv");
   EXPECT_NE(out.find("2026-01\x1b]0;x\a,2026-01,1,3900\r\n"), std::string::npos)
       << out;
+}
+
+// Libraries whose file names differ only in letter case are each listed once
+// and each read from its own file.
+TEST(MonthCommands,
+     LibrariesWhoseNamesDifferOnlyInCaseAreEachReadFromTheirOwnFile) {
+  MonthFolder folder;
+  folder.writeLibrary("2026-10", {{1, "圆钢", "Φ8", "吨", 1, "100", 3}});
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"A2026-11.zdj", "111"},
+      {"A2026-11.Zdj", "112"},
+      {"a2026-11.ZDJ", "113"}};
+  for (const auto &[file, price] : files) {
+    folder.writeLibrary("x", {{1, "圆钢", "Φ8", "吨", 1, price, 3}});
+    std::filesystem::rename(folder.file("x.zdj"), folder.file(file));
+  }
+  std::vector<std::string> listed = libraryList(folder.path());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"2026-10", "A2026-11",
+                                              "A2026-11.Zdj", "a2026-11.ZDJ"}));
+
+  const std::string dir = "'" + folder.path() + "'";
+  int status = -1;
+  const std::string out =
+      run("history " + dir + " --product 1 --library 2026-10 --format csv",
+          &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 5) << out;
+  EXPECT_EQ(out.find("2026-10,2026-10,1,100\r\n"), 24u) << out;
+  for (const std::string line :
+       {"A2026-11,2026-11,1,111\r\n", "A2026-11.Zdj,2026-11,1,112\r\n",
+        "a2026-11.ZDJ,2026-11,1,113\r\n"})
+    EXPECT_NE(out.find(line), std::string::npos) << line << out;
+  EXPECT_EQ(
+      run("compare " + dir +
+              " --from A2026-11.Zdj --to a2026-11.ZDJ --format csv",
+          &status),
+      "id_from,id_to,name,model,unit,factory,old,new,change,percent,status\r\n"
+      "1,1,圆钢,Φ8,吨,东岚钢铁,112,113,1,0.89,up\r\n");
+  EXPECT_EQ(status, 0);
 }
 
 #endif
