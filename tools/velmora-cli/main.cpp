@@ -2,16 +2,14 @@
 // same database provider the programs use.
 #include <cstdio>
 #include <cstring>
-
-#include "commands.h"
-#include "platform/database/adodb.h"
-#include "platform/database/library_cache.h"
-
 #include <filesystem>
 
+#include "commands.h"
 #include "common/text_case.h"
 #include "data/browse.h"
 #include "data/connections.h"
+#include "platform/database/adodb.h"
+#include "platform/database/library_cache.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/export/csv_export.h"
 
@@ -72,8 +70,7 @@ size_t utf8Length(std::string_view s, size_t i) {
   const unsigned char c = b(i);
   size_t n;
   unsigned char lo = 0x80, hi = 0xBF;
-  if (c < 0x80)
-    return 1;
+  if (c < 0x80) return 1;
   if (c >= 0xC2 && c <= 0xDF)
     n = 2;
   else if (c >= 0xE0 && c <= 0xEF)
@@ -82,20 +79,17 @@ size_t utf8Length(std::string_view s, size_t i) {
     n = 4, lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
   else
     return 0;
-  if (i + n > s.size())
-    return 0;
-  if (b(i + 1) < lo || b(i + 1) > hi)
-    return 0;
+  if (i + n > s.size()) return 0;
+  if (b(i + 1) < lo || b(i + 1) > hi) return 0;
   for (size_t k = 2; k < n; ++k)
-    if (b(i + k) < 0x80 || b(i + k) > 0xBF)
-      return 0;
+    if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
   return n;
 }
 
-} // namespace
+}  // namespace
 
 std::string textField(std::string_view s) {
-  static const char *hex = "0123456789ABCDEF";
+  static const char* hex = "0123456789ABCDEF";
   std::string out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size();) {
@@ -113,8 +107,7 @@ std::string textField(std::string_view s) {
       out += "\\e";
     } else if (c < 0x20 || c == 0x7F || n == 0) {
       out += {'\\', 'x', hex[c >> 4], hex[c & 15]};
-    } else if (n == 2 && c == 0xC2 &&
-               static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
+    } else if (n == 2 && c == 0xC2 && static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
       const unsigned char cp = static_cast<unsigned char>(s[i + 1]);
       out += {'\\', 'u', '0', '0', hex[cp >> 4], hex[cp & 15]};
     } else {
@@ -146,8 +139,7 @@ bool openProgramFolder(const std::string& folderIn, std::string& library) {
   // differ only in letter case) opens the main connection without it; the
   // month tools open each library by its real file name themselves.
   std::string opening = library;
-  if (opening.size() > 4 &&
-      common::asciiLower(opening.substr(opening.size() - 4)) == ".zdj" &&
+  if (opening.size() > 4 && common::asciiLower(opening.substr(opening.size() - 4)) == ".zdj" &&
       std::filesystem::is_regular_file(folder + "/" + opening, ec))
     opening.resize(opening.size() - 4);
   return data::openFolder(folder, opening) == 1;

@@ -34,6 +34,6 @@ std::vector<std::string> inMonthOrder(const std::vector<std::string>& names);
 // A2026-11.Zdj, a2026-11.ZDJ), the whole real file name of every file but
 // the one spelled "NAME.zdj" exactly, so that none of them is opened as
 // another. Each file is listed once.
-std::vector<std::string> libraryList(const std::string &folder);
+std::vector<std::string> libraryList(const std::string& folder);
 
 }  // namespace price_tools

@@ -176,7 +176,12 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
     p.factoryId = textOf(r[3]);
     if (modelAt >= 0) p.model = textOf(r[size_t(modelAt)]);
     if (unitAt >= 0) p.unit = textOf(r[size_t(unitAt)]);
-    if (priceAt >= 0) p.price = Decimal::fromVariant(r[size_t(priceAt)]);
+    if (priceAt >= 0) {
+      ado::Variant& v = r[size_t(priceAt)];
+      p.price = Decimal::fromVariant(v);
+      if (!p.price && (v.type() == ado::Variant::Type::Double || v.type() == ado::Variant::Type::Single))
+        p.priceNote = "price cannot be represented: " + v.toText();
+    }
     auto f = out.factories.find(p.factoryId);
     if (f != out.factories.end()) p.factory = f->second;
     if (!keep || keep(p)) out.products.push_back(std::move(p));
