@@ -152,12 +152,7 @@ using ado::jsonString;
 
 using cli::csvField;
 
-// Tabs and line breaks inside a cell would break the line format.
-std::string textField(std::string s) {
-  for (char& c : s)
-    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-  return s;
-}
+using cli::textField;
 
 using platform::shownColumns;
 
@@ -245,7 +240,7 @@ void printPage(const data::PageKey& key, const data::PageTarget& page, const Bro
     out = "category,factory,kind,address\r\n" + csvField(key.categoryId) + "," + csvField(key.factoryId) + "," + kind +
           "," + csvField(page.address) + "\r\n";
   } else {
-    out = kind + "\t" + page.address + "\n";
+    out = kind + "\t" + textField(page.address) + "\n";
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
 }

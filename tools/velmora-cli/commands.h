@@ -8,6 +8,7 @@
 // nothing else.
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cli {
@@ -48,6 +49,16 @@ int runReported(const std::function<void()>& work);
 
 // A CSV field, quoted when it holds a comma, a quote or a line break.
 std::string csvField(const std::string& s);
+
+// A field of text output (a line of tab-separated fields on a terminal), so
+// that nothing from a library can steer the terminal or break the line:
+// tab, line feed and carriage return become a blank; the other control
+// characters are written as escapes: NUL "\0", BEL "\a", ESC "\e", any other
+// C0 control and DEL "\xNN" (two hex digits), a C1 control (U+0080 to
+// U+009F) "\u00NN", a byte that is no part of valid UTF-8 "\xNN"; a
+// backslash is doubled, so every escape reads back one way. Printable text,
+// Chinese included, is kept. CSV and JSON keep the text exact instead.
+std::string textField(std::string_view s);
 
 // Points the data module at a program folder and opens a library and pro.mdb
 // as the main window does, its messages going to standard error. An empty

@@ -7,9 +7,12 @@
 // window lists: the pair's ids, product, model, unit, manufacturer, old and
 // new price, change, change in per cent and status, sorted by the size of the
 // change. Without --to the latest library in month order is the newer one;
-// without --from the library before the newer one in month order. JSON gives exact numbers (null where absent); CSV the same
-// numbers unformatted; text shows the prices as the product grid formats them
-// and prints the summary on standard error.
+// without --from the library before the newer one in month order. JSON gives
+// exact numbers (null where absent); CSV the same numbers unformatted; text
+// shows the prices as the product grid formats them and prints the summary on
+// standard error. A price, change or per cent that cannot be represented leaves
+// that row without it, named on standard error (in JSON also as "note"); the
+// rest of the comparison goes on.
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -130,19 +133,14 @@ void print(const Comparison& c, const std::string& format) {
              ",\"model\":" + jsonString(p.model) + ",\"unit\":" + jsonString(p.unit) +
              ",\"factory\":" + jsonString(p.factory) + ",\"old\":" + json(r.oldPrice) + ",\"new\":" + json(r.newPrice) +
              ",\"change\":" + json(r.change) + ",\"percent\":" + json(r.percent) + ",\"status\":\"" +
-             statusName(r.status) + "\"}";
+             statusName(r.status) + "\"" + (r.note.empty() ? "" : ",\"note\":" + jsonString(r.note)) + "}";
     }
     out += "\n]}\n";
   } else {
     const bool csv = format == "csv";
     const char* sep = csv ? "," : "\t";
     const char* eol = csv ? "\r\n" : "\n";
-    auto field = [&](std::string s) {
-      if (csv) return cli::csvField(s);
-      for (char& ch : s)
-        if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
-      return s;
-    };
+    auto field = [&](const std::string& s) { return csv ? cli::csvField(s) : cli::textField(s); };
     out = std::string("id_from") + sep + "id_to" + sep + "name" + sep + "model" + sep + "unit" + sep + "factory" + sep +
           "old" + sep + "new" + sep + "change" + sep + "percent" + sep + "status" + eol;
     const std::string& f = c.price.format;
@@ -159,11 +157,19 @@ void print(const Comparison& c, const std::string& format) {
     }
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
+  // A product whose price, change or per cent is out of range is named with
+  // the reason (JSON also carries it as "note"); the others are compared.
+  for (const ComparedRow& r : c.rows)
+    if (!r.note.empty())
+      std::fprintf(stderr, "%s %s %s: %s\n", r.to ? r.to->id.c_str() : r.from->id.c_str(),
+                   cli::textField(r.product().name).c_str(), cli::textField(r.product().model).c_str(), r.note.c_str());
   if (format == "text") {
     const Summary& s = c.summary;
-    std::fprintf(stderr, "%s -> %s, %s: %d up, %d down, %d same, %d new, %d gone, median change %s\n", c.from.c_str(),
-                 c.to.c_str(), c.price.title.c_str(), s.up, s.down, s.same, s.added, s.gone,
-                 s.medianChange ? s.medianChange->text().c_str() : "-");
+    std::fprintf(stderr,
+                 "%s -> %s, %s: %d up, %d down, %d same, %d new, %d gone, "
+                 "median change %s\n",
+                 cli::textField(c.from).c_str(), cli::textField(c.to).c_str(), cli::textField(c.price.title).c_str(),
+                 s.up, s.down, s.same, s.added, s.gone, s.medianChange ? s.medianChange->text().c_str() : "-");
   }
 }
 
@@ -177,7 +183,7 @@ int runCompare(const std::vector<std::string>& args) {
   std::string library = o.to;
   if (!cli::openProgramFolder(o.folder, library)) return 1;
   if (o.from.empty() || o.to.empty()) {
-    const auto ordered = inMonthOrder(data::libraryNames(common::programFolder()));
+    const auto ordered = inMonthOrder(libraryList(common::programFolder()));
     if (ordered.size() < 2) {
       std::fprintf(stderr, "two libraries are needed to compare\n");
       return 1;

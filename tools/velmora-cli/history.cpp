@@ -84,7 +84,7 @@ void print(const History& h, const std::string& format) {
     const bool csv = format == "csv";
     const char* sep = csv ? "," : "\t";
     const char* eol = csv ? "\r\n" : "\n";
-    auto field = [&](const std::string& s) { return csv ? cli::csvField(s) : s; };
+    auto field = [&](const std::string& s) { return csv ? cli::csvField(s) : cli::textField(s); };
     out = std::string("library") + sep + "month" + sep + "id" + sep + "price" + eol;
     for (const HistoryPoint& pt : h.points) {
       const std::string price =
@@ -94,7 +94,8 @@ void print(const History& h, const std::string& format) {
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
   for (const HistoryPoint& pt : h.points)
-    if (!pt.error.empty()) std::fprintf(stderr, "%s: %s\n", pt.library.c_str(), pt.error.c_str());
+    if (!pt.error.empty())
+      std::fprintf(stderr, "%s: %s\n", cli::textField(pt.library).c_str(), cli::textField(pt.error).c_str());
 }
 
 int runHistory(const std::vector<std::string>& args) {

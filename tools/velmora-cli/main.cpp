@@ -2,15 +2,14 @@
 // same database provider the programs use.
 #include <cstdio>
 #include <cstring>
-
-#include "commands.h"
-#include "platform/database/adodb.h"
-#include "platform/database/library_cache.h"
-
 #include <filesystem>
 
+#include "commands.h"
+#include "common/text_case.h"
 #include "data/browse.h"
 #include "data/connections.h"
+#include "platform/database/adodb.h"
+#include "platform/database/library_cache.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/export/csv_export.h"
 
@@ -62,6 +61,63 @@ int runReported(const std::function<void()>& work) {
 
 std::string csvField(const std::string& s) { return price_tools::exporting::csvField(s); }
 
+namespace {
+
+// The length of the valid UTF-8 sequence starting at s[i], 0 when there is
+// none (a stray continuation byte, an overlong form, a surrogate, a cut end).
+size_t utf8Length(std::string_view s, size_t i) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = b(i);
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF)
+    n = 2;
+  else if (c >= 0xE0 && c <= 0xEF)
+    n = 3, lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+  else if (c >= 0xF0 && c <= 0xF4)
+    n = 4, lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+  else
+    return 0;
+  if (i + n > s.size()) return 0;
+  if (b(i + 1) < lo || b(i + 1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
+  return n;
+}
+
+}  // namespace
+
+std::string textField(std::string_view s) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const size_t n = utf8Length(s, i);
+    if (c == '\t' || c == '\n' || c == '\r') {
+      out += ' ';
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else if (c == 0) {
+      out += "\\0";
+    } else if (c == 0x07) {
+      out += "\\a";
+    } else if (c == 0x1B) {
+      out += "\\e";
+    } else if (c < 0x20 || c == 0x7F || n == 0) {
+      out += {'\\', 'x', hex[c >> 4], hex[c & 15]};
+    } else if (n == 2 && c == 0xC2 && static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
+      const unsigned char cp = static_cast<unsigned char>(s[i + 1]);
+      out += {'\\', 'u', '0', '0', hex[cp >> 4], hex[cp & 15]};
+    } else {
+      out.append(s.substr(i, n));
+    }
+    i += n ? n : 1;
+  }
+  return out;
+}
+
 bool openProgramFolder(const std::string& folderIn, std::string& library) {
   platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {
     std::fprintf(stderr, "%s\n", box.text.c_str());
@@ -79,7 +135,14 @@ bool openProgramFolder(const std::string& folderIn, std::string& library) {
     library = names.back();
   }
   data::libraryslot = 1;
-  return data::openFolder(folder, library) == 1;
+  // A name listed with its ending (price_tools::libraryList, where names
+  // differ only in letter case) opens the main connection without it; the
+  // month tools open each library by its real file name themselves.
+  std::string opening = library;
+  if (opening.size() > 4 && common::asciiLower(opening.substr(opening.size() - 4)) == ".zdj" &&
+      std::filesystem::is_regular_file(folder + "/" + opening, ec))
+    opening.resize(opening.size() - 4);
+  return data::openFolder(folder, opening) == 1;
 }
 
 }  // namespace cli

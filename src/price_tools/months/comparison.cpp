@@ -108,9 +108,20 @@ Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::sh
     ComparedRow row;
     if (f) row.from = f, row.oldPrice = f->price;
     if (t) row.to = t, row.newPrice = t->price;
+    // A price out of range marks its own row, never the whole comparison.
+    for (const Product* p : {f, t})
+      if (p && !p->priceNote.empty()) row.note = p->priceNote;
     if (row.oldPrice && row.newPrice) {
-      row.change = *row.newPrice - *row.oldPrice;
-      row.percent = Decimal::percent(*row.change, *row.oldPrice);
+      try {
+        row.change = *row.newPrice - *row.oldPrice;
+      } catch (const std::overflow_error&) {
+        row.note = "change out of range";
+      }
+      try {
+        if (row.change) row.percent = Decimal::percent(*row.change, *row.oldPrice);
+      } catch (const std::overflow_error&) {
+        row.note = "per cent out of range";
+      }
     }
     row.status = statusOf(row);
     switch (row.status) {
@@ -126,7 +137,12 @@ Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::sh
   if (!changes.empty()) {
     std::sort(changes.begin(), changes.end());
     const size_t m = changes.size() / 2;
-    out.summary.medianChange = changes.size() % 2 ? changes[m] : (changes[m - 1] + changes[m]).half();
+    try {
+      out.summary.medianChange = changes.size() % 2 ? changes[m] : (changes[m - 1] + changes[m]).half();
+    } catch (const std::overflow_error&) {
+      // The middle two changes sum beyond the range of prices: no median.
+      out.summary.medianChange.reset();
+    }
   }
   auto rank = [](const ComparedRow& r) { return r.change ? 0 : r.status == Status::New ? 1 : 2; };
   std::stable_sort(out.rows.begin(), out.rows.end(), [&](const ComparedRow& a, const ComparedRow& b) {

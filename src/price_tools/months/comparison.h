@@ -43,6 +43,11 @@ struct ComparedRow {
   std::optional<Decimal> change;   // new - old, when both prices are there
   std::optional<Decimal> percent;  // change / old * 100, two places; nullopt when old is 0
   Status status = Status::Same;
+  // Why a price, the change or the per cent is missing although both products
+  // are there with a number: a price that cannot be represented (the product
+  // then counts as one without that price), a change or per cent beyond the
+  // range of prices. "" otherwise.
+  std::string note;
   // The shown product: the newer one when there is one.
   const Product& product() const { return to ? *to : *from; }
 };

@@ -55,7 +55,7 @@ void place(HistoryPoint& point, const Product& found) {
 }  // namespace
 
 History productHistory(const std::string& productId, const std::string& library, const std::string& priceTitle) {
-  return productHistory(productId, library, priceTitle, data::libraryNames(common::programFolder()));
+  return productHistory(productId, library, priceTitle, libraryList(common::programFolder()));
 }
 
 History productHistory(const std::string& productId, const std::string& libraryIn, const std::string& priceTitle,

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
+
+#include "common/text_case.h"
+#include "data/browse.h"
 
 namespace price_tools {
 
@@ -80,6 +84,20 @@ std::vector<std::string> inMonthOrder(const std::vector<std::string>& names) {
   std::vector<std::string> out;
   for (const Item& it : items) out.push_back(names[it.index]);
   return out;
+}
+
+std::vector<std::string> libraryList(const std::string& folder) {
+  std::vector<std::string> files = data::folderFiles(folder, ".zdj");
+  // How many files share a name without the ending, in any letter case (as
+  // the program folder's resolver compares names).
+  std::unordered_map<std::string, int> sharing;
+  for (const std::string& f : files) ++sharing[common::lowerText(f.substr(0, f.size() - 4))];
+  for (std::string& f : files) {
+    const std::string stem = f.substr(0, f.size() - 4);
+    const bool exact = f.compare(f.size() - 4, 4, ".zdj") == 0;
+    if (exact || sharing[common::lowerText(stem)] == 1) f = stem;
+  }
+  return files;
 }
 
 }  // namespace price_tools

@@ -27,4 +27,13 @@ std::optional<YearMonth> monthOf(const std::string& libraryName);
 // is expected in name order (data::libraryNames).
 std::vector<std::string> inMonthOrder(const std::vector<std::string>& names);
 
+// The libraries of a program folder (its "*.zdj" files in any letter case of
+// the ending), in name order, each under a name that opens that very file
+// (LibraryFile): the file name without ".zdj", or, where two files of the
+// folder would give names that differ only in letter case (A2026-11.zdj,
+// A2026-11.Zdj, a2026-11.ZDJ), the whole real file name of every file but
+// the one spelled "NAME.zdj" exactly, so that none of them is opened as
+// another. Each file is listed once.
+std::vector<std::string> libraryList(const std::string& folder);
+
 }  // namespace price_tools

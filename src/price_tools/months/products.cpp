@@ -53,8 +53,14 @@ std::string productField(const std::string& field) {
 
 LibraryFile::LibraryFile(const std::string& libraryName)
     : name_(libraryName), connection_(std::make_unique<ado::Connection>()) {
+  // A listed name is the file name without ".zdj", or the whole real file
+  // name where that would be ambiguous (libraryList); the resolver prefers
+  // the exact spelling.
   std::string file = libraryName + ".zdj";
-  const std::string found = data::findProgramFile(file);
+  std::string found = data::findProgramFile(file);
+  if (found.empty() && libraryName.size() > 4 &&
+      common::asciiLower(libraryName.substr(libraryName.size() - 4)) == ".zdj")
+    found = data::findProgramFile(libraryName);
   if (!found.empty()) file = std::filesystem::path(found).filename().string();
   connection_->Open(data::libraryConnectionString(file));
   // The parent-link column of the category tree, as the category grid's
@@ -170,7 +176,12 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
     p.factoryId = textOf(r[3]);
     if (modelAt >= 0) p.model = textOf(r[size_t(modelAt)]);
     if (unitAt >= 0) p.unit = textOf(r[size_t(unitAt)]);
-    if (priceAt >= 0) p.price = Decimal::fromVariant(r[size_t(priceAt)]);
+    if (priceAt >= 0) {
+      ado::Variant& v = r[size_t(priceAt)];
+      p.price = Decimal::fromVariant(v);
+      if (!p.price && (v.type() == ado::Variant::Type::Double || v.type() == ado::Variant::Type::Single))
+        p.priceNote = "price cannot be represented: " + v.toText();
+    }
     auto f = out.factories.find(p.factoryId);
     if (f != out.factories.end()) p.factory = f->second;
     if (!keep || keep(p)) out.products.push_back(std::move(p));

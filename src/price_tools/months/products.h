@@ -53,6 +53,9 @@ struct Product {
   std::string categoryId;
   std::string factoryId;
   std::optional<Decimal> price;  // nullopt: empty or not a number
+  // Why a number that is there gives no price (it cannot be held exactly:
+  // out of range, too many places); "" otherwise.
+  std::string priceNote;
 };
 
 struct LibraryProducts {

@@ -3,10 +3,10 @@
 // month order and gaps, what the product grid shows, and velmora-cli.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-
-#include <cstdio>
 
 #include "data/browse.h"
 #include "month_folder.h"
@@ -14,6 +14,7 @@
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/months/comparison.h"
 #include "price_tools/months/history.h"
+#include "price_tools/months/month_order.h"
 
 using namespace price_tools;
 using months_fixture::Item;
@@ -287,5 +288,115 @@ TEST(MonthCommands, CompareAndHistoryPrintTheSameRowsAsJsonCsvAndText) {
   out = run("compare " + folder + " --to 2026年02月信息价 --category 3 --format csv");
   EXPECT_EQ(out, "id_from,id_to,name,model,unit,factory,old,new,change,percent,status\r\n"
                  "3,103,圆钢,Φ8,吨,东岚钢铁,3900,3900,0,0,same\r\n");
+}
+
+// Control characters from a library reach text output escaped (they would
+// steer the terminal), CSV and JSON exactly.
+TEST(MonthCommands, TextOutputEscapesControlCharactersCsvAndJsonKeepThem) {
+  MonthFolder folder;
+  const std::string name = std::string("钢\x1b[2J\a\x7f\x01\\z") + "\xc2\x9b" + std::string(1, '\0') + "|";
+  const std::string escaped = "钢\\e[2J\\a\\x7F\\x01\\\\z\\u009B\\0|";
+  folder.writeLibrary("2026-01", {{1, name, "Φ8", "吨", 1, "3900", 3}});
+  folder.writeLibrary("2026-02", {{7, name, "Φ8", "吨", 1, "3950", 3}});
+  const std::string dir = "'" + folder.path() + "'";
+  std::string out = run("compare " + dir);
+  EXPECT_NE(out.find("1\t7\t" + escaped + "\tΦ8\t"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  EXPECT_EQ(out.find('\a'), std::string::npos) << out;
+  EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos) << out;
+  out = run("compare " + dir + " --format csv");
+  EXPECT_NE(out.find("1,7," + name + ",Φ8,"), std::string::npos) << out;
+  out = run("compare " + dir + " --format json");
+  EXPECT_NE(out.find("\"name\":\"钢\\u001b[2J\\u0007\x7f\\u0001\\\\z\xc2\x9b"), std::string::npos) << out;
+  out = run("browse " + dir + " category 3");
+  EXPECT_NE(out.find("\t" + escaped + "\tΦ8\t"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  out = run("browse " + dir + " --format csv category 3");
+  EXPECT_NE(out.find("," + name + ",Φ8,"), std::string::npos) << out;
+
+  // A library name holding ESC, in history's text.
+  std::filesystem::rename(folder.file("2026-01.zdj"), folder.file("2026-01\x1b]0;x\a.zdj"));
+  out = run("history " + dir + " --product 7");
+  EXPECT_NE(out.find("2026-01\\e]0;x\\a\t2026-01\t1\t3900.00\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  out = run("history " + dir + " --product 7 --format csv");
+  EXPECT_NE(out.find("2026-01\x1b]0;x\a,2026-01,1,3900\r\n"), std::string::npos) << out;
+}
+
+// Libraries whose file names differ only in letter case are each listed once
+// and each read from its own file.
+TEST(MonthCommands, LibrariesWhoseNamesDifferOnlyInCaseAreEachReadFromTheirOwnFile) {
+  MonthFolder folder;
+  folder.writeLibrary("2026-10", {{1, "圆钢", "Φ8", "吨", 1, "100", 3}});
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"A2026-11.zdj", "111"}, {"A2026-11.Zdj", "112"}, {"a2026-11.ZDJ", "113"}};
+  for (const auto& [file, price] : files) {
+    folder.writeLibrary("x", {{1, "圆钢", "Φ8", "吨", 1, price, 3}});
+    std::filesystem::rename(folder.file("x.zdj"), folder.file(file));
+  }
+  std::vector<std::string> listed = libraryList(folder.path());
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"2026-10", "A2026-11", "A2026-11.Zdj", "a2026-11.ZDJ"}));
+
+  const std::string dir = "'" + folder.path() + "'";
+  int status = -1;
+  const std::string out = run("history " + dir + " --product 1 --library 2026-10 --format csv", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 5) << out;
+  EXPECT_EQ(out.find("2026-10,2026-10,1,100\r\n"), 24u) << out;
+  for (const std::string line :
+       {"A2026-11,2026-11,1,111\r\n", "A2026-11.Zdj,2026-11,1,112\r\n", "a2026-11.ZDJ,2026-11,1,113\r\n"})
+    EXPECT_NE(out.find(line), std::string::npos) << line << out;
+  EXPECT_EQ(run("compare " + dir + " --from A2026-11.Zdj --to a2026-11.ZDJ --format csv", &status),
+            "id_from,id_to,name,model,unit,factory,old,new,change,percent,status\r\n"
+            "1,1,圆钢,Φ8,吨,东岚钢铁,112,113,1,0.89,up\r\n");
+  EXPECT_EQ(status, 0);
+}
+
+// A price, change or per cent beyond what a price can hold marks its own
+// row; the other products are still compared.
+TEST(MonthCommands, PricesThatCannotBeRepresentedMarkTheirProductNotTheRun) {
+  MonthFolder folder;
+  folder.writeLibrary("2026-01", {{1, "钢A", "x", "吨", 1, "-922337203685477.5807", 3},
+                                  {2, "钢B", "x", "吨", 1, "100", 3},
+                                  {3, "钢C", "x", "吨", 1, "100", 3},
+                                  {4, "钢D", "x", "吨", 1, "0.0001", 3}});
+  folder.writeLibrary("2026-02", {{1, "钢A", "x", "吨", 1, "922337203685477.5807", 3},
+                                  {2, "钢B", "x", "吨", 1, "110", 3},
+                                  {3, "钢C", "x", "吨", 1, "100", 3, "1e300"},
+                                  {4, "钢D", "x", "吨", 1, "900000000000000", 3}});
+  const std::string dir = "'" + folder.path() + "'";
+  int status = -1;
+  std::string out = run("compare " + dir + " --format json", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("\"name\":\"钢B\",\"model\":\"x\",\"unit\":\"吨\",\"factory\":"
+                     "\"东岚钢铁\",\"old\":100,"
+                     "\"new\":110,\"change\":10,\"percent\":10,\"status\":\"up\"}"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\"old\":-922337203685477.5807,\"new\":922337203685477."
+                     "5807,\"change\":null,\"percent\":null,"
+                     "\"status\":\"up\",\"note\":\"change out of range\"}"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\"old\":0.0001,\"new\":900000000000000,\"change\":"
+                     "899999999999999.9999,\"percent\":null,"
+                     "\"status\":\"up\",\"note\":\"per cent out of range\"}"),
+            std::string::npos)
+      << out;
+  out = run("compare " + dir + " --price 价格-除税 --format json", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("\"name\":\"钢C\",\"model\":\"x\",\"unit\":\"吨\","
+                     "\"factory\":\"东岚钢铁\",\"old\":1.5,"
+                     "\"new\":null,\"change\":null,\"percent\":null,\"status\":"
+                     "\"gone\",\"note\":\"price cannot be "
+                     "represented: "),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\"name\":\"钢B\",\"model\":\"x\",\"unit\":\"吨\",\"factory\":"
+                     "\"东岚钢铁\",\"old\":1.5,"
+                     "\"new\":1.5,\"change\":0,\"percent\":0,\"status\":\"same\"}"),
+            std::string::npos)
+      << out;
 }
 #endif

@@ -26,6 +26,7 @@ struct Item {
   int factoryId;
   std::string price;  // Currency text, "" for empty
   int categoryId = 4;
+  std::string priceNoTax = "1.5";  // Double text
 };
 
 using Factories = std::vector<std::pair<int, std::string>>;
@@ -94,7 +95,7 @@ class MonthFolder {
     for (const Item& it : items)
       product.rows.push_back({std::to_string(it.id), std::to_string(it.categoryId), std::to_string(it.factoryId),
                               it.name, it.model, it.unit,
-                              it.price.empty() ? jetwrite::Value() : jetwrite::Value(it.price), "1.5", "备注"});
+                              it.price.empty() ? jetwrite::Value() : jetwrite::Value(it.price), it.priceNoTax, "备注"});
     jetwrite::Table pages{"HtmlRelational",
                           {{"ID", ColumnType::Long},
                            {"CategoryID", ColumnType::Long},
