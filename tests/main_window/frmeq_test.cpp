@@ -675,6 +675,39 @@ TEST(Splash, HandsOverToTheMainWindowAtItsFirstTick) {
   EXPECT_EQ(main_window::Frmgy([] {}).Timer1()->interval(), 2000);
 }
 
+// With a splash time of 0 the tick can come while the window system answers
+// the splash's show(); the hand-over (which runs events itself, as the main
+// window's load step does) waits until show() has returned.
+TEST(Splash, ATickDuringItsShowWaitsUntilTheSplashIsShown) {
+  app();
+  int shown = 0;
+  QPointer<main_window::Frmgy> splash = new main_window::Frmgy([&] {
+    ++shown;
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }, 0);
+  struct EventsWhileShowing : QObject {
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Show) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 50) QCoreApplication::processEvents();
+      }
+      return false;
+    }
+  } filter;
+  splash->installEventFilter(&filter);
+  splash->show();
+  EXPECT_EQ(shown, 0) << "handed over inside show()";
+  ASSERT_TRUE(splash) << "deleted under its own show()";
+  EXPECT_TRUE(splash->isVisible());
+  QElapsedTimer t;
+  t.start();
+  while ((splash || shown == 0) && t.elapsed() < 2000) QTest::qWait(5);
+  EXPECT_EQ(shown, 1);
+  EXPECT_FALSE(splash) << "closed and gone";
+}
+
 TEST(Splash, ClosedBeforeItsTickItEndsTheProgramInsteadOfHandingOver) {
   app();
   int shown = 0, ended = 0;
