@@ -588,6 +588,18 @@ TEST(OnlineService, WithoutAServicePageTheWindowOpensBlank) {
   EXPECT_TRUE(boxes.boxes().empty());
 }
 
+// MainPro.ini is found in any letter case, as the names it gives are: a folder
+// holding MAINPRO.INI (copied from a system that ignores case) keeps its settings.
+TEST(Startup, FindsMainProIniInAnyLetterCase) {
+  fixture::Folder f;
+  standardFolder(f);
+  f.writeText("MAINPRO.INI", "dw=某市造价站\r\ntel=0571-1234\r\n");
+  Harness h;
+  ASSERT_TRUE(h.w->Form_Load());
+  EXPECT_EQ(h.tool("Tooldw")->caption(), "某市造价站");
+  EXPECT_EQ(h.tool("Tooltel")->caption(), "0571-1234");
+}
+
 TEST(Banner, RotatesThroughTheSwfFilesInNameOrder) {
   fixture::Folder f;
   standardFolder(f);
