@@ -9,6 +9,7 @@
 #include "main_window/frmgy.h"
 #include "main_window/mainpro.h"
 #include "platform/browser/recording_browser.h"
+#include "platform/browser/webbrowser.h"
 #include "platform/messagebox/messagebox.h"
 #include "platform/process/process.h"
 #include "platform/screen/twips.h"
@@ -671,6 +672,21 @@ TEST(Shutdown, TheUpdatersCloseRequestClosesTheWindowAsTheUserWould) {
   EXPECT_EQ(h.ended, 1);
   EXPECT_FALSE(h.w->isVisible());
   EXPECT_FALSE(platform::isListening(caption));
+}
+
+// The page engine's loads are matched to the address asked for: an explicit
+// default port (url=http://host:80/... in MainPro.ini) is the same place as none.
+TEST(Browsing, AddressesWithAndWithoutTheDefaultPortAreTheSame) {
+  const auto same = [](const char* a, const char* b) {
+    return platform::sameAddress(QUrl(QString::fromUtf8(a)), QUrl(QString::fromUtf8(b)));
+  };
+  EXPECT_TRUE(same("http://host:80/x", "http://host/x"));
+  EXPECT_TRUE(same("HTTP://Host/x", "http://host:80/x"));
+  EXPECT_TRUE(same("https://host:443/a/../x", "https://host/x"));
+  EXPECT_FALSE(same("http://host:8080/x", "http://host/x"));
+  EXPECT_FALSE(same("https://host:80/x", "https://host/x"));
+  EXPECT_FALSE(same("http://host/x", "http://other/x"));
+  EXPECT_FALSE(same("http://host/x", "http://host/y"));
 }
 
 TEST(Splash, HandsOverToTheMainWindowAtItsFirstTick) {
