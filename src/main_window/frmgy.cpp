@@ -23,7 +23,23 @@ Frmgy::Frmgy(std::function<void()> next, int intervalMs, std::function<void()> c
 
 void Frmgy::endProgram() { QCoreApplication::exit(0); }
 
+void Frmgy::setVisible(bool visible) {
+  inSetVisible_ = true;
+  QWidget::setVisible(visible);
+  inSetVisible_ = false;
+  // The waiting tick comes back through the event loop, after the caller's show().
+  if (tickWaiting_) {
+    tickWaiting_ = false;
+    if (next_) QTimer::singleShot(0, this, &Frmgy::Timer1_Timer);
+  }
+}
+
 void Frmgy::Timer1_Timer() {
+  if (inSetVisible_) {
+    timer1_.stop();
+    tickWaiting_ = true;
+    return;
+  }
   timer1_.stop();
   auto next = std::move(next_);
   next_ = nullptr;

@@ -25,6 +25,11 @@ class Frmgy : public QWidget {
 
   QTimer* Timer1() { return &timer1_; }
 
+  // Showing can dispatch events (the window system's answers); a tick that
+  // comes meanwhile waits until the splash is shown, so the hand-over never
+  // deletes the splash under its own show().
+  void setVisible(bool visible) override;
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -33,6 +38,8 @@ class Frmgy : public QWidget {
   void Timer1_Timer();
 
   QTimer timer1_;
+  bool inSetVisible_ = false;
+  bool tickWaiting_ = false;
   std::function<void()> next_;
   std::function<void()> closedEarly_;
 };

@@ -2,6 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
+#include <iterator>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QImage>
 
@@ -294,15 +300,35 @@ TEST(FillGrid, ShadingIconsAndFileTest) {
   // Shade colour: red 240, green 248, blue 255.
   EXPECT_EQ(data::kShadeColour & 0xFF, 240u);
 
-  // fileexists: files yes; folders, "", bad names no; nothing left open or changed.
+  // fileexists: files yes; folders, "", bad names, a FIFO no (at once: opening
+  // a FIFO for reading would wait for a writer); nothing left open or changed.
   const std::string f = folder.file("web/page.htm");
   std::ofstream(f) << "x";
+  const std::string fifo = folder.file("web/fifo.htm");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  auto openDescriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator{});
+  };
+  const auto openBefore = openDescriptors();
+  const auto timeBefore = std::filesystem::last_write_time(f);
   EXPECT_TRUE(data::fileexists(f));
   EXPECT_TRUE(data::fileexists(f));
   EXPECT_FALSE(data::fileexists(folder.file("web")));
   EXPECT_FALSE(data::fileexists(""));
   EXPECT_FALSE(data::fileexists(folder.file("web/nothing.htm")));
   EXPECT_FALSE(data::fileexists(std::string("a\0b", 3)));
+  {
+    auto answer = std::async(std::launch::async, [&] { return data::fileexists(fifo); });
+    const bool atOnce = answer.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!atOnce) ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // let the waiting open go
+    EXPECT_TRUE(atOnce) << "fileexists waits on a FIFO";
+    EXPECT_FALSE(answer.get());
+  }
+  EXPECT_EQ(openDescriptors(), openBefore) << "fileexists left a file open";
+  EXPECT_EQ(std::filesystem::last_write_time(f), timeBefore);
+  std::ifstream in(f);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "x");
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo)) << "the FIFO is left as it was";
 
   // setcellicon: empty name nothing, missing bitmap nothing, a name with an
   // extension of its own looks for name + ".bmp", a broken bitmap fails.

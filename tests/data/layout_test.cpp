@@ -221,14 +221,15 @@ TEST(Connections, ALibraryNamedWithASemicolon) {
             std::string::npos);
 }
 
-// The libraries come in the order of a Chinese system's file list: pinyin,
-// Latin before Chinese, digits one by one (months stay in order), case ignored.
+// The libraries come in the order of a Chinese system's file list (glibc's
+// zh_CN): digits first (months stay in order), then Chinese by pinyin, then
+// Latin, case ignored.
 TEST(Connections, LibraryNamesInTheSystemsOrder) {
   ProgramFolder folder;
   for (const char* name : {"云岭.zdj", "北辰.ZDJ", "2026年12月信息价.zdj", "2026年01月信息价.zdj", "2026年11月信息价.zdj",
                            "b.zdj", "A.zdj", "华通.zdj", "note.txt"})
     std::filesystem::copy_file(common::inProgramFolder("lib.zdj"), common::inProgramFolder(name));
   EXPECT_EQ(data::libraryNames(common::programFolder()),
-            (std::vector<std::string>{"2026年01月信息价", "2026年11月信息价", "2026年12月信息价", "A", "b", "lib", "北辰",
-                                      "华通", "云岭"}));
+            (std::vector<std::string>{"2026年01月信息价", "2026年11月信息价", "2026年12月信息价", "北辰", "华通", "云岭",
+                                      "A", "b", "lib"}));
 }

@@ -108,6 +108,18 @@ TEST(NavigatorSession, LoadClickSearchAndPages) {
   // A text holding "where" still gets the keyword in front of the condition.
   EXPECT_EQ(s.search("产品名称", "somewhere"), data::NavigatorSession::SearchOutcome::Filled);
   EXPECT_EQ(products.Rows(), 3);
+  // Full-width and half-width forms, and letter case, are one: "ｈｒｂ４" finds
+  // what "hrb4" finds, "ＨＲＢ" what "hrb" finds.
+  auto found = [&](const char* field, const char* typed) {
+    EXPECT_EQ(s.search(field, typed), data::NavigatorSession::SearchOutcome::Filled) << typed;
+    std::vector<std::string> names;
+    for (int r = products.FixedRows(); r < products.Rows(); ++r) names.push_back(products.TextMatrix(r, 1));
+    return names;
+  };
+  EXPECT_EQ(found("产品名称", "hrb4"), (std::vector<std::string>{"螺纹钢 HRB400"}));
+  EXPECT_EQ(found("产品名称", "ｈｒｂ４"), found("产品名称", "hrb4"));
+  EXPECT_EQ(found("产品名称", "ＨＲＢ"), (std::vector<std::string>{"螺纹钢 HRB400", "螺纹钢 HRB500"}));
+  EXPECT_EQ(found("生产厂家", "ｏ＇ｂｒｉｅｎ"), (std::vector<std::string>{"O'Brien 白水泥"}));
   EXPECT_EQ(s.search("生产厂家", "钢铁"), data::NavigatorSession::SearchOutcome::Filled);
   EXPECT_EQ(s.search("产品名称", ""), data::NavigatorSession::SearchOutcome::EmptyText);
   EXPECT_EQ(s.search("其他", "x"), data::NavigatorSession::SearchOutcome::NoSuchField);

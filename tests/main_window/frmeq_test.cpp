@@ -9,6 +9,7 @@
 #include "main_window/frmgy.h"
 #include "main_window/mainpro.h"
 #include "platform/browser/recording_browser.h"
+#include "platform/browser/webbrowser.h"
 #include "platform/messagebox/messagebox.h"
 #include "platform/process/process.h"
 #include "platform/screen/twips.h"
@@ -588,6 +589,18 @@ TEST(OnlineService, WithoutAServicePageTheWindowOpensBlank) {
   EXPECT_TRUE(boxes.boxes().empty());
 }
 
+// MainPro.ini is found in any letter case, as the names it gives are: a folder
+// holding MAINPRO.INI (copied from a system that ignores case) keeps its settings.
+TEST(Startup, FindsMainProIniInAnyLetterCase) {
+  fixture::Folder f;
+  standardFolder(f);
+  f.writeText("MAINPRO.INI", "dw=某市造价站\r\ntel=0571-1234\r\n");
+  Harness h;
+  ASSERT_TRUE(h.w->Form_Load());
+  EXPECT_EQ(h.tool("Tooldw")->caption(), "某市造价站");
+  EXPECT_EQ(h.tool("Tooltel")->caption(), "0571-1234");
+}
+
 TEST(Banner, RotatesThroughTheSwfFilesInNameOrder) {
   fixture::Folder f;
   standardFolder(f);
@@ -661,6 +674,21 @@ TEST(Shutdown, TheUpdatersCloseRequestClosesTheWindowAsTheUserWould) {
   EXPECT_FALSE(platform::isListening(caption));
 }
 
+// The page engine's loads are matched to the address asked for: an explicit
+// default port (url=http://host:80/... in MainPro.ini) is the same place as none.
+TEST(Browsing, AddressesWithAndWithoutTheDefaultPortAreTheSame) {
+  const auto same = [](const char* a, const char* b) {
+    return platform::sameAddress(QUrl(QString::fromUtf8(a)), QUrl(QString::fromUtf8(b)));
+  };
+  EXPECT_TRUE(same("http://host:80/x", "http://host/x"));
+  EXPECT_TRUE(same("HTTP://Host/x", "http://host:80/x"));
+  EXPECT_TRUE(same("https://host:443/a/../x", "https://host/x"));
+  EXPECT_FALSE(same("http://host:8080/x", "http://host/x"));
+  EXPECT_FALSE(same("https://host:80/x", "https://host/x"));
+  EXPECT_FALSE(same("http://host/x", "http://other/x"));
+  EXPECT_FALSE(same("http://host/x", "http://host/y"));
+}
+
 TEST(Splash, HandsOverToTheMainWindowAtItsFirstTick) {
   app();
   int shown = 0;
@@ -673,6 +701,39 @@ TEST(Splash, HandsOverToTheMainWindowAtItsFirstTick) {
   EXPECT_FALSE(splash) << "closed and gone";
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(main_window::Frmgy([] {}).Timer1()->interval(), 2000);
+}
+
+// With a splash time of 0 the tick can come while the window system answers
+// the splash's show(); the hand-over (which runs events itself, as the main
+// window's load step does) waits until show() has returned.
+TEST(Splash, ATickDuringItsShowWaitsUntilTheSplashIsShown) {
+  app();
+  int shown = 0;
+  QPointer<main_window::Frmgy> splash = new main_window::Frmgy([&] {
+    ++shown;
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }, 0);
+  struct EventsWhileShowing : QObject {
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Show) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 50) QCoreApplication::processEvents();
+      }
+      return false;
+    }
+  } filter;
+  splash->installEventFilter(&filter);
+  splash->show();
+  EXPECT_EQ(shown, 0) << "handed over inside show()";
+  ASSERT_TRUE(splash) << "deleted under its own show()";
+  EXPECT_TRUE(splash->isVisible());
+  QElapsedTimer t;
+  t.start();
+  while ((splash || shown == 0) && t.elapsed() < 2000) QTest::qWait(5);
+  EXPECT_EQ(shown, 1);
+  EXPECT_FALSE(splash) << "closed and gone";
 }
 
 TEST(Splash, ClosedBeforeItsTickItEndsTheProgramInsteadOfHandingOver) {
