@@ -55,9 +55,9 @@ std::string csvField(const std::string& s);
 // tab, line feed and carriage return become a blank; the other control
 // characters are written as escapes: NUL "\0", BEL "\a", ESC "\e", any other
 // C0 control and DEL "\xNN" (two hex digits), a C1 control (U+0080 to
-// U+009F) "\u00NN", a byte that is no part of valid UTF-8 "\xNN"; a
-// backslash is doubled, so every escape reads back one way. Printable text,
-// Chinese included, is kept. CSV and JSON keep the text exact instead.
+// U+009F) "\u00NN", a byte that is no part of valid UTF-8 "\xNN". A
+// backslash stays as it is (page names hold them, "web\a.htm"), so text
+// output is for reading; CSV and JSON keep the text exact for programs.
 std::string textField(std::string_view s);
 
 // Points the data module at a program folder and opens a library and pro.mdb

@@ -97,8 +97,6 @@ std::string textField(std::string_view s) {
     const size_t n = utf8Length(s, i);
     if (c == '\t' || c == '\n' || c == '\r') {
       out += ' ';
-    } else if (c == '\\') {
-      out += "\\\\";
     } else if (c == 0) {
       out += "\\0";
     } else if (c == 0x07) {

@@ -193,12 +193,7 @@ std::string asJson(const PricedList& p) {
 std::string asTable(const PricedList& p, bool csv) {
   const char* sep = csv ? "," : "\t";
   const char* eol = csv ? "\r\n" : "\n";
-  auto field = [&](std::string s) {
-    if (csv) return cli::csvField(s);
-    for (char& ch : s)
-      if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
-    return s;
-  };
+  auto field = [&](const std::string& s) { return csv ? cli::csvField(s) : cli::textField(s); };
   std::vector<std::string> head = {"line", "name", "model", "unit", "quantity", "bid", "status", "match_id",
                                    "match_name", "match_model", "match_unit", "match_factory", "price", "score",
                                    "amount"};

@@ -295,7 +295,7 @@ TEST(MonthCommands, CompareAndHistoryPrintTheSameRowsAsJsonCsvAndText) {
 TEST(MonthCommands, TextOutputEscapesControlCharactersCsvAndJsonKeepThem) {
   MonthFolder folder;
   const std::string name = std::string("钢\x1b[2J\a\x7f\x01\\z") + "\xc2\x9b" + std::string(1, '\0') + "|";
-  const std::string escaped = "钢\\e[2J\\a\\x7F\\x01\\\\z\\u009B\\0|";
+  const std::string escaped = "钢\\e[2J\\a\\x7F\\x01\\z\\u009B\\0|";
   folder.writeLibrary("2026-01", {{1, name, "Φ8", "吨", 1, "3900", 3}});
   folder.writeLibrary("2026-02", {{7, name, "Φ8", "吨", 1, "3950", 3}});
   const std::string dir = "'" + folder.path() + "'";
