@@ -360,6 +360,17 @@ void fnStrConv(sqlite3_context* ctx, int, Args argv) {
   if (letterCase == 3 || (width != 0 && width != 4 && width != 8))
     return sqlite3_result_error(ctx, kInvalidArgument, -1);
   if (isNull(argv[0])) return sqlite3_result_null(ctx);
+  // The search makes every name half-width: a name without full-width forms
+  // (U+FF01 to U+FF5E, all behind the byte EF, and the ideographic space
+  // E3 80 80) is handed back as it is, without a copy.
+  if (width == 8 && letterCase == 0 && isText(argv[0])) {
+    const auto* t = sqlite3_value_text(argv[0]);
+    const std::size_t n = std::size_t(sqlite3_value_bytes(argv[0]));
+    bool wide = false;
+    for (std::size_t i = 0; i < n && !wide; ++i)
+      wide = t[i] == 0xEF || (t[i] == 0xE3 && i + 2 < n && t[i + 1] == 0x80 && t[i + 2] == 0x80);
+    if (!wide) return sqlite3_result_value(ctx, argv[0]);
+  }
   std::string s = textOf(argv[0]);
   if (width == 8) s = common::narrowText(s);
   if (width == 4) s = common::wideText(s);
