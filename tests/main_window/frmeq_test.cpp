@@ -10,6 +10,7 @@
 #include "main_window/mainpro.h"
 #include "platform/browser/recording_browser.h"
 #include "platform/browser/webbrowser.h"
+#include "platform/grid/gridview.h"
 #include "platform/messagebox/messagebox.h"
 #include "platform/process/process.h"
 #include "platform/screen/twips.h"
@@ -307,10 +308,27 @@ TEST(Browsing, ClickFillsTheProductsAndShowsTheRowsPageOnce) {
   EXPECT_EQ(h.lastPage(), "http://127.0.0.1:9/svc/vosk\\web\\b.htm");
   EXPECT_EQ(h.w->Tag(), h.lastPage());
 
-  // A header click means the last row.
-  products.setRow(1);
-  products.fireClick();
+  // Clicks through the view the window shows. One on the header moves nothing
+  // and raises nothing; one on a row moves there, then the page follows it.
+  h.w->resize(1000, 700);
+  h.w->show();
+  platform::GridView* view = h.w->Grid1View(1);
+  ASSERT_NE(view, nullptr);
+  const size_t before = h.page().visits().size();
+  const int rowBefore = products.Row();
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(view->viewport()->width() / 2, 3));
+  EXPECT_EQ(products.Row(), rowBefore);
+  EXPECT_EQ(h.page().visits().size(), before);
+  const QRect oneil = view->cellRect(3, 1);
+  ASSERT_FALSE(oneil.isEmpty());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, oneil.center());
+  EXPECT_EQ(products.Row(), 3);
+  EXPECT_EQ(h.lastPage(), defaultPage(f)) << "(13, 5) has no page";
+  EXPECT_EQ(h.w->Tag(), "");
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->cellRect(4, 1).center());
+  EXPECT_EQ(products.Row(), 4);
   EXPECT_EQ(h.lastPage(), "http://127.0.0.1:9/svc/vosk\\web\\b.htm");
+  EXPECT_EQ(h.w->Tag(), h.lastPage());
 
   // Manufacturer 9 (海螺水泥50%): its two cement products.
   h.clickId(2, "9");
