@@ -10,6 +10,7 @@
 #include "main_window/mainpro.h"
 #include "platform/browser/recording_browser.h"
 #include "platform/browser/webbrowser.h"
+#include "platform/grid/gridview.h"
 #include "platform/messagebox/messagebox.h"
 #include "platform/process/process.h"
 #include "platform/screen/twips.h"
@@ -17,11 +18,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "support/widgets_app.h"
 
 #include <QApplication>
 #include <QDockWidget>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QTest>
 
@@ -39,12 +44,19 @@ struct Harness {
   int ended = 0;
   std::unique_ptr<frmeq> w;
 
-  explicit Harness(bool listen = false, platform::WebBrowserFactory browsers = platform::recordingBrowserFactory()) {
+  // realStart: the program's own start of the updater runs after the record.
+  explicit Harness(bool listen = false, platform::WebBrowserFactory browsers = platform::recordingBrowserFactory(),
+                   bool realStart = false) {
     app();
     data::resetDataModule();
     main_window::FrmeqHooks hooks;
     hooks.browsers = std::move(browsers);
-    hooks.startHidden = [this](const std::string& p) { started.push_back(p); };
+    std::function<void(const std::string&)> start;
+    if (realStart) start = main_window::programHooks(hooks.browsers).startHidden;
+    hooks.startHidden = [this, start](const std::string& p) {
+      started.push_back(p);
+      if (start) start(p);
+    };
     hooks.endProgram = [this] { ++ended; };
     hooks.exeName = "Velmora";
     hooks.listenForClose = listen;
@@ -266,6 +278,56 @@ TEST(Startup, WritesTheMarkerAndStartsTheUpdaterHiddenOnlyWhenItIsThere) {
   EXPECT_EQ(h.started, std::vector<std::string>{common::inProgramFolder(common::executableName("Quennar"))});
 }
 
+// The updater is found in any letter case and started as the program it is;
+// a file of its name that is no program is neither started nor handed to the
+// desktop's opener (a stand-in xdg-open on PATH records any hand-over).
+TEST(Startup, FindsTheUpdaterInAnyLetterCaseAndStartsItOnlyAsAProgram) {
+  fixture::Folder bin;
+  const std::string opened = bin.file("opened");
+  bin.writeBytes("xdg-open", "#!/bin/sh\n: > '" + opened + "'\n");
+  QFile::setPermissions(QString::fromStdString(bin.file("xdg-open")),
+                        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  const QByteArray oldPath = qgetenv("PATH");
+  qputenv("PATH", QByteArray::fromStdString(bin.path()) + ":" + oldPath);
+  auto waitFor = [](const std::string& file, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!QFileInfo::exists(QString::fromStdString(file)) && t.elapsed() < ms) QTest::qWait(10);
+    return QFileInfo::exists(QString::fromStdString(file));
+  };
+
+  for (const char* name : {"QUENNAR", "quennar"}) {
+    SCOPED_TRACE(name);
+    fixture::Folder f;
+    standardFolder(f);
+    const std::string ran = f.file("ran");
+    // No execute bit: it is given for the start.
+    f.writeBytes(name, "#!/bin/sh\n: > '" + ran + "'\n");
+    Harness h(false, platform::recordingBrowserFactory(), true);
+    ASSERT_TRUE(h.w->Form_Load());
+    EXPECT_EQ(h.started, std::vector<std::string>{f.file(name)});
+    EXPECT_EQ(f.readBytes("更新.ini"), "\"Velmora\"\r\n");
+    EXPECT_TRUE(waitFor(ran, 5000)) << "the updater ran";
+    // 升级 finds it the same way.
+    std::remove(ran.c_str());
+    h.tool("Toolsj")->click();
+    EXPECT_EQ(h.started, (std::vector<std::string>{f.file(name), f.file(name)}));
+    EXPECT_TRUE(waitFor(ran, 5000)) << "the updater ran again";
+  }
+
+  {
+    fixture::Folder f;
+    standardFolder(f);
+    f.writeBytes("Quennar", "ran = yes\n");
+    Harness h(false, platform::recordingBrowserFactory(), true);
+    ASSERT_TRUE(h.w->Form_Load());
+    EXPECT_EQ(h.started, std::vector<std::string>{f.file("Quennar")});
+    EXPECT_FALSE(waitFor(opened, 1000)) << "a text file is handed to the opener";
+    EXPECT_FALSE(QFileInfo(QString::fromStdString(f.file("Quennar"))).isExecutable());
+  }
+  qputenv("PATH", oldPath);
+}
+
 TEST(Browsing, ClickFillsTheProductsAndShowsTheRowsPageOnce) {
   fixture::Folder f;
   standardFolder(f);
@@ -307,10 +369,27 @@ TEST(Browsing, ClickFillsTheProductsAndShowsTheRowsPageOnce) {
   EXPECT_EQ(h.lastPage(), "http://127.0.0.1:9/svc/vosk\\web\\b.htm");
   EXPECT_EQ(h.w->Tag(), h.lastPage());
 
-  // A header click means the last row.
-  products.setRow(1);
-  products.fireClick();
+  // Clicks through the view the window shows. One on the header moves nothing
+  // and raises nothing; one on a row moves there, then the page follows it.
+  h.w->resize(1000, 700);
+  h.w->show();
+  platform::GridView* view = h.w->Grid1View(1);
+  ASSERT_NE(view, nullptr);
+  const size_t before = h.page().visits().size();
+  const int rowBefore = products.Row();
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(view->viewport()->width() / 2, 3));
+  EXPECT_EQ(products.Row(), rowBefore);
+  EXPECT_EQ(h.page().visits().size(), before);
+  const QRect oneil = view->cellRect(3, 1);
+  ASSERT_FALSE(oneil.isEmpty());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, oneil.center());
+  EXPECT_EQ(products.Row(), 3);
+  EXPECT_EQ(h.lastPage(), defaultPage(f)) << "(13, 5) has no page";
+  EXPECT_EQ(h.w->Tag(), "");
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->cellRect(4, 1).center());
+  EXPECT_EQ(products.Row(), 4);
   EXPECT_EQ(h.lastPage(), "http://127.0.0.1:9/svc/vosk\\web\\b.htm");
+  EXPECT_EQ(h.w->Tag(), h.lastPage());
 
   // Manufacturer 9 (海螺水泥50%): its two cement products.
   h.clickId(2, "9");

@@ -1,6 +1,7 @@
 #include "platform/grid/gridview.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -209,4 +210,26 @@ TEST(GridColours, SystemColoursAreTheDesktopsColours) {
   EXPECT_EQ(platform::colourOf(0x80000005u, pal), QColor(250, 250, 250));
   EXPECT_EQ(platform::colourOf(0x80000018u, pal), QColor(1, 2, 3));
   EXPECT_EQ(platform::colourOf(0x00F8F0u, pal), QColor(0xF0, 0xF8, 0x00));
+
+  // As drawn: a data cell of the button face is painted in the view's own
+  // button colour, not in the low bytes of the stored value.
+  app();
+  GridView view;
+  view.setPalette(pal);
+  view.resize(400, 300);
+  view.show();
+  VSFlexGrid& v = view.grid();
+  header(v, {{"名称", "名称"}}, false);
+  v.setRows(5);
+  v.setCell(platform::flexcpBackColor, 3, 1, static_cast<long long>(-2147483633));
+  v.setCell(platform::flexcpBackColor, 4, 1, static_cast<long long>(0x7F00F8F0));
+  v.setRow(2);
+  v.flushChanges();
+  const QImage shot = view.viewport()->grab().toImage();
+  const QRect face = view.cellRect(3, 1);
+  const QRect plain = view.cellRect(4, 1);
+  ASSERT_FALSE(face.isEmpty());
+  ASSERT_FALSE(plain.isEmpty());
+  EXPECT_EQ(shot.pixelColor(face.center()), QColor(10, 20, 30));
+  EXPECT_EQ(shot.pixelColor(plain.center()), QColor(0xF0, 0xF8, 0x00));
 }
