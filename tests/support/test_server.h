@@ -38,6 +38,13 @@ struct Route {
   std::string rawContentLength;  // sent as the Content-Length text instead
 };
 
+// A route that answers 200 with these bytes.
+inline Route body(const std::string& bytes) {
+  Route r;
+  r.body = bytes;
+  return r;
+}
+
 class Server {
  public:
   Server() {

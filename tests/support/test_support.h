@@ -88,6 +88,13 @@ inline std::vector<std::string> readLines(const std::string& path) {
 
 inline std::string gbk(const std::string& utf8) { return common::toCp936(utf8); }
 
+// An update list as a server sends it: GBK, a CR LF after every line.
+inline std::string listText(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& l : lines) text += l + "\r\n";
+  return gbk(text);
+}
+
 inline bool exists(const std::string& path) { return fs::exists(path); }
 
 struct ZipEntry {

@@ -26,6 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testhttp::body;
+using testsupport::listText;
+
 bool spinUntil(const std::function<bool()>& done, int ms = 20000) {
   return testsupport::spinUntil(done, ms);
 }
@@ -61,12 +64,6 @@ struct Harness {
   }
 };
 
-std::string listText(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& l : lines) text += l + "\r\n";
-  return testsupport::gbk(text);
-}
-
 // A hidden, automatic list of deferred replacements: item name -> local name
 // "<name>.new", replacing "<name>.dat" when the run finishes.
 std::string hiddenList(const testhttp::Server& server, const std::vector<std::string>& names) {
@@ -74,12 +71,6 @@ std::string hiddenList(const testhttp::Server& server, const std::vector<std::st
   for (const auto& n : names)
     lines.push_back("|1|" + n + "|d|s|x|" + server.url("/" + n) + "|" + n + ".new|" + n + ".dat|");
   return listText(lines);
-}
-
-testhttp::Route body(const std::string& bytes) {
-  testhttp::Route r;
-  r.body = bytes;
-  return r;
 }
 
 testhttp::Route endless() {

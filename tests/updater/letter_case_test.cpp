@@ -26,6 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testhttp::body;
+using testsupport::listText;
+
 bool spinUntil(const std::function<bool()>& done, int ms = 15000) {
   return testsupport::spinUntil(done, ms);
 }
@@ -41,18 +44,6 @@ std::vector<std::string> runOnce() {
   run.load();
   EXPECT_TRUE(spinUntil([&] { return ended; }, 20000));
   return run.problems();
-}
-
-std::string list(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& l : lines) text += l + "\r\n";
-  return testsupport::gbk(text);
-}
-
-testhttp::Route body(const std::string& bytes) {
-  testhttp::Route r;
-  r.body = bytes;
-  return r;
 }
 
 // Names anywhere below folder that equal another name of their folder in
@@ -104,7 +95,7 @@ TEST(LetterCase, UpdatesReachTheRealFilesDeferredAndDirect) {
   server.set("/Files/MainPro.ini", body("ini v2"));
   server.set("/Files/Web/Orvanta.htm", body("page v2"));
   server.set("/Files/Steel.BMP", body("icon v2"));
-  server.set("/List.ini", body(list({
+  server.set("/List.ini", body(testsupport::listText({
       "版本=v2", "方式=隐藏", "更新=自动",
       "|1|Ini|d1|s|x|" + server.url("/Files/MainPro.ini") + "|MainPro.new|MAINPRO.INI|",
       "|1|Page|d1|s|x|" + server.url("/Files/Web/Orvanta.htm") + "|WEB\\Orvanta.new|web\\orvanta.htm|",
@@ -135,7 +126,7 @@ TEST(LetterCase, UpdatesReachTheRealFilesDeferredAndDirect) {
                                                              {ZipEntry::File, "Extra.htm", "extra"}},
                                                             folder.path())));
   server.set("/Files/Tool.SH", body("#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n"));
-  server.set("/List.ini", body(list({
+  server.set("/List.ini", body(testsupport::listText({
       "版本=v3", "方式=隐藏", "更新=自动",
       "|1|Ini|d2|s|x|" + server.url("/Files/MainPro.ini") + "|mainpro.ini|MAINPRO.INI|",
       "|1|Page|d2|s|x|" + server.url("/Files/Web/Orvanta.htm") + "|web\\orvanta.htm|WEB\\ORVANTA.HTM|",

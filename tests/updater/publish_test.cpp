@@ -22,6 +22,9 @@ namespace ms = updater::minisign;
 
 namespace {
 
+using testhttp::body;
+using testsupport::listText;
+
 struct Result {
   int code = -1;
   std::string out;
@@ -45,12 +48,6 @@ Result minisignProgram(const QStringList& args, const std::string& input = "") {
   return runProgram(MINISIGN_PATH, args, input);
 }
 QString q(const std::string& s) { return QString::fromStdString(s); }
-
-std::string listText(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& l : lines) text += l + "\r\n";
-  return testsupport::gbk(text);
-}
 
 // A scratch folder outside the program folder.
 struct Scratch {
@@ -78,12 +75,6 @@ bool runQuennar(std::vector<std::string>* problems = nullptr) {
   testsupport::spinUntil([&] { return ended; }, 20000);
   if (problems) *problems = run.problems();
   return ended;
-}
-
-testhttp::Route body(const std::string& bytes) {
-  testhttp::Route r;
-  r.body = bytes;
-  return r;
 }
 
 }  // namespace

@@ -31,6 +31,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testhttp::body;
+using testsupport::listText;
+
 bool spinUntil(const std::function<bool()>& done, int ms = 15000) {
   return testsupport::spinUntil(done, ms);
 }
@@ -68,12 +71,6 @@ struct Harness {
   }
 };
 
-std::string listText(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& l : lines) text += l + "\r\n";
-  return testsupport::gbk(text);
-}
-
 void writeSettings(const std::string& url, const std::string& selection = "", const std::string& title = "",
                    const std::string& exe = "") {
   common::writeItemFile(localPath(kSettingsFile), {title, exe, url, selection});
@@ -102,12 +99,6 @@ std::string logItem(int index) {
   return items[index];
 }
 
-testhttp::Route bodyRoute(const std::string& body) {
-  testhttp::Route r;
-  r.body = body;
-  return r;
-}
-
 }  // namespace
 
 TEST(UpdaterRun, HiddenAutomaticRunInstallsEveryKindAndRestartsTheMainProgram) {
@@ -122,19 +113,19 @@ TEST(UpdaterRun, HiddenAutomaticRunInstallsEveryKindAndRestartsTheMainProgram) {
   ASSERT_TRUE(QProcess::startDetached(QString::fromStdString(folder / "velmora"), {}));
   ASSERT_TRUE(spinUntil([&] { return platform::isListening(caption); }, 5000));
 
-  server.set("/run.sh", bodyRoute("#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n"));
-  server.set("/pages.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "index.htm", "<p>page</p>"},
+  server.set("/run.sh", testhttp::body("#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n"));
+  server.set("/pages.zip", testhttp::body(testsupport::zipBytes({{ZipEntry::File, "index.htm", "<p>page</p>"},
                                                             {ZipEntry::File, "img/a.png", "png"}},
                                                            folder.path())));
-  server.set("/root.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "root.txt", "root"}}, folder.path())));
-  server.set("/new.dat", bodyRoute(std::string(5000, 'N')));
-  testhttp::Route cut = bodyRoute(std::string(100000, 'c'));
+  server.set("/root.zip", testhttp::body(testsupport::zipBytes({{ZipEntry::File, "root.txt", "root"}}, folder.path())));
+  server.set("/new.dat", testhttp::body(std::string(5000, 'N')));
+  testhttp::Route cut = testhttp::body(std::string(100000, 'c'));
   cut.sendBytes = 4000;
   server.set("/cut.bin", cut);
-  testhttp::Route plain = bodyRoute(std::string(3000, 'p'));
+  testhttp::Route plain = testhttp::body(std::string(3000, 'p'));
   plain.contentLength = false;
   server.set("/plain.bin", plain);
-  server.set("/never.bin", bodyRoute("never"));
+  server.set("/never.bin", testhttp::body("never"));
 
   const std::string list = listText({
       "版本=V2.0", "方式=隐藏", "更新=自动", "日期=2026-12-01", "标题=年终更新", "{Notes here",
@@ -148,7 +139,7 @@ TEST(UpdaterRun, HiddenAutomaticRunInstallsEveryKindAndRestartsTheMainProgram) {
       "|0|Unticked|2026-12-01|1k|skip|" + server.url("/never.bin") + "|never.bin|运行|",
       "|1|NoAddress|2026-12-01|1k|none||x.bin|运行|",
   });
-  server.set("/list.ini", bodyRoute(list));
+  server.set("/list.ini", testhttp::body(list));
   testsupport::writeFile(folder / "data/target.dat", "old");
   testsupport::writeFile(folder / "cut.bin", "an older file that must not be half overwritten");
   testsupport::writeFile(folder / kMarkerFile, "\"Velmora\"\r\n");
@@ -223,9 +214,9 @@ TEST(UpdaterRun, DecisionStaysSilentAsksOrShows) {
     std::vector<std::string> l = {"版本=" + version, "日期=2026-12-02",
                                   "|1|f|d|s|x|" + server.url("/f.bin") + "|f.bin|f2.bin|"};
     if (!extra.empty()) l.insert(l.begin() + 1, extra);
-    server.set("/list.ini", bodyRoute(listText(l)));
+    server.set("/list.ini", testhttp::body(listText(l)));
   };
-  server.set("/f.bin", bodyRoute("f"));
+  server.set("/f.bin", testhttp::body("f"));
   writeSettings(server.url("/list.ini"));
   common::writeItemFile(localPath(kLogFile), {"v1.9", "2026-01-01", "old\\d|"});
 
@@ -325,8 +316,8 @@ TEST(UpdaterRun, RunsThatEndWithoutAList) {
   // previous list is kept, the log keeps its version.
   testsupport::writeFile(folder / kListFile, "previous");
   common::writeItemFile(localPath(kLogFile), {"v1.5", "2026-01-01", "a\\b|"});
-  server.set("/page.ini", bodyRoute("<html>版本 missing</html>"));
-  testhttp::Route err = bodyRoute("版本=v9");
+  server.set("/page.ini", testhttp::body("<html>版本 missing</html>"));
+  testhttp::Route err = testhttp::body("版本=v9");
   err.status = 500;
   server.set("/500.ini", err);
   for (const char* path : {"/page.ini", "/404.ini", "/500.ini"}) {
@@ -342,7 +333,7 @@ TEST(UpdaterRun, RunsThatEndWithoutAList) {
   }
   // Hidden without the automatic start: nobody could end it, so it ends.
   {
-    server.set("/hidden.ini", bodyRoute(listText({"版本=v1", "方式=隐藏", "|1|f|d|s|x|u|l|m|f"})));
+    server.set("/hidden.ini", testhttp::body(listText({"版本=v1", "方式=隐藏", "|1|f|d|s|x|u|l|m|f"})));
     writeSettings(server.url("/hidden.ini"));
     Harness r;
     r.go();
@@ -358,13 +349,13 @@ TEST(UpdaterRun, ListsFromAnUntrustedServerCannotReachOutsideTheFolder) {
   const std::string outside = (fs::path(folder.path()).parent_path() / ("quennar-outside-" + std::to_string(::getpid()))).string();
   const std::string ranMarker = elsewhere / "should-not-run";
   const std::string absolute = elsewhere / "abs.sh";
-  server.set("/f.bin", bodyRoute("#!/bin/sh\necho bad > " + ranMarker + "\n"));
-  server.set("/slip.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "ok"},
+  server.set("/f.bin", testhttp::body("#!/bin/sh\necho bad > " + ranMarker + "\n"));
+  server.set("/slip.zip", testhttp::body(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "ok"},
                                                            {ZipEntry::File, "../slip.txt", "x"}},
                                                           folder.path())));
-  server.set("/good.txt", bodyRoute("good"));
+  server.set("/good.txt", testhttp::body("good"));
   const std::string f = server.url("/f.bin");
-  server.set("/list.ini", bodyRoute(listText({
+  server.set("/list.ini", testhttp::body(listText({
       "版本=v1", "方式=隐藏", "更新=自动",
       "|1|up|d|s|x|" + f + "|..\\up.sh|运行|",
       "|1|abs|d|s|x|" + f + "|" + absolute + "|运行|",
@@ -437,11 +428,11 @@ TEST(UpdaterRun, DeferredReplacementThatFailsIsKeptForTheNextStart) {
 TEST(UpdaterRun, StopDuringADownloadLeavesNothingUnderTheItemsName) {
   ProgramFolder folder;
   testhttp::Server server;
-  testhttp::Route slow = bodyRoute(std::string(400 * 1024, 's'));
+  testhttp::Route slow = testhttp::body(std::string(400 * 1024, 's'));
   slow.delayMsPerChunk = 50;
   slow.chunkSize = 8 * 1024;
   server.set("/slow.bin", slow);
-  server.set("/list.ini", bodyRoute(listText({"版本=v1", "更新=自动", "|1|slow|d|s|x|" + server.url("/slow.bin") +
+  server.set("/list.ini", testhttp::body(listText({"版本=v1", "更新=自动", "|1|slow|d|s|x|" + server.url("/slow.bin") +
                                                                     "|slow.bin|运行|"})));
   writeSettings(server.url("/list.ini"));
   Harness r;
@@ -473,9 +464,9 @@ TEST(UpdaterRun, DeferredArchivesAreUnpackedIntoTheProgramFolder) {
   fs::create_directories(folder);
   common::setProgramFolder(folder);
   testhttp::Server server;
-  server.set("/patch.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "web/new.htm", "new page"}}, folder)));
-  server.set("/lib.dat", bodyRoute("library v2"));
-  server.set("/list.ini", bodyRoute(listText({
+  server.set("/patch.zip", testhttp::body(testsupport::zipBytes({{ZipEntry::File, "web/new.htm", "new page"}}, folder)));
+  server.set("/lib.dat", testhttp::body("library v2"));
+  server.set("/list.ini", testhttp::body(listText({
       "版本=v1", "方式=隐藏", "更新=自动",
       "|1|patch|d|s|x|" + server.url("/patch.zip") + "|patch.zip||",
       "|1|lib|d|s|x|" + server.url("/lib.dat") + "|lib.new|lib.dat|",
@@ -502,8 +493,8 @@ TEST(UpdaterRun, DeferredArchivesAreUnpackedIntoTheProgramFolder) {
 TEST(UpdaterRun, AStartUpLaunchThatFindsANewerVersionShowsItself) {
   ProgramFolder folder;
   testhttp::Server server;
-  server.set("/list.ini", bodyRoute(listText({"版本=V2.0", "提示=有新版本，现在更新吗？", "|1|f|d|s|x|u|f.bin|f2.bin|"})));
-  server.set("/quiet.ini", bodyRoute(listText({"版本=V2.0", "|1|f|d|s|x|u|f.bin|f2.bin|"})));
+  server.set("/list.ini", testhttp::body(listText({"版本=V2.0", "提示=有新版本，现在更新吗？", "|1|f|d|s|x|u|f.bin|f2.bin|"})));
+  server.set("/quiet.ini", testhttp::body(listText({"版本=V2.0", "|1|f|d|s|x|u|f.bin|f2.bin|"})));
   for (const char* path : {"/list.ini", "/quiet.ini"}) {
     writeSettings(server.url(path));
     common::writeItemFile(localPath(kLogFile), {"v1.9", "2026-01-01", "old\\d|"});
@@ -525,7 +516,7 @@ TEST(UpdaterRun, AStartUpLaunchThatFindsANewerVersionShowsItself) {
 TEST(UpdaterRun, TheConfigureButtonWritesTheChangedSelection) {
   ProgramFolder folder;
   testhttp::Server server;
-  server.set("/list.ini", bodyRoute(listText({"版本=v1", "定制=a|b|c", "<a", "|1|fa|d|s|x|u|fa.bin|fa2.bin|", "</>"})));
+  server.set("/list.ini", testhttp::body(listText({"版本=v1", "定制=a|b|c", "<a", "|1|fa|d|s|x|u|fa.bin|fa2.bin|", "</>"})));
   writeSettings(server.url("/list.ini"), "a\\", "Velmora", "velmora");
   {
     // Cancelled: the selection and upset.ini stay as they were.
@@ -559,20 +550,20 @@ TEST(UpdaterRun, TheConfigureButtonWritesTheChangedSelection) {
 TEST(UpdaterRun, ItemsTheUpdatersFilesCannotCarryAreRefusedWhenTheListIsRead) {
   ProgramFolder folder;
   testhttp::Server server;
-  server.set("/a.bin", bodyRoute("library bytes"));
-  server.set("/b.bin", bodyRoute("project bytes"));
-  server.set("/c.bin", bodyRoute("c"));
-  server.set("/own.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "fine"},
+  server.set("/a.bin", testhttp::body("library bytes"));
+  server.set("/b.bin", testhttp::body("project bytes"));
+  server.set("/c.bin", testhttp::body("c"));
+  server.set("/own.zip", testhttp::body(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "fine"},
                                                           {ZipEntry::File, "sub/../Reset.INI", "x"}},
                                                          folder.path())));
-  server.set("/own2.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "fine"},
+  server.set("/own2.zip", testhttp::body(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "fine"},
                                                            {ZipEntry::File, "./UPSET.ini", "[elsewhere]"}},
                                                           folder.path())));
-  server.set("/own3.zip", bodyRoute(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "fine"},
+  server.set("/own3.zip", testhttp::body(testsupport::zipBytes({{ZipEntry::File, "fine.txt", "fine"},
                                                            {ZipEntry::File, "QUENNAR", "#!/bin/sh\n"}},
                                                           folder.path())));
   const std::string a = server.url("/a.bin"), b = server.url("/b.bin"), c = server.url("/c.bin");
-  server.set("/list.ini", bodyRoute(listText({
+  server.set("/list.ini", testhttp::body(listText({
       "版本=v1", "方式=隐藏", "更新=自动",
       // Two deferred items of one local name: the second is refused before its download.
       "|1|lib|d|s|x|" + a + "|update.tmp|lib.zdj|",
@@ -622,12 +613,12 @@ TEST(UpdaterRun, ItemsTheUpdatersFilesCannotCarryAreRefusedWhenTheListIsRead) {
 TEST(UpdaterRun, TransfersThatEndEarlyAreNotInstalled) {
   ProgramFolder folder;
   testhttp::Server server;
-  server.set("/empty.bin", bodyRoute(""));
-  testhttp::Route cut = bodyRoute(std::string(50000, 'c'));
+  server.set("/empty.bin", testhttp::body(""));
+  testhttp::Route cut = testhttp::body(std::string(50000, 'c'));
   cut.sendBytes = 1000;
   server.set("/cut.bin", cut);
-  server.set("/ok.bin", bodyRoute("ok"));
-  server.set("/list.ini", bodyRoute(listText({
+  server.set("/ok.bin", testhttp::body("ok"));
+  server.set("/list.ini", testhttp::body(listText({
       "版本=v1", "方式=隐藏", "更新=自动",
       "|1|empty|d|s|x|" + server.url("/empty.bin") + "|empty.bin|empty2.bin|",
       "|1|emptyrun|d|s|x|" + server.url("/empty.bin") + "|run.sh|运行|",
@@ -676,10 +667,10 @@ TEST(UpdaterRun, RunStartsOnlyProgramsAndNeverTheDesktopsOpener) {
   fs::permissions(folder / "bin/xdg-open", fs::perms::owner_all);
   const std::string oldPath = qEnvironmentVariable("PATH").toStdString();
   qputenv("PATH", QByteArray::fromStdString(folder / "bin") + ":" + QByteArray::fromStdString(oldPath));
-  server.set("/doc.txt", bodyRoute("just a text"));
-  server.set("/page.htm", bodyRoute("<html><script>x</script></html>"));
-  server.set("/run.sh", bodyRoute("#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n"));
-  server.set("/list.ini", bodyRoute(listText({
+  server.set("/doc.txt", testhttp::body("just a text"));
+  server.set("/page.htm", testhttp::body("<html><script>x</script></html>"));
+  server.set("/run.sh", testhttp::body("#!/bin/sh\necho ran > \"$(dirname \"$0\")/ran.txt\"\n"));
+  server.set("/list.ini", testhttp::body(listText({
       "版本=v1", "方式=隐藏", "更新=自动",
       "|1|doc|d|s|x|" + server.url("/doc.txt") + "|doc.txt|运行|",
       "|1|page|d|s|x|" + server.url("/page.htm") + "|page.htm|运行|",
@@ -706,8 +697,8 @@ TEST(UpdaterRun, UnpackingLetsTheWindowRunAndACloseStopsIt) {
   testhttp::Server server;
   std::vector<ZipEntry> entries;
   for (int i = 0; i < 50; ++i) entries.push_back({ZipEntry::File, "web/p" + std::to_string(i) + ".htm", "page"});
-  server.set("/pages.zip", bodyRoute(testsupport::zipBytes(entries, folder.path())));
-  server.set("/list.ini", bodyRoute(listText({"版本=v1", "方式=隐藏", "更新=自动",
+  server.set("/pages.zip", testhttp::body(testsupport::zipBytes(entries, folder.path())));
+  server.set("/list.ini", testhttp::body(listText({"版本=v1", "方式=隐藏", "更新=自动",
                                               "|1|pages|d|s|x|" + server.url("/pages.zip") + "|pages.zip|解压|"})));
   writeSettings(server.url("/list.ini"));
   Harness r;

@@ -26,6 +26,9 @@ namespace ms = updater::minisign;
 
 namespace {
 
+using testhttp::body;
+using testsupport::listText;
+
 // Every file below a folder with its bytes (the lock and the start-up marker,
 // which every run takes and removes, left out).
 std::map<std::string, std::string> snapshot(const std::string& folder) {
@@ -36,18 +39,6 @@ std::map<std::string, std::string> snapshot(const std::string& folder) {
     files[rel] = e.is_regular_file() ? testsupport::readFile(e.path().string()) : "<folder>";
   }
   return files;
-}
-
-std::string listText(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const auto& l : lines) text += l + "\r\n";
-  return testsupport::gbk(text);
-}
-
-testhttp::Route body(const std::string& bytes) {
-  testhttp::Route r;
-  r.body = bytes;
-  return r;
 }
 
 // Flips one bit of the base64 data on line `line` (0-based) of a signature file.

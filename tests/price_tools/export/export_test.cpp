@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "common/atomic_file.h"
+#include "export_fixture.h"
 #include "platform/grid/vsflexgrid.h"
 #include "price_tools/export/csv_export.h"
 #include "price_tools/export/grid_pages.h"
@@ -24,44 +25,9 @@
 
 using namespace price_tools::exporting;
 using platform::VSFlexGrid;
+using namespace export_fixture;
 
 namespace {
-
-void app() {
-  static int argc = 1;
-  static char name[] = "price_export_tests";
-  static char* argv[] = {name, nullptr};
-  static QGuiApplication* a = QGuiApplication::instance() ? nullptr : new QGuiApplication(argc, argv);
-  (void)a;
-}
-
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    std::random_device rd;
-    path = std::filesystem::temp_directory_path() / ("velmora-export-" + std::to_string(rd()));
-    std::filesystem::create_directories(path);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string file(const std::string& name) const { return (path / name).string(); }
-  size_t count() const {
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(path), {}));
-  }
-};
-
-std::string run(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -10,46 +10,15 @@
 #include <random>
 #include <sstream>
 
+#include "export_fixture.h"
 #include "platform/grid/vsflexgrid.h"
 #include "price_tools/export/grid_pages.h"
 
 using namespace price_tools::exporting;
 using platform::VSFlexGrid;
+using namespace export_fixture;
 
 namespace {
-
-void app() {
-  static int argc = 1;
-  static char name[] = "price_print_tests";
-  static char* argv[] = {name, nullptr};
-  static QGuiApplication* a = QGuiApplication::instance() ? nullptr : new QGuiApplication(argc, argv);
-  (void)a;
-}
-
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    std::random_device rd;
-    path = std::filesystem::temp_directory_path() / ("velmora-print-" + std::to_string(rd()));
-    std::filesystem::create_directories(path);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string file(const std::string& name) const { return (path / name).string(); }
-};
-
-std::string run(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
 
 // Text without its blanks and line ends: a wrapped cell reads on.
 std::string squeezed(const std::string& s) {
