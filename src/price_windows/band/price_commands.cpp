@@ -3,11 +3,11 @@
 // menu and a double click on a product row).
 #include "price_windows/band/command_band.h"
 
+#include "platform/grid/vsflexgrid.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_windows/compare/compare_window.h"
 #include "price_windows/history/history_window.h"
 #include "price_windows/host.h"
-#include "platform/grid/vsflexgrid.h"
 
 #include <QAction>
 #include <QPointer>
@@ -43,7 +43,8 @@ void openHistory(CommandBand& band) {
     platform::MsgBox(kChooseProductText);
     return;
   }
-  auto* history = new HistoryWindow(g.TextMatrix(row, g.Cols() - 1), host.currentLibrary(), host.libraryList(), &host.widget());
+  auto* history =
+      new HistoryWindow(g.TextMatrix(row, g.Cols() - 1), host.currentLibrary(), host.libraryList(), &host.widget());
   history->setAttribute(Qt::WA_DeleteOnClose);
   history->show();
   history->raise();
