@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
+#include <type_traits>
 #include <climits>
 
 #include "common/text_case.h"
@@ -86,18 +88,50 @@ void VSFlexGrid::flushChanges() {
 
 // --- grid-wide ----------------------------------------------------------------
 
+template <class T>
+void VSFlexGrid::resetProperty(std::vector<T>& values, size_t from, const T& none) {
+  if (!values.empty()) std::fill(values.begin() + static_cast<std::ptrdiff_t>(from), values.end(), none);
+}
+
+// Gives the blocks room for exactly `rows` rows, looking only at the blocks
+// from the one holding row `from` on (the rows before it are as they were):
+// whole blocks past the end go, the cells of the last block past the end are
+// emptied (a row added later starts empty), and new rows get empty texts.
+void VSFlexGrid::fitBlocks(int from, int rows) {
+  const size_t cols = cols_.size();
+  const size_t needed = (static_cast<size_t>(rows) + kBlockRows - 1) >> kBlockShift;
+  if (blocks_.size() > needed) blocks_.resize(needed);
+  if (blocks_.size() < needed) {
+    const size_t had = blocks_.size();
+    blocks_.resize(needed);
+    // A grid that filled a block goes on growing: later blocks are made whole
+    // at once, so their texts never move.
+    for (size_t b = std::max<size_t>(had, 1); b < needed; ++b) blocks_[b].text.reserve(kBlockRows * cols);
+  }
+  for (size_t b = static_cast<size_t>(from) >> kBlockShift; b < blocks_.size(); ++b) {
+    const size_t first = b << kBlockShift;
+    const size_t inBlock = std::min<size_t>(kBlockRows, static_cast<size_t>(rows) - first);
+    RowBlock& block = blocks_[b];
+    const size_t cells = inBlock * cols;
+    if (block.text.size() == cells) continue;
+    if (block.text.size() > cells) {
+      block.text.resize(cells);
+      resetProperty(block.backColor, cells, kNoBackColor);
+      resetProperty(block.alignment, cells, int8_t(-1));
+      resetProperty(block.checked, cells, int8_t(flexNoCheckbox));
+      resetProperty(block.picture, cells, Picture());
+    } else {
+      block.text.resize(cells);
+    }
+  }
+}
+
 void VSFlexGrid::setRows(int rows) {
   if (rows < 0) throw GridError("negative row count");
   if (rows == Rows()) return;
-  if (rows < Rows()) {
-    rows_.resize(static_cast<size_t>(rows));
-  } else {
-    const size_t n = cols_.size();
-    while (Rows() < rows) {
-      rows_.emplace_back();
-      rows_.back().text.resize(n);
-    }
-  }
+  const int before = Rows();
+  rows_.resize(static_cast<size_t>(rows));
+  fitBlocks(std::min(before, rows), rows);
   if (row_ >= Rows()) {
     row_ = Rows() - 1;
     emit currentRowChanged(row_);
@@ -108,11 +142,24 @@ void VSFlexGrid::setRows(int rows) {
 void VSFlexGrid::setCols(int cols) {
   if (cols < 0) throw GridError("negative column count");
   if (cols == Cols()) return;
-  cols_.resize(static_cast<size_t>(cols));
-  for (RowData& r : rows_) {
-    r.text.resize(static_cast<size_t>(cols));
-    if (r.extra) r.extra->resize(static_cast<size_t>(cols));
+  const size_t from = cols_.size(), to = static_cast<size_t>(cols), keep = std::min(from, to);
+  // Each block's arrays are laid out again with the new row length.
+  auto relay = [&](auto& values, size_t blockRows, const auto& none) {
+    if (values.empty()) return;
+    std::remove_reference_t<decltype(values)> out(blockRows * to, none);
+    for (size_t r = 0; r < blockRows; ++r)
+      for (size_t c = 0; c < keep; ++c) out[r * to + c] = std::move(values[r * from + c]);
+    values.swap(out);
+  };
+  for (RowBlock& b : blocks_) {
+    relay(b.text, from ? b.text.size() / from : 0, std::string());
+    relay(b.backColor, kBlockRows, kNoBackColor);
+    relay(b.alignment, kBlockRows, int8_t(-1));
+    relay(b.checked, kBlockRows, int8_t(flexNoCheckbox));
+    relay(b.picture, kBlockRows, Picture());
   }
+  cols_.resize(to);
+  fitBlocks(0, Rows());
   if (col_ >= cols) col_ = cols - 1;
   structureChanged();
 }
@@ -150,16 +197,11 @@ void VSFlexGrid::setWidth(int twips) {
 
 // --- cells -----------------------------------------------------------------------
 
-VSFlexGrid::CellExtra& VSFlexGrid::extra(int row, int col) {
-  RowData& r = rows_[static_cast<size_t>(row)];
-  if (!r.extra) r.extra = std::make_unique<std::vector<CellExtra>>(cols_.size());
-  return (*r.extra)[static_cast<size_t>(col)];
-}
-
-const VSFlexGrid::CellExtra* VSFlexGrid::extraOrNull(int row, int col) const {
-  const RowData& r = rows_[static_cast<size_t>(row)];
-  if (!r.extra) return nullptr;
-  return &(*r.extra)[static_cast<size_t>(col)];
+template <class T>
+T& VSFlexGrid::property(std::vector<T> RowBlock::*array, int row, int col, const T& none) {
+  std::vector<T>& values = blockOf(row).*array;
+  if (values.empty()) values.assign(static_cast<size_t>(kBlockRows) * cols_.size(), none);
+  return values[slot(row, col)];
 }
 
 bool VSFlexGrid::isBooleanCell(int row, int col) const {
@@ -185,20 +227,18 @@ bool truthy(const std::string& t) {
 
 CellValue VSFlexGrid::Cell(int setting, int row, int col) const {
   checkCell(row, col);
-  const CellExtra* x = extraOrNull(row, col);
   switch (setting) {
     case flexcpText:
-      return CellValue(rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)]);
+      return CellValue(text(row, col));
     case flexcpAlignment:
       return CellValue(cellAlignment(row, col));
     case flexcpPicture:
-      return CellValue(x ? x->picture : Picture());
+      return CellValue(cellPicture(row, col));
     case flexcpChecked:
       return CellValue(cellChecked(row, col));
     case flexcpBackColor:
       // A system colour reads back as VB holds it, a negative Long.
-      return CellValue(static_cast<long long>(
-          static_cast<int32_t>(x && x->hasBackColor ? x->backColor : 0xFFFFFFu)));
+      return CellValue(static_cast<long long>(static_cast<int32_t>(cellBackColor(row, col).value_or(0xFFFFFFu))));
     case flexcpLeft: {
       long long left = 0;
       for (int c = 0; c < col; ++c)
@@ -213,29 +253,28 @@ CellValue VSFlexGrid::Cell(int setting, int row, int col) const {
 void VSFlexGrid::setOneCell(int setting, int row, int col, const CellValue& value) {
   switch (setting) {
     case flexcpText:
-      rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)] = value.text();
+      text(row, col) = value.text();
       break;
     case flexcpAlignment:
-      extra(row, col).alignment = static_cast<int8_t>(value.number());
+      property(&RowBlock::alignment, row, col, int8_t(-1)) = static_cast<int8_t>(value.number());
       break;
     case flexcpPicture:
-      extra(row, col).picture = value.picture();
+      if (value.picture() || !blockOf(row).picture.empty())
+        property(&RowBlock::picture, row, col, Picture()) = value.picture();
       break;
     case flexcpChecked:
       if (isBooleanCell(row, col)) {
-        rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)] = value.number() == flexChecked ? "-1" : "0";
+        text(row, col) = value.number() == flexChecked ? "-1" : "0";
       } else {
-        extra(row, col).checked = static_cast<int8_t>(value.number());
+        property(&RowBlock::checked, row, col, int8_t(flexNoCheckbox)) = static_cast<int8_t>(value.number());
       }
       break;
     case flexcpBackColor: {
-      CellExtra& x = extra(row, col);
       // A colour is 0x00BBGGRR; a system colour, as VB writes it, is
       // &H80000000 + its index, and is kept whole (the view draws it in the
       // desktop's colour).
       const uint32_t colour = static_cast<uint32_t>(value.number());
-      x.backColor = isSystemColour(colour) ? colour : colour & 0xFFFFFFu;
-      x.hasBackColor = true;
+      property(&RowBlock::backColor, row, col, kNoBackColor) = isSystemColour(colour) ? colour : colour & 0xFFFFFFu;
       break;
     }
     default:
@@ -267,41 +306,40 @@ void VSFlexGrid::setCell(int setting, int row1, int col1, int row2, int col2, co
 
 const std::string& VSFlexGrid::TextMatrix(int row, int col) const {
   checkCell(row, col);
-  return rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)];
+  return text(row, col);
 }
 
-void VSFlexGrid::setTextMatrix(int row, int col, std::string text) {
+void VSFlexGrid::setTextMatrix(int row, int col, std::string value) {
   checkCell(row, col);
-  rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)] = std::move(text);
+  text(row, col) = std::move(value);
   contentChanged();
 }
 
 int VSFlexGrid::cellAlignment(int row, int col) const {
   checkCell(row, col);
-  const CellExtra* x = extraOrNull(row, col);
-  if (x && x->alignment >= 0) return x->alignment;
+  const std::vector<int8_t>& own = blockOf(row).alignment;
+  if (!own.empty() && own[slot(row, col)] >= 0) return own[slot(row, col)];
   return cols_[static_cast<size_t>(col)].alignment;
 }
 
 int VSFlexGrid::cellChecked(int row, int col) const {
   checkCell(row, col);
-  if (isBooleanCell(row, col))
-    return truthy(rows_[static_cast<size_t>(row)].text[static_cast<size_t>(col)]) ? flexChecked : flexUnchecked;
-  const CellExtra* x = extraOrNull(row, col);
-  return x ? int(x->checked) : int(flexNoCheckbox);
+  if (isBooleanCell(row, col)) return truthy(text(row, col)) ? flexChecked : flexUnchecked;
+  const std::vector<int8_t>& own = blockOf(row).checked;
+  return own.empty() ? int(flexNoCheckbox) : int(own[slot(row, col)]);
 }
 
 std::optional<uint32_t> VSFlexGrid::cellBackColor(int row, int col) const {
   checkCell(row, col);
-  const CellExtra* x = extraOrNull(row, col);
-  if (x && x->hasBackColor) return x->backColor;
-  return std::nullopt;
+  const std::vector<uint32_t>& own = blockOf(row).backColor;
+  if (own.empty() || own[slot(row, col)] == kNoBackColor) return std::nullopt;
+  return own[slot(row, col)];
 }
 
 Picture VSFlexGrid::cellPicture(int row, int col) const {
   checkCell(row, col);
-  const CellExtra* x = extraOrNull(row, col);
-  return x ? x->picture : Picture();
+  const std::vector<Picture>& own = blockOf(row).picture;
+  return own.empty() ? Picture() : own[slot(row, col)];
 }
 
 std::string VSFlexGrid::displayText(int row, int col) const {

@@ -261,22 +261,35 @@ class VSFlexGrid : public QObject {
   void currentRowChanged(int row);
 
  private:
-  struct CellExtra {
-    Picture picture;
-    uint32_t backColor = 0;
-    int8_t alignment = -1;
-    int8_t checked = 0;
-    bool hasBackColor = false;
-  };
+  // Storage. Rows live in blocks of kBlockRows: a block holds the texts of its
+  // rows row by row (Cols() per row) and, only once one of its cells has one,
+  // an array of each per-cell property (back colour, alignment, check state,
+  // picture) over the whole block. Adding a row touches its block alone (no
+  // allocation per row or per empty cell, no text moved when the grid grows
+  // past a block), and the shading of every other row costs four bytes a
+  // cell. The per-row flags the outline and the view scan are kept apart,
+  // one small record per row.
+  static constexpr int kBlockShift = 8;
+  static constexpr int kBlockRows = 1 << kBlockShift;
+  static constexpr int kBlockMask = kBlockRows - 1;
+  // A back colour slot without a colour: stored colours are 0x00BBGGRR or a
+  // system colour (isSystemColour), never all ones.
+  static constexpr uint32_t kNoBackColor = 0xFFFFFFFFu;
+
   struct RowData {
-    std::vector<std::string> text;
-    std::unique_ptr<std::vector<CellExtra>> extra;
     int height = -1;
     int8_t level = 0;
     bool hidden = false;
     bool subtotal = false;
     bool collapsed = false;
     bool merge = false;
+  };
+  struct RowBlock {
+    std::vector<std::string> text;     // (rows in the block) x Cols()
+    std::vector<uint32_t> backColor;   // empty, or kBlockRows x Cols()
+    std::vector<int8_t> alignment;     // empty, or kBlockRows x Cols(); -1: the column's
+    std::vector<int8_t> checked;       // empty, or kBlockRows x Cols()
+    std::vector<Picture> picture;      // empty, or kBlockRows x Cols()
   };
   struct ColData {
     std::string format;
@@ -293,8 +306,20 @@ class VSFlexGrid : public QObject {
   void checkRow(int row) const;
   void checkCol(int col) const;
   void checkCell(int row, int col) const;
-  CellExtra& extra(int row, int col);
-  const CellExtra* extraOrNull(int row, int col) const;
+  RowBlock& blockOf(int row) { return blocks_[static_cast<size_t>(row) >> kBlockShift]; }
+  const RowBlock& blockOf(int row) const { return blocks_[static_cast<size_t>(row) >> kBlockShift]; }
+  // The index of a cell within its block's arrays.
+  size_t slot(int row, int col) const {
+    return static_cast<size_t>(row & kBlockMask) * cols_.size() + static_cast<size_t>(col);
+  }
+  std::string& text(int row, int col) { return blockOf(row).text[slot(row, col)]; }
+  const std::string& text(int row, int col) const { return blockOf(row).text[slot(row, col)]; }
+  // A property array of the cell's block, made (filled with `none`) on first use.
+  template <class T>
+  T& property(std::vector<T> RowBlock::*array, int row, int col, const T& none);
+  template <class T>
+  static void resetProperty(std::vector<T>& values, size_t from, const T& none);
+  void fitBlocks(int from, int rows);
   bool isBooleanCell(int row, int col) const;
   void setOneCell(int setting, int row, int col, const CellValue& value);
   void structureChanged();
@@ -304,6 +329,7 @@ class VSFlexGrid : public QObject {
 
   std::string tag_;
   std::vector<RowData> rows_;
+  std::vector<RowBlock> blocks_;
   std::vector<ColData> cols_;
   int fixedRows_ = 1;
   int fixedCols_ = 1;
