@@ -80,7 +80,11 @@ CloseOnExit::~CloseOnExit() {
 }
 
 void openQuery(ado::Recordset& rs, const std::string& statement, int slot) {
-  rs.Open(statement, connections(slot), 1, 1, -1);
+  openQuery(rs, statement, connections(slot));
+}
+
+void openQuery(ado::Recordset& rs, const std::string& statement, const ado::Connection& connection) {
+  rs.Open(statement, connection, 1, 1, -1);
 }
 
 // The file name goes in unchanged (blanks and Chinese included); a name the

@@ -51,6 +51,8 @@ class CloseOnExit {
 // Opens a statement on a slot's connection as every query of the program
 // does: keyset cursor, read-only, options -1.
 void openQuery(ado::Recordset& rs, const std::string& statement, int slot);
+// The same on a given connection.
+void openQuery(ado::Recordset& rs, const std::string& statement, const ado::Connection& connection);
 
 // The two connection strings. The path goes in as it is; one holding ";" is
 // quoted (ado::connectionValue), so that it reaches the provider whole.

@@ -14,7 +14,12 @@
 // carries its record id in the last column.
 #include <string>
 
+#include "data/table_settings.h"
 #include "platform/grid/vsflexgrid.h"
+
+namespace ado {
+class Connection;
+}
 
 namespace data {
 
@@ -23,6 +28,19 @@ namespace data {
 // Never reports an error and never stops half-way:
 // a step that fails is skipped; a query that cannot run counts as one without
 // rows. Leaves mainrs and auxrs closed.
+// Reads pro.mdb on slot 0 through mainrs, runs a column's list query on slot
+// libraryslot through auxrs, takes the role from currentrole, and leaves the
+// table's settings with the select list it built in TableSettings.
 void layoutgrid(platform::VSFlexGrid& grid, const std::string& tableName);
+
+// The same layout for code that works beside the window, from the databases
+// it is given: the settings and layout rows from `project` (a pro.mdb), a
+// column's list query on `library`, the layout rows of `role` first (the
+// window's role is ""). Reads through record sets of its own and returns the
+// settings, with the select list it built, instead of writing them: mainrs,
+// auxrs and TableSettings stay as they are. The grid ends as layoutgrid leaves it.
+TableSettingsRecord layoutgridOn(platform::VSFlexGrid& grid, const std::string& tableName,
+                                 const ado::Connection& project, const ado::Connection& library,
+                                 const std::string& role = std::string());
 
 }  // namespace data

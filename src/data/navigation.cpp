@@ -113,15 +113,33 @@ std::vector<std::pair<std::string, SearchFieldCondition>>& searchFields() {
 
 }  // namespace
 
-std::optional<std::string> searchCondition(const std::string& field, const std::string& text) {
+namespace {
+
+// The condition of a search; `library` gives the library a registered field's
+// condition is built from, asked for only by such a field.
+std::optional<std::string> conditionOf(const std::string& field, const std::string& text,
+                                       const std::function<const ado::Connection&()>& library) {
   // Full-width and half-width forms are one (ｈｒｂ400 finds HRB400): both the
   // names and the typed text are compared in their half-width forms.
-  const std::string typed = doubleApostrophes(common::narrowText(text));
-  if (field == kSearchByName) return "StrConv(CLProduct.Name, 8) like '%" + typed + "%'";
-  if (field == kSearchByFactory) return "StrConv(Factory.Name, 8) like '%" + typed + "%'";
+  if (field == kSearchByName || field == kSearchByFactory) {
+    const std::string typed = doubleApostrophes(common::narrowText(text));
+    if (field == kSearchByName) return "StrConv(CLProduct.Name, 8) like '%" + typed + "%'";
+    return "StrConv(Factory.Name, 8) like '%" + typed + "%'";
+  }
   for (const auto& [name, condition] : searchFields())
-    if (name == field) return condition(text);
+    if (name == field) return condition(library(), text);
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> searchCondition(const std::string& field, const std::string& text) {
+  return conditionOf(field, text, []() -> const ado::Connection& { return connections(libraryslot); });
+}
+
+std::optional<std::string> searchCondition(const ado::Connection& library, const std::string& field,
+                                           const std::string& text) {
+  return conditionOf(field, text, [&]() -> const ado::Connection& { return library; });
 }
 
 void registerSearchField(const std::string& name, SearchFieldCondition condition) {
@@ -139,6 +157,13 @@ std::vector<std::string> extraSearchFields() {
   std::vector<std::string> names;
   for (const auto& field : searchFields()) names.push_back(field.first);
   return names;
+}
+
+bool isSearchField(const std::string& field) {
+  if (field == kSearchByName || field == kSearchByFactory) return true;
+  for (const auto& known : searchFields())
+    if (known.first == field) return true;
+  return false;
 }
 
 }  // namespace data

@@ -13,6 +13,10 @@
 
 #include "platform/grid/vsflexgrid.h"
 
+namespace ado {
+class Connection;
+}
+
 namespace data {
 
 // An id text as it goes into a statement: a plain integer (optional minus
@@ -74,19 +78,28 @@ inline constexpr const char* kSearchByFactory = "生产厂家";
 // The row condition of a search: "StrConv(CLProduct.Name, 8) like '%" + text +
 // "%'" for 产品名称, "StrConv(Factory.Name, 8) like '%" + text + "%'" for
 // 生产厂家, with the text in its half-width form (common::narrowText) and its
-// apostrophes doubled: letter case and width are both ignored; for another field the condition of a registered
-// search field of that name (below); nullopt for any other field (no search
-// is made). An empty text is the caller's business (it asks for a text first).
+// apostrophes doubled: letter case and width are both ignored; for another
+// field the condition of a registered search field of that name (below),
+// built from the library open on `library`; nullopt for any other field (no
+// search is made). An empty text is the caller's business (it asks for a text
+// first). A registered field's condition may throw (no library open there).
+std::optional<std::string> searchCondition(const ado::Connection& library, const std::string& field,
+                                           const std::string& text);
+// The same for the main window's library, open on connections(libraryslot).
 std::optional<std::string> searchCondition(const std::string& field, const std::string& text);
 
 // Further search fields, added by the tools beside the main program: a field
 // name and the routine that turns a typed text into a row condition on the
-// product grid's statement. searchCondition asks them only for names other
-// than the two above, which keep their conditions whatever is registered.
-// Registering a name again replaces its routine.
-using SearchFieldCondition = std::function<std::string(const std::string& text)>;
+// product grid's statement of the library open on the connection it is given
+// (a condition may name the library's own ids, so it holds for that library
+// only). searchCondition asks them only for names other than the two above,
+// which keep their conditions whatever is registered. Registering a name
+// again replaces its routine.
+using SearchFieldCondition = std::function<std::string(const ado::Connection& library, const std::string& text)>;
 void registerSearchField(const std::string& name, SearchFieldCondition condition);
 // The registered names, in the order of their first registration.
 std::vector<std::string> extraSearchFields();
+// Whether a search of that field can be made: one of the two above or a registered one.
+bool isSearchField(const std::string& field);
 
 }  // namespace data

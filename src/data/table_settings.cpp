@@ -6,28 +6,39 @@ namespace data {
 
 TableSettingsRecord TableSettings;
 
-void loadtableset(const std::string& tableName) {
-  TableSettings.tname = tableName;
-  TableSettings.onlyid.clear();
-  TableSettings.syid.clear();
-  TableSettings.sortid.clear();
-  TableSettings.onlyid1.clear();
-  TableSettings.inner.clear();
+void readTableSettings(ado::Recordset& rs, const ado::Connection& project, const std::string& tableName,
+                       TableSettingsRecord& into) {
+  into.tname = tableName;
+  into.onlyid.clear();
+  into.syid.clear();
+  into.sortid.clear();
+  into.onlyid1.clear();
+  into.inner.clear();
 
-  ado::Recordset& rs = renewMainrs();
   CloseOnExit closer(rs);
-  openQuery(rs, "select * from stxmsy where tname='" + tableName + "'", 0);
+  openQuery(rs, "select * from stxmsy where tname='" + tableName + "'", project);
   if (rs.RecordCount() >= 1) {
     auto copy = [&](const char* column, std::string& field) {
       std::string v = rs.Fields(column).Value().toText();
       if (!v.empty()) field = v;
     };
-    copy("onlyid", TableSettings.onlyid);
-    copy("syid", TableSettings.syid);
-    copy("sortid", TableSettings.sortid);
-    copy("onlyid1", TableSettings.onlyid1);
-    copy("inner", TableSettings.inner);
+    copy("onlyid", into.onlyid);
+    copy("syid", into.syid);
+    copy("sortid", into.sortid);
+    copy("onlyid1", into.onlyid1);
+    copy("inner", into.inner);
   }
+}
+
+void loadtableset(const std::string& tableName) {
+  readTableSettings(renewMainrs(), connections(0), tableName, TableSettings);
+}
+
+TableSettingsRecord tableSettings(const ado::Connection& project, const std::string& tableName) {
+  TableSettingsRecord out;
+  ado::Recordset rs;
+  readTableSettings(rs, project, tableName, out);
+  return out;
 }
 
 }  // namespace data

@@ -206,6 +206,86 @@ TEST(LayoutGrid, EmptyLayoutsNamesAndEndingsOfTheSelectList) {
   EXPECT_EQ(data::auxrs().State(), 0);
 }
 
+namespace {
+
+// What a layout leaves in a grid, cell by cell and column by column.
+std::string laidOut(const VSFlexGrid& g) {
+  std::string out = g.Tag() + " " + std::to_string(g.Rows()) + "x" + std::to_string(g.Cols()) +
+                    (g.RowHidden(1) ? " one" : " two") + std::to_string(g.RowHeight(0)) + "\n";
+  for (int c = 0; c < g.Cols(); ++c) {
+    for (int r = 0; r < g.Rows(); ++r) out += g.TextMatrix(r, c) + "|";
+    out += std::to_string(g.ColWidth(c)) + " " + g.ColFormat(c) + " " + g.ColComboList(c) +
+           (g.ColHidden(c) ? " hidden" : "") + (g.ColEditable(c) ? " editable" : "") + "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+// A layout asked of given databases is the window's layout of those
+// databases, and leaves the window's record sets and settings alone.
+TEST(LayoutGrid, OnGivenDatabasesLaysOutAsTheWindowAndLeavesTheModuleAlone) {
+  const Rows layout = {col("T", 1, "A-B", "Name", "500", "0.00"), col("T", 2, "单位", "Unit", "300", null, "select Name from Unit")};
+  ProgramFolder folder(layout, {{"T", "ID", "ParentID", "ID desc", "xmid", " inner join U on T.u=U.id"}});
+  folder.open();
+  VSFlexGrid byWindow, given;
+  for (VSFlexGrid* g : {&byWindow, &given}) data::prepareNavigatorGrid(*g);
+  data::layoutgrid(byWindow, "T");
+  const data::TableSettingsRecord windowSettings = data::TableSettings;
+  ASSERT_EQ(byWindow.ColComboList(2), "|吨|米|");
+
+  data::TableSettings = {"mine", "a", "b", "c", "d", "e", "f"};
+  data::openQuery(data::mainrs(), "select * from stbgset", 0);
+  data::openQuery(data::auxrs(), "select * from Unit", 1);
+  const data::TableSettingsRecord got = data::layoutgridOn(given, "T", data::connections(0), data::connections(1));
+  EXPECT_EQ(laidOut(given), laidOut(byWindow));
+  EXPECT_EQ(got.tname, "T");
+  EXPECT_EQ(got.onlyid, windowSettings.onlyid);
+  EXPECT_EQ(got.syid, windowSettings.syid);
+  EXPECT_EQ(got.sortid, windowSettings.sortid);
+  EXPECT_EQ(got.onlyid1, windowSettings.onlyid1);
+  EXPECT_EQ(got.inner, windowSettings.inner);
+  EXPECT_EQ(got.fieldlist, "T.Name,T.Unit,T.ID,T.ID");
+  EXPECT_EQ(got.fieldlist, windowSettings.fieldlist);
+  EXPECT_EQ(data::TableSettings.tname, "mine");
+  EXPECT_EQ(data::TableSettings.fieldlist, "f");
+  EXPECT_EQ(data::mainrs().State(), 1) << "the window's record sets are not used";
+  EXPECT_EQ(data::auxrs().State(), 1);
+
+  // Another pro.mdb and another library, on connections of their own: the
+  // layout, the settings and the column's list come from them.
+  jetwrite::writeDatabase(testsupport::proMdb({col("T", 1, "其他", "Other", "100", null, "select Name from Unit")},
+                                              {{"T", "OID", null, null, null, null}}),
+                          folder.file("second.mdb"));
+  jetwrite::Database units = library();
+  for (auto& t : units.tables)
+    if (t.name == "Unit") t.rows = {{"箱"}};
+  jetwrite::writeDatabase(units, folder.file("second.zdj"));
+  ado::Connection project, lib;
+  project.Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + folder.file("second.mdb") +
+               ";Jet OLEDB:Database Password=tqwmzhpbnk3");
+  lib.Open(data::libraryConnectionString("second.zdj"));
+  VSFlexGrid other;
+  data::prepareNavigatorGrid(other);
+  const data::TableSettingsRecord second = data::layoutgridOn(other, "T", project, lib);
+  ASSERT_EQ(other.Cols(), 1 + 3);
+  EXPECT_EQ(other.TextMatrix(0, 1), "其他");
+  EXPECT_EQ(other.ColComboList(1), "|箱|");
+  EXPECT_EQ(second.onlyid, "OID");
+  EXPECT_EQ(second.syid, "");
+  EXPECT_EQ(second.fieldlist, "T.Other,,T.OID");
+  EXPECT_EQ(other.TextMatrix(0, 3), second.fieldlist);
+
+  // The settings alone, as a value.
+  EXPECT_EQ(data::tableSettings(project, "T").onlyid, "OID");
+  EXPECT_EQ(data::tableSettings(data::connections(0), "T").inner, " inner join U on T.u=U.id");
+  EXPECT_EQ(data::tableSettings(project, "None").onlyid, "");
+  EXPECT_EQ(data::TableSettings.tname, "mine");
+  EXPECT_EQ(data::TableSettings.onlyid, "a");
+  project.Close();
+  EXPECT_ANY_THROW(data::tableSettings(project, "T"));
+}
+
 // A library whose file name holds ";" reaches the provider whole; other names
 // go into the connection string unchanged.
 TEST(Connections, ALibraryNamedWithASemicolon) {

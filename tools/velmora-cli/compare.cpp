@@ -1,5 +1,5 @@
 // velmora-cli compare FOLDER --from NAME --to NAME [--price TITLE]
-//     [--category ID | --factory ID | --search 产品名称|生产厂家 TEXT]
+//     [--category ID | --factory ID | --search 产品名称|生产厂家|拼音简码 TEXT]
 //     [--only changed|up|down|new|gone] [--format text|csv|json]
 //
 // Compares two libraries of a program folder through the same routines as the
@@ -12,7 +12,8 @@
 // shows the prices as the product grid formats them and prints the summary on
 // standard error. A price, change or per cent that cannot be represented leaves
 // that row without it, named on standard error (in JSON also as "note"); the
-// rest of the comparison goes on.
+// rest of the comparison goes on. A search scope finds its products in each
+// library by that library's own names, as the window's "current search" does.
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -22,11 +23,13 @@
 #include "commands.h"
 #include "common/program_folder.h"
 #include "data/browse.h"
+#include "data/navigation.h"
 #include "platform/database/adodb.h"
 #include "platform/database/jet_dump.h"
 #include "platform/grid/vsflexgrid.h"
 #include "price_tools/months/comparison.h"
 #include "price_tools/months/month_order.h"
+#include "price_tools/pinyin/pinyin_search.h"
 
 namespace {
 
@@ -34,7 +37,7 @@ using namespace price_tools;
 
 const char* kUsage =
     "usage: velmora-cli compare FOLDER --from NAME --to NAME [--price TITLE]\n"
-    "         [--category ID | --factory ID | --search 产品名称|生产厂家 TEXT]\n"
+    "         [--category ID | --factory ID | --search 产品名称|生产厂家|拼音简码 TEXT]\n"
     "         [--only changed|up|down|new|gone] [--format text|csv|json]\n";
 
 struct CompareOptions {
@@ -100,8 +103,8 @@ bool parse(const std::vector<std::string>& args, CompareOptions& o, std::string&
       problem = "请录入查询内容!";
       return false;
     }
-    if (!data::searchCondition(o.scope.field, o.scope.text)) {
-      problem = "search field must be 产品名称 or 生产厂家";
+    if (!data::isSearchField(o.scope.field)) {
+      problem = "search field must be 产品名称, 生产厂家 or 拼音简码";
       return false;
     }
   }
@@ -174,6 +177,8 @@ void print(const Comparison& c, const std::string& format) {
 }
 
 int runCompare(const std::vector<std::string>& args) {
+  // The search fields the window offers: the toolbar's two and the initials.
+  pinyin::registerInitialsSearch();
   CompareOptions o;
   std::string problem;
   if (!parse(args, o, problem)) {
@@ -202,5 +207,5 @@ int runCompare(const std::vector<std::string>& args) {
 
 VELMORA_CLI_COMMAND(compare,
                     "compare FOLDER --from NAME --to NAME [--price TITLE] [--category ID | --factory ID | "
-                    "--search 产品名称|生产厂家 TEXT] [--only changed|up|down|new|gone] [--format text|csv|json]",
+                    "--search 产品名称|生产厂家|拼音简码 TEXT] [--only changed|up|down|new|gone] [--format text|csv|json]",
                     runCompare);

@@ -51,8 +51,15 @@ std::string productField(const std::string& field) {
 
 }  // namespace
 
-LibraryFile::LibraryFile(const std::string& libraryName)
-    : name_(libraryName), connection_(std::make_unique<ado::Connection>()) {
+LibraryFile::LibraryFile(const std::string& libraryName, const ado::Connection& project)
+    : LibraryFile(libraryName, &project) {}
+
+LibraryFile::LibraryFile(const std::string& libraryName) : LibraryFile(libraryName, nullptr) {}
+
+const ado::Connection& LibraryFile::project() const { return project_ ? *project_ : data::connections(0); }
+
+LibraryFile::LibraryFile(const std::string& libraryName, const ado::Connection* given)
+    : name_(libraryName), project_(given), connection_(std::make_unique<ado::Connection>()) {
   // A listed name is the file name without ".zdj", or the whole real file
   // name where that would be ambiguous (libraryList); the resolver prefers
   // the exact spelling.
@@ -67,8 +74,8 @@ LibraryFile::LibraryFile(const std::string& libraryName)
   // settings name it. Looked up here, so that reading products touches
   // nothing but this library's own connection.
   data::skipOnError("price tools: category settings", [&] {
-    data::loadtableset("Category");
-    if (!data::TableSettings.syid.empty()) categoryParent_ = data::TableSettings.syid;
+    const std::string parent = data::tableSettings(project(), "Category").syid;
+    if (!parent.empty()) categoryParent_ = parent;
   });
 }
 
@@ -84,7 +91,7 @@ std::vector<PriceColumn> priceColumns(const std::string& libraryName) { return L
 std::vector<PriceColumn> LibraryFile::priceColumns() const {
   platform::VSFlexGrid grid;
   data::prepareNavigatorGrid(grid);
-  data::layoutgrid(grid, "CLProduct");
+  data::layoutgridOn(grid, "CLProduct", project(), *connection_);
   const auto types = columnTypes(*connection_, "CLProduct");
   std::vector<PriceColumn> out;
   for (int c = grid.FixedCols(); c < grid.Cols() - 2; ++c) {
@@ -195,10 +202,11 @@ std::set<std::string> searchIds(const std::string& libraryName, const std::strin
 
 std::set<std::string> LibraryFile::searchIds(const std::string& field, const std::string& text) const {
   std::set<std::string> ids;
-  const auto condition = data::searchCondition(field, text);
-  if (!condition || text.empty()) return ids;
-  data::loadtableset("CLProduct");
-  const std::string inner = data::TableSettings.inner;
+  if (text.empty()) return ids;
+  // The condition of this library: a 拼音简码 search names its own ids.
+  const auto condition = data::searchCondition(*connection_, field, text);
+  if (!condition) return ids;
+  const std::string inner = data::tableSettings(project(), "CLProduct").inner;
   ado::Recordset rs;
   rs.Open("select CLProduct.ID from CLProduct" + inner + " where " + *condition, *connection_);
   for (long i = 0, n = rs.RecordCount(); i < n; ++i, rs.MoveNext()) ids.insert(rs.Fields(0).Value().toText());

@@ -3,10 +3,12 @@
 // price columns the user can pick.
 //
 // Works on the program folder the data module is pointed at
-// (common::programFolder(), pro.mdb open in slot 0 as opendatabases leaves it):
-// the price columns come from the product grid's layout, the libraries are
-// opened on connections of their own, one after the other, and closed again,
-// so the main window's library (slot libraryslot) is never touched.
+// (common::programFolder()) and on the pro.mdb it is given (by default the
+// one opendatabases leaves in slot 0): the price columns come from the
+// product grid's layout in that pro.mdb, and each library is opened on a
+// connection of its own and closed again. Nothing of the main window's data
+// module is read or written besides: not its library (slot libraryslot), not
+// mainrs, auxrs or TableSettings.
 #include <functional>
 #include <map>
 #include <memory>
@@ -78,6 +80,9 @@ struct LibraryProducts {
 // damaged, wrong password).
 class LibraryFile {
  public:
+  // `project` is the program folder's pro.mdb, which must outlive the object;
+  // without it, the one in the data module's slot 0 at the time of each use.
+  LibraryFile(const std::string& libraryName, const ado::Connection& project);
   explicit LibraryFile(const std::string& libraryName);
   ~LibraryFile();
   LibraryFile(const LibraryFile&) = delete;
@@ -100,12 +105,18 @@ class LibraryFile {
                            const std::string& where = std::string(), bool withTree = true) const;
 
   // The ids of the products a search of the toolbar finds here: the statement
-  // the product grid's fill runs, with the same condition. An unknown field or
-  // an empty text finds nothing; throws ado::Error when it cannot run.
+  // the product grid's fill runs, with the condition this library gives
+  // (data::searchCondition on its own connection, so 拼音简码 reads this
+  // library's names). An unknown field or an empty text finds nothing; throws
+  // ado::Error when it cannot run.
   std::set<std::string> searchIds(const std::string& field, const std::string& text) const;
 
  private:
+  LibraryFile(const std::string& libraryName, const ado::Connection* project);
+  const ado::Connection& project() const;
+
   std::string name_;
+  const ado::Connection* project_;
   std::unique_ptr<ado::Connection> connection_;
   std::string categoryParent_ = "ParentID";
 };

@@ -1,6 +1,9 @@
 #include "price_tools/pinyin/pinyin_search.h"
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "data/connections.h"
 #include "data/navigation.h"
@@ -53,30 +56,70 @@ std::string InitialsIndex::condition(const std::string& text) {
   return "CLProduct.ID not in (" + list + ")";
 }
 
-InitialsIndex& libraryIndex() {
-  static std::weak_ptr<ado::Database> indexed;
-  static std::unique_ptr<InitialsIndex> index;
-  const ado::Connection& connection = data::connections(data::libraryslot);
-  const std::shared_ptr<ado::Database> db = connection.database();
+namespace {
+
+// The indexes of the libraries searched last, most recent first: the main
+// window's, and those a comparison opens beside it. An entry goes with its
+// library (the database closed) or when more libraries come.
+constexpr size_t kIndexedLibraries = 4;
+
+struct Indexed {
+  std::weak_ptr<ado::Database> db;
+  std::shared_ptr<InitialsIndex> index;
+};
+
+// Guards the indexes and the one coder they share.
+std::mutex& indexLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::shared_ptr<InitialsIndex> indexLocked(const ado::Connection& library) {
+  static std::vector<Indexed> indexed;
+  const std::shared_ptr<ado::Database> db = library.database();
   if (!db) throw ado::Error(3709, "no library is open");
-  if (index && indexed.lock() == db) return *index;
-  auto fresh = std::make_unique<InitialsIndex>();
+  std::erase_if(indexed, [](const Indexed& e) { return e.db.expired(); });
+  for (auto it = indexed.begin(); it != indexed.end(); ++it) {
+    if (it->db.lock() != db) continue;
+    std::rotate(indexed.begin(), it, it + 1);
+    return indexed.front().index;
+  }
+  auto fresh = std::make_shared<InitialsIndex>();
   ado::Recordset rs;
-  rs.Open("select ID, Name from CLProduct", connection, 1, 1, -1);
+  rs.Open("select ID, Name from CLProduct", library, 1, 1, -1);
   for (; !rs.IsEOF(); rs.MoveNext()) {
     const ado::Variant& id = rs.Fields(0).Value();
     if (!id.isNumeric()) continue;  // a product without a number id cannot be named in the condition
     fresh->add(id.toInt64(), rs.Fields(1).Value().toText());
   }
   rs.Close();
-  index = std::move(fresh);
-  indexed = db;
-  return *index;
+  if (indexed.size() >= kIndexedLibraries) indexed.pop_back();
+  indexed.insert(indexed.begin(), Indexed{db, fresh});
+  return fresh;
+}
+
+}  // namespace
+
+std::shared_ptr<InitialsIndex> libraryIndex(const ado::Connection& library) {
+  const std::lock_guard<std::mutex> held(indexLock());
+  return indexLocked(library);
+}
+
+InitialsIndex& libraryIndex() {
+  // Held here too, so that the reference outlives the index's place among
+  // the recent ones until the next call.
+  static std::shared_ptr<InitialsIndex> current;
+  current = libraryIndex(data::connections(data::libraryslot));
+  return *current;
+}
+
+std::string initialsCondition(const ado::Connection& library, const std::string& text) {
+  const std::lock_guard<std::mutex> held(indexLock());
+  return indexLocked(library)->condition(text);
 }
 
 void registerInitialsSearch() {
-  data::registerSearchField(kSearchByInitials,
-                            [](const std::string& text) { return libraryIndex().condition(text); });
+  data::registerSearchField(kSearchByInitials, initialsCondition);
 }
 
 }  // namespace price_tools::pinyin

@@ -11,11 +11,16 @@
 // with the others when more than half the products match (the shorter list),
 // "CLProduct.ID is null" when none match.
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "price_tools/pinyin/initials.h"
+
+namespace ado {
+class Connection;
+}
 
 namespace price_tools::pinyin {
 
@@ -45,10 +50,18 @@ class InitialsIndex {
   std::string coded_;
 };
 
-// The index of the library open in the data module's library slot, built from
+// The index of the library open on `library`, built from
 // "select ID, Name from CLProduct" the first time it is asked for after the
-// library was opened. Throws ado::Error when no library is open.
+// library was opened there, and kept while it stays open (for the last few
+// libraries searched). Throws ado::Error when no library is open on it.
+std::shared_ptr<InitialsIndex> libraryIndex(const ado::Connection& library);
+// The same for the library open in the data module's library slot; the
+// reference holds until the next call.
 InitialsIndex& libraryIndex();
+
+// The row condition of a 拼音简码 search in the library open on `library`:
+// it names that library's own ids. Safe on any thread.
+std::string initialsCondition(const ado::Connection& library, const std::string& text);
 
 // Registers "拼音简码" with the data module's search fields
 // (data::registerSearchField); the toolbar combo lists it after its own two.

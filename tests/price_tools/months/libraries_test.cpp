@@ -236,6 +236,12 @@ TEST(MonthCommands, CompareAndHistoryPrintTheSameRowsAsJsonCsvAndText) {
   out = run("compare " + folder + " --from 2026年01月信息价 --to 2026年02月信息价 --search 产品名称 水泥 --format json");
   EXPECT_NE(out.find("\"id_from\":\"5\",\"id_to\":null,"), std::string::npos) << out;
   EXPECT_NE(out.find("\"new\":null,\"change\":null,\"percent\":null,\"status\":\"gone\""), std::string::npos) << out;
+  // The initials search of the window, in each library by its own names.
+  EXPECT_EQ(run("compare " + folder + " --from 2026年01月信息价 --to 2026年02月信息价 --search 拼音简码 sn --format json", &status),
+            out);
+  EXPECT_EQ(status, 0);
+  run("compare " + folder + " --search 型号 x", &status);
+  EXPECT_EQ(status, 2);
   out = run("compare " + folder + " --category 3 --format csv");
   EXPECT_EQ(out, "id_from,id_to,name,model,unit,factory,old,new,change,percent,status\r\n"
                  "3,103,圆钢,Φ8,吨,东岚钢铁,3900,3900,0,0,same\r\n");

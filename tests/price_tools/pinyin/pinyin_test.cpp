@@ -131,7 +131,8 @@ TEST(PinyinSearch, TheThirdFieldFillsTheProductGridAndTheTwoFieldsKeepTheirCondi
   registerInitialsSearch();
   EXPECT_EQ(data::extraSearchFields(), std::vector<std::string>{kSearchByInitials});
   // Registering one of the two original names changes nothing.
-  data::registerSearchField(data::kSearchByName, [](const std::string&) { return std::string("1=1"); });
+  data::registerSearchField(data::kSearchByName,
+                            [](const ado::Connection&, const std::string&) { return std::string("1=1"); });
   EXPECT_EQ(*data::searchCondition(data::kSearchByName, "钢"), "StrConv(CLProduct.Name, 8) like '%钢%'");
   EXPECT_EQ(*data::searchCondition(data::kSearchByFactory, "5'0"), "StrConv(Factory.Name, 8) like '%5''0%'");
 
