@@ -9,6 +9,7 @@
 //   --screenshot=FILE      save a picture of the main window as PNG, then end
 //   --screenshot-delay=MS  time from showing the window to the picture (3000)
 //   --timing               report the load step's and the click's times on stderr
+#include "data/navigation.h"
 #include "data/skip_on_error.h"
 #include "main_window/frmeq.h"
 #include "main_window/frmgy.h"
@@ -77,9 +78,7 @@ bool haveDisplay() {
 void clickCategory(main_window::frmeq& w, const std::string& id) {
   data::skipOnError("clickCategory: click", [&] {
     platform::VSFlexGrid& g = w.Grid1(0);
-    int row = -1;
-    for (int r = g.FixedRows(); r < g.Rows() && row < 0; ++r)
-      if (g.TextMatrix(r, g.Cols() - 1) == id) row = r;
+    const int row = data::rowWithId(g, id);
     if (row < 0) {
       std::fprintf(stderr, "velmora: no category with id %s\n", id.c_str());
       return;
