@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     return state == platform::InetState::ResponseCompleted;
   };
   auto measureRun = [&]() -> bool {
-    common::writeItemFile(updater::localPath(updater::kSettingsFile), {"", "", server.url("/list.ini"), ""});
+    if (!common::writeItemFile(updater::localPath(updater::kSettingsFile), {"", "", server.url("/list.ini"), ""})) return false;
     fs::remove(updater::localPath(updater::kLogFile));
     ::sync();
     updater::UpdaterRun run;

@@ -8,7 +8,7 @@ namespace common {
 // folder, flushed to disk, then renamed over the old file. A crash or a full
 // disk never leaves a half-written file. Returns false (and leaves any old file
 // untouched) when the write failed; error, when given, receives the reason.
-bool writeFileAtomic(const std::string& path, std::string_view bytes, std::string* error = nullptr);
+[[nodiscard]] bool writeFileAtomic(const std::string& path, std::string_view bytes, std::string* error = nullptr);
 
 // Why a file the user named for an export must not be put at `path`, "" when
 // it may. An export writes a new file or replaces a regular file of its own
@@ -51,12 +51,12 @@ class PendingFile {
 
   // Appends bytes to the temporary file. False (and remembered) when they
   // could not all be written.
-  bool write(const char* data, std::size_t size);
+  [[nodiscard]] bool write(const char* data, std::size_t size);
   bool writeFailed() const { return writeFailed_; }
 
   // Renames the temporary file over the target. False (the temporary file
   // removed, the target untouched) when that fails or a write failed.
-  bool commit();
+  [[nodiscard]] bool commit();
 
  private:
   void discard();

@@ -45,6 +45,6 @@ std::string formatItems(const std::vector<ItemValue>& values);
 
 // Writes the values GBK-encoded, atomically. False when the file could not be
 // written; the previous file is then left as it was.
-bool writeItemFile(const std::string& path, const std::vector<ItemValue>& values);
+[[nodiscard]] bool writeItemFile(const std::string& path, const std::vector<ItemValue>& values);
 
 }  // namespace common

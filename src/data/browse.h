@@ -89,6 +89,9 @@ std::vector<std::string> folderFiles(const std::string& folder, const std::strin
 // digits one by one, ASCII case ignored). The last one is the one a start opens.
 std::vector<std::string> libraryNames(const std::string& folder);
 
+// What a start says when libraryNames finds none.
+inline constexpr const char* kNoLibraryText = "没有找到相关材料库！请重新安装本软件！";
+
 // Opens a program folder's library (NAME.zdj, NAME given without extension)
 // and its pro.mdb, as the main window does: the program folder becomes
 // `folder`, and opendatabases reports a failure itself (message box). Returns

@@ -33,15 +33,6 @@ void release(std::unique_ptr<ado::Recordset>& rs) {
   rs = std::make_unique<ado::Recordset>();
 }
 
-// The library's file name as it lies in the program folder. The names the
-// window builds end in ".zdj" while a file may be spelled x.ZDJ; the file
-// system here tells the cases apart, Windows did not.
-std::string libraryFileAsStored(const std::string& libraryFile) {
-  const std::string found = findProgramFile(libraryFile);
-  if (found.empty()) return libraryFile;
-  return std::filesystem::path(found).filename().string();
-}
-
 }  // namespace
 
 ado::Connection& connections(int slot) {
@@ -104,7 +95,7 @@ int opendatabases(const std::string& libraryFile) {
   try {
     ado::Connection& lib = connections(libraryslot);
     if (lib.State() == 1) lib.Close();
-    libconnstring = libraryConnectionString(libraryFileAsStored(libraryFile));
+    libconnstring = libraryConnectionString(storedFileName(libraryFile));
     lib.Open(libconnstring, "", "", -1);
     const std::string project = projectConnectionString();
     ado::Connection& pro = connections(0);

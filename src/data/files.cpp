@@ -4,11 +4,13 @@
 #include <QImage>
 #include <QString>
 
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 
 #include "common/file_test.h"
 #include "common/program_folder.h"
+#include "common/text_case.h"
 
 namespace data {
 
@@ -18,6 +20,19 @@ std::string findProgramFile(const std::string& name) {
   const auto path = common::resolveInProgramFolder(name);
   if (!path || !fileexists(*path)) return "";
   return *path;
+}
+
+std::string storedFileName(const std::string& file) {
+  const std::string found = findProgramFile(file);
+  if (found.empty()) return file;
+  return std::filesystem::path(found).filename().string();
+}
+
+std::string libraryFileName(const std::string& name) {
+  const std::string file = name + ".zdj";
+  const bool wholeName = name.size() > 4 && common::asciiLower(name.substr(name.size() - 4)) == ".zdj";
+  if (wholeName && findProgramFile(file).empty() && !findProgramFile(name).empty()) return storedFileName(name);
+  return storedFileName(file);
 }
 
 std::string iconPath(const std::string& iconName) {

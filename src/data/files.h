@@ -19,6 +19,17 @@ bool fileexists(const std::string& path);
 // would leave the folder ("..", a drive letter).
 std::string findProgramFile(const std::string& name);
 
+// A file of the program folder as its name lies there: `file` found in any
+// letter case (findProgramFile), given back as the found file's own name
+// ("x.ZDJ" for "x.zdj"); `file` itself when there is none.
+std::string storedFileName(const std::string& file);
+
+// The file of a library: NAME.zdj as it lies in the program folder. A name
+// that already ends in ".zdj" (the whole file name, where two libraries'
+// names differ only in letter case) is its own file when NAME.zdj is not
+// there. A library without a file gives NAME.zdj.
+std::string libraryFileName(const std::string& name);
+
 // The path of an icon: program folder + "\图标\" + name + ".bmp" (native form).
 std::string iconPath(const std::string& iconName);
 

@@ -31,6 +31,13 @@ std::string currentRowId(const platform::VSFlexGrid& grid) {
   return idText(grid.TextMatrix(row, grid.Cols() - 1));
 }
 
+int rowWithId(const platform::VSFlexGrid& grid, const std::string& id) {
+  if (grid.Cols() < 1) return -1;
+  for (int r = grid.FixedRows(); r < grid.Rows(); ++r)
+    if (grid.TextMatrix(r, grid.Cols() - 1) == id) return r;
+  return -1;
+}
+
 int pageRow(const platform::VSFlexGrid& products) {
   int r = products.Row();
   if (r > products.Rows() - 1 || r <= products.LastHeaderRow()) r = products.Rows() - 1;

@@ -28,6 +28,10 @@ std::string idText(const std::string& text);
 // idText. A grid without a current row or columns gives "0".
 std::string currentRowId(const platform::VSFlexGrid& grid);
 
+// The first row below the fixed rows whose last column holds exactly `id`;
+// -1 when there is none (or the grid has no columns).
+int rowWithId(const platform::VSFlexGrid& grid, const std::string& id);
+
 // The product row the page display reads: the current row, or the last row
 // when the current row lies past the end or at or above the last header row
 // (a click on the header, or no current row).

@@ -1,6 +1,7 @@
 #include "main_window/frmeq.h"
 
 #include "common/items.h"
+#include "common/log.h"
 #include "common/program_folder.h"
 #include "common/text_case.h"
 #include "data/connections.h"
@@ -27,6 +28,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 
 namespace main_window {
 
@@ -73,7 +75,11 @@ frmeq::frmeq(FrmeqHooks hooks, QWidget* parent)
       grids_{std::make_unique<platform::VSFlexGrid>(), std::make_unique<platform::VSFlexGrid>(),
              std::make_unique<platform::VSFlexGrid>()},
       navigator_(*grids_[0], *grids_[1], *grids_[2]) {
-  if (!hooks_.browsers) hooks_.browsers = platform::recordingBrowserFactory();
+  if (!hooks_.browsers) {
+    // A window without a display of its own (tests, scripted runs): pages are recorded, not shown.
+    qCInfo(common::logSkip, "frmeq: no browser factory given: pages are recorded, not shown");
+    hooks_.browsers = platform::recordingBrowserFactory();
+  }
   buildControls();
 }
 
@@ -285,12 +291,7 @@ void frmeq::discoverLibraries() {
 
 // The library file of a library name: name + ".zdj"; on a file system that
 // tells letter cases apart, a file listed as x.ZDJ is found as it is named.
-std::string frmeq::libraryFile(const std::string& name) const {
-  const std::string file = name + ".zdj";
-  const std::string found = findInProgramFolder(file);
-  if (found.empty() || found == common::inProgramFolder(file)) return file;
-  return QFileInfo(QString::fromStdString(found)).fileName().toStdString();
-}
+std::string frmeq::libraryFile(const std::string& name) const { return data::libraryFileName(name); }
 
 void frmeq::startBanner() {
   banners_ = data::folderFiles(common::inProgramFolder("swf"), ".swf");
@@ -306,7 +307,10 @@ void frmeq::startUpdaterAtStartUp() {
   if (updater.empty()) return;
   std::string exe = hooks_.exeName;
   if (exe.empty()) exe = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
-  skipOnError("startUpdaterAtStartUp: marker", [&] { common::writeItemFile(common::inProgramFolder(kMarkerFile), {exe}); });
+  skipOnError("startUpdaterAtStartUp: marker", [&] {
+    if (!common::writeItemFile(common::inProgramFolder(kMarkerFile), {exe}))
+      throw std::runtime_error(std::string("cannot write ") + kMarkerFile);
+  });
   if (hooks_.startHidden) hooks_.startHidden(updater);
 }
 

@@ -40,7 +40,7 @@ inline constexpr const char* kDefaultCaption = "Quillmere";
 // The service base address when MainPro.ini names none.
 inline constexpr const char* kDefaultServiceBase = "http://price.velmora.com.cn";
 
-inline constexpr const char* kNoLibraryText = "没有找到相关材料库！请重新安装本软件！";
+using data::kNoLibraryText;
 inline constexpr const char* kEnterSearchText = "请录入查询内容!";
 inline constexpr const char* kNoUpdaterText = "没有找到升级程序!";
 

@@ -39,7 +39,10 @@ std::vector<std::string> splitAtBars(const std::string& text) {
 bool replaceFile(const std::string& source, const std::string& target, std::string& why) {
   std::error_code ec;
   const fs::path t(target);
-  if (!t.parent_path().empty()) fs::create_directories(t.parent_path(), ec);
+  if (!t.parent_path().empty() && (fs::create_directories(t.parent_path(), ec), ec)) {
+    why = "cannot make the folder of " + target + ": " + ec.message();
+    return false;
+  }
   const fs::path temp = t.parent_path() / ("." + t.filename().string() + ".new");
   fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec);
   if (!ec) fs::rename(temp, t, ec);
@@ -184,12 +187,13 @@ InstallOutcome installitem(UpdaterState& st, const std::function<bool(uint64_t)>
     // desktop would open it with.
     if (FileExists(*file) && !platform::isProgramFile(*file))
       return refuse("not a program (an ELF executable or a #! script): " + st.itemLocalName);
-    if (FileExists(*file)) startFromProgramFolder(*file);
+    if (FileExists(*file) && !startFromProgramFolder(*file)) out.problem = "program not started: " + st.itemLocalName;
   } else if (st.itemMode == "解压") {
     const auto folder = pathInProgramFolder(st.itemFolder, true);
     if (!folder) return refuse("unpack folder leaves the program folder: " + st.itemFolder);
     std::error_code ec;
-    fs::create_directories(*folder, ec);
+    if (fs::create_directories(*folder, ec); ec)
+      return refuse("unpack folder cannot be made: " + st.itemFolder + ": " + ec.message());
     const CopyfileResult r = copyfile(*folder, *file, keepGoing);
     // A damaged or refused archive changed nothing; offered again next time.
     if (r.code != 0) return refuse("archive not unpacked: " + r.message);

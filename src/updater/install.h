@@ -60,7 +60,7 @@ bool insideProgramFolder(const std::string& path);
 // a "#!" script (platform::startProgramFile, which gives it its execute bit).
 // Anything else is never started nor handed to the desktop's opener. False when
 // the file lies outside the folder, is no program or could not be started.
-bool startFromProgramFolder(const std::string& path);
+[[nodiscard]] bool startFromProgramFolder(const std::string& path);
 
 // A deferred source is taken for an archive when its path below the program
 // folder contains "zip" in any letter case.
@@ -69,6 +69,7 @@ bool isDeferredArchive(const std::string& source);
 struct InstallOutcome {
   bool installed = false;  // recorded in installedList
   std::string refusal;     // why the item was refused ("" when it was not)
+  std::string problem;     // what went wrong with an item installed all the same ("" when nothing)
 };
 
 // keepGoing: called while an archive is unpacked (see platform::UnzipLimits);

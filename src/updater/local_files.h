@@ -48,25 +48,25 @@ std::string localPath(const std::string& name);
 
 // Missing items read as empty. False when the file could not be read.
 bool readset(UpdaterState& state);
-bool writeset(const UpdaterState& state);
+[[nodiscard]] bool writeset(const UpdaterState& state);
 bool readlog(UpdaterState& state);
 // version and date: what the window shows (Label2(1), Label2(5)).
-bool writelog(const UpdaterState& state, const std::string& version, const std::string& date);
+[[nodiscard]] bool writelog(const UpdaterState& state, const std::string& version, const std::string& date);
 // reset.ini: mainTitle, mainExe, pendingList, the number of attempts made so
 // far (empty: none), and pendingInstalled.
-bool writereset(const UpdaterState& state);
+[[nodiscard]] bool writereset(const UpdaterState& state);
 
 // Takes entries ("name\date|" run together) out of state.installedList and out
 // of the installed list in Quennar.log, so that the next run offers those
 // items again. Each entry is taken out once, only where a whole entry starts.
 // False when the log could not be rewritten.
-bool forgetInstalled(UpdaterState& state, const std::string& entries);
+[[nodiscard]] bool forgetInstalled(UpdaterState& state, const std::string& entries);
 
 // The save step. shownVersion/shownDate are the texts of the window; listRead
 // says whether this run read an update list at all: a run that read none keeps
 // the version and date the log had, so that later runs still compare versions.
 // Stops at the first file that cannot be written; false then.
-bool savestate(const UpdaterState& state, const std::string& shownVersion, const std::string& shownDate,
+[[nodiscard]] bool savestate(const UpdaterState& state, const std::string& shownVersion, const std::string& shownDate,
                bool listRead);
 
 }  // namespace updater

@@ -59,7 +59,8 @@ bool PartialFile::close() {
 }
 
 std::string PartialFile::keep() {
-  close();
+  // A file whose last bytes could not be written is already gone.
+  if (!close()) return std::string();
   std::string path;
   path.swap(path_);
   return path;

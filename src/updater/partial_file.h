@@ -29,17 +29,17 @@ class PartialFile {
   PartialFile& operator=(const PartialFile&) = delete;
 
   // Creates (or empties) the file at path; false when it cannot be written.
-  bool open(const std::string& path);
+  [[nodiscard]] bool open(const std::string& path);
   bool isOpen() const { return file_ != nullptr; }
   const std::string& path() const { return path_; }
   int64_t size() const { return size_; }
 
   // Appends bytes; false when the disk refused them (the file stays open until
   // discarded).
-  bool write(std::string_view bytes);
+  [[nodiscard]] bool write(std::string_view bytes);
   // Closes the file and flushes it. False when the last bytes could not be
   // written; the file is then removed.
-  bool close();
+  [[nodiscard]] bool close();
   // Gives the closed file up to the caller: it is no longer removed.
   std::string keep();
   // Moves the closed file to target (replacing a file there); the error, if

@@ -167,7 +167,8 @@ void UpdaterRun::startListDownload() {
   inet2_.setUrl(state_.listUrl);
   platform::HttpTransfer::Handlers h;
   h.onResponse = [this] {
-    if (!listFile_.isOpen()) listFile_.open(localPath(kRawListFile));
+    if (!listFile_.isOpen() && !listFile_.open(localPath(kRawListFile)))
+      note(std::string("update list not saved: cannot write ") + kRawListFile);
   };
   h.onData = [this](std::string_view bytes) {
     if (listFile_.isOpen() && !listFile_.write(bytes)) {
@@ -179,8 +180,11 @@ void UpdaterRun::startListDownload() {
   };
   h.onStateChanged = [this](platform::InetState s) {
     // A failed list (refused, cut short, too large, too slow) leaves no up.ini.
+    // (A file still named here was written whole until its last bytes.)
+    const bool written = !listFile_.path().empty();
     if (s == platform::InetState::RequestFailed || !listFile_.close()) {
       if (s == platform::InetState::RequestFailed) note("update list not fetched: " + inet2_.errorText());
+      else if (written) note("update list not saved: write failed");
       listFile_.discard();
       closeWindow();
       return;
@@ -375,7 +379,11 @@ void UpdaterRun::sj(const std::string& path) {
   const fs::path t(itemTarget_);
   itemTemp_ = downloadName(itemTarget_);
   std::error_code ec;
-  fs::create_directories(t.parent_path(), ec);
+  if (fs::create_directories(t.parent_path(), ec); ec) {
+    note("item " + state_.itemName + " not saved: cannot make its folder: " + ec.message());
+    moveOn();
+    return;
+  }
   // The file's ceiling: the fixed maximum, and what the disk can spare.
   const int64_t spare = limits_.freeSpace(t.parent_path().string()) - limits_.diskMargin;
   inet1_.setMaxBytes(std::max<int64_t>(0, std::min(limits_.fileMaxBytes, spare)));
@@ -474,6 +482,7 @@ void UpdaterRun::fileDone(platform::InetState s) {
       return !ended_;
     });
     if (!outcome.installed) note("item " + state_.itemName + " refused: " + outcome.refusal);
+    if (!outcome.problem.empty()) note("item " + state_.itemName + ": " + outcome.problem);
     moveOn();
   }
   refresh();

@@ -38,7 +38,7 @@ TEST(BrowseCommand, GridsPagesFormatsAndErrors) {
   ProgramFolder folder;
   std::filesystem::rename(folder.file("lib.zdj"), folder.file("2026年12月信息价.zdj"));
   jetwrite::writeDatabase(library(), folder.file("2026年11月信息价.ZDJ"));
-  common::writeItemFile(folder.file("MainPro.ini"), {std::string("url=http://svc")});
+  EXPECT_TRUE(common::writeItemFile(folder.file("MainPro.ini"), {std::string("url=http://svc")}));
   std::ofstream(folder.file("web/a.htm")) << "x";
 
   // The tree folded to level 2 (the last library in name order is opened).

@@ -6,8 +6,10 @@
 
 #include "data/browse.h"
 #include "data/connections.h"
+#include "data/files.h"
 #include "data/navigation.h"
 #include "program_folder.h"
+#include "support/test_support.h"
 
 using namespace fixture;
 using namespace platform;
@@ -165,4 +167,31 @@ TEST(Navigation, PageNamesThatLeaveTheProgramFolderShowTheDefaultPage) {
   EXPECT_EQ(page("6", "3").address, "http://svc/vosk\\web\\a..b.htm");
   EXPECT_TRUE(data::pageNameStaysInFolder("\\web\\a.htm"));
   EXPECT_FALSE(data::pageNameStaysInFolder(std::string("\\web\\a.htm\0/../x", 17)));
+}
+
+TEST(Navigation, RowsByTheirIdAndLibraryFilesAsTheyLie) {
+  VSFlexGrid g;
+  data::prepareNavigatorGrid(g);
+  g.setCols(4);
+  g.setRows(7);
+  g.setTextMatrix(1, 3, "7");  // a header row is no row of the grid's data
+  g.setTextMatrix(3, 3, "70");
+  g.setTextMatrix(4, 2, "7");  // only the last column holds the id
+  g.setTextMatrix(5, 3, "7");
+  g.setTextMatrix(6, 3, "7");
+  EXPECT_EQ(data::rowWithId(g, "7"), 5);
+  EXPECT_EQ(data::rowWithId(g, "70"), 3);
+  EXPECT_EQ(data::rowWithId(g, "8"), -1);
+  EXPECT_EQ(data::rowWithId(VSFlexGrid{}, "7"), -1);
+
+  testsupport::ProgramFolder folder;
+  for (const char* name : {"Upper.ZDJ", "exact.zdj", "EXACT.zdj", "whole.ZDJ"}) testsupport::writeFile(folder / name, "");
+  EXPECT_EQ(data::libraryFileName("upper"), "Upper.ZDJ");
+  EXPECT_EQ(data::libraryFileName("exact"), "exact.zdj");
+  EXPECT_EQ(data::libraryFileName("EXACT"), "EXACT.zdj");
+  // A listed whole file name, and a library that is not there.
+  EXPECT_EQ(data::libraryFileName("whole.ZDJ"), "whole.ZDJ");
+  EXPECT_EQ(data::libraryFileName("gone"), "gone.zdj");
+  EXPECT_EQ(data::storedFileName("UPPER.zdj"), "Upper.ZDJ");
+  EXPECT_EQ(data::storedFileName("gone.zdj"), "gone.zdj");
 }

@@ -80,7 +80,7 @@ testhttp::Route endless() {
 }
 
 void writeSettings(const std::string& url) {
-  common::writeItemFile(localPath(kSettingsFile), {"", "", url, ""});
+  EXPECT_TRUE(common::writeItemFile(localPath(kSettingsFile), {"", "", url, ""}));
 }
 
 std::string installedList() {

@@ -3,7 +3,11 @@
 // deferred replacements that keep or give back their place in the installed
 // list, and the program folder's boundary.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 
 #include <clocale>
 #include <random>
@@ -244,7 +248,7 @@ TEST(InstallChecks, AReplacementGivenUpIsOfferedAgain) {
   testsupport::writeFile(folder / "blocker", "a file where a folder should be");
   testsupport::writeFile(folder / "stuck.new", "v2");
   testsupport::writeFile(folder / "fine.new", "v2");
-  common::writeItemFile(localPath(kLogFile), {"v1", "2026-01-01", "other\\d0|"});
+  EXPECT_TRUE(common::writeItemFile(localPath(kLogFile), {"v1", "2026-01-01", "other\\d0|"}));
   UpdaterState st;
   readlog(st);
   st.mainTitle = "no such window";
@@ -289,6 +293,56 @@ TEST(InstallChecks, AReplacementGivenUpIsOfferedAgain) {
   longer.installedList = "xstuck\\d1|other\\d0|stuck\\d1|";
   ASSERT_TRUE(forgetInstalled(longer, "stuck\\d1|"));
   EXPECT_EQ(longer.installedList, "xstuck\\d1|other\\d0|");
+}
+
+// A reset.ini whose attempt cannot be counted (no file can grow on this
+// disk) is given up at once and says so, instead of closing the main program
+// at every start without the count ever advancing.
+TEST(InstallChecks, AResetFileThatCannotBeRewrittenIsGivenUpAndSaidSo) {
+  ProgramFolder folder;
+  testsupport::writeFile(folder / "blocker", "a file where a folder should be");
+  testsupport::writeFile(folder / "stuck.new", "v2");
+  const std::string failing = (folder / "stuck.new") + ";" + (folder / "blocker/stuck.dat") + "|";
+  ASSERT_TRUE(common::writeItemFile(localPath(kResetFile),
+                                    {"no such window", "velmora", failing, std::string("1"), "stuck\\d1|"}));
+  ASSERT_TRUE(common::writeItemFile(localPath(kLogFile), {"v1", "d", "stuck\\d1|other\\d0|"}));
+  UpdaterState st;
+  ASSERT_TRUE(readlog(st));
+
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit none = old;
+  none.rlim_cur = 0;
+  ::setrlimit(RLIMIT_FSIZE, &none);
+  const ApplyResult r = applyreset(st, 0);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, SIG_DFL);
+
+  auto said = [&](const std::string& text) {
+    return std::find(r.messages.begin(), r.messages.end(), text) != r.messages.end();
+  };
+  EXPECT_TRUE(said("reset.ini cannot be rewritten: replacements given up")) << testing::PrintToString(r.messages);
+  // Offered again by the next run: taken out of the state; the log cannot be
+  // rewritten either, and that is said too.
+  EXPECT_EQ(st.installedList, "other\\d0|");
+  EXPECT_TRUE(said("installed list not rewritten")) << testing::PrintToString(r.messages);
+  EXPECT_FALSE(r.mainWasRunning);
+  EXPECT_EQ(r.applied, 0);
+  EXPECT_FALSE(testsupport::exists(folder / kResetFile));
+  EXPECT_EQ(testsupport::readFile(folder / "stuck.new"), "v2");
+}
+
+TEST(InstallChecks, AnUnpackFolderThatCannotBeMadeRefusesTheItem) {
+  ProgramFolder folder;
+  testsupport::writeFile(folder / "blocker", "a file where a folder should be");
+  testsupport::makeZip(folder / "a.zip", {{ZipEntry::File, "x.txt", "x"}});
+  UpdaterState st = item("a.zip", "解压", "blocker\\sub");
+  const InstallOutcome out = installitem(st);
+  EXPECT_FALSE(out.installed);
+  EXPECT_EQ(out.refusal.rfind("unpack folder cannot be made: blocker\\sub: ", 0), 0u) << out.refusal;
+  EXPECT_TRUE(st.installedList.empty());
+  EXPECT_FALSE(testsupport::exists(folder / "a.zip"));
 }
 
 TEST(InstallChecks, ANeighbourWithTheSameBeginningIsOutsideTheProgramFolder) {

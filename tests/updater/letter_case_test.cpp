@@ -80,7 +80,7 @@ TEST(LetterCase, UpdatesReachTheRealFilesDeferredAndDirect) {
 
   // The installed system: the main program Velmora, running, and its files.
   fs::copy_file(STUB_MAIN_PATH, folder / "Velmora");
-  common::writeItemFile(folder / "stub.ini", {caption});
+  EXPECT_TRUE(common::writeItemFile(folder / "stub.ini", {caption}));
   ASSERT_TRUE(QProcess::startDetached(QString::fromStdString(folder / "Velmora"), {}));
   ASSERT_TRUE(spinUntil([&] { return platform::isListening(caption); }, 5000));
   testsupport::writeFile(folder / "MainPro.ini", "ini v1");
@@ -88,7 +88,7 @@ TEST(LetterCase, UpdatesReachTheRealFilesDeferredAndDirect) {
   testsupport::writeFile(folder / "图标/steel.bmp", "icon v1");
   testsupport::writeFile(folder / "Tool.sh", "old tool");
   // upset.ini names the main program as the lists do, in lower case.
-  common::writeItemFile(localPath(kSettingsFile), {caption, "velmora", server.url("/List.ini"), ""});
+  EXPECT_TRUE(common::writeItemFile(localPath(kSettingsFile), {caption, "velmora", server.url("/List.ini"), ""}));
 
   // Deferred: each file downloaded under another name, replaced after the
   // main program closed.

@@ -33,7 +33,7 @@ std::vector<std::pair<std::string, std::string>> notesOfAFailedListFetch(const c
     port = probe.serverPort();
   }
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/list.ini";
-  common::writeItemFile(updater::localPath(updater::kSettingsFile), {"", "", url, ""});
+  EXPECT_TRUE(common::writeItemFile(updater::localPath(updater::kSettingsFile), {"", "", url, ""}));
 
   captured.clear();
   QLoggingCategory::setFilterRules(QString::fromUtf8(rules));

@@ -99,7 +99,7 @@ TEST(MinisignInterop, ListsSignedByMinisignAreAccepted) {
   ASSERT_EQ(minisignProgram({"-S", "-s", q(s / "k.sec"), "-m", q(s / "list.ini"), "-t", comment}).code, 0);
   server.set("/list.ini", body(list));
   server.set("/list.ini.minisig", body(testsupport::readFile(s / "list.ini.minisig")));
-  common::writeItemFile(folder / kSettingsFile, {"t", "velmora", server.url("/list.ini"), "", ms::publicKeyLine(*key)});
+  EXPECT_TRUE(common::writeItemFile(folder / kSettingsFile, {"t", "velmora", server.url("/list.ini"), "", ms::publicKeyLine(*key)}));
   std::vector<std::string> problems;
   ASSERT_TRUE(runQuennar(&problems));
   EXPECT_TRUE(problems.empty()) << problems.front();
@@ -229,7 +229,7 @@ TEST(QuennarPublish, PublishedReleaseInstallsEndToEnd) {
   std::string pub = testsupport::readFile(s / "k.pub");
   pub = pub.substr(pub.find('\n') + 1);
   pub = pub.substr(0, pub.find('\n'));
-  common::writeItemFile(folder / kSettingsFile, {"t", "velmora", server.url("/release/list.ini"), "网页", pub});
+  EXPECT_TRUE(common::writeItemFile(folder / kSettingsFile, {"t", "velmora", server.url("/release/list.ini"), "网页", pub}));
   std::vector<std::string> problems;
   ASSERT_TRUE(runQuennar(&problems));
   EXPECT_TRUE(problems.empty()) << problems.front();

@@ -73,7 +73,7 @@ struct Harness {
 
 void writeSettings(const std::string& url, const std::string& selection = "", const std::string& title = "",
                    const std::string& exe = "") {
-  common::writeItemFile(localPath(kSettingsFile), {title, exe, url, selection});
+  EXPECT_TRUE(common::writeItemFile(localPath(kSettingsFile), {title, exe, url, selection}));
 }
 
 std::string settingsItem(int index) {
@@ -86,7 +86,7 @@ std::string settingsItem(int index) {
 // close when asked. Its process id (0 when it did not start).
 qint64 startStandIn(const ProgramFolder& folder, const std::string& caption, bool stay = false) {
   fs::copy_file(STUB_MAIN_PATH, folder / "velmora", fs::copy_options::overwrite_existing);
-  common::writeItemFile(folder / "stub.ini", {caption, std::string(stay ? "stay" : "")});
+  EXPECT_TRUE(common::writeItemFile(folder / "stub.ini", {caption, std::string(stay ? "stay" : "")}));
   qint64 pid = 0;
   if (!QProcess::startDetached(QString::fromStdString(folder / "velmora"), {}, {}, &pid)) return 0;
   if (!spinUntil([&] { return platform::isListening(caption); }, 5000)) return 0;
@@ -109,7 +109,7 @@ TEST(UpdaterRun, HiddenAutomaticRunInstallsEveryKindAndRestartsTheMainProgram) {
 
   // The stand-in main program, running.
   fs::copy_file(STUB_MAIN_PATH, folder / "velmora");
-  common::writeItemFile(folder / "stub.ini", {caption});
+  EXPECT_TRUE(common::writeItemFile(folder / "stub.ini", {caption}));
   ASSERT_TRUE(QProcess::startDetached(QString::fromStdString(folder / "velmora"), {}));
   ASSERT_TRUE(spinUntil([&] { return platform::isListening(caption); }, 5000));
 
@@ -218,7 +218,7 @@ TEST(UpdaterRun, DecisionStaysSilentAsksOrShows) {
   };
   server.set("/f.bin", testhttp::body("f"));
   writeSettings(server.url("/list.ini"));
-  common::writeItemFile(localPath(kLogFile), {"v1.9", "2026-01-01", "old\\d|"});
+  EXPECT_TRUE(common::writeItemFile(localPath(kLogFile), {"v1.9", "2026-01-01", "old\\d|"}));
 
   // A start-up launch that finds nothing newer (1.10 < 1.9) ends without a window.
   {
@@ -245,7 +245,7 @@ TEST(UpdaterRun, DecisionStaysSilentAsksOrShows) {
   // A newer version with a prompt answered No: nothing is downloaded, and the
   // log takes the listed version so the start-up launch stays quiet next time.
   {
-    common::writeItemFile(localPath(kLogFile), {"v1.9", "2026-01-01", "old\\d|"});
+    EXPECT_TRUE(common::writeItemFile(localPath(kLogFile), {"v1.9", "2026-01-01", "old\\d|"}));
     platform::MessageBoxRecorder boxes(platform::MsgResult::No);
     setList("V2.0", "提示=有新版本，现在更新吗？");
     testsupport::writeFile(folder / kMarkerFile, "\"Velmora\"\r\n");
@@ -315,7 +315,7 @@ TEST(UpdaterRun, RunsThatEndWithoutAList) {
   // Not a list (an error page served as 200), a 404 and a 500: ends quietly, the
   // previous list is kept, the log keeps its version.
   testsupport::writeFile(folder / kListFile, "previous");
-  common::writeItemFile(localPath(kLogFile), {"v1.5", "2026-01-01", "a\\b|"});
+  EXPECT_TRUE(common::writeItemFile(localPath(kLogFile), {"v1.5", "2026-01-01", "a\\b|"}));
   server.set("/page.ini", testhttp::body("<html>版本 missing</html>"));
   testhttp::Route err = testhttp::body("版本=v9");
   err.status = 500;
@@ -395,7 +395,7 @@ TEST(UpdaterRun, DeferredReplacementThatFailsIsKeptForTheNextStart) {
   const std::string pending = (folder / "src1.bin") + ";" + (folder / "ok/one.bin") + "|" + (folder / "src2.bin") +
                               ";" + (folder / "blocker/two.bin") + "|" + (folder / "evil.bin") + ";" + evilTarget + "|" +
                               "no separator|" + (folder / "missing.bin") + ";" + (folder / "m.bin") + "|";
-  common::writeItemFile(localPath(kResetFile), {"no such window", "nomain", pending});
+  EXPECT_TRUE(common::writeItemFile(localPath(kResetFile), {"no such window", "nomain", pending}));
   writeSettings("http://127.0.0.1:1/never");
   for (int attempt = 1; attempt <= kResetAttempts; ++attempt) {
     Harness r;
@@ -411,7 +411,7 @@ TEST(UpdaterRun, DeferredReplacementThatFailsIsKeptForTheNextStart) {
   }
   EXPECT_FALSE(testsupport::exists(folder / kResetFile));  // given up after the last attempt
   // A reset file with nothing pending is removed, so that later runs fetch the list again.
-  common::writeItemFile(localPath(kResetFile), {"t", "m", ""});
+  EXPECT_TRUE(common::writeItemFile(localPath(kResetFile), {"t", "m", ""}));
   {
     Harness r;
     r.go();
@@ -497,7 +497,7 @@ TEST(UpdaterRun, AStartUpLaunchThatFindsANewerVersionShowsItself) {
   server.set("/quiet.ini", testhttp::body(listText({"版本=V2.0", "|1|f|d|s|x|u|f.bin|f2.bin|"})));
   for (const char* path : {"/list.ini", "/quiet.ini"}) {
     writeSettings(server.url(path));
-    common::writeItemFile(localPath(kLogFile), {"v1.9", "2026-01-01", "old\\d|"});
+    EXPECT_TRUE(common::writeItemFile(localPath(kLogFile), {"v1.9", "2026-01-01", "old\\d|"}));
     testsupport::writeFile(folder / kMarkerFile, "\"Velmora\"\r\n");
     platform::MessageBoxRecorder boxes(platform::MsgResult::Yes);
     Harness r;
@@ -734,8 +734,8 @@ TEST(UpdaterRun, DeferredReplacementsAreBoundedWhateverTheFilesAllow) {
 
   // A forged attempt count gives up at once instead of keeping the entry for ever.
   for (const char* forged : {"-999999", "99999999999", "x"}) {
-    common::writeItemFile(localPath(kResetFile), {caption, "velmora", failing, std::string(forged), "src\\d|"});
-    common::writeItemFile(localPath(kLogFile), {"v1", "d", "src\\d|other\\d|"});
+    EXPECT_TRUE(common::writeItemFile(localPath(kResetFile), {caption, "velmora", failing, std::string(forged), "src\\d|"}));
+    EXPECT_TRUE(common::writeItemFile(localPath(kLogFile), {"v1", "d", "src\\d|other\\d|"}));
     Harness r;
     r.go();
     ASSERT_TRUE(r.ended);
@@ -748,7 +748,7 @@ TEST(UpdaterRun, DeferredReplacementsAreBoundedWhateverTheFilesAllow) {
   // step gives up without closing the main program, every time.
   std::signal(SIGXFSZ, SIG_IGN);
   for (int start = 0; start < kResetAttempts + 1; ++start) {
-    common::writeItemFile(localPath(kResetFile), {caption, "velmora", failing, std::string(""), "src\\d|"});
+    EXPECT_TRUE(common::writeItemFile(localPath(kResetFile), {caption, "velmora", failing, std::string(""), "src\\d|"}));
     rlimit old{};
     ::getrlimit(RLIMIT_FSIZE, &old);
     rlimit none = old;
@@ -777,7 +777,7 @@ TEST(UpdaterRun, AMainProgramThatDoesNotCloseKeepsItsFilesAndRunsOnce) {
   testsupport::writeFile(folder / "lib.zdj", "library v1");
   testsupport::writeFile(folder / "lib.new", "library v2");
   const std::string pending = (folder / "lib.new") + ";" + (folder / "lib.zdj") + "|";
-  common::writeItemFile(localPath(kResetFile), {caption, "velmora", pending, std::string(""), "lib\\d|"});
+  EXPECT_TRUE(common::writeItemFile(localPath(kResetFile), {caption, "velmora", pending, std::string(""), "lib\\d|"}));
   {
     Harness r;
     r.run.setCloseWaitMs(500);

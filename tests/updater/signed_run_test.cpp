@@ -142,8 +142,8 @@ struct Harness {
 // log with one installed item, the key in upset.ini.
 void prepare(const ProgramFolder& folder, const Release& release, const std::string& key, bool startupLaunch,
              const std::string& installedVersion = "v1.0") {
-  common::writeItemFile(folder / kSettingsFile, {"Velmora stand-in", "velmora", release.server.url("/list.ini"), "", key});
-  common::writeItemFile(folder / kLogFile, {installedVersion, "2026-11-01", "old\\2026-11-01|"});
+  EXPECT_TRUE(common::writeItemFile(folder / kSettingsFile, {"Velmora stand-in", "velmora", release.server.url("/list.ini"), "", key}));
+  EXPECT_TRUE(common::writeItemFile(folder / kLogFile, {installedVersion, "2026-11-01", "old\\2026-11-01|"}));
   testsupport::writeFile(folder / kListFile, listText({"版本=V1.0", "|1|old|2026-11-01|1k|x|http://x/old|old|运行|"}));
   testsupport::writeFile(folder / "data/target.dat", "old data");
   if (startupLaunch) testsupport::writeFile(folder / kMarkerFile, "\"Velmora\"\r\n");
@@ -381,7 +381,7 @@ TEST(SignedRun, HttpsIsRefusedUntrustedAndAcceptedTrusted) {
     tls.set("/list.ini.minisig", testhttps::route(200, release.signature(list)));
     tls.set("/pages.zip", testhttps::route(200, release.archive));
     prepare(folder, release, keyLine(release), true);
-    common::writeItemFile(folder / kSettingsFile, {"t", "velmora", tls.url("/list.ini"), "", keyLine(release)});
+    EXPECT_TRUE(common::writeItemFile(folder / kSettingsFile, {"t", "velmora", tls.url("/list.ini"), "", keyLine(release)}));
     const auto before = snapshot(folder.path());
     Harness h;
     if (trusted) {

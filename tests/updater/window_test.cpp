@@ -118,7 +118,7 @@ TEST(Frmsoftup, ShowsTheListAndRunsTheQueue) {
   testhttp::Route list;
   list.body = testsupport::gbk(text);
   server.set("/list.ini", list);
-  common::writeItemFile(localPath(kSettingsFile), {"", "", server.url("/list.ini"), "grp\\"});
+  EXPECT_TRUE(common::writeItemFile(localPath(kSettingsFile), {"", "", server.url("/list.ini"), "grp\\"}));
 
   Frmsoftup window;
   bool ended = false;

@@ -203,7 +203,7 @@ int publishRelease(int argc, char** argv) {
     f.servedPath = "files/" + std::to_string(i + 1) + "/" + fs::path(local).filename().string();
     f.address = base + addressPath(f.servedPath);
     fs::create_directories(out / fs::path(f.servedPath).parent_path(), ec);
-    fs::copy_file(source, out / f.servedPath, ec);
+    if (!ec) fs::copy_file(source, out / f.servedPath, ec);
     if (ec) {
       std::cerr << (out / f.servedPath).string() << ": " << ec.message() << "\n";
       return 1;

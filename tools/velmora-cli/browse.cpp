@@ -33,7 +33,6 @@
 #include "data/browse.h"
 #include "data/connections.h"
 #include "platform/grid/shown_table.h"
-#include "platform/messagebox/messagebox.h"
 #include "price_tools/export/csv_export.h"
 #include "price_tools/export/grid_pages.h"
 #include "price_tools/export/xlsx_export.h"
@@ -252,25 +251,9 @@ int runBrowse(const std::vector<std::string>& args) {
     std::fprintf(stderr, "%s%s\n", kUsage, problem.c_str());
     return 2;
   }
-  // Messages go to standard error instead of a box.
-  int messages = 0;
-  platform::setMessageBoxHandler([&](const platform::MessageBoxRequest& box) {
-    ++messages;
-    std::fprintf(stderr, "%s\n", box.text.c_str());
-    return box.buttons == platform::MsgButtons::YesNo ? platform::MsgResult::No : platform::MsgResult::Ok;
-  });
   std::string library = o.library;
-  if (library.empty()) {
-    const auto names = data::libraryNames(o.folder);
-    if (names.empty()) {
-      std::fprintf(stderr, "没有找到相关材料库！请重新安装本软件！\n");
-      return 1;
-    }
-    library = names.back();
-  }
-  data::libraryslot = 1;
   price_tools::pinyin::registerInitialsSearch();
-  if (data::openFolder(o.folder, library) != 1) return 1;
+  if (!cli::openProgramFolder(o.folder, library)) return 1;
   const std::string base = o.urlGiven ? o.url : serviceBase();
 
   const std::string& cmd = o.command[0];

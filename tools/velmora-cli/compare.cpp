@@ -160,6 +160,7 @@ void print(const Comparison& c, const std::string& format) {
     }
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
+  for (const std::string& note : c.notes) std::fprintf(stderr, "%s\n", cli::textField(note).c_str());
   // A product whose price, change or per cent is out of range is named with
   // the reason (JSON also carries it as "note"); the others are compared.
   for (const ComparedRow& r : c.rows)

@@ -127,7 +127,7 @@ bool openProgramFolder(const std::string& folderIn, std::string& library) {
   if (library.empty()) {
     const auto names = data::libraryNames(folder);
     if (names.empty()) {
-      std::fprintf(stderr, "没有找到相关材料库！请重新安装本软件！\n");
+      std::fprintf(stderr, "%s\n", data::kNoLibraryText);
       return false;
     }
     library = names.back();

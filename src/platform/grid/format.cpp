@@ -304,7 +304,9 @@ std::string applySection(const Section& s, Decimal& v) {
   return out;
 }
 
-std::string named(const std::string& format) {
+}  // namespace
+
+std::string namedFormatPattern(const std::string& format) {
   if (format == "Fixed") return "0.00";
   if (format == "Standard") return "#,##0.00";
   if (format == "Percent") return "0.00%";
@@ -313,13 +315,11 @@ std::string named(const std::string& format) {
   return format;
 }
 
-}  // namespace
-
 std::string formatCellText(const std::string& format, const std::string& text) {
   if (format.empty()) return text;
   Decimal v;
   if (!parseDecimal(text, v)) return text;
-  const std::vector<std::string> sections = splitSections(named(format));
+  const std::vector<std::string> sections = splitSections(namedFormatPattern(format));
   if (sections.size() == 1 && !readSection(sections[0]).hasPlaceholder) return text;
   size_t which = 0;
   if (v.negative && !v.zero() && sections.size() > 1 && !sections[1].empty()) which = 1;

@@ -54,4 +54,9 @@ namespace platform {
 
 std::string formatCellText(const std::string& format, const std::string& text);
 
+// The pattern a named format stands for (the list above); any other format is
+// its own pattern. Every reader of a column format (the grid's display, the
+// spreadsheet export) takes the names from here.
+std::string namedFormatPattern(const std::string& format);
+
 }  // namespace platform

@@ -33,10 +33,7 @@ ExportResult writeCsv(const platform::VSFlexGrid& g, const CsvOptions& options, 
                       const Progress& progress) {
   ExportResult result;
   common::PendingFile file(path);
-  if (!file.ok()) {
-    result.error = file.error();
-    return result;
-  }
+  if (!startFile(file, result)) return result;
   std::unique_ptr<std::FILE, FileCloser> out(std::fopen(file.tempPath().c_str(), "wb"));
   if (!out) {
     result.error = "cannot open " + file.tempPath();

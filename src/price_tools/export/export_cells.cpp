@@ -1,6 +1,7 @@
 #include "price_tools/export/export_cells.h"
 
 #include "common/atomic_file.h"
+#include "platform/grid/format.h"
 
 namespace price_tools::exporting {
 
@@ -65,21 +66,33 @@ ExportCell exportCell(const platform::VSFlexGrid& g, int row, int col) {
   return cell;
 }
 
-std::string spreadsheetNumberFormat(const std::string& f) {
-  if (f == "Fixed") return "0.00";
-  if (f == "Standard") return "#,##0.00";
-  if (f == "Currency") return "\"¥\"#,##0.00";
-  if (f == "Percent") return "0.00%";
+std::string spreadsheetNumberFormat(const std::string& gridFormat) {
+  const std::string f = platform::namedFormatPattern(gridFormat);
   const size_t first = f.find_first_of("0#");
   if (first == std::string::npos) return "";
   const size_t last = f.find_last_of("0#");
   std::string pattern;
-  for (char c : f.substr(first, last - first + 1))
-    if (c == '0' || c == '#' || c == ',' || c == '.') pattern += c;
+  for (size_t i = first; i <= last; ++i) {
+    const char c = f[i];
+    if (c == '0' || c == '#' || c == ',' || c == '.') {
+      pattern += c;
+    } else if ((c == 'E' || c == 'e') && i + 1 < last && (f[i + 1] == '+' || f[i + 1] == '-')) {
+      // The exponent of a scientific pattern, read by both alike.
+      pattern += f.substr(i, 2);
+      ++i;
+    }
+  }
   return literal(f.substr(0, first)) + pattern + literal(f.substr(last + 1));
 }
 
 std::vector<int> exportRows(const platform::VSFlexGrid& grid) { return grid.visibleDataRows(); }
+
+bool startFile(const common::PendingFile& file, ExportResult& result) {
+  if (file.ok()) return true;
+  result.status = ExportResult::Failed;
+  result.error = file.error();
+  return false;
+}
 
 ExportResult finishFile(common::PendingFile& file, const Progress& progress, long total, ExportResult result) {
   if (progress && !progress(total, total)) {

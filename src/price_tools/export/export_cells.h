@@ -30,10 +30,12 @@ struct ExportCell {
 ExportCell exportCell(const platform::VSFlexGrid& grid, int row, int col);
 
 // The spreadsheet number format that shows a number as the grid's column
-// format does: "Fixed" 0.00, "Standard" #,##0.00, "Currency" "¥"#,##0.00,
-// "Percent" 0.00%, and a pattern of 0 # , . with literal text around it
-// kept with its literal text quoted ("#,##0.00元" gives #,##0.00"元").
-// Empty for an empty format or one without a digit pattern.
+// format does. A named format stands for the grid's own pattern
+// (platform::namedFormatPattern): "Fixed" 0.00, "Standard" #,##0.00,
+// "Percent" 0.00%, "Scientific" 0.00E+00, "Currency" "¥"#,##0.00. A pattern
+// of 0 # , . (and an exponent E+ E-) keeps its literal text around it quoted
+// ("#,##0.00元" gives #,##0.00"元"). Empty for an empty format or one
+// without a digit pattern.
 std::string spreadsheetNumberFormat(const std::string& gridFormat);
 
 // Progress of a long export: called with the rows written so far and the
@@ -47,6 +49,10 @@ struct ExportResult {
   long rows = 0;      // data rows written
   bool ok() const { return status == Written; }
 };
+
+// The start of an export to a file: false, with the reason in `result`,
+// when `file` has no temporary file to write (its target refused, say).
+[[nodiscard]] bool startFile(const common::PendingFile& file, ExportResult& result);
 
 // The end of an export to a file whose contents are complete in `file`'s
 // temporary file: a cancel that comes now still leaves no file; otherwise the

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "data/navigation.h"
 #include "platform/grid/shown_table.h"
 
 namespace price_tools::exporting {
@@ -25,13 +26,6 @@ std::string firstCodePoints(const std::string& s, size_t count) {
     }
   }
   return s;
-}
-
-int rowWithId(const platform::VSFlexGrid& g, const std::string& id) {
-  if (g.Cols() < 1) return -1;
-  for (int r = g.FixedRows(); r < g.Rows(); ++r)
-    if (g.TextMatrix(r, g.Cols() - 1) == id) return r;
-  return -1;
 }
 
 std::string rowName(const platform::VSFlexGrid& g, int row) {
@@ -61,7 +55,7 @@ std::string today() {
 }
 
 std::string describeCategory(const platform::VSFlexGrid& g, const std::string& id) {
-  int row = rowWithId(g, id);
+  int row = data::rowWithId(g, id);
   if (row < 0) return "分类 " + id;
   std::string path = rowName(g, row);
   int level = g.IsSubtotal(row) ? g.RowOutlineLevel(row) : 0;
@@ -74,7 +68,7 @@ std::string describeCategory(const platform::VSFlexGrid& g, const std::string& i
 }
 
 std::string describeFactory(const platform::VSFlexGrid& g, const std::string& id) {
-  const int row = rowWithId(g, id);
+  const int row = data::rowWithId(g, id);
   return row < 0 ? "厂家 " + id : rowName(g, row);
 }
 

@@ -457,10 +457,7 @@ ExportResult writePdf(const platform::VSFlexGrid& grid, const ExportTitle& title
                       const Progress& progress) {
   ExportResult result;
   common::PendingFile file(path);
-  if (!file.ok()) {
-    result.error = file.error();
-    return result;
-  }
+  if (!startFile(file, result)) return result;
   const GridPages pages(grid, title);
   const QPageLayout layout = pages.pageLayout();
   {

@@ -40,9 +40,9 @@ void markDrawn(std::vector<bool>& drawn, const QString& text);
 // stream lengths, the cross-reference table and its offset moved to match.
 // Returns false (and `error` says why) when the PDF is not laid out as Qt
 // writes it (a plain cross-reference table, maps as plain streams).
-bool mendToUnicodeMaps(std::string& pdf, const TextLayerFixes& fixes, std::string* error = nullptr);
+[[nodiscard]] bool mendToUnicodeMaps(std::string& pdf, const TextLayerFixes& fixes, std::string* error = nullptr);
 
 // The same for a file, rewritten in place when anything changed.
-bool mendPdfTextLayer(const std::string& path, const TextLayerFixes& fixes, std::string* error = nullptr);
+[[nodiscard]] bool mendPdfTextLayer(const std::string& path, const TextLayerFixes& fixes, std::string* error = nullptr);
 
 }  // namespace price_tools::exporting

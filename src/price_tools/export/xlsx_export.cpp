@@ -100,44 +100,56 @@ double spreadsheetColumnWidth(int twips) {
   return px <= 5 ? px / 12.0 : (px - 5) / 7.0;
 }
 
-ExportResult writeXlsx(const VSFlexGrid& g, const ExportTitle& title, const std::string& path,
-                       const Progress& progress) {
-  ExportResult result;
-  common::PendingFile file(path);
-  if (!file.ok()) {
-    result.error = file.error();
-    return result;
-  }
+namespace {
+
+// The grid's part that goes into the sheet: its shown columns, header rows
+// and data rows, and each shown column's place in the sheet.
+struct SheetLayout {
+  std::vector<int> cols;
+  std::vector<int> headerRows;
+  std::vector<int> rows;
+  std::map<int, lxw_col_t> colAt;
+  int width() const { return static_cast<int>(cols.size()); }
+};
+
+SheetLayout sheetLayout(const VSFlexGrid& g) {
+  SheetLayout l;
+  l.cols = platform::shownColumns(g);
+  l.headerRows = platform::shownHeaderRows(g);
+  l.rows = exportRows(g);
+  for (int i = 0; i < l.width(); ++i) l.colAt[l.cols[static_cast<size_t>(i)]] = static_cast<lxw_col_t>(i);
+  return l;
+}
+
+// A workbook in constant-memory mode on the pending file's temporary file;
+// null (the reason in result) when it cannot be started.
+std::unique_ptr<lxw_workbook, WorkbookCloser> startWorkbook(const common::PendingFile& file, ExportResult& result) {
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;
   std::unique_ptr<lxw_workbook, WorkbookCloser> wb(workbook_new_opt(file.tempPath().c_str(), &options));
-  if (!wb) {
-    result.error = "cannot start the workbook " + file.tempPath();
-    return result;
-  }
-  lxw_worksheet* ws = workbook_add_worksheet(wb.get(), sheetName(title.library).c_str());
-  if (!ws) ws = workbook_add_worksheet(wb.get(), nullptr);
+  if (!wb) result.error = "cannot start the workbook " + file.tempPath();
+  return wb;
+}
 
-  const std::vector<int> cols = platform::shownColumns(g);
-  const std::vector<int> headerRows = platform::shownHeaderRows(g);
-  const std::vector<int> rows = exportRows(g);
-  const int n = static_cast<int>(cols.size());
-  std::map<int, lxw_col_t> colAt;
-  for (int i = 0; i < n; ++i) colAt[cols[static_cast<size_t>(i)]] = static_cast<lxw_col_t>(i);
+lxw_format* titleFormat(lxw_workbook* wb) {
+  lxw_format* f = workbook_add_format(wb);
+  format_set_bold(f);
+  format_set_font_size(f, 13);
+  format_set_align(f, LXW_ALIGN_LEFT);
+  format_set_align(f, LXW_ALIGN_VERTICAL_CENTER);
+  return f;
+}
 
-  // Formats: the title, header cells by colour, data cells by column.
-  lxw_format* titleFormat = workbook_add_format(wb.get());
-  format_set_bold(titleFormat);
-  format_set_font_size(titleFormat, 13);
-  format_set_align(titleFormat, LXW_ALIGN_LEFT);
-  format_set_align(titleFormat, LXW_ALIGN_VERTICAL_CENTER);
-  std::map<std::pair<int, uint32_t>, lxw_format*> headerFormats;
-  auto headerFormat = [&](int col) {
-    const auto colour = g.cellBackColor(0, col);
-    const auto key = std::make_pair(colour ? 1 : 0, colour.value_or(0));
-    auto& f = headerFormats[key];
+// Header cells by the colour of the column's first header row, each colour's
+// format made when it is first needed.
+class HeaderFormats {
+ public:
+  HeaderFormats(lxw_workbook* wb, const VSFlexGrid& g) : wb_(wb), g_(g) {}
+  lxw_format* of(int col) {
+    const auto colour = g_.cellBackColor(0, col);
+    auto& f = made_[std::make_pair(colour ? 1 : 0, colour.value_or(0))];
     if (!f) {
-      f = workbook_add_format(wb.get());
+      f = workbook_add_format(wb_);
       format_set_bold(f);
       format_set_align(f, LXW_ALIGN_CENTER);
       format_set_align(f, LXW_ALIGN_VERTICAL_CENTER);
@@ -145,37 +157,56 @@ ExportResult writeXlsx(const VSFlexGrid& g, const ExportTitle& title, const std:
       if (colour) format_set_bg_color(f, rgb(*colour));
     }
     return f;
-  };
-  std::vector<lxw_format*> dataFormats;
+  }
+
+ private:
+  lxw_workbook* wb_;
+  const VSFlexGrid& g_;
+  std::map<std::pair<int, uint32_t>, lxw_format*> made_;
+};
+
+// Data cells by column: the column's number format and alignment.
+std::vector<lxw_format*> dataFormats(lxw_workbook* wb, const VSFlexGrid& g, const std::vector<int>& cols) {
+  std::vector<lxw_format*> formats;
   for (int c : cols) {
-    lxw_format* f = workbook_add_format(wb.get());
+    lxw_format* f = workbook_add_format(wb);
     const std::string numberFormat = spreadsheetNumberFormat(g.ColFormat(c));
     if (!numberFormat.empty()) format_set_num_format(f, numberFormat.c_str());
     if (const auto a = horizontal(g.ColAlignment(c)); a != LXW_ALIGN_NONE) format_set_align(f, a);
-    dataFormats.push_back(f);
+    formats.push_back(f);
   }
-  for (int i = 0; i < n; ++i)
+  return formats;
+}
+
+void setColumnWidths(lxw_worksheet* ws, const VSFlexGrid& g, const SheetLayout& l) {
+  for (int i = 0; i < l.width(); ++i)
     worksheet_set_column(ws, static_cast<lxw_col_t>(i), static_cast<lxw_col_t>(i),
-                         spreadsheetColumnWidth(g.effectiveColWidth(cols[static_cast<size_t>(i)])), nullptr);
+                         spreadsheetColumnWidth(g.effectiveColWidth(l.cols[static_cast<size_t>(i)])), nullptr);
+}
 
-  // Title row. In constant-memory mode a row is written out as soon as a later
-  // row is touched, so every row is written whole, in order, and a merge is
-  // recorded while its last row is the current one.
+// In constant-memory mode a row is written out as soon as a later row is
+// touched, so every row is written whole, in order, and a merge is recorded
+// while its last row is the current one.
+
+void writeTitleRow(lxw_worksheet* ws, const ExportTitle& title, int width, lxw_format* f) {
   worksheet_set_row(ws, 0, 24, nullptr);
-  worksheet_write_string(ws, 0, 0, titleLine(title).c_str(), titleFormat);
-  if (n > 1) worksheet_merge_range(ws, 0, 0, 0, static_cast<lxw_col_t>(n - 1), titleLine(title).c_str(), titleFormat);
+  worksheet_write_string(ws, 0, 0, titleLine(title).c_str(), f);
+  if (width > 1) worksheet_merge_range(ws, 0, 0, 0, static_cast<lxw_col_t>(width - 1), titleLine(title).c_str(), f);
+}
 
-  // Header rows with the grid's merges.
-  const std::vector<platform::HeaderMerge> blocks = platform::mergeHeader(g, headerRows, cols);
+// The shown header rows from sheet row 1 on, with the grid's merges; gives
+// the first sheet row after them.
+lxw_row_t writeHeaderRows(lxw_worksheet* ws, const VSFlexGrid& g, SheetLayout& l, HeaderFormats& formats) {
+  const std::vector<platform::HeaderMerge> blocks = platform::mergeHeader(g, l.headerRows, l.cols);
   std::map<int, lxw_row_t> sheetRow;
-  for (size_t k = 0; k < headerRows.size(); ++k) sheetRow[headerRows[k]] = static_cast<lxw_row_t>(1 + k);
-  for (size_t k = 0; k < headerRows.size(); ++k) {
+  for (size_t k = 0; k < l.headerRows.size(); ++k) sheetRow[l.headerRows[k]] = static_cast<lxw_row_t>(1 + k);
+  for (size_t k = 0; k < l.headerRows.size(); ++k) {
     const lxw_row_t sr = static_cast<lxw_row_t>(1 + k);
     for (const platform::HeaderMerge& b : blocks) {
       if (sheetRow[b.row1] > sr || sheetRow[b.row2] < sr) continue;
-      lxw_format* f = headerFormat(b.col1);
-      for (lxw_col_t c = colAt[b.col1]; c <= colAt[b.col2]; ++c) {
-        if (sheetRow[b.row1] == sr && c == colAt[b.col1])
+      lxw_format* f = formats.of(b.col1);
+      for (lxw_col_t c = l.colAt[b.col1]; c <= l.colAt[b.col2]; ++c) {
+        if (sheetRow[b.row1] == sr && c == l.colAt[b.col1])
           worksheet_write_string(ws, sr, c, b.text.c_str(), f);
         else
           worksheet_write_blank(ws, sr, c, f);
@@ -183,44 +214,83 @@ ExportResult writeXlsx(const VSFlexGrid& g, const ExportTitle& title, const std:
     }
     for (const platform::HeaderMerge& b : blocks) {
       if (sheetRow[b.row2] != sr || (b.row1 == b.row2 && b.col1 == b.col2)) continue;
-      worksheet_merge_range(ws, sheetRow[b.row1], colAt[b.col1], sr, colAt[b.col2], b.text.c_str(), headerFormat(b.col1));
+      worksheet_merge_range(ws, sheetRow[b.row1], l.colAt[b.col1], sr, l.colAt[b.col2], b.text.c_str(),
+                            formats.of(b.col1));
     }
   }
-  const lxw_row_t firstData = static_cast<lxw_row_t>(1 + headerRows.size());
-  worksheet_freeze_panes(ws, firstData, 0);
+  return static_cast<lxw_row_t>(1 + l.headerRows.size());
+}
 
-  // Data rows.
-  const long total = static_cast<long>(rows.size());
+void writeDataCell(lxw_worksheet* ws, lxw_row_t sr, lxw_col_t c, const ExportCell& cell, lxw_format* f) {
+  switch (cell.kind) {
+    case ExportCell::Empty: break;
+    case ExportCell::Number: worksheet_write_number(ws, sr, c, spreadsheetNumber(cell.raw), f); break;
+    case ExportCell::Boolean: worksheet_write_boolean(ws, sr, c, cell.checked, f); break;
+    case ExportCell::Text: worksheet_write_string(ws, sr, c, cell.raw.c_str(), f); break;
+  }
+}
+
+// The data rows from sheet row firstData on, counted in result; false when
+// the progress cancels.
+bool writeDataRows(lxw_worksheet* ws, const VSFlexGrid& g, const SheetLayout& l,
+                   const std::vector<lxw_format*>& formats, lxw_row_t firstData, const Progress& progress,
+                   ExportResult& result) {
+  const long total = static_cast<long>(l.rows.size());
   for (long k = 0; k < total; ++k) {
-    if (progress && k % kProgressEvery == 0 && !progress(k, total)) {
-      result.status = ExportResult::Cancelled;
-      return result;
-    }
-    const int r = rows[static_cast<size_t>(k)];
+    if (progress && k % kProgressEvery == 0 && !progress(k, total)) return false;
+    const int r = l.rows[static_cast<size_t>(k)];
     const lxw_row_t sr = firstData + static_cast<lxw_row_t>(k);
-    for (int i = 0; i < n; ++i) {
-      const ExportCell cell = exportCell(g, r, cols[static_cast<size_t>(i)]);
-      lxw_format* f = dataFormats[static_cast<size_t>(i)];
-      const lxw_col_t c = static_cast<lxw_col_t>(i);
-      switch (cell.kind) {
-        case ExportCell::Empty: break;
-        case ExportCell::Number: worksheet_write_number(ws, sr, c, spreadsheetNumber(cell.raw), f); break;
-        case ExportCell::Boolean: worksheet_write_boolean(ws, sr, c, cell.checked, f); break;
-        case ExportCell::Text: worksheet_write_string(ws, sr, c, cell.raw.c_str(), f); break;
-      }
-    }
+    for (int i = 0; i < l.width(); ++i)
+      writeDataCell(ws, sr, static_cast<lxw_col_t>(i), exportCell(g, r, l.cols[static_cast<size_t>(i)]),
+                    formats[static_cast<size_t>(i)]);
     ++result.rows;
   }
+  return true;
+}
+
+// Closes the workbook and reads it back; false (the reason in result) when
+// it did not come out whole.
+bool closeWorkbook(std::unique_ptr<lxw_workbook, WorkbookCloser> wb, const common::PendingFile& file,
+                   const std::string& path, ExportResult& result) {
   const lxw_error err = workbook_close(wb.release());
   if (err != LXW_NO_ERROR) {
     result.error = std::string("cannot write the workbook: ") + lxw_strerror(err);
-    return result;
+    return false;
   }
   if (const std::string problem = unwholePart(file.tempPath()); !problem.empty()) {
     result.error = "cannot write " + path + ": " + problem;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ExportResult writeXlsx(const VSFlexGrid& g, const ExportTitle& title, const std::string& path,
+                       const Progress& progress) {
+  ExportResult result;
+  common::PendingFile file(path);
+  if (!startFile(file, result)) return result;
+  auto wb = startWorkbook(file, result);
+  if (!wb) return result;
+  lxw_worksheet* ws = workbook_add_worksheet(wb.get(), sheetName(title.library).c_str());
+  if (!ws) ws = workbook_add_worksheet(wb.get(), nullptr);
+
+  SheetLayout layout = sheetLayout(g);
+  lxw_format* titleStyle = titleFormat(wb.get());
+  HeaderFormats headerFormats(wb.get(), g);
+  const std::vector<lxw_format*> cellFormats = dataFormats(wb.get(), g, layout.cols);
+  setColumnWidths(ws, g, layout);
+
+  writeTitleRow(ws, title, layout.width(), titleStyle);
+  const lxw_row_t firstData = writeHeaderRows(ws, g, layout, headerFormats);
+  worksheet_freeze_panes(ws, firstData, 0);
+  if (!writeDataRows(ws, g, layout, cellFormats, firstData, progress, result)) {
+    result.status = ExportResult::Cancelled;
     return result;
   }
-  return finishFile(file, progress, total, result);
+  if (!closeWorkbook(std::move(wb), file, path, result)) return result;
+  return finishFile(file, progress, static_cast<long>(layout.rows.size()), result);
 }
 
 }  // namespace price_tools::exporting

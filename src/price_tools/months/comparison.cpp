@@ -96,6 +96,10 @@ Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::sh
   out.price = price;
   const std::string factory = scopeFactory(scope, from, to);
   const ScopeTest inFrom(scope, from, factory, fromSearch), inTo(scope, to, factory, toSearch);
+  if (scope.kind == Scope::Category)
+    for (const LibraryProducts* lib : {&from, &to})
+      if (lib->treeUnread)
+        out.notes.push_back("the category tree of " + lib->library + " cannot be read: its subcategories are left out");
 
   std::vector<Decimal> changes;
   const std::vector<MatchedPair> pairs = matchProducts(from.products, to.products);

@@ -68,6 +68,10 @@ struct Comparison {
   PriceColumn price;
   std::vector<ComparedRow> rows;  // in scope and passing the filter, sorted
   Summary summary;                // of every row in scope, filter aside
+  // What the comparison could not do as asked although it ran (a category
+  // scope in a library whose category tree cannot be read), for the window's
+  // summary line and the command line's standard error.
+  std::vector<std::string> notes;
 };
 
 // Compares a pair of loaded libraries (both read with the same price field).

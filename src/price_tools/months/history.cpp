@@ -109,8 +109,6 @@ History productHistory(const std::string& productId, const std::string& libraryI
       const LibraryProducts other = lib.products(column->field, sameKey, filter, false);
       for (const MatchedPair& pair : matchProducts(reference.products, other.products))
         if (pair.from == self && pair.to >= 0) place(point, other.products[static_cast<size_t>(pair.to)]);
-    } catch (const ado::Error& e) {
-      point.error = e.description;
     } catch (const std::exception& e) {
       point.error = e.what();
     }

@@ -61,15 +61,8 @@ const ado::Connection& LibraryFile::project() const { return project_ ? *project
 LibraryFile::LibraryFile(const std::string& libraryName, const ado::Connection* given)
     : name_(libraryName), project_(given), connection_(std::make_unique<ado::Connection>()) {
   // A listed name is the file name without ".zdj", or the whole real file
-  // name where that would be ambiguous (libraryList); the resolver prefers
-  // the exact spelling.
-  std::string file = libraryName + ".zdj";
-  std::string found = data::findProgramFile(file);
-  if (found.empty() && libraryName.size() > 4 &&
-      common::asciiLower(libraryName.substr(libraryName.size() - 4)) == ".zdj")
-    found = data::findProgramFile(libraryName);
-  if (!found.empty()) file = std::filesystem::path(found).filename().string();
-  connection_->Open(data::libraryConnectionString(file));
+  // name where that would be ambiguous (libraryList).
+  connection_->Open(data::libraryConnectionString(data::libraryFileName(libraryName)));
   // The parent-link column of the category tree, as the category grid's
   // settings name it. Looked up here, so that reading products touches
   // nothing but this library's own connection.
@@ -152,7 +145,7 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
   ado::Database& db = *connection.database();
   db.forEachRow("select ID, Name from Factory",
                 [&](std::vector<ado::Variant>& r) { out.factories[r[0].toText()] = r[1].toText(); });
-  if (withTree) data::skipOnError("price tools: category parents", [&] {
+  if (withTree) out.treeUnread = !data::skipOnError("price tools: category parents", [&] {
     db.forEachRow("select ID, " + categoryParent_ + " from Category",
                   [&](std::vector<ado::Variant>& r) { out.categoryParents[r[0].toText()] = r[1].toText(); });
   });

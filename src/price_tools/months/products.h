@@ -65,6 +65,9 @@ struct LibraryProducts {
   std::vector<Product> products;  // in the order of their ids
   // Category tree: id -> parent id.
   std::map<std::string, std::string> categoryParents;
+  // The tree was asked for and could not be read (its reason in velmora.skip);
+  // a category then reaches fewer subcategories than the library holds.
+  bool treeUnread = false;
   // Manufacturer id -> name.
   std::map<std::string, std::string> factories;
 

@@ -144,10 +144,9 @@ void CompareWindow::compare() {
   try {
     const WaitCursor busy;
     if (from_->count() == 0) throw std::invalid_argument("没有材料库");
+    if (price_->count() == 0) throw std::invalid_argument("没有价格列");
     comparison_ = price_tools::compareLibraries(from_->currentText().toStdString(), to_->currentText().toStdString(),
                                                 price_->currentText().toStdString(), scope(), kFilters[f].filter);
-  } catch (const ado::Error& e) {
-    problem = qs(e.description);
   } catch (const std::exception& e) {
     problem = qs(e.what());
   }
@@ -204,6 +203,7 @@ void CompareWindow::fill() {
                         .arg(s.gone)
                         .arg(s.medianChange ? qs(platform::formatCellText(format, s.medianChange->text()))
                                             : QString::fromUtf8("—")));
+  for (const std::string& note : comparison_.notes) summary_->setText(summary_->text() + QString::fromUtf8("；") + qs(note));
 }
 
 // The page of the clicked product, found as the main window finds a product

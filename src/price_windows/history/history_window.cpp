@@ -84,9 +84,8 @@ void HistoryWindow::load() {
   QString problem;
   try {
     const WaitCursor busy;
+    if (price_->count() == 0) throw std::invalid_argument("没有价格列");
     history_ = price_tools::productHistory(productId_, library_, price_->currentText().toStdString(), libraries_);
-  } catch (const ado::Error& e) {
-    problem = qs(e.description);
   } catch (const std::exception& e) {
     problem = qs(e.what());
   }

@@ -469,8 +469,6 @@ void PriceListWindow::price() {
       pl::repriceLine(*priced_, i, base, current);
     }
     pl::recomputeTotals(*priced_);
-  } catch (const ado::Error& e) {
-    problem = qs(e.description);
   } catch (const std::exception& e) {
     problem = qs(e.what());
   }
@@ -665,8 +663,6 @@ void PriceListWindow::applyChoice(const pl::Choice& choice, const std::optional<
       pl::repriceLine(*priced_, i, base, current);
     }
     pl::recomputeTotals(*priced_);
-  } catch (const ado::Error& e) {
-    platform::MsgBox("无法载价：" + e.description);
   } catch (const std::exception& e) {
     platform::MsgBox(std::string("无法载价：") + e.what());
   }

@@ -1,6 +1,7 @@
 #include "programs/velmora/scripted_run.h"
 
 #include "data/browse.h"
+#include "data/navigation.h"
 #include "data/skip_on_error.h"
 #include "main_window/frmeq.h"
 #include "main_window/frmgy.h"
@@ -69,9 +70,7 @@ bool clickCategory(main_window::frmeq& w, const std::string& id) {
   data::skipOnError("clickCategory: click", [&] {
     const int tree = data::NavigatorSession::Categories;
     platform::VSFlexGrid& g = w.Grid1(tree);
-    int row = -1;
-    for (int r = g.FixedRows(); r < g.Rows() && row < 0; ++r)
-      if (g.TextMatrix(r, g.Cols() - 1) == id) row = r;
+    const int row = data::rowWithId(g, id);
     if (row < 0) {
       std::fprintf(stderr, "velmora: no category with id %s\n", id.c_str());
       return;

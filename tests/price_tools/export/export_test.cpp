@@ -226,6 +226,8 @@ TEST(ExportTexts, NumberFormatsSheetNamesFileNames) {
   EXPECT_EQ(spreadsheetNumberFormat("0.0%"), "0.0%");
   EXPECT_EQ(spreadsheetNumberFormat("Currency"), "\"¥\"#,##0.00");
   EXPECT_EQ(spreadsheetNumberFormat("Percent"), "0.00%");
+  EXPECT_EQ(spreadsheetNumberFormat("Scientific"), "0.00E+00");
+  EXPECT_EQ(spreadsheetNumberFormat("0.0E+0 t"), "0.0E+0\" t\"");
   EXPECT_EQ(spreadsheetNumberFormat("check"), "");
   EXPECT_EQ(sheetName("a/b:c*d?e[f]g\\h"), "a_b_c_d_e_f_g_h");
   EXPECT_EQ(sheetName("'x'"), "x");
@@ -235,6 +237,51 @@ TEST(ExportTexts, NumberFormatsSheetNamesFileNames) {
             "二零二六年十二月建设工程材料信息价格与市场行情参考及说明附录表");
   EXPECT_EQ(proposedFileName({"2026年12月信息价", "查询 产品名称：a/b", "2026-12-08"}, "xlsx"),
             "2026年12月信息价 查询 产品名称：a_b.xlsx");
+}
+
+// Every column format as a spreadsheet program reads it back (openpyxl), side
+// by side with what the grid shows for the same cell: the named formats mean
+// the same pattern to both.
+TEST(XlsxExport, NumberFormatsReadBackAsTheGridShowsThem) {
+  TempDir dir;
+  struct Column {
+    const char* format;
+    const char* sheetFormat;
+    const char* shown;
+  } columns[] = {
+      {"Fixed", "0.00", "1234.57"},
+      {"Standard", "#,##0.00", "1,234.57"},
+      {"Currency", "\"¥\"#,##0.00", "¥1,234.57"},
+      {"Percent", "0.00%", "123456.70%"},
+      {"Scientific", "0.00E+00", "1.23E+03"},
+      {"0.000E-00", "0.000E-00", "1.235E03"},
+      {"#,##0.0元", "#,##0.0\"元\"", "1,234.6元"},
+  };
+  const int n = static_cast<int>(std::size(columns));
+  VSFlexGrid g;
+  g.setFixedRows(1);
+  g.setFixedCols(0);
+  g.setRows(2);
+  g.setCols(n);
+  for (int c = 0; c < n; ++c) {
+    g.setTextMatrix(0, c, "c" + std::to_string(c));
+    g.setColFormat(c, columns[c].format);
+    g.setTextMatrix(1, c, "1234.567");
+  }
+  for (int c = 0; c < n; ++c) EXPECT_EQ(g.displayText(1, c), columns[c].shown) << columns[c].format;
+  const std::string path = dir.file("formats.xlsx");
+  ASSERT_TRUE(writeXlsx(g, kTitle, path).ok());
+  const std::string script = dir.file("read.py");
+  std::ofstream(script) << "import openpyxl, sys\n"
+                           "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
+                           "for cell in ws[3]:\n"
+                           "    print(cell.number_format + '\\t' + repr(cell.value))\n";
+  std::stringstream lines(run(std::string(VELMORA_PYTHON3) + " '" + script + "' '" + path + "' 2>&1"));
+  std::vector<std::string> read;
+  for (std::string line; std::getline(lines, line);) read.push_back(line);
+  ASSERT_EQ(read.size(), static_cast<size_t>(n)) << lines.str();
+  for (int c = 0; c < n; ++c)
+    EXPECT_EQ(read[static_cast<size_t>(c)], std::string(columns[c].sheetFormat) + "\t1234.567") << columns[c].format;
 }
 
 TEST(PdfExport, TitleHeaderOnEveryPageEveryRowOncePageNumbers) {

@@ -128,6 +128,33 @@ TEST(Comparison, ScopesAndFiltersNarrowTheRowsButNotTheSummary) {
   EXPECT_EQ(compareLibraries(kJan, kFeb, "", Scope{}, Filter::Changed).rows.size(), 7u);
 }
 
+// A category scope in a library whose category tree cannot be read still
+// compares, and says that its subcategories are left out.
+TEST(Comparison, ACategoryTreeThatCannotBeReadIsNoted) {
+  TwoMonths m;
+  using jetwrite::ColumnType;
+  jetwrite::Database noTree;
+  noTree.password = "4917";
+  noTree.tables = {
+      jetwrite::Table{"Factory", {{"ID", ColumnType::Long}, {"Name", ColumnType::Text, 50}}, {{"7", "东岚钢铁"}}},
+      jetwrite::Table{"CLProduct",
+                      {{"ID", ColumnType::Long}, {"CategoryID", ColumnType::Long}, {"FactoryID", ColumnType::Long},
+                       {"Name", ColumnType::Text, 100}, {"Model", ColumnType::Text, 100}, {"Unit", ColumnType::Text, 10},
+                       {"PriceTax", ColumnType::Currency}, {"PriceNoTax", ColumnType::Double}},
+                      {{"201", "4", "7", "螺纹钢", "Φ12", "吨", "4300", "3800"}}}};
+  const std::string kMar = "2026年03月信息价";
+  jetwrite::writeDatabase(noTree, m.folder.file(kMar + ".zdj"));
+
+  const Scope category{Scope::Category, "2", "", ""};
+  EXPECT_TRUE(compareLibraries(kJan, kFeb, "", category, Filter::All).notes.empty());
+  EXPECT_TRUE(compareLibraries(kFeb, kMar, "", Scope{}, Filter::All).notes.empty());
+  const Comparison c = compareLibraries(kFeb, kMar, "", category, Filter::All);
+  ASSERT_EQ(c.notes.size(), 1u);
+  EXPECT_NE(c.notes[0].find(kMar), std::string::npos) << c.notes[0];
+  EXPECT_EQ(c.notes[0].find(kFeb), std::string::npos) << c.notes[0];
+  EXPECT_FALSE(c.rows.empty()) << "the comparison ran all the same";
+}
+
 TEST(History, FollowsTheProductInMonthOrderWithGapsAndUnreadableLibraries) {
   TwoMonths m;
   // Name order puts 信息价2025-09 after the 2026年 libraries; month order first.
