@@ -211,6 +211,10 @@ MaterialList buildList(const std::string& path, Sheet sheet) {
     if (line.name.empty()) continue;
     line.model = cellOf(line, ListColumn::Model);
     line.unit = cellOf(line, ListColumn::Unit);
+    if (isSubtotalLine(line.name, line.unit)) {
+      list.subtotalRows.push_back(line.row);
+      continue;
+    }
     line.code = cellOf(line, ListColumn::Code);
     line.quantity = listNumber(cellOf(line, ListColumn::Quantity));
     if (list.has(ListColumn::Bid)) line.bid = listNumber(cellOf(line, ListColumn::Bid));
@@ -766,6 +770,23 @@ std::string lowerExtension(const std::string& path) {
 }  // namespace
 
 std::string foldedText(const std::string& text) { return folded(text); }
+
+bool isSubtotalLine(const std::string& name, const std::string& unit) {
+  // A subtotal names no unit: "钢筋 小计" with a unit of 吨 is a material.
+  if (!folded(unit).empty()) return false;
+  std::string n = folded(name);
+  // Trailing punctuation and a bracketed currency: "合计：", "合计(元)", "小计（万元）".
+  for (const char* tail : {"(元)", "(万元)", "（元）", ":", "：", "。"}) {
+    const std::string t = folded(tail);
+    while (n.size() >= t.size() && n.compare(n.size() - t.size(), t.size(), t) == 0) n.resize(n.size() - t.size());
+  }
+  static const char* const kLabels[] = {"小计", "合计", "总计", "共计", "累计"};
+  for (const char* label : kLabels) {
+    const std::string l = label;
+    if (n.size() >= l.size() && n.compare(n.size() - l.size(), l.size(), l) == 0) return true;
+  }
+  return false;
+}
 
 std::optional<Decimal> listNumber(const std::string& text) {
   // Blanks (also full-width and no-break ones) around it, and commas between

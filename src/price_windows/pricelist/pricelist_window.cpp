@@ -559,6 +559,8 @@ void PriceListWindow::fill() {
                           .arg(priced_->check)
                           .arg(priced_->none)
                           .arg(money(priced_->total)));
+    if (const size_t sums = priced_->list->subtotalRows.size())
+      summary_->setText(summary_->text() + QString::fromUtf8("（清单自带的小计、合计 %1 行未计入）").arg(sums));
     if (priced_->adjusted) {
       const auto& t = priced_->adjustmentTotals;
       const std::string current = priced_->current.size() == 1
