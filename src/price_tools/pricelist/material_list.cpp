@@ -113,6 +113,7 @@ struct MergeDown {
 
 struct Sheet {
   std::string name;
+  std::vector<std::string> workbookSheets;  // every sheet's name, in workbook order
   std::vector<Row> rows;  // in row order
   std::vector<MergeDown> merges;
 };
@@ -137,6 +138,7 @@ MaterialList buildList(const std::string& path, Sheet sheet) {
   MaterialList list;
   list.path = path;
   list.sheet = sheet.name;
+  list.sheets = std::move(sheet.workbookSheets);
 
   // The header row: a name column and one of model, unit and quantity.
   const Row* header = nullptr;
@@ -572,6 +574,7 @@ class Workbook {
     }
     Sheet sheet;
     sheet.name = sheets[chosen].first;
+    for (const auto& named : sheets) sheet.workbookSheets.push_back(named.first);
     const auto target = rels.find(sheets[chosen].second);
     const std::string* sheetXml = target == rels.end() ? nullptr : part(target->second);
     if (!sheetXml) fail(path_, "工作表“" + sheet.name + "”的内容缺失");

@@ -46,6 +46,7 @@ struct ListLine {
 struct MaterialList {
   std::string path;                      // the file as given
   std::string sheet;                     // the sheet read; "" for CSV
+  std::vector<std::string> sheets;       // every sheet of the workbook, in its order; none for CSV
   int headerRow = 0;                     // from 1
   std::vector<std::string> titleRows;    // the texts of the rows above the header row (merged titles), one per row
   std::vector<std::string> headers;      // the header row's titles, one per column (the user's own columns)

@@ -109,6 +109,7 @@ PriceListWindow::PriceListWindow(std::vector<std::string> libraries, std::string
   connect(open_, &QPushButton::clicked, this, &PriceListWindow::askList);
   file_ = new QLabel(QString::fromUtf8("（未打开清单）"), this);
   file_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  sheet_ = new QComboBox(this);
   library_ = new QComboBox(this);
   priceColumn_ = new QComboBox(this);
   several_ = new QComboBox(this);
@@ -125,6 +126,16 @@ PriceListWindow::PriceListWindow(std::vector<std::string> libraries, std::string
   auto* first = new QHBoxLayout;
   first->addWidget(open_);
   first->addWidget(file_, 1);
+  sheetLabel_ = new QLabel(QString::fromUtf8("工作表"), this);
+  sheetLabel_->setVisible(false);
+  first->addWidget(sheetLabel_);
+  first->addWidget(sheet_);
+  sheet_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  sheet_->setVisible(false);
+  connect(sheet_, &QComboBox::currentIndexChanged, this, [this] {
+    if (loading_ || !list_ || sheet_->currentText().toStdString() == list_->sheet) return;
+    openList(list_->path, sheet_->currentText().toStdString());
+  });
   addBox(first, "材料库", library_);
   addBox(first, "价格", priceColumn_);
   addBox(first, "多厂家", several_);
@@ -239,6 +250,7 @@ PriceListWindow::PriceListWindow(std::vector<std::string> libraries, std::string
   lineLayout->addWidget(candidatesView, 1);
 
   auto* split = new QSplitter(Qt::Vertical, this);
+  body_ = split;
   split->addWidget(tabs_);
   split->addWidget(linePanel);
   split->setStretchFactor(0, 3);
@@ -247,9 +259,13 @@ PriceListWindow::PriceListWindow(std::vector<std::string> libraries, std::string
   progress_ = new QProgressBar(this);
   progress_->setFormat(QString::fromUtf8("载价 %v / %m 行"));
   progress_->hide();
+  cancel_ = new QPushButton(QString::fromUtf8("取消"), this);
+  cancel_->hide();
+  connect(cancel_, &QPushButton::clicked, this, &PriceListWindow::cancelPricing);
   auto* foot = new QHBoxLayout;
   foot->addWidget(summary_, 1);
   foot->addWidget(progress_);
+  foot->addWidget(cancel_);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(first);
@@ -384,11 +400,11 @@ void PriceListWindow::askList() {
   if (!path.isEmpty()) openList(path.toStdString());
 }
 
-bool PriceListWindow::openList(const std::string& path) {
+bool PriceListWindow::openList(const std::string& path, const std::string& sheet) {
   std::shared_ptr<const pl::MaterialList> list;
   try {
     const WaitCursor busy;
-    list = std::make_shared<const pl::MaterialList>(pl::readMaterialList(path));
+    list = std::make_shared<const pl::MaterialList>(pl::readMaterialList(path, sheet));
   } catch (const std::exception& e) {
     platform::MsgBox(std::string("无法打开材料清单：") + e.what());
     return false;
@@ -409,11 +425,19 @@ bool PriceListWindow::openList(const std::string& path) {
   selected_ = -1;
   file_->setText(QFileInfo(qs(path)).fileName());
   file_->setToolTip(qs(path));
+  loading_ = true;
+  sheet_->clear();
+  for (const std::string& name : list_->sheets) sheet_->addItem(qs(name));
+  sheet_->setCurrentText(qs(list_->sheet));
+  sheet_->setVisible(list_->sheets.size() > 1);
+  sheetLabel_->setVisible(list_->sheets.size() > 1);
+  loading_ = false;
   price();
   return true;
 }
 
 void PriceListWindow::price() {
+  cancelled_ = false;
   if (library_->count() > 0 && columnsFor_ != library_->currentText().toStdString()) {
     loading_ = true;
     try {
@@ -456,12 +480,30 @@ void PriceListWindow::price() {
     progress_->setRange(0, static_cast<int>(list_->lines.size()));
     progress_->setValue(0);
     progress_->show();
+    cancel_->show();
+    // While it runs only 取消 answers: the window's events are processed
+    // between lines, and nothing else may change the list meanwhile.
+    std::vector<QWidget*> off;
+    for (QWidget* w : std::initializer_list<QWidget*>{open_, sheet_, library_, priceColumn_, several_, filter_, export_,
+                                                      adjust_, base_, from_, to_, risk_, body_})
+      if (w->isEnabled()) {
+        w->setEnabled(false);
+        off.push_back(w);
+      }
+    struct Restore {
+      std::vector<QWidget*>& widgets;
+      QPushButton* cancel;
+      ~Restore() {
+        for (QWidget* w : widgets) w->setEnabled(true);
+        cancel->hide();
+      }
+    } restore{off, cancel_};
     priced_ = pl::priceListWith(list_, catalogue, *loaded(library).column, options, choices_, base, current,
                                 [this](int done, int total) {
                                   progress_->setRange(0, total);
                                   progress_->setValue(done);
-                                  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-                                  return true;
+                                  QApplication::processEvents();
+                                  return !cancelled_;
                                 });
     for (const auto& [i, risk] : lineRisks_) {
       if (i >= priced_->lines.size()) continue;
@@ -477,7 +519,10 @@ void PriceListWindow::price() {
   progress_->hide();
   if (priced_ && selected_ >= static_cast<int>(priced_->lines.size())) selected_ = -1;
   fill();
-  if (!problem.isEmpty()) {
+  if (cancelled_) {
+    priced_.reset();
+    summary_->setText(QString::fromUtf8("载价已取消；更改任一选项即重新载价"));
+  } else if (!problem.isEmpty()) {
     priced_.reset();
     summary_->setText(QString::fromUtf8("无法载价：") + problem);
   }
