@@ -28,6 +28,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
@@ -317,6 +318,7 @@ TEST(PriceListWindow, ALongPricingCanBeCancelled) {
   EXPECT_TRUE(controlsOff);
   EXPECT_TRUE(cancelShown);
   EXPECT_EQ(win->priced(), nullptr);
+  EXPECT_EQ(win->progressBar()->value(), 0);  // it stopped at once, not after the last line
   EXPECT_NE(win->summaryText().toStdString().find("已取消"), std::string::npos) << win->summaryText().toStdString();
   EXPECT_TRUE(win->libraryBox()->isEnabled());
   EXPECT_TRUE(win->cancelButton()->isHidden());
