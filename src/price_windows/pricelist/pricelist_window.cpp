@@ -386,12 +386,22 @@ std::optional<Decimal> PriceListWindow::riskOf(const QString& percent) const {
   return Decimal::quotient(*p, Decimal(100, 0), std::min(12, p->scale() + 2));
 }
 
-void PriceListWindow::baseAndCurrent(const pl::Catalogue*& base, std::vector<const pl::Catalogue*>& current) {
-  base = nullptr;
-  current.clear();
-  if (!adjust_->isChecked() || base_->count() == 0) return;
-  base = &catalogue(base_->currentText().toStdString());
-  for (const std::string& name : periodLibraries()) current.push_back(&catalogue(name));
+// The base and current months' prices of the priced list's answers, read
+// again only when an answer was not among those read.
+void PriceListWindow::applyPeriodPrices() {
+  if (!priced_ || !priced_->adjusted) {
+    period_.reset();
+    return;
+  }
+  if (!period_ || !period_->covers(*priced_)) {
+    period_.reset();
+    pl::PricingOptions options;
+    options.base = priced_->base;
+    options.current = priced_->current;
+    options.several = priced_->several;
+    period_ = pl::PeriodPrices::read(*priced_, priced_->price.field, options);
+  }
+  period_->apply(*priced_);
 }
 
 void PriceListWindow::askList() {
@@ -459,6 +469,13 @@ void PriceListWindow::price() {
     if (library_->count() == 0) throw std::invalid_argument("没有材料库");
     const std::string library = library_->currentText().toStdString();
     const pl::Catalogue& catalogue = this->catalogue(library);
+    // The products of a library priced from before are not kept.
+    for (auto& [name, held] : loaded_)
+      if (name != library) {
+        held->catalogue.reset();
+        held->initials.reset();
+        held->column.reset();
+      }
     if (severalFor_ != library) {
       loading_ = true;
       fillSeveral();
@@ -469,10 +486,8 @@ void PriceListWindow::price() {
     options.library = library;
     options.priceTitle = priceColumn_->currentText().toStdString();
     options.several = pl::SeveralRule::parse(several_->currentData().toString().toStdString()).value_or(pl::SeveralRule{});
-    const pl::Catalogue* base = nullptr;
-    std::vector<const pl::Catalogue*> current;
-    baseAndCurrent(base, current);
-    if (base) {
+    period_.reset();
+    if (adjust_->isChecked() && base_->count() > 0) {
       options.base = base_->currentText().toStdString();
       options.current = periodLibraries();
       options.risk = riskOf(risk_->text()).value_or(Decimal(5, 2));
@@ -498,18 +513,16 @@ void PriceListWindow::price() {
         cancel->hide();
       }
     } restore{off, cancel_};
-    priced_ = pl::priceListWith(list_, catalogue, *loaded(library).column, options, choices_, base, current,
+    priced_ = pl::priceListWith(list_, catalogue, *loaded(library).column, options, choices_, nullptr, {},
                                 [this](int done, int total) {
                                   progress_->setRange(0, total);
                                   progress_->setValue(done);
                                   QApplication::processEvents();
                                   return !cancelled_;
                                 });
-    for (const auto& [i, risk] : lineRisks_) {
-      if (i >= priced_->lines.size()) continue;
-      priced_->lines[i].risk = risk;
-      pl::repriceLine(*priced_, i, base, current);
-    }
+    for (const auto& [i, risk] : lineRisks_)
+      if (i < priced_->lines.size()) priced_->lines[i].risk = risk;
+    applyPeriodPrices();
     pl::recomputeTotals(*priced_);
   } catch (const ado::Error& e) {
     problem = qs(e.description);
@@ -698,19 +711,17 @@ void PriceListWindow::applyChoice(const pl::Choice& choice, const std::optional<
   const std::string key = pl::Choices::keyOf(*priced_->lines[size_t(selected_)].line);
   choices_.set(*priced_->lines[size_t(selected_)].line, choice);
   saveChoices();
-  const pl::Catalogue* base = nullptr;
-  std::vector<const pl::Catalogue*> current;
   try {
     const WaitCursor busy;
-    baseAndCurrent(base, current);
     for (size_t i = 0; i < priced_->lines.size(); ++i) {
       pl::PricedLine& p = priced_->lines[i];
       if (pl::Choices::keyOf(*p.line) != key) continue;
       p.match = answer;
       p.chosen = true;
       p.status = answer ? pl::MatchStatus::Matched : pl::MatchStatus::None;
-      pl::repriceLine(*priced_, i, base, current);
+      pl::repriceLine(*priced_, i, nullptr, {});
     }
+    applyPeriodPrices();
     pl::recomputeTotals(*priced_);
   } catch (const ado::Error& e) {
     platform::MsgBox("无法载价：" + e.description);
@@ -799,10 +810,8 @@ void PriceListWindow::applyLineRisk() {
     priced_->lines[i].risk = *risk;
   }
   try {
-    const pl::Catalogue* base = nullptr;
-    std::vector<const pl::Catalogue*> current;
-    baseAndCurrent(base, current);
-    pl::repriceLine(*priced_, i, base, current);
+    pl::repriceLine(*priced_, i, nullptr, {});
+    applyPeriodPrices();
     pl::recomputeTotals(*priced_);
   } catch (const std::exception& e) {
     platform::MsgBox(std::string("无法载价：") + e.what());
@@ -845,6 +854,12 @@ bool PriceListWindow::exportList() {
 }
 
 QString PriceListWindow::summaryText() const { return summary_->text(); }
+
+int PriceListWindow::heldCatalogues() const {
+  int n = 0;
+  for (const auto& [name, held] : loaded_) n += held->catalogue != nullptr;
+  return n;
+}
 QString PriceListWindow::adjustmentSummaryText() const { return adjustSummary_->text(); }
 QString PriceListWindow::lineText() const { return line_->text(); }
 

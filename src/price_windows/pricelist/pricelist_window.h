@@ -28,7 +28,9 @@
 // The window takes from the main window only the names of the program
 // folder's libraries and the one it has open (see openPriceList in
 // band/pricelist_commands.cpp); the libraries are read on connections of
-// their own.
+// their own. Only the library priced from is held (its products, indexed for
+// matching); of the base and current months it keeps just the prices of the
+// list's answers (PeriodPrices).
 #include <QWidget>
 
 #include <map>
@@ -126,6 +128,9 @@ class PriceListWindow : public QWidget {
   const price_tools::pricelist::PricedList* priced() const { return priced_ ? &*priced_ : nullptr; }
   const price_tools::pricelist::Choices& choices() const { return choices_; }
   QString summaryText() const;
+  // How many libraries the window holds the products of (for tests: one, the
+  // library priced from, whatever the months of the adjustment).
+  int heldCatalogues() const;
   QString adjustmentSummaryText() const;
   QString lineText() const;
 
@@ -157,8 +162,7 @@ class PriceListWindow : public QWidget {
                    const std::optional<price_tools::pricelist::Candidate>& answer);
   void saveChoices();
   void repriceSameAs(int line);
-  void baseAndCurrent(const price_tools::pricelist::Catalogue*& base,
-                      std::vector<const price_tools::pricelist::Catalogue*>& current);
+  void applyPeriodPrices();
 
   std::vector<std::string> libraries_;  // in month order
   std::string openLibrary_;
@@ -171,6 +175,9 @@ class PriceListWindow : public QWidget {
   bool choicesKept_ = true;  // false when the file beside the list could not be read: it is left as it is
   std::map<size_t, price_tools::Decimal> lineRisks_;  // the lines' own risk ranges
   std::optional<price_tools::pricelist::PricedList> priced_;
+  // The prices of priced_'s answers in the base and current months' libraries:
+  // all the window keeps of those libraries.
+  std::optional<price_tools::pricelist::PeriodPrices> period_;
   int selected_ = -1;
   std::vector<price_tools::pricelist::Candidate> shown_;
   bool loading_ = false;

@@ -393,6 +393,14 @@ TEST(PriceListWindow, TheAdjustmentTabShowsBaseCurrentAndALinesOwnRiskRange) {
   shoot(*win, "pricelist-adjust.png");
   EXPECT_NE(win->adjustmentSummaryText().toStdString().find("调增 18.00"), std::string::npos)
       << win->adjustmentSummaryText().toStdString();
+  // Of January the window keeps only these prices, not its products; a
+  // library priced from before is let go.
+  EXPECT_EQ(win->heldCatalogues(), 1);
+  win->libraryBox()->setCurrentText(QString::fromUtf8("2026年01月信息价"));
+  win->libraryBox()->setCurrentText(QString::fromUtf8("2026年04月信息价"));
+  EXPECT_EQ(win->heldCatalogues(), 1);
+  r = rowWith(a, W::ARow, "5");
+  EXPECT_EQ(a.displayText(r, W::AAmount), "18.00");
   // The line keeps its range when the list is priced again.
   win->riskEdit()->setText("4");
   emit win->riskEdit()->editingFinished();
