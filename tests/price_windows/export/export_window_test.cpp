@@ -164,6 +164,8 @@ TEST(ExportCommands, PrintingThePreviewToAFileGivesAReadableTextLayer) {
   });
   win.command(price_windows::kPrintPreviewText)->trigger();
   ASSERT_TRUE(printed);
+  if (const QByteArray dir = qgetenv("VELMORA_SCREENSHOT_DIR"); !dir.isEmpty())
+    QFile::copy(QString::fromStdString(out), QString::fromLocal8Bit(dir) + "/export-printed.pdf");
   const std::string text = run("pdftotext -raw '" + out + "' -");
   EXPECT_NE(text.find("2026年12月信息价"), std::string::npos) << text.substr(0, 400);
   EXPECT_EQ(text.find("\u2F49"), std::string::npos) << text.substr(0, 400);  // ⽉
