@@ -195,3 +195,37 @@ TEST(Navigation, RowsByTheirIdAndLibraryFilesAsTheyLie) {
   EXPECT_EQ(data::storedFileName("UPPER.zdj"), "Upper.ZDJ");
   EXPECT_EQ(data::storedFileName("gone.zdj"), "gone.zdj");
 }
+
+// Names stored in full-width forms (as some libraries hold them) are found by
+// what is typed in either form, by 产品名称 and by 生产厂家 alike.
+TEST(NavigatorSession, NamesStoredInFullWidthFormsAreFoundInEitherForm) {
+  jetwrite::Database lib = library();
+  for (jetwrite::Table& t : lib.tables) {
+    if (t.name == "CLProduct") t.rows[0][1] = "螺纹钢 ＨＲＢ４００";
+    if (t.name == "Factory") t.rows[1][1] = "Ｏ＇Ｂｒｉｅｎ ５０％ Ｃｅｍｅｎｔ";
+  }
+  ProgramFolder folder(standardLayout(), standardSettings(), {}, lib);
+  {
+    MessageBoxRecorder rec;
+    ASSERT_EQ(data::openFolder(folder.path().string(), "lib"), 1);
+  }
+  VSFlexGrid categories, products, factories;
+  for (VSFlexGrid* g : {&categories, &products, &factories}) data::prepareNavigatorGrid(*g);
+  data::NavigatorSession s(categories, products, factories);
+  s.loadnav();
+  auto found = [&](const char* field, const char* typed) {
+    EXPECT_EQ(s.search(field, typed), data::NavigatorSession::SearchOutcome::Filled) << typed;
+    std::vector<std::string> names;
+    for (int r = products.FixedRows(); r < products.Rows(); ++r) names.push_back(products.TextMatrix(r, 1));
+    return names;
+  };
+  const std::vector<std::string> wide{"螺纹钢 ＨＲＢ４００"};
+  EXPECT_EQ(found("产品名称", "hrb400"), wide);
+  EXPECT_EQ(found("产品名称", "ＨＲＢ４００"), wide);
+  EXPECT_EQ(found("产品名称", "ｈｒｂ4"), wide);  // the two forms mixed in what is typed
+  EXPECT_EQ(found("产品名称", "HRB"), (std::vector<std::string>{"螺纹钢 ＨＲＢ４００", "螺纹钢 HRB500"}));
+  const std::vector<std::string> cement{"O'Brien 白水泥"};
+  EXPECT_EQ(found("生产厂家", "o'brien 50%"), cement);
+  EXPECT_EQ(found("生产厂家", "Ｏ＇ＢＲＩＥＮ"), cement);
+  EXPECT_EQ(found("生产厂家", "50% cement"), cement);
+}

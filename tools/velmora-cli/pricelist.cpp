@@ -182,7 +182,8 @@ std::string asJson(const PricedList& p) {
     out += "}";
   }
   out += "\n],\"totals\":{\"amount\":" + p.total.text() + ",\"matched\":" + std::to_string(p.matched) +
-         ",\"check\":" + std::to_string(p.check) + ",\"none\":" + std::to_string(p.none);
+         ",\"check\":" + std::to_string(p.check) + ",\"none\":" + std::to_string(p.none) +
+         ",\"subtotals\":" + std::to_string(p.list->subtotalRows.size());
   if (p.adjusted)
     out += ",\"rises\":" + p.adjustmentTotals.rises.text() + ",\"falls\":" + p.adjustmentTotals.falls.text() +
            ",\"net\":" + p.adjustmentTotals.net.text();
@@ -256,9 +257,12 @@ int runPricelist(const std::vector<std::string>& args) {
         if (!common::writeFileAtomic(o.output, text, &error)) throw std::runtime_error(o.output + ": " + error);
       }
     }
-    std::fprintf(stderr, "%s, %s: %zu lines, %d 匹配, %d 待确认, %d 未匹配, total %s\n", priced.library.c_str(),
+    std::fprintf(stderr, "%s, %s: %zu lines, %d 匹配, %d 待确认, %d 未匹配, total %s", priced.library.c_str(),
                  priced.price.title.c_str(), priced.lines.size(), priced.matched, priced.check, priced.none,
                  priced.total.text().c_str());
+    if (!list->subtotalRows.empty())
+      std::fprintf(stderr, "; %zu subtotal lines of the list left out", list->subtotalRows.size());
+    std::fprintf(stderr, "\n");
   });
 }
 

@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "common/program_folder.h"
@@ -201,40 +203,56 @@ bool isBelow(const fs::path& path, const fs::path& folder) {
 }
 
 struct Move {
-  fs::path from;  // in the scratch folder
-  fs::path to;    // in the destination
+  std::string from;  // in the scratch folder
+  std::string to;    // in the destination
   bool folder = false;
+  bool whole = false;  // a folder dest lacks: moved with everything in it by one rename
 };
 
 // Where each extracted file and folder goes in dest, checked before anything
 // moves: no file over a folder or folder over a file, nothing through a link
-// that leads out of dest.
+// that leads out of dest. Entries share a few folders: where each folder of
+// dest really leads is found once for all of them.
 bool planMoves(const fs::path& scratch, const fs::path& dest, common::FolderListings& destListings,
                std::vector<Move>& moves, std::string& why) {
   std::error_code ec;
   const std::string scratchName = common::lowerText(scratch.filename().string());
+  const size_t prefix = scratch.native().size() + 1;
+  std::unordered_map<std::string, bool> insideDest;  // a folder of dest as resolved -> it leads into dest
   for (fs::recursive_directory_iterator it(scratch, ec), end; !ec && it != end; it.increment(ec)) {
-    const fs::path rel = it->path().lexically_relative(scratch);
-    if (common::lowerText(rel.begin()->string()) == scratchName) {
-      why = "entry named like the unpack folder: " + rel.string();
+    const std::string& from = it->path().native();
+    const std::string rel = from.substr(prefix);
+    if (common::lowerText(rel.substr(0, rel.find('/'))) == scratchName) {
+      why = "entry named like the unpack folder: " + rel;
       return false;
     }
-    const auto target = common::resolveIn(dest.string(), rel.string(), destListings);
+    auto target = common::resolveIn(dest.string(), rel, destListings);
     if (!target) {
-      why = "entry leaves the folder: " + rel.string();
+      why = "entry leaves the folder: " + rel;
       return false;
     }
     std::error_code e2;
-    Move m{it->path(), fs::path(*target), it->is_directory(e2)};
-    const fs::path parent = fs::weakly_canonical(m.to.parent_path(), e2);
-    if (e2 || (parent != dest && !isBelow(parent, dest))) {
-      why = "entry leaves the folder: " + rel.string();
+    Move m{from, std::move(*target), it->is_directory(e2)};
+    const std::string parentName = fs::path(m.to).parent_path().native();
+    auto [known, fresh] = insideDest.try_emplace(parentName, false);
+    if (fresh) {
+      const fs::path parent = fs::weakly_canonical(parentName, e2);
+      known->second = !e2 && (parent == dest || isBelow(parent, dest));
+    }
+    if (!known->second) {
+      why = "entry leaves the folder: " + rel;
       return false;
     }
     const auto status = fs::symlink_status(m.to, e2);
     if (fs::exists(status) && fs::is_directory(status) != m.folder) {
-      why = (m.folder ? "a file is in the way of folder " : "a folder is in the way of file ") + m.to.string();
+      why = (m.folder ? "a file is in the way of folder " : "a folder is in the way of file ") + m.to;
       return false;
+    }
+    // What lies below a folder that dest does not have yet meets nothing of
+    // dest: no file, no link, no other letter case. It goes in one piece.
+    if (m.folder && !fs::exists(status)) {
+      m.whole = true;
+      it.disable_recursion_pending();
     }
     moves.push_back(std::move(m));
   }
@@ -329,6 +347,8 @@ UnzipResult unzipArchive(const std::string& archivePath, const std::string& dest
   EntrySink sink;
   common::FolderListings scratchListings, destListings;
   const fs::path scratchRoot = scratch.path();
+  // Folders made in the scratch folder so far: most entries share their folder.
+  std::unordered_set<std::string> scratchFolders;
   // Every folder and file made in the scratch folder, for the listings.
   auto made = [&](const fs::path& path) {
     std::vector<fs::path> chain;
@@ -345,12 +365,16 @@ UnzipResult unzipArchive(const std::string& archivePath, const std::string& dest
       return false;
     }
     const fs::path t(*target);
-    fs::create_directories(folder ? t : t.parent_path(), e);
-    if (e) {
-      why = "cannot create folder for " + name + ": " + e.message();
-      return false;
+    const fs::path where = folder ? t : t.parent_path();
+    if (!scratchFolders.count(where.native())) {
+      fs::create_directories(where, e);
+      if (e) {
+        why = "cannot create folder for " + name + ": " + e.message();
+        return false;
+      }
+      made(where);
+      scratchFolders.insert(where.native());
     }
-    made(folder ? t : t.parent_path());
     if (folder) return true;
     out.reset(std::fopen(t.c_str(), "wb"));
     if (!out) why = "cannot write " + name;
@@ -369,14 +393,25 @@ UnzipResult unzipArchive(const std::string& archivePath, const std::string& dest
   std::vector<Move> moves;
   std::string why;
   if (!planMoves(scratch.path(), dest, destListings, moves, why)) return failure(result, kUnzipWriteFailed, why);
+  std::unordered_set<std::string> destFolders;  // made or found in dest by the moves so far
+  auto ensureFolder = [&](const std::string& f) {
+    if (destFolders.count(f)) return;
+    fs::create_directories(f, ec);
+    if (!ec) destFolders.insert(f);
+  };
   for (const Move& m : moves) {
-    if (m.folder) {
-      fs::create_directories(m.to, ec);
+    ec.clear();
+    if (m.whole) {
+      ensureFolder(fs::path(m.to).parent_path().native());
+      if (!ec) fs::rename(m.from, m.to, ec);
+      if (!ec) destFolders.insert(m.to);
+    } else if (m.folder) {
+      ensureFolder(m.to);
     } else {
-      fs::create_directories(m.to.parent_path(), ec);
+      ensureFolder(fs::path(m.to).parent_path().native());
       if (!ec) fs::rename(m.from, m.to, ec);
     }
-    if (ec) return failure(result, kUnzipWriteFailed, "cannot put " + m.to.string() + " in place: " + ec.message());
+    if (ec) return failure(result, kUnzipWriteFailed, "cannot put " + m.to + " in place: " + ec.message());
   }
   return result;
 }

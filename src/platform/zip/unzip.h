@@ -16,8 +16,10 @@
 // backslashes are taken as Windows-style paths; archives were made for a file
 // system that ignores letter case, so an entry replaces an existing file or
 // folder whatever the letter case of its name (common::resolveIn). Each
-// folder is listed once for all entries (common::FolderListings), so the time
-// grows with the number of entries, not with its square.
+// folder is listed once for all entries (common::FolderListings) and looked
+// at once for where it leads, so the time grows with the number of entries,
+// not with its square; a folder the destination does not have yet is moved
+// into place whole, by one rename.
 #include <cstdint>
 #include <functional>
 #include <map>

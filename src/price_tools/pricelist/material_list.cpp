@@ -113,6 +113,7 @@ struct MergeDown {
 
 struct Sheet {
   std::string name;
+  std::vector<std::string> workbookSheets;  // every sheet's name, in workbook order
   std::vector<Row> rows;  // in row order
   std::vector<MergeDown> merges;
 };
@@ -137,6 +138,7 @@ MaterialList buildList(const std::string& path, Sheet sheet) {
   MaterialList list;
   list.path = path;
   list.sheet = sheet.name;
+  list.sheets = std::move(sheet.workbookSheets);
 
   // The header row: a name column and one of model, unit and quantity.
   const Row* header = nullptr;
@@ -211,6 +213,10 @@ MaterialList buildList(const std::string& path, Sheet sheet) {
     if (line.name.empty()) continue;
     line.model = cellOf(line, ListColumn::Model);
     line.unit = cellOf(line, ListColumn::Unit);
+    if (isSubtotalLine(line.name, line.unit)) {
+      list.subtotalRows.push_back(line.row);
+      continue;
+    }
     line.code = cellOf(line, ListColumn::Code);
     line.quantity = listNumber(cellOf(line, ListColumn::Quantity));
     if (list.has(ListColumn::Bid)) line.bid = listNumber(cellOf(line, ListColumn::Bid));
@@ -568,6 +574,7 @@ class Workbook {
     }
     Sheet sheet;
     sheet.name = sheets[chosen].first;
+    for (const auto& named : sheets) sheet.workbookSheets.push_back(named.first);
     const auto target = rels.find(sheets[chosen].second);
     const std::string* sheetXml = target == rels.end() ? nullptr : part(target->second);
     if (!sheetXml) fail(path_, "工作表“" + sheet.name + "”的内容缺失");
@@ -766,6 +773,23 @@ std::string lowerExtension(const std::string& path) {
 }  // namespace
 
 std::string foldedText(const std::string& text) { return folded(text); }
+
+bool isSubtotalLine(const std::string& name, const std::string& unit) {
+  // A subtotal names no unit: "钢筋 小计" with a unit of 吨 is a material.
+  if (!folded(unit).empty()) return false;
+  std::string n = folded(name);
+  // Trailing punctuation and a bracketed currency: "合计：", "合计(元)", "小计（万元）".
+  for (const char* tail : {"(元)", "(万元)", "（元）", ":", "：", "。"}) {
+    const std::string t = folded(tail);
+    while (n.size() >= t.size() && n.compare(n.size() - t.size(), t.size(), t) == 0) n.resize(n.size() - t.size());
+  }
+  static const char* const kLabels[] = {"小计", "合计", "总计", "共计", "累计"};
+  for (const char* label : kLabels) {
+    const std::string l = label;
+    if (n.size() >= l.size() && n.compare(n.size() - l.size(), l.size(), l) == 0) return true;
+  }
+  return false;
+}
 
 std::optional<Decimal> listNumber(const std::string& text) {
   // Blanks (also full-width and no-break ones) around it, and commas between

@@ -15,7 +15,10 @@
 //   bid       单价, 预算价, 投标单价, 报价, 市场价       (optional)
 //   base      基准单价, 基期价                          (optional)
 //   code      编码, 材料编码, 编号                      (optional)
-// Lines without a name (subtotals, blank lines) are skipped.
+// Lines without a name (blank lines) are skipped, and so are the lines a list
+// sums itself up with: a name that is a subtotal's label (小计, 合计, 总计,
+// 共计, 累计, 本页小计, "钢材小计", "合计（元）" …) on a line that names no
+// unit. Their rows are kept in MaterialList::subtotalRows, for the summary.
 //
 // Workbooks are read with libarchive and Qt's XML stream reader, bounded as
 // the updater's archives are (entry count, entry sizes, unpacked total, ratio).
@@ -43,12 +46,14 @@ struct ListLine {
 struct MaterialList {
   std::string path;                      // the file as given
   std::string sheet;                     // the sheet read; "" for CSV
+  std::vector<std::string> sheets;       // every sheet of the workbook, in its order; none for CSV
   int headerRow = 0;                     // from 1
   std::vector<std::string> titleRows;    // the texts of the rows above the header row (merged titles), one per row
   std::vector<std::string> headers;      // the header row's titles, one per column (the user's own columns)
   std::map<ListColumn, int> columns;     // which column (index into headers) holds what
   std::vector<std::string> numberFormats;  // per column: the number format of the column's first data cell ("" for none)
   std::vector<ListLine> lines;
+  std::vector<int> subtotalRows;         // rows skipped as the list's own subtotals, from 1
 
   bool has(ListColumn c) const { return columns.count(c) != 0; }
 };
@@ -68,6 +73,10 @@ MaterialList readMaterialList(const std::string& path, const std::string& sheet 
 // A text as titles and lines are compared: full-width forms as half-width,
 // blanks dropped, letters in lower case ("材料（设备） 名称" and "材料(设备)名称" alike).
 std::string foldedText(const std::string& text);
+
+// True when a line's name and unit are those of a subtotal the list writes
+// between or after its materials ("小计", "本页合计", "钢材小计", "合 计：", "总计(元)").
+bool isSubtotalLine(const std::string& name, const std::string& unit);
 
 // A cell's text as a number: "1,234.5", " 12 ", "1.5e3" (exact); nullopt otherwise.
 std::optional<Decimal> listNumber(const std::string& text);

@@ -229,18 +229,39 @@ PricedList priceList(std::shared_ptr<const MaterialList> list, const PricingOpti
   // The base and current months are needed only for the answers the list
   // found: priced once without them, the answers tell which products to keep.
   PricedList first = priceListWith(list, catalogue, *column, options, choices, nullptr, {}, progress);
+  PeriodPrices::read(first, column->field, options).apply(first);
+  return first;
+}
+
+using AskedPrices = std::unordered_map<Asked, std::optional<Decimal>, AskedHash>;
+
+struct PeriodPrices::Data {
+  std::unordered_set<Asked, AskedHash> asked;  // what was asked of the libraries
+  std::vector<AskedPrices> prices;             // the base library's, then each current one's
+};
+
+PeriodPrices::PeriodPrices() = default;
+PeriodPrices::~PeriodPrices() = default;
+PeriodPrices::PeriodPrices(PeriodPrices&&) noexcept = default;
+PeriodPrices& PeriodPrices::operator=(PeriodPrices&&) noexcept = default;
+
+PeriodPrices PeriodPrices::read(const PricedList& priced, const std::string& field, const PricingOptions& options) {
+  PeriodPrices out;
+  out.d_ = std::make_unique<Data>();
   // answer -> the makers asked of it ("" for the list's rule)
   std::unordered_map<std::string, std::vector<std::string>> makersOf;
-  for (const PricedLine& pl : first.lines)
+  for (const PricedLine& pl : priced.lines)
     if (pl.match) {
       Asked a = askedOf(pl);
+      out.d_->asked.insert(a);
       std::vector<std::string>& makers = makersOf[a.answer];
       if (std::find(makers.begin(), makers.end(), a.maker) == makers.end()) makers.push_back(std::move(a.maker));
     }
 
   std::vector<std::string> others{options.base};
   others.insert(others.end(), options.current.begin(), options.current.end());
-  std::vector<std::unordered_map<Asked, std::optional<Decimal>, AskedHash>> prices(others.size());
+  std::vector<AskedPrices>& prices = out.d_->prices;
+  prices.resize(others.size());
   // Two at a time: both opened on this thread (an open may copy a library
   // into the cache and tell its progress), then read at once, one on a
   // helper thread (each library reads its own connection). Each is reduced
@@ -248,21 +269,32 @@ PricedList priceList(std::shared_ptr<const MaterialList> list, const PricingOpti
   for (size_t i = 0; i < others.size(); i += 2) {
     std::vector<std::unique_ptr<LibraryFile>> opened;
     for (size_t k = i; k < std::min(i + 2, others.size()); ++k) opened.push_back(std::make_unique<LibraryFile>(others[k]));
-    auto load = [&](size_t k) { prices[k] = pricesIn(*opened[k - i], column->field, options.several, makersOf); };
+    auto load = [&](size_t k) { prices[k] = pricesIn(*opened[k - i], field, priced.several, makersOf); };
     std::future<void> second;
     if (opened.size() > 1) second = std::async(std::launch::async, load, i + 1);
     load(i);
     if (second.valid()) second.get();
   }
-  const int currents = static_cast<int>(others.size()) - 1;
-  for (PricedLine& pl : first.lines)
-    priceLineFrom(first, pl, true, currents, [&](int k, const PricedLine& l) -> std::optional<Decimal> {
-      const auto& in = prices[static_cast<size_t>(k + 1)];
+  return out;
+}
+
+bool PeriodPrices::covers(const PricedList& priced) const {
+  if (!d_) return false;
+  for (const PricedLine& pl : priced.lines)
+    if (pl.match && !d_->asked.count(askedOf(pl))) return false;
+  return true;
+}
+
+void PeriodPrices::apply(PricedList& priced) const {
+  if (!d_ || d_->prices.empty()) return;
+  const int currents = static_cast<int>(d_->prices.size()) - 1;
+  for (PricedLine& pl : priced.lines)
+    priceLineFrom(priced, pl, true, currents, [&](int k, const PricedLine& l) -> std::optional<Decimal> {
+      const auto& in = d_->prices[static_cast<size_t>(k + 1)];
       const auto it = in.find(askedOf(l));
       return it == in.end() ? std::nullopt : it->second;
     });
-  recomputeTotals(first);
-  return first;
+  recomputeTotals(priced);
 }
 
 }  // namespace price_tools::pricelist

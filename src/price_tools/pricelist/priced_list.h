@@ -68,12 +68,40 @@ using PricingProgress = std::function<bool(int done, int total)>;
 PricedList priceList(std::shared_ptr<const MaterialList> list, const PricingOptions& options,
                      const Choices& choices = Choices(), const PricingProgress& progress = {});
 
-// The same on libraries already loaded (the window keeps them between runs).
-// `baseLib` and `currentLibs` are used only when options.base is set.
+// The same on libraries already loaded. `baseLib` and `currentLibs` are used
+// only when options.base is set; without them (nullptr, none) the lines get
+// their prices of the other months from PeriodPrices::apply.
 PricedList priceListWith(std::shared_ptr<const MaterialList> list, const Catalogue& catalogue,
                          const PriceColumn& price, const PricingOptions& options, const Choices& choices,
                          const Catalogue* baseLib, const std::vector<const Catalogue*>& currentLibs,
                          const PricingProgress& progress = {});
+
+// The prices a priced list's answers have in the base month's library and in
+// the current month's (or the period's) libraries. Each library is streamed
+// past once and reduced to those prices: its products are never held, so a
+// period of twelve months costs a few prices per line, not twelve libraries.
+class PeriodPrices {
+ public:
+  PeriodPrices();
+  ~PeriodPrices();
+  PeriodPrices(PeriodPrices&&) noexcept;
+  PeriodPrices& operator=(PeriodPrices&&) noexcept;
+
+  // Reads options.base and options.current (the price column `field`, the
+  // list's rule for several makers) for the answers of `priced`. Throws
+  // ado::Error when a library cannot be read.
+  static PeriodPrices read(const PricedList& priced, const std::string& field, const PricingOptions& options);
+  // True when every answer of `priced` was asked of the libraries (false
+  // once a line was given an answer that had not been read).
+  bool covers(const PricedList& priced) const;
+  // Each line's base and current price and its adjustment, with its own risk
+  // range where it has one, and the list's totals.
+  void apply(PricedList& priced) const;
+
+ private:
+  struct Data;
+  std::unique_ptr<Data> d_;
+};
 
 // Recomputes one line's amount and adjustment after its match or risk
 // changed, and the list's totals.

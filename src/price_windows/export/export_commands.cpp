@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QIcon>
+#include <QDateTime>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressDialog>
@@ -132,6 +133,19 @@ bool exportGridPdf(QWidget* parent, const platform::VSFlexGrid& grid, const ex::
                       [&](const ex::Progress& progress) { return ex::writePdf(grid, title, file, progress); });
 }
 
+bool printGridPages(QPrinter& printer, const ex::GridPages& pages) {
+  const QString file = printer.outputFormat() == QPrinter::PdfFormat ? printer.outputFileName() : QString();
+  const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+  if (!pages.paint(printer, printer.pageLayout()).ok()) return false;
+  if (file.isEmpty()) return true;
+  // Printed to a PDF file: its text layer is put right as the PDF export's
+  // is, only in the file this printing has just written.
+  const QFileInfo written(file);
+  if (!written.isFile() || written.lastModified() < before) return true;
+  std::string error;
+  return ex::mendPdfTextLayer(file.toStdString(), pages.textLayerFixes(), &error);
+}
+
 void previewGrid(QWidget* parent, const platform::VSFlexGrid& grid, const ex::ExportTitle& title) {
   const ex::GridPages pages(grid, title);
   QPrinter printer(QPrinter::HighResolution);
@@ -140,7 +154,7 @@ void previewGrid(QWidget* parent, const platform::VSFlexGrid& grid, const ex::Ex
   QPrintPreviewDialog dialog(&printer, parent);
   dialog.setWindowTitle(QString::fromUtf8(kPrintPreviewText));
   QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
-                   [&](QPrinter* p) { pages.paint(*p, p->pageLayout()); });
+                   [&](QPrinter* p) { printGridPages(*p, pages); });
   dialog.resize(1000, 800);
   dialog.exec();
 }

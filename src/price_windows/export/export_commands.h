@@ -18,7 +18,12 @@
 #include "price_tools/export/export_cells.h"
 #include "price_tools/export/export_title.h"
 
+class QPrinter;
 class QWidget;
+
+namespace price_tools::exporting {
+class GridPages;
+}  // namespace price_tools::exporting
 
 namespace price_windows {
 
@@ -31,6 +36,12 @@ bool exportGrid(QWidget* parent, const platform::VSFlexGrid& grid, const price_t
 bool exportGridPdf(QWidget* parent, const platform::VSFlexGrid& grid,
                    const price_tools::exporting::ExportTitle& title);
 void previewGrid(QWidget* parent, const platform::VSFlexGrid& grid, const price_tools::exporting::ExportTitle& title);
+
+// Paints the pages on a printer (the print preview's printing). A printer
+// that writes a PDF file (print to file) gets that file's text layer mended
+// as the PDF export's is, so that every character reads back as itself.
+// False when the pages could not be painted or the file not mended.
+bool printGridPages(QPrinter& printer, const price_tools::exporting::GridPages& pages);
 
 // The file name question (tests answer it themselves): caption, proposed
 // path, the filters offered; returns the path ("" for cancel) and sets the

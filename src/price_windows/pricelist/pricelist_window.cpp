@@ -109,6 +109,7 @@ PriceListWindow::PriceListWindow(std::vector<std::string> libraries, std::string
   connect(open_, &QPushButton::clicked, this, &PriceListWindow::askList);
   file_ = new QLabel(QString::fromUtf8("（未打开清单）"), this);
   file_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  sheet_ = new QComboBox(this);
   library_ = new QComboBox(this);
   priceColumn_ = new QComboBox(this);
   several_ = new QComboBox(this);
@@ -125,6 +126,16 @@ PriceListWindow::PriceListWindow(std::vector<std::string> libraries, std::string
   auto* first = new QHBoxLayout;
   first->addWidget(open_);
   first->addWidget(file_, 1);
+  sheetLabel_ = new QLabel(QString::fromUtf8("工作表"), this);
+  sheetLabel_->setVisible(false);
+  first->addWidget(sheetLabel_);
+  first->addWidget(sheet_);
+  sheet_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  sheet_->setVisible(false);
+  connect(sheet_, &QComboBox::currentIndexChanged, this, [this] {
+    if (loading_ || !list_ || sheet_->currentText().toStdString() == list_->sheet) return;
+    openList(list_->path, sheet_->currentText().toStdString());
+  });
   addBox(first, "材料库", library_);
   addBox(first, "价格", priceColumn_);
   addBox(first, "多厂家", several_);
@@ -239,6 +250,7 @@ PriceListWindow::PriceListWindow(std::vector<std::string> libraries, std::string
   lineLayout->addWidget(candidatesView, 1);
 
   auto* split = new QSplitter(Qt::Vertical, this);
+  body_ = split;
   split->addWidget(tabs_);
   split->addWidget(linePanel);
   split->setStretchFactor(0, 3);
@@ -247,9 +259,13 @@ PriceListWindow::PriceListWindow(std::vector<std::string> libraries, std::string
   progress_ = new QProgressBar(this);
   progress_->setFormat(QString::fromUtf8("载价 %v / %m 行"));
   progress_->hide();
+  cancel_ = new QPushButton(QString::fromUtf8("取消"), this);
+  cancel_->hide();
+  connect(cancel_, &QPushButton::clicked, this, &PriceListWindow::cancelPricing);
   auto* foot = new QHBoxLayout;
   foot->addWidget(summary_, 1);
   foot->addWidget(progress_);
+  foot->addWidget(cancel_);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(first);
@@ -370,12 +386,22 @@ std::optional<Decimal> PriceListWindow::riskOf(const QString& percent) const {
   return Decimal::quotient(*p, Decimal(100, 0), std::min(12, p->scale() + 2));
 }
 
-void PriceListWindow::baseAndCurrent(const pl::Catalogue*& base, std::vector<const pl::Catalogue*>& current) {
-  base = nullptr;
-  current.clear();
-  if (!adjust_->isChecked() || base_->count() == 0) return;
-  base = &catalogue(base_->currentText().toStdString());
-  for (const std::string& name : periodLibraries()) current.push_back(&catalogue(name));
+// The base and current months' prices of the priced list's answers, read
+// again only when an answer was not among those read.
+void PriceListWindow::applyPeriodPrices() {
+  if (!priced_ || !priced_->adjusted) {
+    period_.reset();
+    return;
+  }
+  if (!period_ || !period_->covers(*priced_)) {
+    period_.reset();
+    pl::PricingOptions options;
+    options.base = priced_->base;
+    options.current = priced_->current;
+    options.several = priced_->several;
+    period_ = pl::PeriodPrices::read(*priced_, priced_->price.field, options);
+  }
+  period_->apply(*priced_);
 }
 
 void PriceListWindow::askList() {
@@ -384,11 +410,11 @@ void PriceListWindow::askList() {
   if (!path.isEmpty()) openList(path.toStdString());
 }
 
-bool PriceListWindow::openList(const std::string& path) {
+bool PriceListWindow::openList(const std::string& path, const std::string& sheet) {
   std::shared_ptr<const pl::MaterialList> list;
   try {
     const WaitCursor busy;
-    list = std::make_shared<const pl::MaterialList>(pl::readMaterialList(path));
+    list = std::make_shared<const pl::MaterialList>(pl::readMaterialList(path, sheet));
   } catch (const std::exception& e) {
     platform::MsgBox(std::string("无法打开材料清单：") + e.what());
     return false;
@@ -409,11 +435,19 @@ bool PriceListWindow::openList(const std::string& path) {
   selected_ = -1;
   file_->setText(QFileInfo(qs(path)).fileName());
   file_->setToolTip(qs(path));
+  loading_ = true;
+  sheet_->clear();
+  for (const std::string& name : list_->sheets) sheet_->addItem(qs(name));
+  sheet_->setCurrentText(qs(list_->sheet));
+  sheet_->setVisible(list_->sheets.size() > 1);
+  sheetLabel_->setVisible(list_->sheets.size() > 1);
+  loading_ = false;
   price();
   return true;
 }
 
 void PriceListWindow::price() {
+  cancelled_ = false;
   if (library_->count() > 0 && columnsFor_ != library_->currentText().toStdString()) {
     loading_ = true;
     try {
@@ -435,6 +469,13 @@ void PriceListWindow::price() {
     if (library_->count() == 0) throw std::invalid_argument("没有材料库");
     const std::string library = library_->currentText().toStdString();
     const pl::Catalogue& catalogue = this->catalogue(library);
+    // The products of a library priced from before are not kept.
+    for (auto& [name, held] : loaded_)
+      if (name != library) {
+        held->catalogue.reset();
+        held->initials.reset();
+        held->column.reset();
+      }
     if (severalFor_ != library) {
       loading_ = true;
       fillSeveral();
@@ -445,10 +486,8 @@ void PriceListWindow::price() {
     options.library = library;
     options.priceTitle = priceColumn_->currentText().toStdString();
     options.several = pl::SeveralRule::parse(several_->currentData().toString().toStdString()).value_or(pl::SeveralRule{});
-    const pl::Catalogue* base = nullptr;
-    std::vector<const pl::Catalogue*> current;
-    baseAndCurrent(base, current);
-    if (base) {
+    period_.reset();
+    if (adjust_->isChecked() && base_->count() > 0) {
       options.base = base_->currentText().toStdString();
       options.current = periodLibraries();
       options.risk = riskOf(risk_->text()).value_or(Decimal(5, 2));
@@ -456,18 +495,34 @@ void PriceListWindow::price() {
     progress_->setRange(0, static_cast<int>(list_->lines.size()));
     progress_->setValue(0);
     progress_->show();
-    priced_ = pl::priceListWith(list_, catalogue, *loaded(library).column, options, choices_, base, current,
+    cancel_->show();
+    // While it runs only 取消 answers: the window's events are processed
+    // between lines, and nothing else may change the list meanwhile.
+    std::vector<QWidget*> off;
+    for (QWidget* w : std::initializer_list<QWidget*>{open_, sheet_, library_, priceColumn_, several_, filter_, export_,
+                                                      adjust_, base_, from_, to_, risk_, body_})
+      if (w->isEnabled()) {
+        w->setEnabled(false);
+        off.push_back(w);
+      }
+    struct Restore {
+      std::vector<QWidget*>& widgets;
+      QPushButton* cancel;
+      ~Restore() {
+        for (QWidget* w : widgets) w->setEnabled(true);
+        cancel->hide();
+      }
+    } restore{off, cancel_};
+    priced_ = pl::priceListWith(list_, catalogue, *loaded(library).column, options, choices_, nullptr, {},
                                 [this](int done, int total) {
                                   progress_->setRange(0, total);
                                   progress_->setValue(done);
-                                  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-                                  return true;
+                                  QApplication::processEvents();
+                                  return !cancelled_;
                                 });
-    for (const auto& [i, risk] : lineRisks_) {
-      if (i >= priced_->lines.size()) continue;
-      priced_->lines[i].risk = risk;
-      pl::repriceLine(*priced_, i, base, current);
-    }
+    for (const auto& [i, risk] : lineRisks_)
+      if (i < priced_->lines.size()) priced_->lines[i].risk = risk;
+    applyPeriodPrices();
     pl::recomputeTotals(*priced_);
   } catch (const std::exception& e) {
     problem = qs(e.what());
@@ -475,7 +530,10 @@ void PriceListWindow::price() {
   progress_->hide();
   if (priced_ && selected_ >= static_cast<int>(priced_->lines.size())) selected_ = -1;
   fill();
-  if (!problem.isEmpty()) {
+  if (cancelled_) {
+    priced_.reset();
+    summary_->setText(QString::fromUtf8("载价已取消；更改任一选项即重新载价"));
+  } else if (!problem.isEmpty()) {
     priced_.reset();
     summary_->setText(QString::fromUtf8("无法载价：") + problem);
   }
@@ -557,6 +615,8 @@ void PriceListWindow::fill() {
                           .arg(priced_->check)
                           .arg(priced_->none)
                           .arg(money(priced_->total)));
+    if (const size_t sums = priced_->list->subtotalRows.size())
+      summary_->setText(summary_->text() + QString::fromUtf8("（清单自带的小计、合计 %1 行未计入）").arg(sums));
     if (priced_->adjusted) {
       const auto& t = priced_->adjustmentTotals;
       const std::string current = priced_->current.size() == 1
@@ -649,19 +709,17 @@ void PriceListWindow::applyChoice(const pl::Choice& choice, const std::optional<
   const std::string key = pl::Choices::keyOf(*priced_->lines[size_t(selected_)].line);
   choices_.set(*priced_->lines[size_t(selected_)].line, choice);
   saveChoices();
-  const pl::Catalogue* base = nullptr;
-  std::vector<const pl::Catalogue*> current;
   try {
     const WaitCursor busy;
-    baseAndCurrent(base, current);
     for (size_t i = 0; i < priced_->lines.size(); ++i) {
       pl::PricedLine& p = priced_->lines[i];
       if (pl::Choices::keyOf(*p.line) != key) continue;
       p.match = answer;
       p.chosen = true;
       p.status = answer ? pl::MatchStatus::Matched : pl::MatchStatus::None;
-      pl::repriceLine(*priced_, i, base, current);
+      pl::repriceLine(*priced_, i, nullptr, {});
     }
+    applyPeriodPrices();
     pl::recomputeTotals(*priced_);
   } catch (const std::exception& e) {
     platform::MsgBox(std::string("无法载价：") + e.what());
@@ -748,10 +806,8 @@ void PriceListWindow::applyLineRisk() {
     priced_->lines[i].risk = *risk;
   }
   try {
-    const pl::Catalogue* base = nullptr;
-    std::vector<const pl::Catalogue*> current;
-    baseAndCurrent(base, current);
-    pl::repriceLine(*priced_, i, base, current);
+    pl::repriceLine(*priced_, i, nullptr, {});
+    applyPeriodPrices();
     pl::recomputeTotals(*priced_);
   } catch (const std::exception& e) {
     platform::MsgBox(std::string("无法载价：") + e.what());
@@ -794,6 +850,12 @@ bool PriceListWindow::exportList() {
 }
 
 QString PriceListWindow::summaryText() const { return summary_->text(); }
+
+int PriceListWindow::heldCatalogues() const {
+  int n = 0;
+  for (const auto& [name, held] : loaded_) n += held->catalogue != nullptr;
+  return n;
+}
 QString PriceListWindow::adjustmentSummaryText() const { return adjustSummary_->text(); }
 QString PriceListWindow::lineText() const { return line_->text(); }
 

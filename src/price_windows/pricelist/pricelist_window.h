@@ -3,10 +3,11 @@
 // estimating program exports it) priced line by line from a library of the
 // program folder.
 //
-//   - The list is opened with 打开清单…; the library, the price column and the
-//     rule for several makers are chosen above the lines, and every change
-//     prices the list again (a progress bar below the lines while it runs, the
-//     wait cursor over the program).
+//   - The list is opened with 打开清单… (工作表 chooses the sheet of a workbook
+//     of several); the library, the price column and the rule for several
+//     makers are chosen above the lines, and every change prices the list
+//     again (a progress bar and 取消 below the lines while it runs, the other
+//     controls off meanwhile).
 //   - The tab 载价 lists the lines: status on its colour (匹配 green, 待确认
 //     yellow, 未匹配 red), the line as the list writes it, the matched
 //     product, its price and the amount (数量 × 单价, two places); 显示 keeps
@@ -27,7 +28,9 @@
 // The window takes from the main window only the names of the program
 // folder's libraries and the one it has open (see openPriceList in
 // band/pricelist_commands.cpp); the libraries are read on connections of
-// their own.
+// their own. Only the library priced from is held (its products, indexed for
+// matching); of the base and current months it keeps just the prices of the
+// list's answers (PeriodPrices).
 #include <QWidget>
 
 #include <map>
@@ -76,9 +79,13 @@ class PriceListWindow : public QWidget {
 
   // Asks for a list file and opens it.
   void askList();
-  // Reads a list, restores its choices and prices it; false (with a message
-  // box naming the file and the fault) when it cannot be read.
-  bool openList(const std::string& path);
+  // Reads a list (a workbook's sheet by name, its first when empty), restores
+  // its choices and prices it; false (with a message box naming the file and
+  // the fault) when it cannot be read.
+  bool openList(const std::string& path, const std::string& sheet = std::string());
+  // Stops a pricing under way (the 取消 button beside the progress bar): the
+  // list is left unpriced until the controls change again.
+  void cancelPricing() { cancelled_ = true; }
   // Prices the open list again with the current choices of the controls.
   void price();
 
@@ -98,6 +105,8 @@ class PriceListWindow : public QWidget {
   bool exportList();
 
   // Controls and results, for the band and for tests.
+  QComboBox* sheetBox() const { return sheet_; }
+  QPushButton* cancelButton() const { return cancel_; }
   QComboBox* libraryBox() const { return library_; }
   QComboBox* priceBox() const { return priceColumn_; }
   QComboBox* severalBox() const { return several_; }
@@ -119,6 +128,9 @@ class PriceListWindow : public QWidget {
   const price_tools::pricelist::PricedList* priced() const { return priced_ ? &*priced_ : nullptr; }
   const price_tools::pricelist::Choices& choices() const { return choices_; }
   QString summaryText() const;
+  // How many libraries the window holds the products of (for tests: one, the
+  // library priced from, whatever the months of the adjustment).
+  int heldCatalogues() const;
   QString adjustmentSummaryText() const;
   QString lineText() const;
 
@@ -150,8 +162,7 @@ class PriceListWindow : public QWidget {
                    const std::optional<price_tools::pricelist::Candidate>& answer);
   void saveChoices();
   void repriceSameAs(int line);
-  void baseAndCurrent(const price_tools::pricelist::Catalogue*& base,
-                      std::vector<const price_tools::pricelist::Catalogue*>& current);
+  void applyPeriodPrices();
 
   std::vector<std::string> libraries_;  // in month order
   std::string openLibrary_;
@@ -164,12 +175,20 @@ class PriceListWindow : public QWidget {
   bool choicesKept_ = true;  // false when the file beside the list could not be read: it is left as it is
   std::map<size_t, price_tools::Decimal> lineRisks_;  // the lines' own risk ranges
   std::optional<price_tools::pricelist::PricedList> priced_;
+  // The prices of priced_'s answers in the base and current months' libraries:
+  // all the window keeps of those libraries.
+  std::optional<price_tools::pricelist::PeriodPrices> period_;
   int selected_ = -1;
   std::vector<price_tools::pricelist::Candidate> shown_;
   bool loading_ = false;
+  bool cancelled_ = false;  // 取消 was pressed during the pricing under way
 
   QPushButton* open_ = nullptr;
   QLabel* file_ = nullptr;
+  QComboBox* sheet_ = nullptr;  // the workbook's sheets; hidden for CSV and one-sheet workbooks
+  QLabel* sheetLabel_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+  QWidget* body_ = nullptr;  // the lines and the selected line, off while a pricing runs
   QComboBox* library_ = nullptr;
   QComboBox* priceColumn_ = nullptr;
   QComboBox* several_ = nullptr;

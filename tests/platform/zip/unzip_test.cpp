@@ -156,6 +156,54 @@ TEST(Unzip, NamesFoundInAnyLetterCaseAmongManyEntries) {
   EXPECT_FALSE(testsupport::exists(folder / "dest/web"));
 }
 
+// The folders of dest are looked at once for all the entries they hold, but
+// each folder on its own: a link among them still refuses the archive,
+// whether its entries come before or after those of plain folders.
+TEST(Unzip, EveryFolderIsCheckedAmongManyEntries) {
+  ProgramFolder folder;
+  fs::create_directories(folder / "outside");
+  int n = 0;
+  for (const bool linkFirst : {false, true}) {
+    const std::string dest = folder / ("dest" + std::to_string(n));
+    fs::create_directories(dest + "/pages/plain");
+    fs::create_directory_symlink(folder / "outside", dest + "/pages/Linked");
+    std::vector<ZipEntry> entries;
+    if (linkFirst) entries.push_back({ZipEntry::File, "PAGES/linked/x.htm", "x"});
+    for (int i = 0; i < 50; ++i) {
+      entries.push_back({ZipEntry::File, "pages/p" + std::to_string(i) + ".htm", "p"});
+      entries.push_back({ZipEntry::File, "pages/plain/q" + std::to_string(i) + ".htm", "q"});
+    }
+    if (!linkFirst) entries.push_back({ZipEntry::File, "PAGES/linked/x.htm", "x"});
+    const std::string zip = folder / ("l" + std::to_string(n++) + ".zip");
+    testsupport::makeZip(zip, entries);
+    const auto r = platform::unzipArchive(zip, dest);
+    EXPECT_NE(r.code, 0) << linkFirst;
+    EXPECT_FALSE(testsupport::exists(dest + "/pages/p0.htm")) << linkFirst;
+    EXPECT_FALSE(testsupport::exists(dest + "/pages/plain/q0.htm")) << linkFirst;
+  }
+  EXPECT_TRUE(fs::is_empty(folder / "outside"));
+
+  // A file and a folder of one name, among entries that share their folder.
+  std::vector<ZipEntry> clash;
+  for (int i = 0; i < 20; ++i) clash.push_back({ZipEntry::File, "web/p" + std::to_string(i) + ".htm", "p"});
+  clash.push_back({ZipEntry::File, "web/a", "file"});
+  clash.push_back({ZipEntry::File, "web/A/b.htm", "below"});
+  testsupport::makeZip(folder / "clash.zip", clash);
+  fs::create_directories(folder / "clashdest");
+  EXPECT_NE(platform::unzipArchive(folder / "clash.zip", folder / "clashdest").code, 0);
+  EXPECT_FALSE(testsupport::exists(folder / "clashdest/web"));
+
+  // Many entries over several folders, some made by the archive itself, all land.
+  std::vector<ZipEntry> spread;
+  for (int i = 0; i < 200; ++i)
+    spread.push_back({ZipEntry::File, "s" + std::to_string(i % 7) + "/t" + std::to_string(i % 3) + "/f" + std::to_string(i), std::to_string(i)});
+  testsupport::makeZip(folder / "spread.zip", spread);
+  fs::create_directories(folder / "spreaddest/s3");
+  ASSERT_EQ(platform::unzipArchive(folder / "spread.zip", folder / "spreaddest").code, 0);
+  for (int i = 0; i < 200; ++i)
+    EXPECT_EQ(testsupport::readFile(folder / ("spreaddest/s" + std::to_string(i % 7) + "/t" + std::to_string(i % 3) + "/f" + std::to_string(i))), std::to_string(i)) << i;
+}
+
 TEST(Unzip, UnpackFolderNames) {
   EXPECT_TRUE(platform::isUnpackFolderName(".unzip-1"));
   EXPECT_TRUE(platform::isUnpackFolderName(".unzip-123456789"));

@@ -240,6 +240,33 @@ TEST(ListReader, ReadsCsvInUtf8WithAndWithoutAMarkAndInGbk) {
   EXPECT_NE(errorOf(folder / "utf8.csv", "Sheet1").find("Sheet1"), std::string::npos);
 }
 
+// The lines a list sums itself up with are not materials: whatever way the
+// label is written, on a line without a unit, they are left out and counted.
+TEST(ListReader, LeavesOutTheListsOwnSubtotals) {
+  testsupport::ProgramFolder folder;
+  testsupport::writeFile(folder / "sums.csv",
+                         "名称,规格型号,单位,数量,合价\n"
+                         "螺纹钢,HRB400 Φ20,t,12,48000\n"      // row 2
+                         "钢材小计,,,12,48000\n"              // 3
+                         "中砂,,m3,30,3600\n"                 // 4
+                         "小 计,,,,3600\n"                    // 5
+                         "本页合计：,,,,51600\n"              // 6
+                         "合计（元）,,,,51600\n"              // 7
+                         "ＰＶＣ管 总计,,,,1\n"               // 8
+                         "累计,,,,51600\n"                    // 9
+                         "电表 合计,DDS,只,2,\n"              // 10: a unit, so a material
+                         "计数器,,,3,\n"                      // 11: no label at its end
+                         "合计仪,,,,\n");                     // 12
+  const MaterialList list = readMaterialList(folder / "sums.csv");
+  std::vector<int> rows;
+  for (const ListLine& l : list.lines) rows.push_back(l.row);
+  EXPECT_EQ(rows, (std::vector<int>{2, 4, 10, 11, 12}));
+  EXPECT_EQ(list.subtotalRows, (std::vector<int>{3, 5, 6, 7, 8, 9}));
+  EXPECT_TRUE(isSubtotalLine("合　计", ""));
+  EXPECT_FALSE(isSubtotalLine("合计", "元"));
+  EXPECT_FALSE(isSubtotalLine("计", ""));
+}
+
 TEST(ListReader, FindsTheHeaderOnlyInTheFirstTwentyRows) {
   testsupport::ProgramFolder folder;
   std::string above;

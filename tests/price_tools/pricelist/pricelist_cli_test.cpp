@@ -104,7 +104,7 @@ TEST_F(PricelistCli, JsonHasEveryFieldAsNumbersAndNulls) {
       << r.out;
   EXPECT_NE(r.out.find("\"amount\":null}"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("\"base\":"), std::string::npos);  // no adjustment asked for
-  EXPECT_NE(r.out.find("\n],\"totals\":{\"amount\":58076.69,\"matched\":2,\"check\":0,\"none\":1}}\n"),
+  EXPECT_NE(r.out.find("\n],\"totals\":{\"amount\":58076.69,\"matched\":2,\"check\":0,\"none\":1,\"subtotals\":0}}\n"),
             std::string::npos)
       << r.out;
   // At most five candidates, each with its score.

@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QProgressDialog>
 #include <QTimer>
 #include <QToolButton>
@@ -145,6 +146,32 @@ TEST(ExportCommands, PrintPreviewShowsThePages) {
   });
   win.command(price_windows::kPrintPreviewText)->trigger();
   EXPECT_TRUE(shown);
+}
+
+// Printed from the preview to a PDF file, the pages read back as the PDF
+// export's do: 月 as 月, not as the radical its glyph also draws.
+TEST(ExportCommands, PrintingThePreviewToAFileGivesAReadableTextLayer) {
+  Window win;
+  win.clickCategory("12");
+  const std::string out = win.folder.file("printed.pdf");
+  bool printed = false;
+  QTimer::singleShot(300, [&] {
+    auto* dialog = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    QPrinter* printer = dialog->printer();
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(QString::fromStdString(out));
+    emit dialog->paintRequested(printer);  // what its print button does
+    printed = true;
+    dialog->reject();
+  });
+  win.command(price_windows::kPrintPreviewText)->trigger();
+  ASSERT_TRUE(printed);
+  if (const QByteArray dir = qgetenv("VELMORA_SCREENSHOT_DIR"); !dir.isEmpty())
+    QFile::copy(QString::fromStdString(out), QString::fromLocal8Bit(dir) + "/export-printed.pdf");
+  const std::string text = run("pdftotext -raw '" + out + "' -");
+  EXPECT_NE(text.find("2026年12月信息价"), std::string::npos) << text.substr(0, 400);
+  EXPECT_EQ(text.find("\u2F49"), std::string::npos) << text.substr(0, 400);  // ⽉
 }
 
 TEST(ExportCommands, PinyinFieldSearchesAndCopyIsOnTheProductMenu) {

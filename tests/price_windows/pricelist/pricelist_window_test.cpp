@@ -19,13 +19,18 @@
 
 #include "support/widgets_app.h"
 
+#include "list_fixture.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <fstream>
 #include <sstream>
@@ -256,6 +261,71 @@ TEST(PriceListWindow, AChoiceFromASearchHoldsForEveryLineWrittenTheSameWayAndIsR
   EXPECT_EQ(pl::Choices::load(pl::Choices::besidePath(f.list)).size(), 1u);
 }
 
+// A workbook of several sheets offers them; choosing one reads and prices it.
+// A subtotal of the list is left out and named in the summary.
+TEST(PriceListWindow, ChoosesTheSheetOfAWorkbookAndNamesTheSubtotalsLeftOut) {
+  ListFolder f;
+  using list_fixture::inlineCell;
+  const auto row = [](int r, const std::vector<std::string>& cells) {
+    std::string out = "<row r=\"" + std::to_string(r) + "\">";
+    for (size_t c = 0; c < cells.size(); ++c)
+      out += inlineCell(std::string(1, char('A' + c)) + std::to_string(r), cells[c]);
+    return out + "</row>";
+  };
+  const std::vector<std::string> head{"名称", "规格型号", "单位", "数量"};
+  const std::string book = f.folder.file("两表.xlsx");
+  testsupport::makeZip(book, list_fixture::workbookParts(
+                                 {{"主要材料", list_fixture::sheetXml(row(1, head) + row(2, {"螺纹钢 HRB400", "Φ12", "t", "2"}))},
+                                  {"甲供材料", list_fixture::sheetXml(row(1, head) + row(2, {"中砂", "", "m3", "12"}) +
+                                                                      row(3, {"水泥", "P.O42.5", "吨", "3"}) +
+                                                                      row(4, {"小计", "", "", "15"}))}}));
+  auto win = std::make_unique<PriceListWindow>(f.w->libraryList(), f.w->currentLibrary());
+  ASSERT_TRUE(win->openList(book));
+  ASSERT_NE(win->priced(), nullptr);
+  EXPECT_FALSE(win->sheetBox()->isHidden());
+  ASSERT_EQ(win->sheetBox()->count(), 2);
+  EXPECT_EQ(win->sheetBox()->currentText(), QString::fromUtf8("主要材料"));
+  EXPECT_EQ(column(win->lineGrid(), PriceListWindow::LName), (std::vector<std::string>{"螺纹钢 HRB400"}));
+  EXPECT_EQ(win->summaryText().toStdString().find("小计"), std::string::npos);
+  win->sheetBox()->setCurrentIndex(1);
+  ASSERT_NE(win->priced(), nullptr) << win->summaryText().toStdString();
+  EXPECT_EQ(win->priced()->list->sheet, "甲供材料");
+  EXPECT_EQ(column(win->lineGrid(), PriceListWindow::LName), (std::vector<std::string>{"中砂", "水泥"}));
+  EXPECT_NE(win->summaryText().toStdString().find("小计、合计 1 行未计入"), std::string::npos)
+      << win->summaryText().toStdString();
+  // A CSV list has no sheets to offer.
+  ASSERT_TRUE(win->openList(f.list));
+  EXPECT_TRUE(win->sheetBox()->isHidden());
+  EXPECT_EQ(win->sheetBox()->count(), 0);
+}
+
+// 取消 stops a pricing under way; meanwhile only 取消 answers, and the next
+// change prices again.
+TEST(PriceListWindow, ALongPricingCanBeCancelled) {
+  ListFolder f;
+  auto win = f.window();
+  ASSERT_NE(win->priced(), nullptr);
+  bool seen = false, controlsOff = false, cancelShown = false;
+  QTimer::singleShot(0, win.get(), [&] {
+    seen = true;
+    controlsOff = !win->libraryBox()->isEnabled() && !win->filterBox()->isEnabled() && !win->tabs()->isEnabled();
+    cancelShown = !win->cancelButton()->isHidden() && win->cancelButton()->isEnabled();
+    win->cancelButton()->click();
+  });
+  win->price();
+  ASSERT_TRUE(seen);  // the window's events ran during the pricing
+  EXPECT_TRUE(controlsOff);
+  EXPECT_TRUE(cancelShown);
+  EXPECT_EQ(win->priced(), nullptr);
+  EXPECT_EQ(win->progressBar()->value(), 0);  // it stopped at once, not after the last line
+  EXPECT_NE(win->summaryText().toStdString().find("已取消"), std::string::npos) << win->summaryText().toStdString();
+  EXPECT_TRUE(win->libraryBox()->isEnabled());
+  EXPECT_TRUE(win->cancelButton()->isHidden());
+  win->price();
+  ASSERT_NE(win->priced(), nullptr) << win->summaryText().toStdString();
+  EXPECT_EQ(win->priced()->lines.size(), 8u);
+}
+
 TEST(PriceListWindow, AChoicesFileThatCannotBeReadIsLeftAsItIs) {
   ListFolder f;
   const std::string beside = pl::Choices::besidePath(f.list);
@@ -322,6 +392,14 @@ TEST(PriceListWindow, TheAdjustmentTabShowsBaseCurrentAndALinesOwnRiskRange) {
   shoot(*win, "pricelist-adjust.png");
   EXPECT_NE(win->adjustmentSummaryText().toStdString().find("调增 18.00"), std::string::npos)
       << win->adjustmentSummaryText().toStdString();
+  // Of January the window keeps only these prices, not its products; a
+  // library priced from before is let go.
+  EXPECT_EQ(win->heldCatalogues(), 1);
+  win->libraryBox()->setCurrentText(QString::fromUtf8("2026年01月信息价"));
+  win->libraryBox()->setCurrentText(QString::fromUtf8("2026年04月信息价"));
+  EXPECT_EQ(win->heldCatalogues(), 1);
+  r = rowWith(a, W::ARow, "5");
+  EXPECT_EQ(a.displayText(r, W::AAmount), "18.00");
   // The line keeps its range when the list is priced again.
   win->riskEdit()->setText("4");
   emit win->riskEdit()->editingFinished();
