@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double fileMb = double(st.st_size) / (1024 * 1024);
-  const int runs = 3;
+  const int runs = 5;
   const long rssBefore = kbFromStatus("VmRSS:");
 
   // Our open, isolated as the programs do it.
