@@ -56,8 +56,7 @@ bool parseDateLiteral(const std::string& s, double& out) {
 
 // Where the name just written to `out` ("col", "T.col", "[T].[a col]") starts,
 // or npos when `out` does not end in a plain name.
-std::size_t nameStart(const std::string& out) {
-  std::size_t end = out.size();
+std::size_t nameStart(const std::string& out, std::size_t end) {
   while (end > 0 && std::isspace(static_cast<unsigned char>(out[end - 1]))) --end;
   std::size_t i = end;
   while (i > 0) {
@@ -76,6 +75,71 @@ std::size_t nameStart(const std::string& out) {
   const std::string name = asciiLower(out.substr(i, end - i));
   if (name == "not" || name == "where" || name == "and" || name == "or") return std::string::npos;
   return i;
+}
+
+// Where the call of one of Jet's functions on a name just written to `out`
+// ("StrConv(T.col, 8)", "LCase([a col])") starts, or npos when `out` does not
+// end in one. Its first argument is a plain name; texts in quotes and brackets
+// in the arguments are skipped.
+std::size_t callStart(const std::string& out) {
+  std::size_t end = out.size();
+  while (end > 0 && std::isspace(static_cast<unsigned char>(out[end - 1]))) --end;
+  if (end == 0 || out[end - 1] != ')') return std::string::npos;
+  int depth = 0;
+  std::size_t i = end;
+  while (i > 0) {
+    const char c = out[--i];
+    if (c == '\'' || c == ']') {
+      if (i == 0) return std::string::npos;
+      const std::size_t open = out.rfind(c == ']' ? '[' : '\'', i - 1);
+      if (open == std::string::npos) return std::string::npos;
+      i = open;
+    } else if (c == ')') {
+      ++depth;
+    } else if (c == '(' && --depth == 0) {
+      break;
+    }
+  }
+  if (depth != 0) return std::string::npos;
+  const std::size_t open = i;
+  // The first argument: a plain name up to the first comma or the closing bracket.
+  std::size_t argEnd = open + 1;
+  while (argEnd < end - 1 && out[argEnd] != ',') {
+    if (out[argEnd] == '[') {
+      const std::size_t close = out.find(']', argEnd);
+      if (close == std::string::npos) return std::string::npos;
+      argEnd = close;
+    }
+    ++argEnd;
+  }
+  const std::size_t arg = nameStart(out, argEnd);
+  if (arg == std::string::npos) return std::string::npos;
+  for (std::size_t k = open + 1; k < arg; ++k)
+    if (!std::isspace(static_cast<unsigned char>(out[k]))) return std::string::npos;
+  std::size_t f = open;
+  while (f > 0 && identChar(static_cast<unsigned char>(out[f - 1]))) --f;
+  if (f == open || !identStart(static_cast<unsigned char>(out[f])) || !knownFunction(out.substr(f, open - f)))
+    return std::string::npos;
+  return f;
+}
+
+// Where the left side of a "like" just written to `out` starts, when it is a
+// name or one of Jet's functions of a name, and nothing before it binds more
+// tightly than "like": it follows "(", ",", or a word of the statement's
+// conditions. Otherwise npos.
+std::size_t operandStart(const std::string& out) {
+  std::size_t start = nameStart(out, out.size());
+  if (start == std::string::npos) start = callStart(out);
+  if (start == std::string::npos) return start;
+  std::size_t before = start;
+  while (before > 0 && std::isspace(static_cast<unsigned char>(out[before - 1]))) --before;
+  if (before == 0 || out[before - 1] == '(' || out[before - 1] == ',') return start;
+  std::size_t w = before;
+  while (w > 0 && identChar(static_cast<unsigned char>(out[w - 1]))) --w;
+  const std::string word = asciiLower(out.substr(w, before - w));
+  for (const char* k : {"where", "and", "or", "not", "on", "having", "select", "when", "then", "else"})
+    if (word == k) return start;
+  return std::string::npos;
 }
 
 // Whether the next thing after `at`, blanks skipped, is `c`.
@@ -192,8 +256,8 @@ std::string translateJetText(const std::string& in) {
       } else if (!qualified && lw == "false") {
         out += "0";
       } else if (!qualified && lw == "like" && !closeLikelihood && wildcardPatternFollows(in, j) &&
-                 nameStart(out) != std::string::npos) {
-        out.insert(nameStart(out), "likelihood(");
+                 operandStart(out) != std::string::npos) {
+        out.insert(operandStart(out), "likelihood(");
         out += word;
         closeLikelihood = true;
       } else if (!qualified && (lw == "left" || lw == "right") && nextIs(in, j, '(')) {

@@ -47,11 +47,20 @@ TEST(JetSql, Translation) {
             "select * from T where likelihood([T].[a b] like '_x''', 0.05) and n=1");
   EXPECT_EQ(translateJetSql("select * from T where (Name like '%it''s%')"),
             "select * from T where (likelihood(Name like '%it''s%', 0.05))");
+  // So is one of Jet's functions of a name, as the name search compares
+  // half-width forms.
+  EXPECT_EQ(translateJetSql("select * from T where StrConv(T.Name, 8) like '%hrb%' order by ID"),
+            "select * from T where likelihood(StrConv(T.Name, 8) like '%hrb%', 0.05) order by ID");
+  EXPECT_EQ(translateJetSql("select * from T where n=1 and LCase([a b]) like '%(x)%'"),
+            "select * from T where n=1 and likelihood(LCase([a b]) like '%(x)%', 0.05)");
   // Left alone: a pattern without a leading wildcard, "not like", a pattern
-  // joined with more text, an operand that is not a name, an open text.
+  // joined with more text, an operand that is not a name (nor a function of
+  // one), an operand bound to something before it, an open text.
   for (const char* same : {"select * from T where Name like 'steel%'", "select * from T where Name not like '%a%'",
                            "select * from T where Name like '%' || x", "select * from T where 'a' like '%a'",
-                           "select * from T where lcase(Name) like '%a%'", "select * from T where Name like '%a"})
+                           "select * from T where lcase('a') like '%a%'", "select * from T where nosuch(Name) like '%a%'",
+                           "select * from T where lcase(Name || x) like '%a%'", "select * from T where x || lcase(Name) like '%a%'",
+                           "select * from T where x = Name like '%a%'", "select * from T where Name like '%a"})
     EXPECT_EQ(translateJetSql(same), same);
   EXPECT_EQ(translateJetSql("select 'unterminated"), "select 'unterminated");
 }
