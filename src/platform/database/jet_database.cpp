@@ -18,6 +18,7 @@
 #include "common/text_case.h"
 #include "platform/database/jet_reader.h"
 #include "platform/database/jet_sql.h"
+#include "platform/database/import_flight.h"
 #include "platform/database/library_cache.h"
 
 namespace ado {
@@ -223,7 +224,7 @@ ImportProgress& importProgress() {
 void setImportProgress(ImportProgress observer) { importProgress() = std::move(observer); }
 
 struct Database::Importer : jet::Sink {
-  explicit Importer(Database& db) : db_(db), progress_(importProgress()) {}
+  explicit Importer(Database& db) : db_(db), progress_(importProgress()), stop_(importStopFlag()) {}
   ~Importer() override {
     if (insert_) sqlite3_finalize(insert_);
   }
@@ -260,6 +261,7 @@ struct Database::Importer : jet::Sink {
   }
 
   void row(const std::vector<jet::Cell>& cells) override {
+    checkImportStop(stop_);
     const auto& cols = db_.tables_.back().columns;
     for (std::size_t i = 0; i < cells.size() && i < cols.size(); ++i) {
       const jet::Cell& c = cells[i];
@@ -322,6 +324,7 @@ struct Database::Importer : jet::Sink {
 
   Database& db_;
   const ImportProgress progress_;  // as it was when the copy began
+  const std::atomic<bool>* const stop_;  // the thread's stop flag, if any
   uint64_t total_ = 0, copied_ = 0;
   sqlite3_stmt* insert_ = nullptr;
   std::vector<jet::IndexDef> indexes_;
@@ -407,10 +410,14 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
   db->jetVersion_ = h.version;
   db->createEngine();
   LibraryCache cache(path, f.fd, st);  // after the password check: the cache never replaces it
+  // An import under way on another thread is waited for; its entry is then
+  // loaded below.
+  ImportFlight flight(mode == ReadMode::CacheOnly ? std::string() : cache.key());
   if (cache.load(*db)) {
     db->seal();
     return db;
   }
+  if (mode == ReadMode::CacheOnly) return nullptr;
   Importer imp(*db);
   imp.exec("BEGIN");
   if (mode == ReadMode::Isolated)
@@ -419,7 +426,9 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
     jet::readTables(h, path, nullptr, 0, givenPath, imp);
   imp.exec("COMMIT");
   imp.finished();
+  checkImportStop(importStopFlag());
   db->analyze();
+  checkImportStop(importStopFlag());
   cache.store(*db);
   db->seal();
   return db;
