@@ -73,5 +73,6 @@ CommandBand* attachCommandBand(main_window::frmeq& window);
 void installPriceCommands(CommandBand& band);  // 价格对比, 价格走势
 void installExportCommands(CommandBand& band);  // 导出Excel, 打印预览, 导出PDF, 复制, 拼音简码
 void installPriceListCommands(CommandBand& band);  // 材料清单载价
+void installLibraryPreparation(CommandBand& band);  // 正在准备材料库 (prep/prep_indicator.cpp)
 
 }  // namespace price_windows
