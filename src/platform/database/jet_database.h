@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/database/adodb.h"
+#include "platform/database/sqlite_handles.h"
 
 struct sqlite3;
 
@@ -82,7 +83,7 @@ class Database {
   std::vector<std::string> forEachRow(const std::string& statement, const RowHandler& onRow);
 
   // The in-memory copy (tests and tools look at it directly).
-  sqlite3* sqlite() const { return db_; }
+  sqlite3* sqlite() const { return db_.get(); }
 
   // Creates an index on table.column unless one exists (names as in the file,
   // case-insensitive). Returns false when there is no such column.
@@ -101,11 +102,11 @@ class Database {
   std::string path_;
   int jetVersion_ = 4;
   std::vector<TableInfo> tables_;
-  sqlite3* db_ = nullptr;
   std::vector<std::string> indexed_;  // "table\ncolumn", lower case
   int indexCount_ = 0;
   bool analyzed_ = false;  // the planner has figures for the indexes
   std::shared_ptr<void> image_;  // the library cache's mapping the engine runs on, if any
+  SqliteConnection db_;          // after image_: closed before the mapping goes
 };
 
 // Told how far the copy of a library from its Jet file has come, while

@@ -416,7 +416,7 @@ int LibraryCache::attach(Database& db) {
 #endif
   if (digest(static_cast<const unsigned char*>(base), std::size_t(imageSize)) != imageDigest) return 0;
 
-  sqlite3* engine = db.db_;
+  sqlite3* engine = db.db_.get();
   bool good = sqlite3_deserialize(engine, "main", static_cast<unsigned char*>(base), sqlite3_int64(imageSize),
                                   sqlite3_int64(total), 0) == SQLITE_OK;
   // Every table the trailer names is in the schema (this also reads the
@@ -435,8 +435,7 @@ int LibraryCache::attach(Database& db) {
   if (!good) {
     // The engine's main database is gone with the failed entry: start afresh
     // for the import.
-    sqlite3_close_v2(db.db_);
-    db.db_ = nullptr;
+    db.db_.reset();
     db.createEngine();
     return -1;
   }
@@ -462,7 +461,7 @@ void LibraryCache::store(Database& db) {
   if (dir.fd < 0) return;
   ::fchmod(dir.fd, 0700);
 
-  sqlite3* engine = db.db_;
+  sqlite3* engine = db.db_.get();
   int64_t pages = 0, pageSize = 0;
   {
     sqlite3_stmt* st = nullptr;

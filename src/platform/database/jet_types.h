@@ -1,0 +1,34 @@
+#pragma once
+// How the provider keeps Jet's column types in its SQLite copy (internal to
+// the provider): the declared types of the copy's columns, Currency amounts as
+// bound and read back, the exact Currency aggregates, and quoted names.
+#include <cstdint>
+#include <string>
+
+#include "platform/database/jet_database.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace ado {
+
+// The declared type of a copied column, and the Jet type a declared type
+// names (Unknown for none).
+const char* declaredType(JetType t);
+JetType typeFromDecl(const char* decl);
+
+// A Currency amount (a count of 1/10000 units) bound as parameter k, and read
+// back from result column i.
+void bindCurrency(sqlite3_stmt* st, int k, int64_t units);
+int64_t currencyUnitsOf(sqlite3_stmt* st, int i);
+
+// Registers jet_currency_sum and jet_currency_avg in the engine.
+void registerCurrencyAggregates(sqlite3* db);
+
+// A name in double quotes, as SQLite's identifiers are quoted.
+std::string quoteIdent(const std::string& s);
+
+// Names ending in "id" (any case): the id and link columns.
+bool endsWithId(const std::string& name);
+
+}  // namespace ado
