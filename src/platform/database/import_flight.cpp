@@ -2,7 +2,7 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace ado {
 
@@ -11,7 +11,8 @@ namespace {
 struct Flights {
   std::mutex lock;
   std::condition_variable landed;
-  std::unordered_set<std::string> held;  // libraries being imported now
+  // The libraries being imported now; the flag of those that give way.
+  std::unordered_map<std::string, std::shared_ptr<std::atomic<bool>>> held;
   std::size_t waiting = 0;
 };
 
@@ -21,23 +22,29 @@ Flights& flights() {
 }
 
 thread_local const std::atomic<bool>* stopFlag = nullptr;
+thread_local const std::atomic<bool>* flightGivenWay = nullptr;
 
 }  // namespace
 
 ImportFlight::ImportFlight(std::string key) : key_(std::move(key)) {
   if (key_.empty()) return;
+  if (stopFlag) givenWay_ = std::make_shared<std::atomic<bool>>(false);
   Flights& f = flights();
   std::unique_lock guard(f.lock);
-  if (f.held.count(key_)) {
+  for (auto it = f.held.find(key_); it != f.held.end(); it = f.held.find(key_)) {
+    if (it->second) *it->second = true;
     ++f.waiting;
-    f.landed.wait(guard, [&] { return !f.held.count(key_); });
+    f.landed.wait(guard);
     --f.waiting;
   }
-  f.held.insert(key_);
+  f.held.emplace(key_, givenWay_);
+  before_ = flightGivenWay;
+  flightGivenWay = givenWay_.get();
 }
 
 ImportFlight::~ImportFlight() {
   if (key_.empty()) return;
+  flightGivenWay = before_;
   Flights& f = flights();
   {
     std::lock_guard guard(f.lock);
@@ -54,5 +61,6 @@ std::size_t opensWaitingForImport() {
 
 void setImportStopFlag(const std::atomic<bool>* flag) { stopFlag = flag; }
 const std::atomic<bool>* importStopFlag() { return stopFlag; }
+ImportStops importStops() { return {stopFlag, flightGivenWay}; }
 
 }  // namespace ado

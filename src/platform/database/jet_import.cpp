@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "common/text_case.h"
-#include "platform/database/import_flight.h"
 #include "platform/database/jet_types.h"
 
 namespace ado {
@@ -23,7 +22,7 @@ ImportProgress& importProgress() {
 
 void setImportProgress(ImportProgress observer) { importProgress() = std::move(observer); }
 
-Database::Importer::Importer(Database& db) : db_(db), progress_(importProgress()), stop_(importStopFlag()) {}
+Database::Importer::Importer(Database& db) : db_(db), progress_(importProgress()), stop_(importStops()) {}
 
 void Database::Importer::exec(const std::string& sql) {
   char* err = nullptr;

@@ -3,11 +3,11 @@
 // are created in the engine and their rows inserted, inside one transaction
 // the caller opens and commits; then the file's indexes and the id and link
 // columns' are made. Tells the import's progress (setImportProgress).
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/database/import_flight.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/jet_reader.h"
 #include "platform/database/sqlite_handles.h"
@@ -29,7 +29,7 @@ struct Database::Importer : jet::Sink {
 
   Database& db_;
   const ImportProgress progress_;  // as it was when the copy began
-  const std::atomic<bool>* const stop_;  // the thread's stop flag, if any
+  const ImportStops stop_;  // what ends the thread's import, if anything
   uint64_t total_ = 0, copied_ = 0;
   SqliteStatement insert_;
   std::vector<jet::IndexDef> indexes_;

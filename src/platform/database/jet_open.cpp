@@ -104,8 +104,8 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
   db->jetVersion_ = h.version;
   db->createEngine();
   LibraryCache cache(path, f.fd, st);  // after the password check: the cache never replaces it
-  // An import under way on another thread is waited for; its entry is then
-  // loaded below.
+  // An import under way on another thread is waited for (one in the
+  // background gives way at once); its entry is then loaded below.
   ImportFlight flight(mode == ReadMode::CacheOnly ? std::string() : cache.key());
   if (cache.load(*db)) {
     db->seal();
@@ -120,9 +120,9 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
     jet::readTables(h, path, nullptr, 0, givenPath, imp);
   imp.exec("COMMIT");
   imp.finished();
-  checkImportStop(importStopFlag());
+  checkImportStop(importStops());
   db->analyze();
-  checkImportStop(importStopFlag());
+  checkImportStop(importStops());
   cache.store(*db);
   db->seal();
   return db;

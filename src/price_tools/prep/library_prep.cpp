@@ -81,6 +81,8 @@ PrepResult prepareLibraries(const std::string& folder, const std::atomic<bool>& 
       // The open imports and writes the entry; the copy in memory goes at once.
       ado::Database::open(pathIn(folder, file), password);
       ++result.imported;
+    } catch (const ado::ImportTakenOver&) {
+      // The user opened it meanwhile: that open imports it.
     } catch (const ado::ImportStopped&) {
       break;
     } catch (const ado::Error& e) {

@@ -5,8 +5,10 @@
 // year, the main window's own open) is a warm open.
 //
 // The work is the provider's own open (ado::Database::open), one library at a
-// time. An open of the same library by the user meanwhile waits for the import
-// under way instead of importing it again (platform/database/import_flight.h).
+// time. An open of the same library by the user meanwhile takes the import
+// over: the preparation's copy ends at its next row and the user's open
+// imports the library at the user's priority (platform/database/import_flight.h);
+// the preparation goes on with the next one.
 //
 // Used by velmora-cli cache (on its own thread, to the end) and by the main
 // window (LibraryPreparer: in the background, at the lowest priority, stopped

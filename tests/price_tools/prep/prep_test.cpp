@@ -176,8 +176,9 @@ TEST(Preparation, StopEndsTheImportUnderWayAtOnce) {
   EXPECT_EQ(log.begun(), 1);
 }
 
-// Two opens of one library at the same time: the second waits for the
-// import of the first and is served from the entry it wrote.
+// Two opens of one library at the same time (neither in the background): the
+// second waits for the import of the first and is served from the entry it
+// wrote.
 TEST(ImportOnce, TwoOpensDuringOneImportGiveOneImport) {
   PrepFolder f;
   f.writeLibrary("2026年01月信息价", prep_fixture::manyProducts());
@@ -234,6 +235,63 @@ TEST(ImportOnce, AnOpenWaitingForAStoppedImportImportsItself) {
   ASSERT_TRUE(mine);
   EXPECT_EQ(log.begun(), 2);
   EXPECT_EQ(mine->execute("select count(*) from CLProduct").cells.at(0).toText(), "5000");
+  EXPECT_EQ(f.readiness("2026年01月信息价.zdj"), Readiness::Ready);
+}
+
+// A background import (on a thread with a stop flag) meets the user's open
+// of its library: it gives way at its next row, and the user's open imports
+// the library itself instead of waiting on a thread that may get no
+// processor.
+TEST(ImportOnce, AnOpenTakesABackgroundImportOver) {
+  PrepFolder f;
+  f.writeLibrary("2026年01月信息价", prep_fixture::manyProducts());
+  const std::string lib = f.file("2026年01月信息价.zdj");
+  ImportLog log;
+  std::atomic<std::thread::id> background{};
+  log.setHook([&](const ImportLog::Call& c) {
+    if (c.thread == background.load() && c.done == 0) waitFor([] { return ado::opensWaitingForImport() == 1; });
+  });
+  std::atomic<bool> never{false};
+  bool tookOver = false;
+  std::thread behind([&] {
+    background = std::this_thread::get_id();
+    ado::setImportStopFlag(&never);
+    try {
+      ado::Database::open(lib, "4917");
+    } catch (const ado::ImportTakenOver&) {
+      tookOver = true;
+    }
+    ado::setImportStopFlag(nullptr);
+  });
+  ASSERT_TRUE(waitFor([&] { return log.begun() == 1; }));
+  auto mine = ado::Database::open(lib, "4917");
+  behind.join();
+  EXPECT_TRUE(tookOver);
+  int behindCalls = 0;
+  for (const auto& c : log.calls()) behindCalls += c.thread == background.load();
+  EXPECT_EQ(behindCalls, 1);  // it copied no further
+  EXPECT_EQ(mine->execute("select count(*) from CLProduct").cells.at(0).toText(), "12000");
+  EXPECT_EQ(f.readiness("2026年01月信息价.zdj"), Readiness::Ready);
+}
+
+// The preparation goes on after a library was taken over from it.
+TEST(Preparation, GoesOnAfterALibraryIsTakenOver) {
+  PrepFolder f;
+  f.writeLibrary("2026年02月信息价", prep_fixture::manyProducts());
+  f.writeLibrary("2026年01月信息价", earlierMonth());
+  const std::string lib = f.file("2026年02月信息价.zdj");
+  ImportLog log;
+  std::atomic<bool> firstHeld{false};
+  log.setHook([&](const ImportLog::Call& c) {
+    if (c.done == 0 && c.path == lib && !firstHeld.exchange(true))
+      waitFor([] { return ado::opensWaitingForImport() == 1; });
+  });
+  price_tools::LibraryPreparer prep;
+  prep.prepare(f.path());
+  ASSERT_TRUE(waitFor([&] { return firstHeld.load(); }));
+  ado::Database::open(lib, "4917");
+  prep.waitUntilIdle();
+  EXPECT_EQ(f.readiness("2026年02月信息价.zdj"), Readiness::Ready);
   EXPECT_EQ(f.readiness("2026年01月信息价.zdj"), Readiness::Ready);
 }
 
