@@ -109,9 +109,10 @@ int main(int argc, char** argv) {
   w->resize(1400, 900);
   w->show();
   QCoreApplication::processEvents();
-  platform::VSFlexGrid& cats = w->Grid1(0);
+  platform::VSFlexGrid& cats = w->Grid1(data::NavigatorSession::Categories);
+  platform::VSFlexGrid& productGrid = w->Grid1(data::NavigatorSession::Products);
   int row12 = -1;
-  for (int r = 3; r < cats.Rows(); ++r)
+  for (int r = cats.FixedRows(); r < cats.Rows(); ++r)
     if (cats.TextMatrix(r, cats.Cols() - 1) == "12") row12 = r;
   if (row12 < 0) {
     std::printf("category 12 not found\n");
@@ -126,10 +127,10 @@ int main(int argc, char** argv) {
     t.start();
     cats.setRow(row12);
     cats.fireClick();
-    w->Grid1View(1)->repaint();
+    w->Grid1View(data::NavigatorSession::Products)->repaint();
     QCoreApplication::processEvents();
     ms.push_back(t.nsecsElapsed() / 1e6);
-    filled = w->Grid1(1).Rows() - 3;
+    filled = productGrid.Rows() - productGrid.FixedRows();
     if (page->visits().empty()) std::printf("  no page was shown\n");
   }
   char what[120];

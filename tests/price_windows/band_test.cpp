@@ -1,10 +1,9 @@
-// The band of price commands on the main window: attached once above the
-// product grid, buttons, the product grid's context menu and double click,
-// and the main window's own click left as it was.
-#include "band_window.h"
+// The band of price commands on its host: attached once above the product
+// grid, buttons, the product grid's context menu and double click, and the
+// grid's own click left as it was.
+#include "fake_host.h"
+#include "fixture.h"
 
-#include "data/connections.h"
-#include "main_window/frmeq.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_windows/band/command_band.h"
 #include "price_windows/history/history_window.h"
@@ -17,17 +16,36 @@
 #include <QTimer>
 #include <QToolButton>
 
-using Window = price_windows_test::StandardWindow;
+namespace {
+
+// The host over a program folder with the main window tests' standard library
+// as 2026年12月信息价.
+struct Window {
+  fixture::Folder folder;
+  std::unique_ptr<price_windows_test::FakeHost> host;
+  Window() {
+    testsupport::widgetsApp();
+    data::resetDataModule();
+    folder.writeProMdb();
+    folder.writeLibrary("2026年12月信息价.zdj", fixture::standardLibrary());
+    host = std::make_unique<price_windows_test::FakeHost>();
+  }
+};
+
+}  // namespace
 
 TEST(CommandBand, AttachedOnceAboveTheProductGridWithItsButtons) {
   Window win;
-  price_windows::CommandBand* band = price_windows::attachCommandBand(*win.w);
+  price_windows::CommandBand* band = price_windows::attachCommandBand(*win.host);
   ASSERT_NE(band, nullptr);
-  EXPECT_EQ(price_windows::attachCommandBand(*win.w), band);
-  EXPECT_EQ(win.w->findChildren<price_windows::CommandBand*>().size(), 1);
+  EXPECT_EQ(price_windows::attachCommandBand(*win.host), band);
+  EXPECT_EQ(win.host->widget().findChildren<price_windows::CommandBand*>().size(), 1);
   EXPECT_EQ(band->windowTitle(), QString::fromUtf8("价格工具"));
-  EXPECT_EQ(band->parentWidget(), win.w->Picture2());
-  EXPECT_EQ(&band->window(), win.w.get());
+  EXPECT_EQ(band->parentWidget(), win.host->clientArea());
+  // Above the product grid in the client area's box.
+  EXPECT_EQ(win.host->clientArea()->layout()->indexOf(band), 0);
+  EXPECT_EQ(win.host->clientArea()->layout()->indexOf(win.host->productView()), 1);
+  EXPECT_EQ(&band->host(), win.host.get());
 
   ASSERT_GE(band->actions().size(), 2);  // 价格对比, 价格走势, then the export commands
   int runs = 0;
@@ -39,9 +57,9 @@ TEST(CommandBand, AttachedOnceAboveTheProductGridWithItsButtons) {
 }
 
 namespace {
-std::vector<price_windows::HistoryWindow*> histories(main_window::frmeq& w) {
+std::vector<price_windows::HistoryWindow*> histories(price_windows::Host& host) {
   QCoreApplication::processEvents();
-  const auto found = w.findChildren<price_windows::HistoryWindow*>();
+  const auto found = host.widget().findChildren<price_windows::HistoryWindow*>();
   return {found.begin(), found.end()};
 }
 }  // namespace
@@ -49,10 +67,10 @@ std::vector<price_windows::HistoryWindow*> histories(main_window::frmeq& w) {
 TEST(CommandBand, HistoryOpensForTheRowUnderTheMouseAfterTheGridsOwnClick) {
   Window win;
   platform::MessageBoxRecorder boxes;
-  ASSERT_TRUE(win.w->Form_Load());
-  price_windows::CommandBand* band = price_windows::attachCommandBand(*win.w);
-  win.w->resize(1200, 800);
-  win.w->show();
+  ASSERT_TRUE(win.host->load());
+  price_windows::CommandBand* band = price_windows::attachCommandBand(*win.host);
+  win.host->widget().resize(1200, 800);
+  win.host->widget().show();
   QCoreApplication::processEvents();
   ASSERT_GE(band->actions().size(), 2);
   EXPECT_EQ(band->actions()[0]->text(), QString::fromUtf8("价格对比"));
@@ -63,10 +81,10 @@ TEST(CommandBand, HistoryOpensForTheRowUnderTheMouseAfterTheGridsOwnClick) {
   ASSERT_EQ(boxes.boxes().size(), 1u);
   EXPECT_EQ(boxes.boxes()[0].text, "请先选择一个产品!");
 
-  win.clickCategory("12");
-  platform::VSFlexGrid& g = win.w->Grid1(1);
+  win.host->clickCategory("12");
+  platform::VSFlexGrid& g = win.host->productGrid();
   ASSERT_EQ(g.Rows(), 5);
-  platform::GridView* view = win.w->Grid1View(1);
+  platform::GridView* view = win.host->productView();
   QCoreApplication::processEvents();
   int clicks = 0;
   QObject::connect(&g, &platform::VSFlexGrid::Click, [&] { ++clicks; });
@@ -79,7 +97,7 @@ TEST(CommandBand, HistoryOpensForTheRowUnderTheMouseAfterTheGridsOwnClick) {
   QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, second);
   EXPECT_EQ(clicks, 1);
   QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, second);
-  auto open = histories(*win.w);
+  auto open = histories(*win.host);
   // The press moved the row and raised one click, as before; the commands came after.
   EXPECT_EQ(g.Row(), 4);
   EXPECT_EQ(clicks, 1);
@@ -101,7 +119,7 @@ TEST(CommandBand, HistoryOpensForTheRowUnderTheMouseAfterTheGridsOwnClick) {
   const QPoint first = view->cellRect(3, 1).center();
   QContextMenuEvent ev(QContextMenuEvent::Mouse, first, view->viewport()->mapToGlobal(first));
   QApplication::sendEvent(view->viewport(), &ev);
-  open = histories(*win.w);
+  open = histories(*win.host);
   ASSERT_EQ(open.size(), 2u);
   const auto* newest = open[0]->history().product.id == g.TextMatrix(4, g.Cols() - 1) ? open[1] : open[0];
   EXPECT_EQ(newest->history().product.name, "螺纹钢 HRB400");

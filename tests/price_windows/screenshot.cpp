@@ -15,13 +15,13 @@
 #include "data/connections.h"
 #include "data/files.h"
 #include "data/skip_on_error.h"
-#include "main_window/frmeq.h"
 #include "platform/browser/recording_browser.h"
 #include "price_windows/band/command_band.h"
 #include "price_windows/compare/compare_window.h"
 #include "price_windows/history/history_window.h"
 #include "price_windows/pricelist/pricelist_window.h"
 #include "price_windows/progress/import_progress.h"
+#include "programs/velmora/program.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/library_cache.h"
 
@@ -49,8 +49,9 @@ int main(int argc, char** argv) {
   hooks.browsers = platform::recordingBrowserFactory();
   hooks.listenForClose = false;
   hooks.exeName = "Velmora";
-  auto* w = new main_window::frmeq(hooks);
-  auto* band = price_windows::attachCommandBand(*w);
+  velmora::MainWindow assembled = velmora::assembleMainWindow(hooks);
+  main_window::frmeq* w = assembled.window.release();
+  auto* band = assembled.band;
   w->resize(1400, 900);
   if (!w->Form_Load()) return 1;
   w->show();

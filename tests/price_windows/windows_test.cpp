@@ -1,14 +1,12 @@
-// The windows 价格对比 and 价格走势 on a main window over monthly libraries,
+// The windows 价格对比 and 价格走势 on a host over monthly libraries,
 // offscreen: defaults, scopes offered by what the product grid shows,
 // filters, colours, summary, the page of a clicked row; the chart's gaps and
 // the table of the history.
 #include "month_folder.h"
 
-#include "band_window.h"
+#include "fake_host.h"
 
 #include "data/navigation.h"
-#include "main_window/frmeq.h"
-#include "platform/browser/recording_browser.h"
 #include "platform/grid/vsflexgrid.h"
 #include "price_windows/compare/compare_window.h"
 #include "price_windows/history/history_window.h"
@@ -32,22 +30,21 @@ namespace {
 QApplication& app() { return testsupport::widgetsApp(); }
 
 // January, March (without 螺纹钢 Φ12) and April (renumbered, as February in
-// the month tools' tests) under a main window, which opened April, the last
-// library in name order.
+// the month tools' tests) under a host, which opened April, the last library
+// in name order.
 struct MonthWindow {
   MonthFolder folder;
-  std::unique_ptr<main_window::frmeq> w;
+  std::unique_ptr<price_windows_test::FakeHost> w;
   explicit MonthWindow(const std::vector<months_fixture::Page>& aprilPages = {}) {
     app();
     folder.writeLibrary("2026年01月信息价", months_fixture::earlierMonth());
     folder.writeLibrary("2026年03月信息价", {{1, "圆钢", "Φ8", "吨", 1, "3950", 3}});
     folder.writeLibrary("2026年04月信息价", months_fixture::laterMonth(), months_fixture::laterFactories(), "4917",
                         aprilPages);
-    w = std::make_unique<main_window::frmeq>(price_windows_test::recordingHooks());
-    EXPECT_TRUE(w->Form_Load());
+    w = std::make_unique<price_windows_test::FakeHost>();
+    EXPECT_TRUE(w->load());
   }
   ~MonthWindow() { w.reset(); }
-  platform::RecordingBrowser& page() { return *dynamic_cast<platform::RecordingBrowser*>(w->WebBrowser1()); }
 };
 
 bool enabled(QComboBox* box, int i) {
@@ -101,10 +98,8 @@ TEST(CompareWindow, ComparesTheTwoLatestMonthsWithScopesFiltersColoursAndSummary
   EXPECT_EQ(column(g, W::ColName), (std::vector<std::string>{"螺纹钢 ＨＲＢ400"}));
   c.filterBox()->setCurrentIndex(0);
 
-  // A category clicked in the main window is offered as the scope.
-  for (int r = 3; r < m.w->Grid1(0).Rows(); ++r)
-    if (m.w->Grid1(0).TextMatrix(r, m.w->Grid1(0).Cols() - 1) == "2") m.w->Grid1(0).setRow(r);
-  m.w->Grid1(0).fireClick();
+  // A category clicked in the host's navigator is offered as the scope.
+  m.w->clickCategory("2");
   c.reload();
   EXPECT_TRUE(enabled(c.scopeBox(), 1));
   EXPECT_FALSE(enabled(c.scopeBox(), 2));
@@ -115,42 +110,12 @@ TEST(CompareWindow, ComparesTheTwoLatestMonthsWithScopesFiltersColoursAndSummary
 
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the wait cursor is gone
 
-  // A click on a row shows its page in the main window's page view.
-  const size_t visits = m.page().visits().size();
+  // A click on a row asks the host to show its page.
+  const size_t visits = m.w->pages().size();
   g.setRow(1);
   g.fireClick();
-  ASSERT_EQ(m.page().visits().size(), visits + 1);
-  EXPECT_EQ(m.page().visits().back().address, data::defaultPagePath());
-}
-
-TEST(CompareWindow, ARowsPageLeavesTheMainWindowShowingItsOwnProductsPageOnTheirNextClick) {
-  MonthWindow m({{4, 7, "web/dl.htm"}, {4, 2, "web/qc.htm"}});
-  auto rowWith = [](platform::VSFlexGrid& g, const std::string& id) {
-    for (int r = g.FixedRows(); r < g.Rows(); ++r)
-      if (g.TextMatrix(r, g.Cols() - 1) == id) return r;
-    return -1;
-  };
-  auto lastPage = [&] { return m.page().visits().back().address; };
-  // The main window: HRB400, then product 101 of 东岚钢铁.
-  m.w->Grid1(0).setRow(rowWith(m.w->Grid1(0), "4"));
-  m.w->Grid1(0).fireClick();
-  const int product = rowWith(m.w->Grid1(1), "101");
-  ASSERT_GE(product, 0);
-  m.w->Grid1(1).setRow(product);
-  m.w->Grid1(1).fireClick();
-  EXPECT_NE(lastPage().find("dl.htm"), std::string::npos) << lastPage();
-
-  // A comparison row of 青川特钢 shows its page.
-  CompareWindow c(*m.w);
-  c.fromBox()->setCurrentIndex(0);
-  ASSERT_EQ(c.grid().TextMatrix(2, CompareWindow::ColName), "螺纹钢 ＨＲＢ400");
-  c.grid().setRow(2);
-  c.grid().fireClick();
-  EXPECT_NE(lastPage().find("qc.htm"), std::string::npos) << lastPage();
-
-  // Product 101 clicked again in the main window shows its page again.
-  m.w->Grid1(1).fireClick();
-  EXPECT_NE(lastPage().find("dl.htm"), std::string::npos) << lastPage();
+  ASSERT_EQ(m.w->pages().size(), visits + 1);
+  EXPECT_EQ(m.w->pages().back().address, data::defaultPagePath());
 }
 
 TEST(HistoryWindow, DrawsALinePerRunOfMonthsAndTabulatesTheGaps) {

@@ -1,7 +1,8 @@
 #include "price_windows/band/command_band.h"
 
-#include "main_window/frmeq.h"
 #include "platform/grid/gridview.h"
+#include "platform/grid/vsflexgrid.h"
+#include "price_windows/host.h"
 
 #include <QAction>
 #include <QBoxLayout>
@@ -26,11 +27,11 @@ bool isDataRow(const platform::VSFlexGrid& g, int row) { return row >= g.FixedRo
 
 }  // namespace
 
-CommandBand::CommandBand(main_window::frmeq& window) : QToolBar(QString::fromUtf8(kBandTitle)), window_(window) {
+CommandBand::CommandBand(Host& host) : QToolBar(QString::fromUtf8(kBandTitle)), host_(host) {
   setObjectName("PriceCommandBand");
   setMovable(false);
   setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  if (platform::GridView* view = window_.Grid1View(1)) {
+  if (platform::GridView* view = host_.productView()) {
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(view, &QWidget::customContextMenuRequested, this, &CommandBand::showProductMenu);
     view->viewport()->installEventFilter(this);
@@ -54,7 +55,7 @@ void CommandBand::addProductDoubleClick(std::function<void()> run) {
 }
 
 int CommandBand::productRow() const {
-  const platform::VSFlexGrid& g = window_.Grid1(1);
+  const platform::VSFlexGrid& g = host_.productGrid();
   if (isDataRow(g, pointedRow_)) return pointedRow_;
   return isDataRow(g, g.Row()) ? g.Row() : -1;
 }
@@ -62,7 +63,7 @@ int CommandBand::productRow() const {
 // The menu acts on the row under the mouse; the grid's current row and its
 // click are left alone (a right click has never moved them).
 void CommandBand::showProductMenu(const QPoint& pos) {
-  platform::GridView* view = window_.Grid1View(1);
+  platform::GridView* view = host_.productView();
   if (!view || productMenu_.empty()) return;
   QMenu menu(view);
   for (QAction* a : productMenu_) menu.addAction(a);
@@ -74,11 +75,11 @@ void CommandBand::showProductMenu(const QPoint& pos) {
 // The double click reaches the grid's view as well (the filter lets it
 // through); the band's commands run once the view has handled it.
 bool CommandBand::eventFilter(QObject* watched, QEvent* event) {
-  platform::GridView* view = window_.Grid1View(1);
+  platform::GridView* view = host_.productView();
   if (view && watched == view->viewport() && event->type() == QEvent::MouseButtonDblClick) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     const int row = view->rowAt(mouse->position().toPoint().y());
-    if (mouse->button() == Qt::LeftButton && isDataRow(window_.Grid1(1), row) && !doubleClicks_.empty()) {
+    if (mouse->button() == Qt::LeftButton && isDataRow(host_.productGrid(), row) && !doubleClicks_.empty()) {
       QMetaObject::invokeMethod(
           this,
           [this, row] {
@@ -93,10 +94,11 @@ bool CommandBand::eventFilter(QObject* watched, QEvent* event) {
   return QToolBar::eventFilter(watched, event);
 }
 
-CommandBand* attachCommandBand(main_window::frmeq& window) {
+CommandBand* attachCommandBand(Host& host) {
+  QWidget& window = host.widget();
   if (auto* band = window.findChild<CommandBand*>()) return band;
-  auto* band = new CommandBand(window);
-  QWidget* client = window.Picture2();
+  auto* band = new CommandBand(host);
+  QWidget* client = host.clientArea();
   if (auto* box = client ? qobject_cast<QBoxLayout*>(client->layout()) : nullptr) {
     box->insertWidget(0, band);
   } else {

@@ -3,10 +3,11 @@
 // menu and a double click on a product row).
 #include "price_windows/band/command_band.h"
 
-#include "main_window/frmeq.h"
+#include "platform/grid/vsflexgrid.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_windows/compare/compare_window.h"
 #include "price_windows/history/history_window.h"
+#include "price_windows/host.h"
 
 #include <QAction>
 #include <QPointer>
@@ -20,11 +21,12 @@ namespace {
 
 // One comparison window per main window, read again each time it is asked for.
 void openComparison(CommandBand& band) {
-  auto* existing = band.window().findChild<CompareWindow*>();
+  Host& host = band.host();
+  auto* existing = host.widget().findChild<CompareWindow*>();
   if (existing) {
     existing->reload();
   } else {
-    existing = new CompareWindow(band.window(), &band.window());
+    existing = new CompareWindow(host, &host.widget());
     existing->setAttribute(Qt::WA_DeleteOnClose);
   }
   existing->show();
@@ -34,14 +36,15 @@ void openComparison(CommandBand& band) {
 
 // The history of the product row the command acts on, from the open library.
 void openHistory(CommandBand& band) {
-  main_window::frmeq& w = band.window();
+  Host& host = band.host();
   const int row = band.productRow();
-  const platform::VSFlexGrid& g = w.Grid1(1);
+  const platform::VSFlexGrid& g = host.productGrid();
   if (row < 0 || g.Cols() < 1 || g.TextMatrix(row, g.Cols() - 1).empty()) {
     platform::MsgBox(kChooseProductText);
     return;
   }
-  auto* history = new HistoryWindow(g.TextMatrix(row, g.Cols() - 1), w.currentLibrary(), w.libraryList(), &w);
+  auto* history =
+      new HistoryWindow(g.TextMatrix(row, g.Cols() - 1), host.currentLibrary(), host.libraryList(), &host.widget());
   history->setAttribute(Qt::WA_DeleteOnClose);
   history->show();
   history->raise();

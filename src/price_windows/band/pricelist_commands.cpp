@@ -3,7 +3,7 @@
 // asked for again). This is the one place the window meets the main window.
 #include "price_windows/band/command_band.h"
 
-#include "main_window/frmeq.h"
+#include "price_windows/host.h"
 #include "price_windows/pricelist/pricelist_window.h"
 
 #include <QAction>
@@ -14,12 +14,12 @@ namespace price_windows {
 namespace {
 
 void openPriceList(CommandBand& band) {
-  main_window::frmeq& w = band.window();
-  auto* window = w.findChild<PriceListWindow*>();
+  Host& host = band.host();
+  auto* window = host.widget().findChild<PriceListWindow*>();
   if (window) {
-    window->setLibraries(w.libraryList(), w.currentLibrary());
+    window->setLibraries(host.libraryList(), host.currentLibrary());
   } else {
-    window = new PriceListWindow(w.libraryList(), w.currentLibrary(), &w);
+    window = new PriceListWindow(host.libraryList(), host.currentLibrary(), &host.widget());
     window->setAttribute(Qt::WA_DeleteOnClose);
   }
   window->show();

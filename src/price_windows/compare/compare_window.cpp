@@ -3,11 +3,11 @@
 #include "data/browse.h"
 #include "data/navigation.h"
 #include "data/skip_on_error.h"
-#include "main_window/frmeq.h"
 #include "platform/database/adodb.h"
 #include "platform/grid/gridview.h"
 #include "platform/grid/vsflexgrid.h"
 #include "price_tools/months/month_order.h"
+#include "price_windows/host.h"
 #include "price_windows/progress/wait_cursor.h"
 
 #include <QComboBox>
@@ -49,8 +49,8 @@ const char* statusText(Status s) {
 
 }  // namespace
 
-CompareWindow::CompareWindow(main_window::frmeq& window, QWidget* parent)
-    : QWidget(parent, Qt::Window), window_(window), grid_(std::make_unique<platform::VSFlexGrid>()) {
+CompareWindow::CompareWindow(Host& host, QWidget* parent)
+    : QWidget(parent, Qt::Window), host_(host), grid_(std::make_unique<platform::VSFlexGrid>()) {
   setWindowTitle(QString::fromUtf8(kCompareTitle));
   setObjectName("CompareWindow");
   from_ = new QComboBox(this);
@@ -96,7 +96,7 @@ CompareWindow::~CompareWindow() = default;
 
 void CompareWindow::reload() {
   loading_ = true;
-  const auto ordered = price_tools::inMonthOrder(window_.libraryList());
+  const auto ordered = price_tools::inMonthOrder(host_.libraryList());
   from_->clear();
   to_->clear();
   for (const std::string& name : ordered) {
@@ -116,7 +116,7 @@ void CompareWindow::reload() {
   if (price_->findText(keep) >= 0) price_->setCurrentText(keep);
 
   // Scopes that the product grid does not show are not offered.
-  const auto& shown = window_.navigator().shown();
+  const auto& shown = host_.navigator().shown();
   using Shown = data::NavigatorSession::ShownProducts;
   const bool offered[] = {true, shown.kind == Shown::Category, shown.kind == Shown::Factory,
                           shown.kind == Shown::Search};
@@ -128,7 +128,7 @@ void CompareWindow::reload() {
 }
 
 Scope CompareWindow::scope() const {
-  const auto& shown = window_.navigator().shown();
+  const auto& shown = host_.navigator().shown();
   using Shown = data::NavigatorSession::ShownProducts;
   const int i = scope_->currentIndex();
   if (i == 1 && shown.kind == Shown::Category) return Scope{Scope::Category, shown.id, "", ""};
@@ -217,7 +217,7 @@ void CompareWindow::showPage() {
     const size_t i = std::stoul(g.TextMatrix(row, ColRow));
     const price_tools::Product& p = comparison_.rows.at(i).product();
     const data::PageKey key{data::idText(p.categoryId), data::idText(p.factoryId)};
-    window_.showPageTarget(data::NavigatorSession::pageOf(key, window_.serviceBase()));
+    host_.showPage(data::NavigatorSession::pageOf(key, host_.serviceBase()));
   });
 }
 

@@ -18,15 +18,14 @@
 class QComboBox;
 class QLabel;
 
-namespace main_window {
-class frmeq;
-}
 namespace platform {
 class GridView;
 class VSFlexGrid;
 }  // namespace platform
 
 namespace price_windows {
+
+class Host;
 
 inline constexpr const char* kCompareTitle = "价格对比";
 
@@ -39,7 +38,7 @@ inline constexpr const char* kScopeSearch = "当前查询";
 class CompareWindow : public QWidget {
   Q_OBJECT
  public:
-  explicit CompareWindow(main_window::frmeq& window, QWidget* parent = nullptr);
+  explicit CompareWindow(Host& host, QWidget* parent = nullptr);
   ~CompareWindow() override;
 
   // Reads the libraries, columns and scope of the main window again and
@@ -67,7 +66,7 @@ class CompareWindow : public QWidget {
   void fill();
   void showPage();
 
-  main_window::frmeq& window_;
+  Host& host_;
   std::unique_ptr<platform::VSFlexGrid> grid_;
   platform::GridView* view_ = nullptr;
   QComboBox* from_ = nullptr;

@@ -14,14 +14,10 @@
 
 #include <algorithm>
 
-#include "main_window/frmeq.h"
-#include "platform/grid/gridview.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/export/csv_export.h"
 #include "price_tools/export/grid_pages.h"
 #include "price_tools/export/xlsx_export.h"
-#include "price_tools/pinyin/pinyin_search.h"
-#include "price_windows/band/command_band.h"
 #include "price_windows/progress/wait_cursor.h"
 
 namespace price_windows {
@@ -107,24 +103,6 @@ QStringList exportFilters() {
           QStringLiteral("CSV GBK，数值不带格式 (*.csv)")};
 }
 
-ex::ExportTitle productTitle(main_window::frmeq& window) {
-  ex::ExportTitle title{window.currentLibrary(), "", ex::today()};
-  const data::NavigatorSession::ShownProducts& shown = window.navigator().shown();
-  switch (shown.kind) {
-    case data::NavigatorSession::ShownProducts::Category:
-      title.shown = ex::describeCategory(window.Grid1(0), shown.id);
-      break;
-    case data::NavigatorSession::ShownProducts::Factory:
-      title.shown = ex::describeFactory(window.Grid1(2), shown.id);
-      break;
-    case data::NavigatorSession::ShownProducts::Search:
-      title.shown = ex::describeSearch(shown.field, shown.text);
-      break;
-    case data::NavigatorSession::ShownProducts::None: break;
-  }
-  return title;
-}
-
 bool exportGrid(QWidget* parent, const platform::VSFlexGrid& grid, const ex::ExportTitle& title) {
   const QStringList filters = exportFilters();
   QString filter = filters.front();
@@ -165,30 +143,6 @@ void previewGrid(QWidget* parent, const platform::VSFlexGrid& grid, const ex::Ex
                    [&](QPrinter* p) { pages.paint(*p, p->pageLayout()); });
   dialog.resize(1000, 800);
   dialog.exec();
-}
-
-void installExportCommands(CommandBand& band) {
-  main_window::frmeq& window = band.window();
-  price_tools::pinyin::registerInitialsSearch();
-  if (platform::ActiveBar* bar = window.ActiveBar31()) {
-    try {
-      platform::Tool* comfind = bar->Tools("comfind");
-      const std::vector<std::string> items = comfind->items();
-      if (std::find(items.begin(), items.end(), price_tools::pinyin::kSearchByInitials) == items.end())
-        comfind->AddItem(price_tools::pinyin::kSearchByInitials);
-    } catch (const std::exception&) {
-      // A window without the search combo has no pinyin field to offer.
-    }
-  }
-  QStyle* style = band.style();
-  QWidget* parent = &window;
-  band.addCommand(QString::fromUtf8(kExportExcelText), style->standardIcon(QStyle::SP_DialogSaveButton),
-                  [&window, parent] { exportGrid(parent, window.Grid1(1), productTitle(window)); });
-  band.addCommand(QString::fromUtf8(kPrintPreviewText), style->standardIcon(QStyle::SP_FileDialogContentsView),
-                  [&window, parent] { previewGrid(parent, window.Grid1(1), productTitle(window)); });
-  band.addCommand(QString::fromUtf8(kExportPdfText), style->standardIcon(QStyle::SP_FileIcon),
-                  [&window, parent] { exportGridPdf(parent, window.Grid1(1), productTitle(window)); });
-  if (platform::GridView* view = window.Grid1View(1)) band.addToProductMenu(view->copyAction());
 }
 
 }  // namespace price_windows

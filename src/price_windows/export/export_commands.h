@@ -1,5 +1,5 @@
 #pragma once
-// The export commands of the main window's band, and the dialogs behind them,
+// The dialogs behind the export commands of the band (band/export_band.cpp),
 // which every window with a grid of prices can use:
 //   "导出Excel"  a save dialog proposing "<library> <what is shown>.xlsx" (or
 //               CSV: UTF-8 or GBK, numbers as shown or as stored), then the
@@ -7,9 +7,6 @@
 //   "打印预览"   the print preview of the grid's pages (title, header rows on
 //               every page, page numbers, landscape or scaled when wide);
 //   "导出PDF"    the same pages to a PDF file.
-// The product grid's context menu gets the grid's 复制, and the search field
-// combo comfind the field "拼音简码".
-//
 // An export that is cancelled or fails leaves no file (and an older file of
 // that name as it was); a failure is reported in a message box.
 #include <QString>
@@ -23,21 +20,11 @@
 
 class QWidget;
 
-namespace main_window {
-class frmeq;
-}
-
 namespace price_windows {
-
-class CommandBand;
 
 inline constexpr const char* kExportExcelText = "导出Excel";
 inline constexpr const char* kPrintPreviewText = "打印预览";
 inline constexpr const char* kExportPdfText = "导出PDF";
-
-// What the main window's product grid shows, as an export title: the open
-// library, the category path / manufacturer / search, today's date.
-price_tools::exporting::ExportTitle productTitle(main_window::frmeq& window);
 
 // The dialogs; true when a file was written (or the pages printed).
 bool exportGrid(QWidget* parent, const platform::VSFlexGrid& grid, const price_tools::exporting::ExportTitle& title);

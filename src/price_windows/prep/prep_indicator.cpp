@@ -6,9 +6,9 @@
 #include <QToolBar>
 
 #include "common/program_folder.h"
-#include "main_window/frmeq.h"
 #include "price_tools/prep/library_prep.h"
 #include "price_windows/band/command_band.h"
+#include "price_windows/host.h"
 
 namespace price_windows {
 
@@ -66,7 +66,7 @@ void installLibraryPreparation(CommandBand& band) {
   auto* spacer = new QWidget(&band);
   spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
   band.addWidget(spacer);
-  auto* indicator = new PrepIndicator(QString::fromStdString(common::programFolder()), band.window(), &band);
+  auto* indicator = new PrepIndicator(QString::fromStdString(common::programFolder()), band.host().widget(), &band);
   indicator->setContentsMargins(6, 0, 6, 0);
   band.addWidget(indicator);
 }

@@ -11,6 +11,8 @@
 #include "platform/messagebox/messagebox.h"
 #include "price_windows/band/command_band.h"
 #include "price_windows/export/export_commands.h"
+#include "price_tools/pinyin/pinyin_search.h"
+#include "programs/velmora/frmeq_host.h"
 
 #include <gtest/gtest.h>
 
@@ -36,8 +38,9 @@ namespace {
 struct Window : price_windows_test::StandardWindow {
   price_windows::CommandBand* band = nullptr;
   Window() {
+    price_tools::pinyin::registerInitialsSearch();
     EXPECT_TRUE(w->Form_Load());
-    band = price_windows::attachCommandBand(*w);
+    band = price_windows::attachCommandBand(velmora::FrmeqHost::of(*w));
     w->resize(1400, 900);
     w->show();
     QCoreApplication::processEvents();

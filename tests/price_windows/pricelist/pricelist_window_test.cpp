@@ -7,9 +7,8 @@
 // the list itself. Reached from the band.
 #include "month_folder.h"
 
-#include "band_window.h"
+#include "fake_host.h"
 
-#include "main_window/frmeq.h"
 #include "platform/grid/vsflexgrid.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_windows/band/command_band.h"
@@ -55,14 +54,14 @@ const char* kList =
 
 struct ListFolder {
   MonthFolder folder;
-  std::unique_ptr<main_window::frmeq> w;
+  std::unique_ptr<price_windows_test::FakeHost> w;
   std::string list;
   ListFolder() {
     testsupport::widgetsApp();
     folder.writeLibrary("2026年01月信息价", months_fixture::earlierMonth());
     folder.writeLibrary("2026年04月信息价", months_fixture::laterMonth(), months_fixture::laterFactories());
-    w = std::make_unique<main_window::frmeq>(price_windows_test::recordingHooks());
-    EXPECT_TRUE(w->Form_Load());
+    w = std::make_unique<price_windows_test::FakeHost>();
+    EXPECT_TRUE(w->load());
     list = folder.file("材料表.csv");
     std::ofstream(list, std::ios::binary) << kList;
   }
@@ -375,7 +374,7 @@ TEST(PriceListWindow, TheBandOpensOneWindowWithTheMainWindowsLibraries) {
   ASSERT_NE(command, nullptr);
   command->trigger();
   command->trigger();
-  const auto windows = f.w->findChildren<PriceListWindow*>();
+  const auto windows = f.w->widget().findChildren<PriceListWindow*>();
   ASSERT_EQ(windows.size(), 1);
   EXPECT_TRUE(windows[0]->isVisible());
   EXPECT_EQ(windows[0]->libraryBox()->count(), 2);
