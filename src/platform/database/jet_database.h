@@ -49,7 +49,9 @@ struct ResultSet {
 // How the file is read. Isolated runs the file reader in a child process, so a
 // damaged or hostile file can at worst make the child fail (the open then fails
 // with the damaged-file error); InProcess reads in the caller's process (fuzzing).
-enum class ReadMode { Isolated, InProcess };
+// CacheOnly reads nothing: the library is served from its library cache entry,
+// and open gives nullptr when there is no good entry (what is ready at once).
+enum class ReadMode { Isolated, InProcess, CacheOnly };
 
 class Database {
  public:

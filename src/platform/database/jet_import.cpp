@@ -22,7 +22,7 @@ ImportProgress& importProgress() {
 
 void setImportProgress(ImportProgress observer) { importProgress() = std::move(observer); }
 
-Database::Importer::Importer(Database& db) : db_(db), progress_(importProgress()) {}
+Database::Importer::Importer(Database& db) : db_(db), progress_(importProgress()), stop_(importStops()) {}
 
 void Database::Importer::exec(const std::string& sql) {
   char* err = nullptr;
@@ -59,6 +59,7 @@ void Database::Importer::beginTable(const jet::TableDef& t) {
 }
 
 void Database::Importer::row(const std::vector<jet::Cell>& cells) {
+  checkImportStop(stop_);
   sqlite3_stmt* insert = insert_.get();
   const auto& cols = db_.tables_.back().columns;
   for (std::size_t i = 0; i < cells.size() && i < cols.size(); ++i) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/database/import_flight.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/jet_reader.h"
 #include "platform/database/sqlite_handles.h"
@@ -28,6 +29,7 @@ struct Database::Importer : jet::Sink {
 
   Database& db_;
   const ImportProgress progress_;  // as it was when the copy began
+  const ImportStops stop_;  // what ends the thread's import, if anything
   uint64_t total_ = 0, copied_ = 0;
   SqliteStatement insert_;
   std::vector<jet::IndexDef> indexes_;

@@ -15,6 +15,7 @@
 #include "platform/database/jet_reader.h"
 #include "platform/database/jet_sql.h"
 #include "platform/database/jet_types.h"
+#include "platform/database/import_flight.h"
 #include "platform/database/library_cache.h"
 
 // Opening a library: the file's locks and password, then its copy from the
@@ -103,10 +104,14 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
   db->jetVersion_ = h.version;
   db->createEngine();
   LibraryCache cache(path, f.fd, st);  // after the password check: the cache never replaces it
+  // An import under way on another thread is waited for (one in the
+  // background gives way at once); its entry is then loaded below.
+  ImportFlight flight(mode == ReadMode::CacheOnly ? std::string() : cache.key());
   if (cache.load(*db)) {
     db->seal();
     return db;
   }
+  if (mode == ReadMode::CacheOnly) return nullptr;
   Importer imp(*db);
   imp.exec("BEGIN");
   if (mode == ReadMode::Isolated)
@@ -115,7 +120,9 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
     jet::readTables(h, path, nullptr, 0, givenPath, imp);
   imp.exec("COMMIT");
   imp.finished();
+  checkImportStop(importStops());
   db->analyze();
+  checkImportStop(importStops());
   cache.store(*db);
   db->seal();
   return db;

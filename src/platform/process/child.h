@@ -57,6 +57,12 @@ class ChildProcess {
 // the program that started it). False when the reader has gone.
 bool writeToParent(const void* data, std::size_t size);
 
+// Puts the calling thread at the lowest priority the system has (an idle
+// class where there is one, and the weakest niceness), for work that must
+// never delay the user's. Programs started from the thread afterwards run at
+// that priority too. It cannot be raised again. False when the system refused.
+bool runThisThreadAtLowestPriority();
+
 // The folder of the running program's executable file ("" when it cannot be
 // told).
 std::string executableFolder();

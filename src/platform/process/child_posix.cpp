@@ -5,8 +5,10 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -159,6 +161,22 @@ bool writeToParent(const void* data, std::size_t size) {
     size -= std::size_t(w);
   }
   return true;
+}
+
+// Linux keeps the scheduling class and the niceness per thread, and a child
+// forked from the thread inherits both.
+bool runThisThreadAtLowestPriority() {
+  bool ok = true;
+#ifdef SCHED_IDLE
+  sched_param none{};
+  ok = ::sched_setscheduler(0, SCHED_IDLE, &none) == 0;
+#endif
+#ifdef SYS_gettid
+  const id_t self = id_t(::syscall(SYS_gettid));
+#else
+  const id_t self = 0;
+#endif
+  return ::setpriority(PRIO_PROCESS, self, 19) == 0 && ok;
 }
 
 std::string executableFolder() {

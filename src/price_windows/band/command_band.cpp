@@ -20,6 +20,7 @@ void installCommands(CommandBand& band) {
   installPriceCommands(band);
   installExportCommands(band);
   installPriceListCommands(band);
+  installLibraryPreparation(band);
 }
 
 bool isDataRow(const platform::VSFlexGrid& g, int row) { return row >= g.FixedRows() && row < g.Rows(); }

@@ -74,6 +74,7 @@ CommandBand* attachCommandBand(Host& host);
 void installPriceCommands(CommandBand& band);  // 价格对比, 价格走势
 void installExportCommands(CommandBand& band);  // 导出Excel, 打印预览, 导出PDF, 复制, 拼音简码
 void installPriceListCommands(CommandBand& band);  // 材料清单载价
+void installLibraryPreparation(CommandBand& band);  // 正在准备材料库 (prep/prep_indicator.cpp)
 
 // What the host's product grid shows, as an export title: the open library,
 // the category path / manufacturer / search, today's date.
