@@ -11,6 +11,7 @@
 #include "data/browse.h"
 #include "price_tools/months/matching.h"
 #include "price_tools/months/month_order.h"
+#include "price_tools/months/product_keys.h"
 
 namespace price_tools::pricelist {
 
@@ -122,7 +123,22 @@ std::unordered_map<Asked, std::optional<Decimal>, AskedHash> pricesIn(
     }
     return false;
   };
-  lib.products(field, keep, {}, false);
+  if (!lib.keyed()) {
+    lib.products(field, keep, {}, false, false);
+  } else {
+    // Only the products of the answers asked, through the index of the key
+    // codes the library's copy holds, some hundred answers to a statement.
+    std::vector<std::string> prefixes;
+    auto flush = [&] {
+      if (!prefixes.empty()) lib.products(field, keep, answerCondition(prefixes), false, false);
+      prefixes.clear();
+    };
+    for (const auto& [answer, makers] : makersOf) {
+      prefixes.push_back(answer);
+      if (prefixes.size() == 200) flush();
+    }
+    flush();
+  }
   std::unordered_map<Asked, std::optional<Decimal>, AskedHash> out;
   for (auto& [asked, prices] : gathered)
     // A chosen maker: its price (the average of its products), whatever the
@@ -222,7 +238,7 @@ PricedList priceList(std::shared_ptr<const MaterialList> list, const PricingOpti
   const std::optional<PriceColumn> column = findPriceColumn(main.priceColumns(), options.priceTitle);
   if (!column) throw std::invalid_argument("no price column " + options.priceTitle);
   const Synonyms synonyms = Synonyms::forProgramFolder(common::programFolder());
-  const Catalogue catalogue(std::make_shared<const LibraryProducts>(main.products(column->field, nullptr, {}, false)),
+  const Catalogue catalogue(std::make_shared<const LibraryProducts>(main.products(column->field, nullptr, {}, false, false)),
                             synonyms);
   if (!adjusted) return priceListWith(list, catalogue, *column, options, choices, nullptr, {}, progress);
 
