@@ -446,8 +446,11 @@ bool LibraryCache::derive(Database& db) {
     if (good && run(engine, "RELEASE derive")) {
       built = true;
     } else {
+      // (The copy keeps no journal, so the table is dropped rather than
+      // rolled back.)
       run(engine, "ROLLBACK TO derive");
       run(engine, "RELEASE derive");
+      run(engine, "DROP TABLE IF EXISTS " + quotedName(t.name));
     }
   }
   return built;

@@ -127,17 +127,11 @@ std::unordered_map<Asked, std::optional<Decimal>, AskedHash> pricesIn(
     lib.products(field, keep, {}, false, false);
   } else {
     // Only the products of the answers asked, through the index of the key
-    // codes the library's copy holds, some hundred answers to a statement.
-    std::vector<std::string> prefixes;
-    auto flush = [&] {
-      if (!prefixes.empty()) lib.products(field, keep, answerCondition(prefixes), false, false);
-      prefixes.clear();
-    };
-    for (const auto& [answer, makers] : makersOf) {
-      prefixes.push_back(answer);
-      if (prefixes.size() == 200) flush();
-    }
-    flush();
+    // codes the library's copy holds.
+    std::vector<std::string> answers;
+    answers.reserve(makersOf.size());
+    for (const auto& [answer, makers] : makersOf) answers.push_back(answer);
+    lib.products(field, keep, answerCondition(lib.database(), answers), false, false);
   }
   std::unordered_map<Asked, std::optional<Decimal>, AskedHash> out;
   for (auto& [asked, prices] : gathered)
