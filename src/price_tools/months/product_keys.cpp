@@ -123,35 +123,6 @@ std::pair<int64_t, int64_t> answerCodes(const std::string& answer) {
 
 std::string keyCondition(int64_t code) { return rowsWhere("code = " + std::to_string(code)); }
 
-std::string answerCondition(ado::Database& db, const std::vector<std::string>& answers) {
-  // The rows are found here, one indexed range per answer, and handed to the
-  // condition through a table of this connection's own: a condition that
-  // spelt every range out would grow with the list.
-  sqlite3* engine = db.sqlite();
-  check(engine,
-        sqlite3_exec(engine,
-                     "CREATE TEMP TABLE IF NOT EXISTS velmora_asked(rid INTEGER PRIMARY KEY); "
-                     "DELETE FROM temp.velmora_asked",
-                     nullptr, nullptr, nullptr),
-        "asked");
-  sqlite3_stmt* st = nullptr;
-  check(engine,
-        sqlite3_prepare_v2(engine,
-                           "INSERT OR IGNORE INTO temp.velmora_asked(rid) SELECT rid FROM main.velmora_product_keys "
-                           "WHERE code BETWEEN ?1 AND ?2",
-                           -1, &st, nullptr),
-        "asked");
-  const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> held(st, sqlite3_finalize);
-  for (const std::string& a : answers) {
-    const auto [low, high] = answerCodes(a);
-    sqlite3_bind_int64(st, 1, low);
-    sqlite3_bind_int64(st, 2, high);
-    check(engine, sqlite3_step(st), "asked");
-    sqlite3_reset(st);
-  }
-  return "rowid in (select rid from velmora_asked)";
-}
-
 std::vector<int64_t> codesOfRows(ado::Database& db, const std::vector<int64_t>& rids) {
   std::vector<int64_t> out(rids.size(), -1);
   sqlite3_stmt* st = nullptr;

@@ -47,10 +47,6 @@ std::pair<int64_t, int64_t> answerCodes(const std::string& answer);
 // A row condition on CLProduct (in the provider's SQL) that lets through the
 // products whose key has that code, found through the index.
 std::string keyCondition(int64_t code);
-// The same for the products of any of `answers` (as answerCodes takes
-// them) in `db`; the condition holds until the next call on `db`.
-std::string answerCondition(ado::Database& db, const std::vector<std::string>& answers);
-
 // The codes of those rows of CLProduct (-1 where there is none).
 std::vector<int64_t> codesOfRows(ado::Database& db, const std::vector<int64_t>& rids);
 // Every (rid, code) of the table, by rid.

@@ -84,7 +84,6 @@ LibraryFile::~LibraryFile() {
 }
 
 bool LibraryFile::keyed() const { return hasProductKeys(*connection_->database()); }
-ado::Database& LibraryFile::database() const { return *connection_->database(); }
 
 std::vector<PriceColumn> priceColumns(const std::string& libraryName) { return LibraryFile(libraryName).priceColumns(); }
 

@@ -20,7 +20,6 @@
 
 namespace ado {
 class Connection;
-class Database;
 }
 
 namespace price_tools {
@@ -92,8 +91,6 @@ class LibraryFile {
   // Whether the library's copy holds its products' matching keys (see
   // product_keys.h), so that keyCondition can be given as `where` below.
   bool keyed() const;
-  // The library's copy, for the lookups of product_keys.h.
-  ado::Database& database() const;
 
   // The price columns (see priceColumns below) with this library's column types.
   std::vector<PriceColumn> priceColumns() const;

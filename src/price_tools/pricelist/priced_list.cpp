@@ -11,7 +11,6 @@
 #include "data/browse.h"
 #include "price_tools/months/matching.h"
 #include "price_tools/months/month_order.h"
-#include "price_tools/months/product_keys.h"
 
 namespace price_tools::pricelist {
 
@@ -123,16 +122,7 @@ std::unordered_map<Asked, std::optional<Decimal>, AskedHash> pricesIn(
     }
     return false;
   };
-  if (!lib.keyed()) {
-    lib.products(field, keep, {}, false, false);
-  } else {
-    // Only the products of the answers asked, through the index of the key
-    // codes the library's copy holds.
-    std::vector<std::string> answers;
-    answers.reserve(makersOf.size());
-    for (const auto& [answer, makers] : makersOf) answers.push_back(answer);
-    lib.products(field, keep, answerCondition(lib.database(), answers), false, false);
-  }
+  lib.products(field, keep, {}, false, false);
   std::unordered_map<Asked, std::optional<Decimal>, AskedHash> out;
   for (auto& [asked, prices] : gathered)
     // A chosen maker: its price (the average of its products), whatever the
