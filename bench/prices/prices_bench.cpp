@@ -11,6 +11,11 @@
 //   prices_bench switch DIR            opens one month, then switches to the next
 //                                       (opendatabases + loadnav), timing the switch
 //   prices_bench compare DIR           compares the two latest months
+//   prices_bench join DIR              the reference for the comparison: SQLite
+//                                       itself joining the two latest months'
+//                                       cached key tables on the stored key code,
+//                                       with both prices (run after compare, which
+//                                       leaves both entries in the cache)
 //   prices_bench history DIR [ID]      one product's history over the 24 months
 //                                       (ID 100, by default, keeps its id in every
 //                                       month; 1000103 is renumbered in half of
@@ -22,7 +27,11 @@
 // library cache ($XDG_CACHE_HOME/velmora): a run after an emptied cache is a
 // cold one, the next a warm one; VELMORA_NO_CACHE=1 reads every library from
 // its Jet file.
+#include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -34,6 +43,7 @@
 #include "data/connections.h"
 #include "jetwrite/jetwriter.h"
 #include "jetwrite/tool_helpers.h"
+#include "platform/database/library_cache.h"
 #include "platform/grid/vsflexgrid.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/months/comparison.h"
@@ -93,11 +103,48 @@ void prepare(const std::string& dir, const std::string& pro) {
   }
 }
 
+// The cache entry of a library of the folder.
+std::string entryOf(const std::string& dir, const std::string& library) {
+  const std::string path = fs::absolute(dir + "/" + library + ".zdj").string();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st{};
+  if (fd < 0 || ::fstat(fd, &st) != 0) return {};
+  const ado::LibraryCache cache(path, fd, st);
+  ::close(fd);
+  return cache.file();
+}
+
+// Pairs of the two months on the stored key code, with both prices, as
+// SQLite joins them: the count of pairs and of changed prices.
+std::string sqliteJoin(const std::string& older, const std::string& newer) {
+  sqlite3* db = nullptr;
+  std::string out = "no entry";
+  if (older.empty() || newer.empty()) return out;
+  auto uri = [](const std::string& f) { return "file:" + f + "?immutable=1"; };
+  if (sqlite3_open_v2(uri(newer).c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK &&
+      sqlite3_exec(db, ("ATTACH '" + uri(older) + "' AS o").c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT count(*), sum(b.PriceTax IS NOT a.PriceTax) FROM main.velmora_product_keys kb "
+                           "JOIN o.velmora_product_keys ka ON ka.code = kb.code "
+                           "JOIN main.CLProduct b ON b.rowid = kb.rid JOIN o.CLProduct a ON a.rowid = ka.rid",
+                           -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+      out = std::to_string(sqlite3_column_int64(st, 0)) + " pairs, " + std::to_string(sqlite3_column_int64(st, 1)) +
+            " changed";
+    else
+      out = sqlite3_errmsg(db);
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(db);
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: prices_bench prepare DIR PRO_MDB | open|switch|compare DIR | history DIR [ID]\n");
+    std::fprintf(stderr, "usage: prices_bench prepare DIR PRO_MDB | open|switch|compare|join DIR | history DIR [ID]\n");
     return 2;
   }
   const std::string what = argv[1], dir = argv[2];
@@ -147,6 +194,11 @@ int main(int argc, char** argv) {
     detail = std::to_string(c.rows.size()) + " rows: " + std::to_string(c.summary.up) + " up, " +
              std::to_string(c.summary.down) + " down, " + std::to_string(c.summary.added) + " new, " +
              std::to_string(c.summary.gone) + " gone";
+  } else if (what == "join") {
+    const std::string older = entryOf(dir, months[months.size() - 2]), newer = entryOf(dir, months.back());
+    const auto t = clock::now();
+    detail = sqliteJoin(older, newer);
+    elapsed = ms(t);
   } else if (what == "history") {
     data::opendatabases(months.back() + ".zdj");
     const auto t = clock::now();

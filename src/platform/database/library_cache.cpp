@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <vector>
 
 #include "platform/database/jet_database.h"
@@ -249,7 +250,48 @@ void evict(const std::string& folder, const std::string& keep) {
   }
 }
 
+// The tables upper layers derive, and the table that tells which versions an
+// entry holds.
+std::mutex derivedLock;
+std::vector<DerivedTable>& derivedTables() {
+  static std::vector<DerivedTable> tables;
+  return tables;
+}
+constexpr char kDerivedVersions[] = "velmora_derived";
+
+bool run(sqlite3* engine, const std::string& sql) {
+  return sqlite3_exec(engine, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::string quotedName(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
 }  // namespace
+
+void registerDerivedTable(DerivedTable table) {
+  const std::lock_guard<std::mutex> held(derivedLock);
+  for (DerivedTable& t : derivedTables())
+    if (t.name == table.name) {
+      t = std::move(table);
+      return;
+    }
+  derivedTables().push_back(std::move(table));
+}
+
+int derivedTableVersion(Database& db, const std::string& name) {
+  sqlite3_stmt* st = nullptr;
+  int version = 0;
+  if (sqlite3_prepare_v2(db.sqlite(), "SELECT version FROM velmora_derived WHERE name=?1", -1, &st, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_bind_text(st, 1, name.c_str(), int(name.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(st) == SQLITE_ROW) version = sqlite3_column_int(st, 0);
+  }
+  sqlite3_finalize(st);
+  return version;
+}
 
 void setLibraryCacheEnabled(bool on) { enabledState = on ? 1 : 0; }
 
@@ -341,7 +383,78 @@ LibraryCache::LibraryCache(const std::string& path, int fd, const struct stat& s
   file_ = folder + "/lib-" + hex(fnv(full.string().data(), full.string().size())) + ".sqlite";
 }
 
-bool LibraryCache::load(Database& db) { return !file_.empty() && attach(db) == 1; }
+bool LibraryCache::load(Database& db) {
+  if (file_.empty() || attach(db) != 1) return false;
+  // An entry that holds another version of a registered table is made
+  // afresh by the import (the old table's pages would stay in it); one
+  // written before a table was registered gets the table now, and is
+  // written anew with it.
+  if (outdated(db)) {
+    sqlite3_close_v2(db.db_);
+    db.db_ = nullptr;
+    db.image_.reset();
+    db.tables_.clear();
+    db.indexed_.clear();
+    db.indexCount_ = 0;
+    db.analyzed_ = false;
+    db.createEngine();
+    return false;
+  }
+  if (derive(db)) persist(db);
+  return true;
+}
+
+bool LibraryCache::outdated(Database& db) {
+  const std::lock_guard<std::mutex> held(derivedLock);
+  for (const DerivedTable& t : derivedTables()) {
+    const int version = derivedTableVersion(db, t.name);
+    if (version != 0 && version != t.version) return true;
+  }
+  return false;
+}
+
+bool LibraryCache::derive(Database& db) {
+  std::vector<DerivedTable> tables;
+  {
+    const std::lock_guard<std::mutex> held(derivedLock);
+    tables = derivedTables();
+  }
+  sqlite3* engine = db.db_;
+  bool built = false;
+  for (const DerivedTable& t : tables) {
+    if (!t.build || derivedTableVersion(db, t.name) == t.version) continue;
+    // One transaction per table: a build that fails leaves nothing of it.
+    if (!run(engine, std::string("SAVEPOINT derive; CREATE TABLE IF NOT EXISTS ") + kDerivedVersions +
+                         "(name TEXT PRIMARY KEY, version INTEGER NOT NULL); DROP TABLE IF EXISTS " +
+                         quotedName(t.name)))
+      continue;
+    bool good = false;
+    try {
+      t.build(db);
+      sqlite3_stmt* st = nullptr;
+      good = sqlite3_prepare_v2(engine, "INSERT OR REPLACE INTO velmora_derived(name, version) VALUES(?1, ?2)", -1,
+                                &st, nullptr) == SQLITE_OK;
+      if (good) {
+        sqlite3_bind_text(st, 1, t.name.c_str(), int(t.name.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int(st, 2, t.version);
+        good = sqlite3_step(st) == SQLITE_DONE;
+      }
+      sqlite3_finalize(st);
+    } catch (...) {
+      good = false;
+    }
+    if (good && run(engine, "RELEASE derive")) {
+      built = true;
+    } else {
+      // (The copy keeps no journal, so the table is dropped rather than
+      // rolled back.)
+      run(engine, "ROLLBACK TO derive");
+      run(engine, "RELEASE derive");
+      run(engine, "DROP TABLE IF EXISTS " + quotedName(t.name));
+    }
+  }
+  return built;
+}
 
 int LibraryCache::attach(Database& db) {
   Fd dir;
@@ -450,15 +563,28 @@ int LibraryCache::attach(Database& db) {
 }
 
 void LibraryCache::store(Database& db) {
+  derive(db);
   if (file_.empty()) return;
+  persist(db);
+}
+
+void LibraryCache::persist(Database& db) {
+  if (!write(db)) return;
+  // Served from the entry from now on: the same pages, shared with the
+  // system's file cache rather than held on the heap.
+  if (attach(db) < 0)
+    throw Error(jet::kFail, "Cannot copy the database into memory: the library cache could not be read back.");
+}
+
+bool LibraryCache::write(Database& db) {
   const fs::path folder = fs::path(file_).parent_path();
   std::error_code ec;
   fs::create_directories(folder.parent_path(), ec);
-  if (ec) return;
+  if (ec) return false;
   ::mkdir(folder.c_str(), 0700);
   Fd dir;
   dir.fd = openCacheFolder(folder.string());
-  if (dir.fd < 0) return;
+  if (dir.fd < 0) return false;
   ::fchmod(dir.fd, 0700);
 
   sqlite3* engine = db.db_.get();
@@ -473,10 +599,10 @@ void LibraryCache::store(Database& db) {
     }
     sqlite3_finalize(st);
   }
-  if (pages <= 0 || uint64_t(pages * pageSize) > libraryCacheLimit()) return;
+  if (pages <= 0 || uint64_t(pages * pageSize) > libraryCacheLimit()) return false;
   const std::string stamp = "PRAGMA user_version=" + std::to_string(kLibraryCacheFormat) +
                             "; PRAGMA application_id=" + std::to_string(kApplicationId);
-  if (sqlite3_exec(engine, stamp.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return;
+  if (sqlite3_exec(engine, stamp.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return false;
 
   static std::atomic<unsigned> counter{0};
   const std::string name = fs::path(file_).filename().string();
@@ -504,17 +630,17 @@ void LibraryCache::store(Database& db) {
     if (b) good = sqlite3_backup_finish(b) == SQLITE_OK && good;
   }
   if (out) good = sqlite3_close(out) == SQLITE_OK && good;
-  if (!good) return;
+  if (!good) return false;
 
   // The trailer, then to disk and into place.
   Fd f;
   f.fd = ::open(temp.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
   struct stat st{};
-  if (f.fd < 0 || ::fstat(f.fd, &st) != 0 || st.st_size != pages * pageSize) return;
+  if (f.fd < 0 || ::fstat(f.fd, &st) != 0 || st.st_size != pages * pageSize) return false;
   uint64_t imageDigest = 0;
   {
     void* image = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_SHARED, f.fd, 0);
-    if (image == MAP_FAILED) return;
+    if (image == MAP_FAILED) return false;
     imageDigest = digest(static_cast<const unsigned char*>(image), std::size_t(st.st_size));
     ::munmap(image, std::size_t(st.st_size));
   }
@@ -527,17 +653,13 @@ void LibraryCache::store(Database& db) {
   footer.raw(kMagic, 8);
   if (!writeAll(f.fd, payload + footer.out) || ::fsync(f.fd) != 0 || ::close(f.fd) != 0) {
     f.fd = -1;
-    return;
+    return false;
   }
   f.fd = -1;
-  if (::rename(temp.c_str(), file_.c_str()) != 0) return;
+  if (::rename(temp.c_str(), file_.c_str()) != 0) return false;
   cleanup.path.clear();
   evict(folder.string(), file_);
-
-  // Served from the entry from now on: the same pages, shared with the
-  // system's file cache rather than held on the heap.
-  if (attach(db) < 0)
-    throw Error(jet::kFail, "Cannot copy the database into memory: the library cache could not be read back.");
+  return true;
 }
 
 }  // namespace ado

@@ -47,6 +47,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ado {
@@ -72,6 +73,29 @@ uint64_t libraryCacheLimit();
 // when the file is no entry.
 bool resealLibraryCacheEntry(const std::string& file);
 
+// Tables an upper layer derives from a library's own tables (a lookup key
+// per row, say), kept in the entry beside the copy so that they are made once
+// per library rather than at every use. Each has a name and a version. A
+// registered table is built when a library is imported (before its entry is
+// written; also when the cache is off), and when a used entry lacks it or
+// holds another version of it: it is then built in the open copy and the
+// entry is written anew (an entry with another version of it is imported
+// afresh instead, so that the old table leaves no pages behind). `build` creates the table `name` (and its indexes)
+// in the database's engine (Database::sqlite()); the database is not yet
+// sealed. A build that throws leaves no table of that name behind, and the
+// open goes on without it. Which versions an entry holds is kept in its
+// table "velmora_derived" (name, version). Registering again under the same
+// name replaces the builder; registration is process-wide and thread-safe,
+// and affects the libraries opened after it.
+struct DerivedTable {
+  std::string name;
+  int version = 1;
+  std::function<void(Database&)> build;
+};
+void registerDerivedTable(DerivedTable table);
+// The version of `name` that `db` holds, 0 when none.
+int derivedTableVersion(Database& db, const std::string& name);
+
 // One library's entry, for one open.
 class LibraryCache {
  public:
@@ -94,6 +118,15 @@ class LibraryCache {
   // the entry failed after the engine had let go of its database (the engine
   // is then created afresh, empty).
   int attach(Database& db);
+  // Whether `db` holds another version of a registered table.
+  bool outdated(Database& db);
+  // Builds the registered tables `db` lacks or holds in another version;
+  // true when one was built.
+  bool derive(Database& db);
+  // Writes the entry from `db`; false when it was not written.
+  bool write(Database& db);
+  // Writes the entry, then serves `db` from it.
+  void persist(Database& db);
 
   std::string key_;   // full path, size, time and header hash, as stored
   std::string file_;  // the entry's path

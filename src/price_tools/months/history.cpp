@@ -1,21 +1,25 @@
 #include "price_tools/months/history.h"
 
-#include <condition_variable>
-#include <deque>
-#include <future>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 
 #include "common/program_folder.h"
 #include "data/browse.h"
 #include "data/navigation.h"
 #include "platform/database/adodb.h"
+#include "price_tools/months/bounded_pipeline.h"
 #include "price_tools/months/matching.h"
+#include "price_tools/months/product_keys.h"
 
 namespace price_tools {
 
 namespace {
+
+// The products of one key in a library: found through the key's index where
+// the library's copy holds the keys, otherwise by the name (see below).
+std::string sameKeyCondition(const LibraryFile& lib, int64_t code, const std::string& byName) {
+  return lib.keyed() ? keyCondition(code) : byName;
+}
 
 // A row condition every product of a normalised name passes: the name holds
 // the longest run of Chinese characters of that name. Normalising changes
@@ -68,45 +72,39 @@ History productHistory(const std::string& productId, const std::string& libraryI
       if (monthOf(name)) library = name;
   }
   // Pairs depend only on the products of one key, so of each library only
-  // the products with the reference product's key are kept.
+  // the products with the reference product's key are read.
   std::optional<PriceColumn> column;
   LibraryProducts reference;
   std::string key;
-  std::string filter;
-  const std::string byId = "ID=" + data::idText(productId);
+  int64_t code = 0;
+  std::string byName;
   {
     const LibraryFile lib(library);
     column = findPriceColumn(lib.priceColumns(), priceTitle);
     if (!column) throw std::invalid_argument("no price column " + priceTitle);
-    reference = lib.products(column->field, [&](const Product& p) { return p.id == productId; }, byId, false);
+    reference = lib.products(column->field, [&](const Product& p) { return p.id == productId; },
+                             "ID=" + data::idText(productId), false);
     if (reference.products.empty()) throw std::invalid_argument("no product " + productId + " in " + library);
     key = matchKey(reference.products.front());
-    filter = nameCondition(normalised(reference.products.front().name));
-    reference = lib.products(column->field, [&](const Product& p) { return matchKey(p) == key; }, filter, false);
+    code = keyCode(reference.products.front());
+    byName = nameCondition(normalised(reference.products.front().name));
+    reference = lib.products(column->field, [&](const Product& p) { return matchKey(p) == key; },
+                             sameKeyCondition(lib, code, byName), false);
   }
   const int self = reference.indexOf(productId);
-  auto sameKey = [&](const Product& p) { return matchKey(p) == key; };
+  auto ofKey = [&](const Product& p) { return matchKey(p) == key; };
 
   History out;
   out.product = reference.products[static_cast<size_t>(self)];
   out.price = *column;
   out.points.resize(ordered.size());
-  // Where the product stands in one library (read on any thread: it touches
-  // the library's own connection and the reference's products only). Pairs
-  // of equal ids come first, and the product is the first of its id among
-  // the reference's products of its key: a library's only product with that
-  // id and key is its partner, whatever else the key holds there. So the
-  // product is looked up by its id first; only where no product (or more
-  // than one) has it is the library searched by name. A library that cannot
-  // be read gives its point the reason.
+  // Where the product stands in one library: its partner among the products
+  // of its key there (read on any thread: it touches the library's own
+  // connection and the reference's products only). A library that cannot be
+  // read gives its point the reason.
   auto lookUp = [&](const LibraryFile& lib, HistoryPoint& point) {
     try {
-      const LibraryProducts sameId = lib.products(column->field, sameKey, byId, false);
-      if (sameId.products.size() == 1) {
-        place(point, sameId.products.front());
-        return;
-      }
-      const LibraryProducts other = lib.products(column->field, sameKey, filter, false);
+      const LibraryProducts other = lib.products(column->field, ofKey, sameKeyCondition(lib, code, byName), false);
       for (const MatchedPair& pair : matchProducts(reference.products, other.products))
         if (pair.from == self && pair.to >= 0) place(point, other.products[static_cast<size_t>(pair.to)]);
     } catch (const std::exception& e) {
@@ -123,73 +121,25 @@ History productHistory(const std::string& productId, const std::string& libraryI
     else
       others.push_back(i);
   }
-  // The libraries are opened on the caller's thread (an open may copy a
-  // library and tell its progress), one after the other, and read by two
-  // helper threads: one library is opened while two are read, and no more
-  // than three are open at once.
-  struct Opened {
-    std::unique_ptr<LibraryFile> lib;
-    size_t point = 0;
-  };
-  std::mutex lock;
-  std::condition_variable changed;
-  std::deque<Opened> queue;
-  int open = 0;
-  bool allOpened = false;
-  auto reader = [&] {
-    for (std::unique_lock<std::mutex> held(lock);; held.lock()) {
-      changed.wait(held, [&] { return !queue.empty() || allOpened; });
-      if (queue.empty()) return;
-      Opened o = std::move(queue.front());
-      queue.pop_front();
-      held.unlock();
-      struct Closed {  // also when the reading fails
-        std::mutex& m;
-        std::condition_variable& c;
-        int& open;
-        ~Closed() {
-          const std::lock_guard<std::mutex> g(m);
-          --open;
-          c.notify_all();
+  // Opened one after the other on this thread, read by two helpers, no more
+  // than three held at once.
+  std::vector<std::unique_ptr<LibraryFile>> opened(others.size());
+  openThenRead(
+      others.size(),
+      [&](size_t k) {
+        try {
+          opened[k] = std::make_unique<LibraryFile>(ordered[others[k]]);
+          return true;
+        } catch (const ado::Error& e) {
+          out.points[others[k]].error = e.description;
+          return false;
         }
-      } closed{lock, changed, open};
-      lookUp(*o.lib, out.points[o.point]);
-      o.lib.reset();
-    }
-  };
-  auto first = std::async(std::launch::async, reader);
-  auto second = std::async(std::launch::async, reader);
-  {
-    struct Done {  // the readers end also when an open fails unexpectedly
-      std::mutex& m;
-      std::condition_variable& c;
-      bool& all;
-      ~Done() {
-        const std::lock_guard<std::mutex> g(m);
-        all = true;
-        c.notify_all();
-      }
-    } done{lock, changed, allOpened};
-    for (const size_t i : others) {
-      {
-        std::unique_lock<std::mutex> held(lock);
-        changed.wait(held, [&] { return open < 3; });
-      }
-      std::unique_ptr<LibraryFile> lib;
-      try {
-        lib = std::make_unique<LibraryFile>(ordered[i]);
-      } catch (const ado::Error& e) {
-        out.points[i].error = e.description;
-        continue;
-      }
-      const std::lock_guard<std::mutex> held(lock);
-      ++open;
-      queue.push_back({std::move(lib), i});
-      changed.notify_all();
-    }
-  }
-  first.get();
-  second.get();
+      },
+      [&](size_t k) {
+        lookUp(*opened[k], out.points[others[k]]);
+        opened[k].reset();
+      },
+      {2, 3});
   return out;
 }
 

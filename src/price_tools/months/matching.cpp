@@ -1,5 +1,7 @@
 #include "price_tools/months/matching.h"
 
+#include "price_tools/months/product_keys.h"
+
 #include <future>
 #include <memory>
 #include <string_view>
@@ -80,22 +82,24 @@ std::string matchKey(const Product& p) {
 
 namespace {
 
-// The products of one list grouped by key: each key's products in list order,
-// as a chain through `next` from `head`.
-struct KeyGroups {
+bool sameTexts(const Product& a, const Product& b) {
+  return a.name == b.name && a.model == b.model && a.unit == b.unit && a.factory == b.factory;
+}
+
+// The products of one list grouped by the code of their key, each code's
+// products in list order, as a chain through `next` from `head`. Products of
+// one key share a code; a code may (rarely) hold several keys.
+struct CodeGroups {
   struct Group {
     int head = -1, tail = -1, count = 0;
   };
-  std::vector<std::string> keys;
-  std::unordered_map<std::string_view, Group> groups;
+  std::unordered_map<int64_t, Group> groups;
   std::vector<int> next;
 
-  explicit KeyGroups(const std::vector<Product>& products) : next(products.size(), -1) {
-    keys.reserve(products.size());
-    for (const Product& p : products) keys.push_back(matchKey(p));
+  explicit CodeGroups(const std::vector<Product>& products) : next(products.size(), -1) {
     groups.reserve(products.size());
-    for (size_t i = 0; i < keys.size(); ++i) {
-      Group& g = groups[keys[i]];
+    for (size_t i = 0; i < products.size(); ++i) {
+      Group& g = groups[keyCode(products[i])];
       const int at = static_cast<int>(i);
       if (g.tail >= 0) next[static_cast<size_t>(g.tail)] = at;
       else g.head = at;
@@ -114,28 +118,19 @@ struct KeyGroups {
 }  // namespace
 
 std::vector<MatchedPair> matchProducts(const std::vector<Product>& from, const std::vector<Product>& to) {
-  // The two lists are keyed at once, on two threads.
-  // (Held by pointer: the groups' keys are views into the key texts.)
-  auto fromKeying = std::async(std::launch::async, [&from] { return std::make_unique<const KeyGroups>(from); });
-  const KeyGroups toKeys(to);
-  const std::unique_ptr<const KeyGroups> fromOwned = fromKeying.get();
-  const KeyGroups& fromKeys = *fromOwned;
+  // The two lists are grouped at once, on two threads.
+  auto fromGrouping = std::async(std::launch::async, [&from] { return std::make_unique<const CodeGroups>(from); });
+  const CodeGroups toCodes(to);
+  const std::unique_ptr<const CodeGroups> fromOwned = fromGrouping.get();
+  const CodeGroups& fromCodes = *fromOwned;
   std::vector<int> partnerOfTo(to.size(), -1);
   std::vector<bool> fromUsed(from.size(), false);
   auto pair = [&](int t, int f) {
     partnerOfTo[static_cast<size_t>(t)] = f;
     fromUsed[static_cast<size_t>(f)] = true;
   };
-  for (const auto& [key, toGroup] : toKeys.groups) {
-    auto it = fromKeys.groups.find(key);
-    if (it == fromKeys.groups.end()) continue;
-    const KeyGroups::Group& fromGroup = it->second;
-    if (fromGroup.count == 1 && toGroup.count == 1) {
-      pair(toGroup.head, fromGroup.head);
-      continue;
-    }
-    const std::vector<int> froms = fromKeys.members(fromGroup), tos = toKeys.members(toGroup);
-    // Equal ids first.
+  // Products of one key: equal ids first, then the rest in their order.
+  auto pairKey = [&](const std::vector<int>& froms, const std::vector<int>& tos) {
     std::unordered_map<std::string_view, std::vector<int>> fromById;
     for (int f : froms) fromById[from[static_cast<size_t>(f)].id].push_back(f);
     for (int t : tos) {
@@ -147,7 +142,6 @@ std::vector<MatchedPair> matchProducts(const std::vector<Product>& from, const s
           break;
         }
     }
-    // Then the rest, in order.
     size_t k = 0;
     for (int t : tos) {
       if (partnerOfTo[static_cast<size_t>(t)] >= 0) continue;
@@ -155,6 +149,34 @@ std::vector<MatchedPair> matchProducts(const std::vector<Product>& from, const s
       if (k == froms.size()) break;
       pair(t, froms[k]);
     }
+  };
+  for (const auto& [code, toGroup] : toCodes.groups) {
+    auto it = fromCodes.groups.find(code);
+    if (it == fromCodes.groups.end()) continue;
+    const CodeGroups::Group& fromGroup = it->second;
+    if (fromGroup.count == 1 && toGroup.count == 1) {
+      const Product& f = from[static_cast<size_t>(fromGroup.head)];
+      const Product& t = to[static_cast<size_t>(toGroup.head)];
+      if (sameTexts(f, t) || matchKey(f) == matchKey(t))
+        pair(toGroup.head, fromGroup.head);
+      continue;
+    }
+    // Several products under the code: one key when their texts are equal
+    // (the usual case), otherwise split by their keys.
+    const std::vector<int> froms = fromCodes.members(fromGroup), tos = toCodes.members(toGroup);
+    const Product& first = from[static_cast<size_t>(froms.front())];
+    bool oneText = true;
+    for (int f : froms) oneText = oneText && sameTexts(first, from[static_cast<size_t>(f)]);
+    for (int t : tos) oneText = oneText && sameTexts(first, to[static_cast<size_t>(t)]);
+    if (oneText) {
+      pairKey(froms, tos);
+      continue;
+    }
+    std::unordered_map<std::string, std::pair<std::vector<int>, std::vector<int>>> byKey;
+    for (int f : froms) byKey[matchKey(from[static_cast<size_t>(f)])].first.push_back(f);
+    for (int t : tos) byKey[matchKey(to[static_cast<size_t>(t)])].second.push_back(t);
+    for (const auto& [key, sides] : byKey)
+      if (!sides.first.empty() && !sides.second.empty()) pairKey(sides.first, sides.second);
   }
   std::vector<MatchedPair> pairs;
   pairs.reserve(to.size() + from.size());

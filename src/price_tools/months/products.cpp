@@ -1,5 +1,7 @@
 #include "price_tools/months/products.h"
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 
 #include "common/text_case.h"
@@ -13,6 +15,7 @@
 #include "platform/database/adodb.h"
 #include "platform/database/jet_database.h"
 #include "platform/grid/vsflexgrid.h"
+#include "price_tools/months/product_keys.h"
 
 namespace price_tools {
 
@@ -62,6 +65,7 @@ LibraryFile::LibraryFile(const std::string& libraryName, const ado::Connection* 
     : name_(libraryName), project_(given), connection_(std::make_unique<ado::Connection>()) {
   // A listed name is the file name without ".zdj", or the whole real file
   // name where that would be ambiguous (libraryList).
+  useProductKeys();
   connection_->Open(data::libraryConnectionString(data::libraryFileName(libraryName)));
   // The parent-link column of the category tree, as the category grid's
   // settings name it. Looked up here, so that reading products touches
@@ -78,6 +82,8 @@ LibraryFile::~LibraryFile() {
   } catch (...) {
   }
 }
+
+bool LibraryFile::keyed() const { return hasProductKeys(*connection_->database()); }
 
 std::vector<PriceColumn> priceColumns(const std::string& libraryName) { return LibraryFile(libraryName).priceColumns(); }
 
@@ -132,7 +138,7 @@ LibraryProducts loadProducts(const std::string& libraryName, const std::string& 
 
 LibraryProducts LibraryFile::products(const std::string& priceField,
                                       const std::function<bool(const Product&)>& keep,
-                                      const std::string& where, bool withTree) const {
+                                      const std::string& where, bool withTree, bool withKeys) const {
   LibraryProducts out;
   out.library = name_;
   const ado::Connection& connection = *connection_;
@@ -161,6 +167,13 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
   const int modelAt = optional(model, "Model");
   const int unitAt = optional(unit, "Unit");
   const int priceAt = optional(price, priceField);
+  // The key codes, by rowid: for a whole library read in one pass beside
+  // it, for a few products looked up after them.
+  const bool keyed = withKeys && hasProductKeys(db);
+  std::vector<std::pair<int64_t, int64_t>> codes;
+  if (keyed && where.empty()) codes = keyCodes(db);
+  std::vector<int64_t> rids;
+  const int keyAt = optional(keyed, "CLProduct.rowid");
   statement += " from CLProduct";
   if (!where.empty()) statement += " where " + where;
   statement += " order by ID";
@@ -182,10 +195,23 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
       if (!p.price && (v.type() == ado::Variant::Type::Double || v.type() == ado::Variant::Type::Single))
         p.priceNote = "price cannot be represented: " + v.toText();
     }
+    int64_t rid = 0;
+    if (keyAt >= 0) {
+      rid = r[size_t(keyAt)].toInt64();
+      const auto at = std::lower_bound(codes.begin(), codes.end(), std::make_pair(rid, INT64_MIN));
+      if (at != codes.end() && at->first == rid) p.keyCode = at->second;
+    }
     auto f = out.factories.find(p.factoryId);
     if (f != out.factories.end()) p.factory = f->second;
-    if (!keep || keep(p)) out.products.push_back(std::move(p));
+    if (!keep || keep(p)) {
+      out.products.push_back(std::move(p));
+      if (keyed && !where.empty()) rids.push_back(rid);
+    }
   });
+  if (!rids.empty()) {
+    const std::vector<int64_t> found = codesOfRows(db, rids);
+    for (size_t i = 0; i < rids.size(); ++i) out.products[i].keyCode = found[i];
+  }
   return out;
 }
 

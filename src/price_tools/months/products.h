@@ -9,6 +9,7 @@
 // connection of its own and closed again. Nothing of the main window's data
 // module is read or written besides: not its library (slot libraryslot), not
 // mainrs, auxrs or TableSettings.
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -58,6 +59,9 @@ struct Product {
   // Why a number that is there gives no price (it cannot be held exactly:
   // out of range, too many places); "" otherwise.
   std::string priceNote;
+  // The code of the matching key as the library's cache entry holds it
+  // (product_keys.h); -1 when it was not read.
+  int64_t keyCode = -1;
 };
 
 struct LibraryProducts {
@@ -92,6 +96,9 @@ class LibraryFile {
   LibraryFile& operator=(const LibraryFile&) = delete;
 
   const std::string& name() const { return name_; }
+  // Whether the library's copy holds its products' matching keys (see
+  // product_keys.h), so that keyCondition can be given as `where` below.
+  bool keyed() const;
 
   // The price columns (see priceColumns below) with this library's column types.
   std::vector<PriceColumn> priceColumns() const;
@@ -102,10 +109,13 @@ class LibraryFile {
   // condition on CLProduct that narrows what is read (it must let through
   // every product `keep` accepts). Throws ado::Error when CLProduct cannot be
   // read.
-  // The category tree (categoryParents) is read unless `withTree` is false.
+  // The category tree (categoryParents) is read unless `withTree` is false,
+  // the codes of the products' matching keys (Product::keyCode) unless
+  // `withKeys` is false.
   LibraryProducts products(const std::string& priceField,
                            const std::function<bool(const Product&)>& keep = nullptr,
-                           const std::string& where = std::string(), bool withTree = true) const;
+                           const std::string& where = std::string(), bool withTree = true,
+                           bool withKeys = true) const;
 
   // The ids of the products a search of the toolbar finds here: the statement
   // the product grid's fill runs, with the condition this library gives

@@ -122,7 +122,7 @@ std::unordered_map<Asked, std::optional<Decimal>, AskedHash> pricesIn(
     }
     return false;
   };
-  lib.products(field, keep, {}, false);
+  lib.products(field, keep, {}, false, false);
   std::unordered_map<Asked, std::optional<Decimal>, AskedHash> out;
   for (auto& [asked, prices] : gathered)
     // A chosen maker: its price (the average of its products), whatever the
@@ -222,7 +222,7 @@ PricedList priceList(std::shared_ptr<const MaterialList> list, const PricingOpti
   const std::optional<PriceColumn> column = findPriceColumn(main.priceColumns(), options.priceTitle);
   if (!column) throw std::invalid_argument("no price column " + options.priceTitle);
   const Synonyms synonyms = Synonyms::forProgramFolder(common::programFolder());
-  const Catalogue catalogue(std::make_shared<const LibraryProducts>(main.products(column->field, nullptr, {}, false)),
+  const Catalogue catalogue(std::make_shared<const LibraryProducts>(main.products(column->field, nullptr, {}, false, false)),
                             synonyms);
   if (!adjusted) return priceListWith(list, catalogue, *column, options, choices, nullptr, {}, progress);
 

@@ -1,0 +1,55 @@
+#pragma once
+// The matching key of every product (see matchKey), kept in each library's
+// cache entry beside its copy as a code: made once, when the library is
+// imported, and found through an index, so that finding a product of another
+// month, or pairing two months, never normalises a library again.
+//
+// A key's code is a digest of the key: the upper 40 of its 63 bits digest the
+// name, model and unit (the answer a material list asks for), the lower 23
+// the manufacturer. Equal keys have equal codes; different keys may share
+// one, so whoever pairs products by code confirms the pair by their texts
+// (equal as they are, or equal once normalised). The code is kept rather than the key's text, which would double
+// the entry that every open maps and checks.
+//
+// The table, "velmora_product_keys", holds one row per row of CLProduct:
+// rid (CLProduct's rowid) and code, indexed by code. Its version changes
+// whenever the key's rule or the code's does, so entries made under an
+// older rule get the table anew.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ado {
+class Database;
+}
+
+namespace price_tools {
+
+struct Product;
+
+inline constexpr char kProductKeyTable[] = "velmora_product_keys";
+
+// Registers the table with the library cache, once per process; every
+// library opened after the call carries it. Called before the price tools
+// open a library.
+void useProductKeys();
+
+// Whether `db` holds the table as this build makes it.
+bool hasProductKeys(ado::Database& db);
+
+// The code of a product's key (from Product::keyCode when it was read with
+// it), and the code range of an answer: the normalised name, model and unit
+// joined as matchKey joins them.
+int64_t keyCode(const Product& product);
+std::pair<int64_t, int64_t> answerCodes(const std::string& answer);
+
+// A row condition on CLProduct (in the provider's SQL) that lets through the
+// products whose key has that code, found through the index.
+std::string keyCondition(int64_t code);
+// The codes of those rows of CLProduct (-1 where there is none).
+std::vector<int64_t> codesOfRows(ado::Database& db, const std::vector<int64_t>& rids);
+// Every (rid, code) of the table, by rid.
+std::vector<std::pair<int64_t, int64_t>> keyCodes(ado::Database& db);
+
+}  // namespace price_tools
