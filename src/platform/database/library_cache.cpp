@@ -390,8 +390,7 @@ bool LibraryCache::load(Database& db) {
   // written before a table was registered gets the table now, and is
   // written anew with it.
   if (outdated(db)) {
-    sqlite3_close_v2(db.db_);
-    db.db_ = nullptr;
+    db.db_.reset();
     db.image_.reset();
     db.tables_.clear();
     db.indexed_.clear();
@@ -419,7 +418,7 @@ bool LibraryCache::derive(Database& db) {
     const std::lock_guard<std::mutex> held(derivedLock);
     tables = derivedTables();
   }
-  sqlite3* engine = db.db_;
+  sqlite3* engine = db.db_.get();
   bool built = false;
   for (const DerivedTable& t : tables) {
     if (!t.build || derivedTableVersion(db, t.name) == t.version) continue;
