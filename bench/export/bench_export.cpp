@@ -33,6 +33,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "support/bench_folder.h"
 #include "common/program_folder.h"
 #include "data/browse.h"
 #include "data/connections.h"
@@ -100,15 +101,7 @@ int main(int argc, char** argv) {
   }
   QGuiApplication app(argc, argv);
   const fs::path dir = fs::absolute(argv[1]);
-  fs::create_directories(dir);
-  fs::copy_file(argv[2], dir / "pro.mdb", fs::copy_options::overwrite_existing);
-  fs::copy_file(argv[3], dir / "bench.zdj", fs::copy_options::overwrite_existing);
-  common::setProgramFolder(dir.string());
-  platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {
-    std::fprintf(stderr, "message: %s\n", box.text.c_str());
-    return platform::MsgResult::Ok;
-  });
-  if (data::opendatabases("bench.zdj") != 1) return 1;
+  if (!bench::openBenchFolder(dir, argv[2], argv[3])) return 1;
   price_tools::pinyin::registerInitialsSearch();
 
   VSFlexGrid categories, products, factories;

@@ -45,6 +45,7 @@
 #include <string>
 #include <vector>
 
+#include "support/bench_folder.h"
 #include "common/program_folder.h"
 #include "data/browse.h"
 #include "data/connections.h"
@@ -158,15 +159,7 @@ int main(int argc, char** argv) {
   if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   const fs::path dir = fs::absolute(argv[1]);
-  fs::create_directories(dir);
-  fs::copy_file(argv[2], dir / "pro.mdb", fs::copy_options::overwrite_existing);
-  fs::copy_file(argv[3], dir / "bench.zdj", fs::copy_options::overwrite_existing);
-  common::setProgramFolder(dir.string());
-  platform::setMessageBoxHandler([](const platform::MessageBoxRequest& box) {
-    std::fprintf(stderr, "message: %s\n", box.text.c_str());
-    return platform::MsgResult::Ok;
-  });
-  if (data::opendatabases("bench.zdj") != 1) return 1;
+  if (!bench::openBenchFolder(dir, argv[2], argv[3])) return 1;
   price_tools::pinyin::registerInitialsSearch();
   price_tools::pinyin::libraryIndex();  // built at the first search; not what is measured here
 
