@@ -98,36 +98,64 @@ Asked askedOf(const PricedLine& pl) {
   return {answerKey(m.name, m.model, m.unit), pl.chosen ? normalised(m.factory) : std::string()};
 }
 
+using MakersOf = std::unordered_map<std::string, std::vector<std::string>>;  // answer -> makers asked
+
 // One library reduced to the prices the list asks of it. The products are
 // streamed past and only the prices the rule needs are kept, per answer; the
 // products themselves are never held.
 std::unordered_map<Asked, std::optional<Decimal>, AskedHash> pricesIn(
     const LibraryFile& lib, const std::string& field, const SeveralRule& rule,
-    const std::unordered_map<std::string, std::vector<std::string>>& makersOf) {
-  std::unordered_map<Asked, std::vector<Decimal>, AskedHash> gathered;
+    const MakersOf& makersOf) {
+  // Per answer asked, per maker asked of it: the prices of its products.
+  struct Gathered {
+    std::vector<std::pair<const std::string*, std::vector<Decimal>>> byMaker;
+  };
+  std::unordered_map<std::string, Gathered> gathered;
+  for (const auto& [answer, makers] : makersOf) {
+    Gathered& g = gathered[answer];
+    for (const std::string& m : makers) g.byMaker.emplace_back(&m, std::vector<Decimal>());
+  }
+  // A library writes many products alike (one answer, several makers): each
+  // text is normalised once. Keyed by the texts' lengths and the texts, so
+  // that no two triples share a key.
+  std::unordered_map<std::string, Gathered*> answerOf;
+  std::unordered_map<std::string, std::string> makerNamed;
+  std::string texts;
   auto keep = [&](const Product& p) {
     if (!p.price) return false;
-    const auto wanted = makersOf.find(answerKey(p.name, p.model, p.unit));
-    if (wanted == makersOf.end()) return false;
-    std::string maker;  // normalised once, only when a choice names one
-    bool makerKnown = false;
-    for (const std::string& m : wanted->second) {
-      if (m.empty()) {
-        if (rule.kind != SeveralRule::Factory || p.factoryId == rule.factoryId)
-          gathered[{wanted->first, m}].push_back(*p.price);
+    texts.clear();
+    for (const std::string* t : {&p.name, &p.model, &p.unit}) texts += std::to_string(t->size()) + ':' + *t;
+    auto at = answerOf.find(texts);
+    if (at == answerOf.end()) {
+      const auto found = gathered.find(answerKey(p.name, p.model, p.unit));
+      at = answerOf.emplace(texts, found == gathered.end() ? nullptr : &found->second).first;
+    }
+    if (!at->second) return false;
+    const std::string* maker = nullptr;  // normalised once, only when a choice names one
+    for (auto& [m, prices] : at->second->byMaker) {
+      if (m->empty()) {
+        if (rule.kind != SeveralRule::Factory || p.factoryId == rule.factoryId) prices.push_back(*p.price);
         continue;
       }
-      if (!makerKnown) maker = normalised(p.factory), makerKnown = true;
-      if (maker == m) gathered[{wanted->first, m}].push_back(*p.price);
+      if (!maker) {
+        auto named = makerNamed.find(p.factory);
+        if (named == makerNamed.end()) named = makerNamed.emplace(p.factory, normalised(p.factory)).first;
+        maker = &named->second;
+      }
+      if (*maker == *m) prices.push_back(*p.price);
     }
     return false;
   };
   lib.products(field, keep, {}, false, false);
   std::unordered_map<Asked, std::optional<Decimal>, AskedHash> out;
-  for (auto& [asked, prices] : gathered)
-    // A chosen maker: its price (the average of its products), whatever the
-    // rule; the Factory rule likewise averages the one maker it leaves.
-    out.emplace(asked, priceByRule(std::move(prices), asked.maker.empty() ? rule.kind : SeveralRule::Average));
+  for (auto& [answer, g] : gathered)
+    for (auto& [maker, prices] : g.byMaker) {
+      if (prices.empty()) continue;  // as an answer no product gave a price
+      // A chosen maker: its price (the average of its products), whatever the
+      // rule; the Factory rule likewise averages the one maker it leaves.
+      out.emplace(Asked{answer, *maker},
+                  priceByRule(std::move(prices), maker->empty() ? rule.kind : SeveralRule::Average));
+    }
   return out;
 }
 
@@ -249,7 +277,7 @@ PeriodPrices PeriodPrices::read(const PricedList& priced, const std::string& fie
   PeriodPrices out;
   out.d_ = std::make_unique<Data>();
   // answer -> the makers asked of it ("" for the list's rule)
-  std::unordered_map<std::string, std::vector<std::string>> makersOf;
+  MakersOf makersOf;
   for (const PricedLine& pl : priced.lines)
     if (pl.match) {
       Asked a = askedOf(pl);
@@ -260,21 +288,34 @@ PeriodPrices PeriodPrices::read(const PricedList& priced, const std::string& fie
 
   std::vector<std::string> others{options.base};
   others.insert(others.end(), options.current.begin(), options.current.end());
-  std::vector<AskedPrices>& prices = out.d_->prices;
-  prices.resize(others.size());
+  // A library named twice (the base month is often the period's first) is
+  // read once: `readAs[k]` is the place of others[k] among the ones read.
+  std::vector<std::string> distinct;
+  std::vector<size_t> readAs;
+  std::unordered_map<std::string, size_t> placeOf;
+  for (const std::string& name : others) {
+    const auto [at, fresh] = placeOf.try_emplace(name, distinct.size());
+    if (fresh) distinct.push_back(name);
+    readAs.push_back(at->second);
+  }
+  std::vector<AskedPrices> read(distinct.size());
   // Two at a time: both opened on this thread (an open may copy a library
   // into the cache and tell its progress), then read at once, one on a
   // helper thread (each library reads its own connection). Each is reduced
   // to its prices and closed before the next two open.
-  for (size_t i = 0; i < others.size(); i += 2) {
+  for (size_t i = 0; i < distinct.size(); i += 2) {
     std::vector<std::unique_ptr<LibraryFile>> opened;
-    for (size_t k = i; k < std::min(i + 2, others.size()); ++k) opened.push_back(std::make_unique<LibraryFile>(others[k]));
-    auto load = [&](size_t k) { prices[k] = pricesIn(*opened[k - i], field, priced.several, makersOf); };
+    for (size_t k = i; k < std::min(i + 2, distinct.size()); ++k)
+      opened.push_back(std::make_unique<LibraryFile>(distinct[k]));
+    auto load = [&](size_t k) { read[k] = pricesIn(*opened[k - i], field, priced.several, makersOf); };
     std::future<void> second;
     if (opened.size() > 1) second = std::async(std::launch::async, load, i + 1);
     load(i);
     if (second.valid()) second.get();
   }
+  std::vector<AskedPrices>& prices = out.d_->prices;
+  prices.reserve(others.size());
+  for (const size_t k : readAs) prices.push_back(read[k]);
   return out;
 }
 
