@@ -164,6 +164,18 @@ TEST_F(PricelistCli, AdjustmentOverSeveralMonthsTakesTheMean) {
   EXPECT_NE(r.out.find("\"adjust\":6.01,\"adjust_amount\":18.03}"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(",\"rises\":2734.66,\"falls\":0,\"net\":2734.66}}"), std::string::npos) << r.out;
 
+  // The base month also in the period, not first: 螺纹钢 C = (4533.33 + 4133.33) / 2 = 4333.33,
+  // 4333.33 − 4215.9966 -> 117.33 × 12.5 = 1466.625; 水泥 C = (470.02 + 450.01) / 2 -> 460.02,
+  // 460.02 − 459.0102 -> 1.01 × 3 = 3.03.
+  r = run(scratch(), q + " --base 2026年01月信息价 --current 2026年03月信息价,2026年01月信息价 --risk 2 --format json");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"base\":4133.33,\"current\":4333.33,\"adjust\":117.33,\"adjust_amount\":1466.63}"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\"base\":450.01,\"current\":460.02,\"adjust\":1.01,\"adjust_amount\":3.03}"),
+            std::string::npos)
+      << r.out;
+
   // One current month: its own price.
   r = run(scratch(), q + " --base 2026年01月信息价 --current 2026年02月信息价 --format json");
   EXPECT_EQ(r.out.rfind("{\"library\":\"2026年02月信息价\"", 0), 0u) << r.out;
