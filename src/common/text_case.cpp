@@ -106,9 +106,10 @@ void mapText(std::string_view text, std::string& out, Ascii ascii, Map map) {
 
 }  // namespace
 
+char32_t foldCharacter(char32_t cp) { return char32_t(u_foldCase(UChar32(cp), U_FOLD_CASE_DEFAULT)); }
+
 void foldCase(std::string_view text, std::string& out) {
-  mapText(text, out, [](char c) { return asciiLower(c); },
-          [](char32_t cp) { return char32_t(u_foldCase(UChar32(cp), U_FOLD_CASE_DEFAULT)); });
+  mapText(text, out, [](char c) { return asciiLower(c); }, foldCharacter);
 }
 
 std::string foldCase(std::string_view text) {

@@ -23,6 +23,8 @@ char asciiLower(char c);
 // else, so one buffer serves a loop without allocating.
 void foldCase(std::string_view text, std::string& out);
 std::string foldCase(std::string_view text);
+// One code point folded as foldCase folds it.
+char32_t foldCharacter(char32_t cp);
 
 // The full-width forms of ASCII (U+FF01-U+FF5E, and U+3000 for the blank) as
 // their half-width letters, digits and signs ("ｈｒｂ４００" -> "hrb400"), and

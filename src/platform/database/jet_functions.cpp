@@ -248,22 +248,33 @@ void fnInStr(sqlite3_context* ctx, int argc, Args argv) {
 
 // A text as the code points `like` compares, letter case folded. A byte that
 // is not UTF-8 stands for itself (0xDC00 + byte, which no character decodes to).
+// Decoding and folding run in one pass straight into `out` (a buffer kept by
+// the caller across rows), so a row costs no allocation: ASCII is lowered in
+// place, Chinese characters (which have no case) pass as they are, and any
+// other character the case folder reads as UTF-8 (a lead byte below F8 with
+// its continuation bytes) is folded. The same sequence with a lead of F8 or
+// above is still read as one code point, unfolded.
 void likeCharacters(std::string_view text, std::u32string& out) {
-  thread_local std::string folded;
-  common::foldCase(text, folded);
   out.clear();
-  for (std::size_t i = 0; i < folded.size();) {
-    const unsigned char b = static_cast<unsigned char>(folded[i]);
-    std::size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
-    if (n == 0 || i + n > folded.size()) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  for (std::size_t i = 0; i < size;) {
+    const unsigned char b = s[i];
+    if (b < 0x80) {
+      out += char32_t(b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+      ++i;
+      continue;
+    }
+    const std::size_t n = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    if (n == 0 || i + n > size) {
       out += char32_t(0xDC00 + b);
       ++i;
       continue;
     }
-    char32_t cp = n == 1 ? b : n == 4 ? b & 0x07 : n == 3 ? b & 0x0F : b & 0x1F;
+    char32_t cp = n == 4 ? b & 0x07 : n == 3 ? b & 0x0F : b & 0x1F;
     bool valid = true;
     for (std::size_t k = 1; k < n; ++k) {
-      const unsigned char c = static_cast<unsigned char>(folded[i + k]);
+      const unsigned char c = s[i + k];
       valid = valid && (c & 0xC0) == 0x80;
       cp = (cp << 6) | (c & 0x3F);
     }
@@ -272,7 +283,9 @@ void likeCharacters(std::string_view text, std::u32string& out) {
       ++i;
       continue;
     }
-    out += cp;
+    // U+3400 to U+9FFF: the CJK ideographs (and the Yijing signs among them).
+    const bool caseless = cp >= 0x3400 && cp <= 0x9FFF;
+    out += b < 0xF8 && !caseless ? common::foldCharacter(cp) : cp;
     i += n;
   }
 }

@@ -114,6 +114,22 @@ TEST_F(JetComparison, LikeAndEqualIgnoreCaseOfEveryLetter) {
   EXPECT_EQ(value("select InStr(3, Name, '板') from Goods where ID=6").toText(), "7");
 }
 
+// like folds each character where it reads it; letters on both sides of the
+// ideographs' block, four-byte letters, and letters that fold into ASCII count
+// as much as ASCII does, in one text beside ASCII and Chinese.
+TEST_F(JetComparison, LikeFoldsEveryKindOfLetterInOneText) {
+  auto matches = [&](const std::string& text, const std::string& pattern) {
+    return value("select count(*) from Goods where '" + text + "' like '" + pattern + "'").toText() == "6";
+  };
+  EXPECT_TRUE(matches("ЖЕЛЕЗО HRB400 螺纹钢", "%железо hrb400 螺纹钢%"));
+  EXPECT_TRUE(matches("\u212A", "k")) << "KELVIN SIGN folds to k";
+  EXPECT_TRUE(matches("Ⰰ级", "ⰰ_"));
+  EXPECT_TRUE(matches("Ꙁ钢", "%ꙁ钢"));
+  EXPECT_TRUE(matches("𐐀 φ", "𐐨 Φ"));
+  EXPECT_FALSE(matches("螺纹钢", "螺纹"));
+  EXPECT_FALSE(matches("ЖЕЛЕЗО", "%жесть%"));
+}
+
 // The search of the toolbar: StrConv(…, 8), half-width, on both sides.
 TEST_F(JetComparison, SearchIgnoresWidth) {
   EXPECT_EQ(ids("StrConv(Name, 8) like '%hrb400%'"), (V{"4", "5"}));
