@@ -1,6 +1,7 @@
 #include "platform/database/adodb.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -37,19 +38,24 @@ std::string vbNumber(double v, int digits) {
   return mant + "E" + sign + exp.substr(k);
 }
 
+// Every price of a filled grid passes here: the digits are written directly.
 std::string currencyText(int64_t units) {
-  bool neg = units < 0;
-  uint64_t u = neg ? uint64_t(0) - uint64_t(units) : uint64_t(units);
-  std::string s = std::to_string(u / 10000);
-  uint64_t frac = u % 10000;
+  const bool neg = units < 0;
+  const uint64_t u = neg ? uint64_t(0) - uint64_t(units) : uint64_t(units);
+  char buf[32];
+  char* p = buf;
+  if (neg) *p++ = '-';
+  p = std::to_chars(p, buf + sizeof buf, u / 10000).ptr;
+  unsigned frac = unsigned(u % 10000);
   if (frac) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%04u", unsigned(frac));
-    std::string f = buf;
-    while (!f.empty() && f.back() == '0') f.pop_back();
-    s += "." + f;
+    *p++ = '.';
+    char digits[4] = {char('0' + frac / 1000), char('0' + frac / 100 % 10), char('0' + frac / 10 % 10),
+                      char('0' + frac % 10)};
+    int last = 3;
+    while (digits[last] == '0') --last;
+    for (int k = 0; k <= last; ++k) *p++ = digits[k];
   }
-  return neg ? "-" + s : s;
+  return std::string(buf, p);
 }
 
 // A text that holds a number, blanks after it allowed; anything else is a type

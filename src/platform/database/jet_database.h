@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,10 +41,65 @@ struct TableInfo {
   long rowCount = 0;
 };
 
+// The values of a result, kept in blocks of a fixed size: a result grows to
+// a million values and more, and a block once filled is never moved or copied
+// again as the result grows.
+class Cells {
+ public:
+  static constexpr std::size_t kBlockBits = 12;
+  static constexpr std::size_t kBlock = std::size_t(1) << kBlockBits;
+
+  template <class V, class C>
+  class Iter {
+   public:
+    using value_type = Variant;
+    using difference_type = std::ptrdiff_t;
+    using reference = V&;
+    using pointer = V*;
+    using iterator_category = std::forward_iterator_tag;
+    Iter() = default;
+    Iter(C* cells, std::size_t i) : cells_(cells), i_(i) {}
+    V& operator*() const { return (*cells_)[i_]; }
+    V* operator->() const { return &(*cells_)[i_]; }
+    Iter& operator++() { ++i_; return *this; }
+    Iter operator++(int) { Iter old = *this; ++i_; return old; }
+    bool operator==(const Iter& o) const { return i_ == o.i_; }
+
+   private:
+    C* cells_ = nullptr;
+    std::size_t i_ = 0;
+  };
+  using iterator = Iter<Variant, Cells>;
+  using const_iterator = Iter<const Variant, const Cells>;
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  Variant& operator[](std::size_t i) { return blocks_[i >> kBlockBits][i & (kBlock - 1)]; }
+  const Variant& operator[](std::size_t i) const { return blocks_[i >> kBlockBits][i & (kBlock - 1)]; }
+  const Variant& at(std::size_t i) const {
+    if (i >= size_) throw std::out_of_range("Cells::at");
+    return (*this)[i];
+  }
+  const Variant& back() const { return (*this)[size_ - 1]; }
+  Variant& push_back(Variant v) {
+    if ((size_ & (kBlock - 1)) == 0) blocks_.emplace_back().reserve(kBlock);
+    ++size_;
+    return blocks_.back().emplace_back(std::move(v));
+  }
+  iterator begin() { return {this, 0}; }
+  iterator end() { return {this, size_}; }
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, size_}; }
+
+ private:
+  std::vector<std::vector<Variant>> blocks_;  // each reserved to kBlock, the last one filling
+  std::size_t size_ = 0;
+};
+
 // A whole result, read at once so that its record count is exact.
 struct ResultSet {
   std::vector<std::string> names;  // field names, as Jet names them
-  std::vector<Variant> cells;      // row-major, names.size() per row
+  Cells cells;                     // row-major, names.size() per row
   std::size_t rows = 0;
 };
 
@@ -94,6 +151,10 @@ class Database {
   void createEngine();
   void seal();
   void indexForStatement(const std::string& statement);
+  // Prepares a select for execute and forEachRow; gives its field names and
+  // the Jet type each field is read with.
+  SqliteStatement prepareSelect(const std::string& statement, std::vector<std::string>& names,
+                                std::vector<JetType>& types);
   void analyze(const std::string& index = "");  // "" = every table
   struct Importer;
   friend struct Importer;

@@ -201,7 +201,8 @@ void Database::indexForStatement(const std::string& statement) {
   }
 }
 
-std::vector<std::string> Database::forEachRow(const std::string& statement, const RowHandler& onRow) {
+SqliteStatement Database::prepareSelect(const std::string& statement, std::vector<std::string>& names,
+                                       std::vector<JetType>& types) {
   // A column searched by "=" gets an index the first time: the outline runs one
   // query per node on its parent-link column, and the settings lookups search by
   // table name.
@@ -224,7 +225,7 @@ std::vector<std::string> Database::forEachRow(const std::string& statement, cons
   sqlite3_set_authorizer(engine, &StatementGuard::check, &check);
   const int prepared = sqlite3_prepare_v2(engine, sql.c_str(), int(sql.size()), &st, &tail);
   sqlite3_set_authorizer(engine, nullptr, nullptr);
-  const SqliteStatement owned(st);
+  SqliteStatement owned(st);
   if (prepared != SQLITE_OK || !st)
     throw check.refused ? check.error()
           : st          ? statementError(engine, statement)
@@ -234,9 +235,9 @@ std::vector<std::string> Database::forEachRow(const std::string& statement, cons
     throw Error(-2147217900, "Characters found after end of SQL statement.");
   if (!sqlite3_stmt_readonly(st)) throw readOnly();
   if (!startsWithSelect(sql)) throw invalidStatement();
-  std::vector<std::string> names;
+  names.clear();
   const int n = sqlite3_column_count(st);
-  std::vector<JetType> types(std::size_t(n), JetType::Unknown);
+  types.assign(std::size_t(n), JetType::Unknown);
   std::vector<bool> qualified(std::size_t(n), false);
   int expr = 1000;
   for (int i = 0; i < n; ++i) {
@@ -266,22 +267,38 @@ std::vector<std::string> Database::forEachRow(const std::string& statement, cons
   }
   for (int i = 0; i < n; ++i)
     if (qualified[std::size_t(i)]) names[std::size_t(i)] = std::string(sqlite3_column_table_name(st, i)) + "." + names[std::size_t(i)];
+  return owned;
+}
+
+std::vector<std::string> Database::forEachRow(const std::string& statement, const RowHandler& onRow) {
+  std::vector<std::string> names;
+  std::vector<JetType> types;
+  const SqliteStatement owned = prepareSelect(statement, names, types);
+  sqlite3_stmt* const st = owned.get();
+  const int n = int(types.size());
   std::vector<Variant> row(static_cast<std::size_t>(n));
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     for (int i = 0; i < n; ++i) row[std::size_t(i)] = valueOf(st, i, types[std::size_t(i)]);
     onRow(row);
   }
-  if (rc != SQLITE_DONE) throw statementError(engine, statement);
+  if (rc != SQLITE_DONE) throw statementError(db_.get(), statement);
   return names;
 }
 
 ResultSet Database::execute(const std::string& statement) {
+  // The values go straight from the engine into the result's blocks.
   ResultSet rs;
-  rs.names = forEachRow(statement, [&rs](std::vector<Variant>& row) {
-    for (Variant& v : row) rs.cells.push_back(std::move(v));
+  std::vector<JetType> types;
+  const SqliteStatement owned = prepareSelect(statement, rs.names, types);
+  sqlite3_stmt* const st = owned.get();
+  const int n = int(types.size());
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    for (int i = 0; i < n; ++i) rs.cells.push_back(valueOf(st, i, types[std::size_t(i)]));
     ++rs.rows;
-  });
+  }
+  if (rc != SQLITE_DONE) throw statementError(db_.get(), statement);
   return rs;
 }
 

@@ -440,3 +440,52 @@ TEST(ProviderPlans, SearchesScanTheTableLookupsUseTheirIndexes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ProviderResults, LargeResultsKeepEveryValueInItsRowAndOrder) {
+  // Three fields a row over several thousand rows: rows straddle the result's
+  // storage blocks, and every value must still be found at row * fields + field,
+  // be walked in that order, and match what the row-by-row reading hands over.
+  fixtures::TempDir dir;
+  jetwrite::Database db;
+  db.password = "4917";
+  jetwrite::Table big{"Big",
+                      {{"ID", fixtures::ColumnType::Long},
+                       {"Name", fixtures::ColumnType::Text, 100},
+                       {"N", fixtures::ColumnType::Long}},
+                      {}};
+  const int count = 5000;
+  auto name = [](int i) { return "一个相当长的名称，放不进短字符串 " + std::to_string(i); };
+  for (int i = 1; i <= count; ++i)
+    big.rows.push_back({std::to_string(i), name(i), i % 3 == 0 ? std::nullopt : jetwrite::Value(std::to_string(i * 7))});
+  db.tables.push_back(big);
+  auto lib = ado::Database::open(fixtures::writeLibrary(dir, "big.zdj", db), "4917");
+
+  const std::string sql = "select ID, Name, N from Big order by ID desc";
+  const ado::ResultSet rs = lib->execute(sql);
+  ASSERT_EQ(rs.rows, std::size_t(count));
+  ASSERT_EQ(rs.cells.size(), std::size_t(count) * 3);
+  for (std::size_t r = 0; r < rs.rows; ++r) {
+    const int id = count - int(r);
+    ASSERT_EQ(rs.cells[r * 3].toInt64(), id) << r;
+    ASSERT_EQ(rs.cells[r * 3 + 1].toText(), name(id)) << r;
+    if (id % 3 == 0)
+      ASSERT_TRUE(rs.cells[r * 3 + 2].isNull()) << r;
+    else
+      ASSERT_EQ(rs.cells[r * 3 + 2].toInt64(), id * 7) << r;
+  }
+  EXPECT_EQ(rs.cells.back().toInt64(), 7);
+  EXPECT_THROW(rs.cells.at(rs.cells.size()), std::out_of_range);
+
+  std::vector<std::string> walked, handed;
+  for (const auto& v : rs.cells) walked.push_back(v.toText());
+  lib->forEachRow(sql, [&](std::vector<Variant>& row) {
+    for (const Variant& v : row) handed.push_back(v.toText());
+  });
+  EXPECT_EQ(walked.size(), rs.cells.size());
+  EXPECT_EQ(walked, handed);
+  EXPECT_TRUE(lib->execute("select ID from Big where ID < 0").cells.empty());
+}
+
+}  // namespace

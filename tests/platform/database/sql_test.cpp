@@ -1,6 +1,10 @@
 // Jet's SQL turned into SQLite's, values as the grid shows them, connection strings.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/database/adodb.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/jet_reader.h"
@@ -74,6 +78,11 @@ TEST(JetValues, TextAsTheGridShowsIt) {
   EXPECT_EQ(Variant::currency(120000).toText(), "12");
   EXPECT_EQ(Variant::currency(-5).toText(), "-0.0005");
   EXPECT_EQ(Variant::currency(INT64_MIN).toText(), "-922337203685477.5808");
+  // Inner zeros of the fraction stay, trailing ones go.
+  for (const auto& [units, text] : std::vector<std::pair<int64_t, std::string>>{
+           {0, "0"}, {10, "0.001"}, {1000, "0.1"}, {10001, "1.0001"}, {10100, "1.01"}, {12340, "1.234"},
+           {-120000, "-12"}, {-99990, "-9.999"}, {INT64_MAX, "922337203685477.5807"}})
+    EXPECT_EQ(Variant::currency(units).toText(), text) << units;
   EXPECT_EQ(Variant::currency(35000).toDouble(), 3.5);
   // Whole units, half to even, exact at the ends of the range.
   EXPECT_EQ(Variant::currency(INT64_MAX).toInt64(), 922337203685478);
