@@ -709,7 +709,7 @@ void PriceListWindow::applyChoice(const pl::Choice& choice, const std::optional<
   const std::string key = pl::Choices::keyOf(*priced_->lines[size_t(selected_)].line);
   choices_.set(*priced_->lines[size_t(selected_)].line, choice);
   saveChoices();
-  try {
+  repriced([&] {
     const WaitCursor busy;
     for (size_t i = 0; i < priced_->lines.size(); ++i) {
       pl::PricedLine& p = priced_->lines[i];
@@ -719,6 +719,14 @@ void PriceListWindow::applyChoice(const pl::Choice& choice, const std::optional<
       p.status = answer ? pl::MatchStatus::Matched : pl::MatchStatus::None;
       pl::repriceLine(*priced_, i, nullptr, {});
     }
+  });
+}
+
+// Runs a change of some lines' prices, then brings the period prices and the
+// totals after it and shows the list again; a failure is said in a box.
+void PriceListWindow::repriced(const std::function<void()>& change) {
+  try {
+    change();
     applyPeriodPrices();
     pl::recomputeTotals(*priced_);
   } catch (const std::exception& e) {
@@ -805,14 +813,7 @@ void PriceListWindow::applyLineRisk() {
     lineRisks_[i] = *risk;
     priced_->lines[i].risk = *risk;
   }
-  try {
-    pl::repriceLine(*priced_, i, nullptr, {});
-    applyPeriodPrices();
-    pl::recomputeTotals(*priced_);
-  } catch (const std::exception& e) {
-    platform::MsgBox(std::string("无法载价：") + e.what());
-  }
-  fill();
+  repriced([&] { pl::repriceLine(*priced_, i, nullptr, {}); });
 }
 
 bool PriceListWindow::exportList() {

@@ -33,6 +33,7 @@
 // list's answers (PeriodPrices).
 #include <QWidget>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -163,6 +164,7 @@ class PriceListWindow : public QWidget {
   void saveChoices();
   void repriceSameAs(int line);
   void applyPeriodPrices();
+  void repriced(const std::function<void()>& change);
 
   std::vector<std::string> libraries_;  // in month order
   std::string openLibrary_;
