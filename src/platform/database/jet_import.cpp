@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "common/text_case.h"
 #include "platform/database/jet_types.h"
@@ -22,6 +23,63 @@ ImportProgress& importProgress() {
 
 void setImportProgress(ImportProgress observer) { importProgress() = std::move(observer); }
 
+// An open-addressing set of 64-bit values, grown at half full; Null counts
+// as one value of its own.
+class Database::Importer::DistinctValues {
+ public:
+  void add(const jet::Cell& c) {
+    if (c.kind != jet::Cell::Int) {
+      null_ = true;
+      return;
+    }
+    const uint64_t v = uint64_t(c.i);
+    if (v == kEmpty) {
+      empty_ = true;
+      return;
+    }
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    if (place(v)) ++count_;
+  }
+  uint64_t count() const { return count_ + (null_ ? 1 : 0) + (empty_ ? 1 : 0); }
+
+ private:
+  static constexpr uint64_t kEmpty = std::numeric_limits<uint64_t>::max();
+  bool place(uint64_t v) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = std::size_t((v * 0x9E3779B97F4A7C15ull) >> 20) & mask;; i = (i + 1) & mask) {
+      if (slots_[i] == v) return false;
+      if (slots_[i] == kEmpty) {
+        slots_[i] = v;
+        return true;
+      }
+    }
+  }
+  void grow() {
+    std::vector<uint64_t> old(std::max<std::size_t>(1024, slots_.size() * 2), kEmpty);
+    old.swap(slots_);
+    for (uint64_t v : old)
+      if (v != kEmpty) place(v);
+  }
+  std::vector<uint64_t> slots_;
+  uint64_t count_ = 0;
+  bool null_ = false, empty_ = false;
+};
+
+namespace {
+
+// Jet types whose cells are whole numbers (or Null), bound as they come.
+bool wholeNumbers(JetType t) {
+  return t == JetType::Long || t == JetType::Integer || t == JetType::Byte || t == JetType::Boolean;
+}
+
+// The columns endTable indexes one by one: the file's single-column indexes,
+// then the id and link columns.
+bool indexedAsIdOrLink(const ColumnInfo& c) {
+  return endsWithId(c.name) && c.type != JetType::Memo && c.type != JetType::Ole && c.type != JetType::Binary;
+}
+
+}  // namespace
+
 Database::Importer::Importer(Database& db) : db_(db), progress_(importProgress()), stop_(importStops()) {}
 
 void Database::Importer::exec(const std::string& sql) {
@@ -33,33 +91,65 @@ void Database::Importer::exec(const std::string& sql) {
   }
 }
 
-void Database::Importer::beginTable(const jet::TableDef& t) {
-  TableInfo info = t.info;
-  // Two tables whose names differ only in case cannot both be kept.
-  for (const auto& other : db_.tables_)
-    if (asciiLower(other.name) == asciiLower(info.name)) info.name += "_" + std::to_string(db_.tables_.size());
+void Database::Importer::createTable(const TableInfo& info) {
   std::string sql = "CREATE TABLE " + quoteIdent(info.name) + " (";
-  std::string marks;
   for (std::size_t i = 0; i < info.columns.size(); ++i) {
-    if (i) sql += ", ", marks += ",";
+    if (i) sql += ", ";
     sql += quoteIdent(info.columns[i].name) + " " + declaredType(info.columns[i].type);
-    marks += "?";
   }
-  sql += ")";
-  exec(sql);
-  std::string ins = "INSERT INTO " + quoteIdent(info.name) + " VALUES (" + marks + ")";
+  exec(sql + ")");
+}
+
+void Database::Importer::prepareInsert(const TableInfo& info) {
+  std::string marks;
+  for (std::size_t i = 0; i < info.columns.size(); ++i) marks += i ? ",?" : "?";
+  const std::string ins = "INSERT INTO " + quoteIdent(info.name) + " VALUES (" + marks + ")";
   sqlite3_stmt* st = nullptr;
   const int prepared = sqlite3_prepare_v2(db_.db_.get(), ins.c_str(), -1, &st, nullptr);
   insert_.reset(st);
   if (prepared != SQLITE_OK)
     throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(db_.db_.get()));
-  db_.tables_.push_back(std::move(info));
+}
+
+void Database::Importer::beginTable(const jet::TableDef& t) {
+  TableInfo info = t.info;
+  // Two tables whose names differ only in case cannot both be kept.
+  for (const auto& other : db_.tables_)
+    if (asciiLower(other.name) == asciiLower(info.name)) info.name += "_" + std::to_string(db_.tables_.size());
+  createTable(info);
+  prepareInsert(info);
   indexes_ = t.indexes;
   rows_ = 0;
+
+  // What the planner's figures will be made of: the distinct values of each
+  // column that gets an index of its own.
+  TableFigures figures;
+  figures.table = info.name;
+  std::vector<int> single;
+  for (const auto& ix : indexes_) {
+    if (ix.columns.size() == 1)
+      single.push_back(ix.columns[0]);
+    else
+      figures.counted = false;
+  }
+  for (std::size_t i = 0; i < info.columns.size(); ++i)
+    if (indexedAsIdOrLink(info.columns[i])) single.push_back(int(i));
+  for (int c : single) {
+    if (std::any_of(figures.indexes.begin(), figures.indexes.end(),
+                    [c](const CountedIndex& x) { return x.column == c; }))
+      continue;
+    if (!wholeNumbers(info.columns[std::size_t(c)].type)) figures.counted = false;
+    figures.indexes.push_back({c, "", std::make_shared<DistinctValues>()});
+  }
+  if (!figures.counted) figures.indexes.clear();
+  figures_.push_back(std::move(figures));
+  db_.tables_.push_back(std::move(info));
 }
 
 void Database::Importer::row(const std::vector<jet::Cell>& cells) {
   checkImportStop(stop_);
+  for (const CountedIndex& c : figures_.back().indexes)
+    c.values->add(std::size_t(c.column) < cells.size() ? cells[std::size_t(c.column)] : jet::Cell{});
   sqlite3_stmt* insert = insert_.get();
   const auto& cols = db_.tables_.back().columns;
   for (std::size_t i = 0; i < cells.size() && i < cols.size(); ++i) {
@@ -99,11 +189,22 @@ void Database::Importer::endTable() {
   insert_.reset();
   TableInfo& info = db_.tables_.back();
   info.rowCount = rows_;
+  TableFigures& figures = figures_.back();
+  figures.rows = rows_;
+  // One column's index, named for the figures.
+  auto index = [&](int column) {
+    const int before = db_.indexCount_;
+    const bool made = db_.ensureIndex(info.name, info.columns[std::size_t(column)].name);
+    for (CountedIndex& c : figures.indexes)
+      if (c.column == column && c.index.empty() && db_.indexCount_ != before)
+        c.index = "ix" + std::to_string(db_.indexCount_) + "_" + info.name;
+    if (!made) figures.counted = false;
+  };
   // The file's own indexes, then the id and link columns (…ID), which the
   // outline's one-query-per-node lookups and the joins search by.
   for (const auto& ix : indexes_) {
     if (ix.columns.size() == 1) {
-      db_.ensureIndex(info.name, info.columns[std::size_t(ix.columns[0])].name);
+      index(ix.columns[0]);
       continue;
     }
     std::string cols;
@@ -114,10 +215,53 @@ void Database::Importer::endTable() {
     exec("CREATE INDEX " + quoteIdent("ix" + std::to_string(++db_.indexCount_) + "_" + info.name) +
          " ON " + quoteIdent(info.name) + " (" + cols + ")");
   }
-  for (const auto& c : info.columns)
-    if (endsWithId(c.name) && c.type != JetType::Memo && c.type != JetType::Ole &&
-        c.type != JetType::Binary)
-      db_.ensureIndex(info.name, c.name);
+  for (std::size_t i = 0; i < info.columns.size(); ++i)
+    if (indexedAsIdOrLink(info.columns[i])) index(int(i));
+  for (const CountedIndex& c : figures.indexes)
+    if (c.index.empty()) figures.counted = false;
+}
+
+void Database::Importer::writeStatistics() {
+  // ANALYZE's own rule for sqlite_stat1: the rows, then the rows per distinct
+  // value, rounded down (a column nearly unique counts as unique); a table
+  // without an index has its rows alone, an empty table nothing. Every index
+  // is marked "unordered" (Database::analyze).
+  exec("ANALYZE sqlite_schema");
+  sqlite3* engine = db_.db_.get();
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(engine, "INSERT INTO sqlite_stat1(tbl, idx, stat) VALUES(?1, ?2, ?3)", -1, &st, nullptr) !=
+      SQLITE_OK)
+    throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(engine));
+  const SqliteStatement held(st);
+  auto put = [&](const std::string& table, const std::string* index, const std::string& stat) {
+    sqlite3_bind_text(st, 1, table.c_str(), int(table.size()), SQLITE_TRANSIENT);
+    if (index)
+      sqlite3_bind_text(st, 2, index->c_str(), int(index->size()), SQLITE_TRANSIENT);
+    else
+      sqlite3_bind_null(st, 2);
+    sqlite3_bind_text(st, 3, stat.c_str(), int(stat.size()), SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(st);
+    sqlite3_reset(st);
+    if (rc != SQLITE_DONE)
+      throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(engine));
+  };
+  for (const TableFigures& t : figures_) {
+    if (!t.counted || t.rows <= 0) {
+      exec("ANALYZE " + quoteIdent(t.table));
+      continue;
+    }
+    const uint64_t rows = uint64_t(t.rows);
+    if (t.indexes.empty()) put(t.table, nullptr, std::to_string(rows));
+    for (const CountedIndex& c : t.indexes) {
+      const uint64_t distinct = c.values->count();
+      uint64_t perValue = (rows + distinct - 1) / distinct;
+      if (perValue == 2 && rows * 10 <= distinct * 11) perValue = 1;
+      put(t.table, &c.index, std::to_string(rows) + " " + std::to_string(perValue) + " unordered");
+    }
+  }
+  exec("UPDATE sqlite_stat1 SET stat = stat || ' unordered' WHERE idx IS NOT NULL AND stat NOT LIKE '% unordered'; "
+       "ANALYZE sqlite_schema");
+  db_.analyzed_ = true;
 }
 
 }  // namespace ado

@@ -3,7 +3,13 @@
 // are created in the engine and their rows inserted, inside one transaction
 // the caller opens and commits; then the file's indexes and the id and link
 // columns' are made. Tells the import's progress (setImportProgress).
+//
+// The planner's figures (sqlite_stat1) of a table whose indexes are each on
+// one whole-number column are made from what the import counted (rows, and
+// the distinct values of each indexed column), exactly as ANALYZE would make
+// them; the other tables are analysed by the engine.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +32,23 @@ struct Database::Importer : jet::Sink {
   void endTable() override;
   // All rows are in.
   void finished();
+  // The planner's figures for every table copied (instead of ANALYZE).
+  void writeStatistics();
+
+  // The distinct values of one whole-number column (Null is one value, as
+  // ANALYZE counts it).
+  class DistinctValues;
+  struct CountedIndex {
+    int column = -1;                         // in the table's columns
+    std::string index;                       // the index made on it
+    std::shared_ptr<DistinctValues> values;  // counted while the rows came
+  };
+  struct TableFigures {
+    std::string table;
+    long rows = 0;
+    bool counted = true;  // false: the engine analyses the table
+    std::vector<CountedIndex> indexes;
+  };
 
   Database& db_;
   const ImportProgress progress_;  // as it was when the copy began
@@ -34,6 +57,11 @@ struct Database::Importer : jet::Sink {
   SqliteStatement insert_;
   std::vector<jet::IndexDef> indexes_;
   long rows_ = 0;
+  std::vector<TableFigures> figures_;  // one per table, the last one filling
+
+ private:
+  void createTable(const TableInfo& info);
+  void prepareInsert(const TableInfo& info);
 };
 
 }  // namespace ado

@@ -121,7 +121,7 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
   imp.exec("COMMIT");
   imp.finished();
   checkImportStop(importStops());
-  db->analyze();
+  imp.writeStatistics();
   checkImportStop(importStops());
   cache.store(*db);
   db->seal();
@@ -141,7 +141,7 @@ std::shared_ptr<Database> Database::openBuffer(const void* data, std::size_t siz
   imp.exec("BEGIN");
   jet::readTables(h, "", data, size, name, imp);
   imp.exec("COMMIT");
-  db->analyze();
+  imp.writeStatistics();
   db->seal();
   return db;
 }
