@@ -3,7 +3,10 @@
 // can stop it.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -90,3 +93,86 @@ TEST(ReaderProgram, OpensWhileOtherThreadsHoldLocks) {
 }
 
 }  // namespace
+
+namespace {
+
+// Everything a sink is told, in order, as text.
+struct Recording : ado::jet::Sink {
+  std::vector<std::string> events;
+  std::size_t stopAt = 0;  // throws at this row (0: never)
+  std::size_t rows = 0;
+  void expectRows(uint64_t n) override { events.push_back("N" + std::to_string(n)); }
+  void beginTable(const ado::jet::TableDef& t) override {
+    std::string e = "T" + t.info.name;
+    for (const auto& c : t.info.columns) e += "|" + c.name + ":" + std::to_string(int(c.type));
+    events.push_back(e);
+  }
+  void row(const std::vector<ado::jet::Cell>& cells) override {
+    if (stopAt && ++rows == stopAt) throw std::runtime_error("stopped");
+    std::string e = "R";
+    for (const auto& c : cells) {
+      e += "|" + std::to_string(int(c.kind)) + ":";
+      if (c.kind == ado::jet::Cell::Int) e += std::to_string(c.i);
+      if (c.kind == ado::jet::Cell::Real) e += std::to_string(c.d);
+      if (c.kind == ado::jet::Cell::Text) e += c.s;
+    }
+    events.push_back(e);
+  }
+  void endTable() override { events.push_back("E"); }
+};
+
+ado::jet::Header headerOf(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  uint8_t page[4096];
+  const std::size_t got = std::fread(page, 1, sizeof page, f);
+  std::fclose(f);
+  return ado::jet::inspectHeader(page, got, std::filesystem::file_size(path), path);
+}
+
+// Tables of several thousand rows (more than one batch of the parsing thread,
+// and batches ending inside a table and at its end), then small ones.
+jetwrite::Database manyRows() {
+  jetwrite::Database db = fixtures::library("");
+  jetwrite::Table big{"Big",
+                      {{"ID", fixtures::ColumnType::Long},
+                       {"Name", fixtures::ColumnType::Text, 50},
+                       {"Weight", fixtures::ColumnType::Double}},
+                      {}};
+  for (int i = 0; i < 5000; ++i)
+    big.rows.push_back({std::to_string(i), i % 3 ? jetwrite::Value("名称 " + std::to_string(i)) : std::nullopt,
+                        std::to_string(i) + ".5"});
+  jetwrite::Table exact{"Exact", {{"ID", fixtures::ColumnType::Long}}, {}};
+  for (int i = 0; i < 1024; ++i) exact.rows.push_back({std::to_string(i)});
+  db.tables.insert(db.tables.begin() + 1, big);
+  db.tables.push_back(exact);
+  return db;
+}
+
+}  // namespace
+
+TEST(ReaderProgram, HandsOverWhatTheFileHoldsInItsOrder) {
+  fixtures::TempDir dir;
+  const std::string lib = fixtures::writeLibrary(dir, "many.zdj", manyRows());
+  const ado::jet::Header h = headerOf(lib);
+  Recording here, there;
+  ado::jet::readTables(h, lib, nullptr, 0, lib, here);
+  ado::jet::readTablesIsolated(h, lib, lib, there);
+  ASSERT_GT(here.events.size(), 6000u);
+  EXPECT_EQ(there.events, here.events);
+}
+
+TEST(ReaderProgram, ASinkThatStopsEndsTheReading) {
+  fixtures::TempDir dir;
+  const std::string lib = fixtures::writeLibrary(dir, "many.zdj", manyRows());
+  const ado::jet::Header h = headerOf(lib);
+  for (std::size_t at : {std::size_t(1), std::size_t(3000)}) {
+    Recording sink;
+    sink.stopAt = at;
+    EXPECT_THROW(ado::jet::readTablesIsolated(h, lib, lib, sink), std::runtime_error);
+    EXPECT_EQ(sink.rows, at);
+  }
+  // The reader program has been ended and reaped with it.
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
