@@ -23,8 +23,12 @@ ImportProgress& importProgress() {
 
 void setImportProgress(ImportProgress observer) { importProgress() = std::move(observer); }
 
-// An open-addressing set of 64-bit values, grown at half full; Null counts
-// as one value of its own.
+// The distinct values of a column. While each value is larger than the one
+// before (an id, as a rule) they are only counted; once one is not, those
+// counted so far go into an open-addressing set (grown at half full), which
+// takes the rest. Only the first values of a rising run are kept for that; a
+// column that stops rising later is left to the engine (known() false).
+// Null counts as one value of its own.
 class Database::Importer::DistinctValues {
  public:
   void add(const jet::Cell& c) {
@@ -32,7 +36,29 @@ class Database::Importer::DistinctValues {
       null_ = true;
       return;
     }
-    const uint64_t v = uint64_t(c.i);
+    if (rising_) {
+      if (risen_ == 0 || c.i > last_) {
+        last_ = c.i;
+        if (risen_++ < kKept) first_.push_back(c.i);
+        return;
+      }
+      rising_ = false;
+      if (risen_ > kKept) {
+        lost_ = true;
+        return;
+      }
+      for (int64_t v : first_) insert(uint64_t(v));
+      std::vector<int64_t>().swap(first_);
+    }
+    if (!lost_) insert(uint64_t(c.i));
+  }
+  bool known() const { return !lost_; }
+  uint64_t count() const { return (rising_ ? risen_ : count_ + (empty_ ? 1 : 0)) + (null_ ? 1 : 0); }
+
+ private:
+  static constexpr std::size_t kKept = 4096;
+  static constexpr uint64_t kEmpty = std::numeric_limits<uint64_t>::max();
+  void insert(uint64_t v) {
     if (v == kEmpty) {
       empty_ = true;
       return;
@@ -40,10 +66,6 @@ class Database::Importer::DistinctValues {
     if ((count_ + 1) * 2 > slots_.size()) grow();
     if (place(v)) ++count_;
   }
-  uint64_t count() const { return count_ + (null_ ? 1 : 0) + (empty_ ? 1 : 0); }
-
- private:
-  static constexpr uint64_t kEmpty = std::numeric_limits<uint64_t>::max();
   bool place(uint64_t v) {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = std::size_t((v * 0x9E3779B97F4A7C15ull) >> 20) & mask;; i = (i + 1) & mask) {
@@ -60,9 +82,12 @@ class Database::Importer::DistinctValues {
     for (uint64_t v : old)
       if (v != kEmpty) place(v);
   }
+  bool rising_ = true, lost_ = false, null_ = false, empty_ = false;
+  int64_t last_ = 0;
+  uint64_t risen_ = 0;
+  std::vector<int64_t> first_;
   std::vector<uint64_t> slots_;
   uint64_t count_ = 0;
-  bool null_ = false, empty_ = false;
 };
 
 namespace {
@@ -225,7 +250,8 @@ void Database::Importer::writeStatistics() {
   // ANALYZE's own rule for sqlite_stat1: the rows, then the rows per distinct
   // value, rounded down (a column nearly unique counts as unique); a table
   // without an index has its rows alone, an empty table nothing. Every index
-  // is marked "unordered" (Database::analyze).
+  // is marked "unordered" (Database::analyze). An index whose values were not
+  // all counted is analysed by the engine alone.
   exec("ANALYZE sqlite_schema");
   sqlite3* engine = db_.db_.get();
   sqlite3_stmt* st = nullptr;
@@ -253,6 +279,10 @@ void Database::Importer::writeStatistics() {
     const uint64_t rows = uint64_t(t.rows);
     if (t.indexes.empty()) put(t.table, nullptr, std::to_string(rows));
     for (const CountedIndex& c : t.indexes) {
+      if (!c.values->known()) {
+        exec("ANALYZE " + quoteIdent(c.index));
+        continue;
+      }
       const uint64_t distinct = c.values->count();
       uint64_t perValue = (rows + distinct - 1) / distinct;
       if (perValue == 2 && rows * 10 <= distinct * 11) perValue = 1;

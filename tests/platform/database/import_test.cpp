@@ -31,7 +31,7 @@ Figures figuresOf(sqlite3* engine) {
 // Tables of every shape the figures are made for: values repeated, Null,
 // -1 (the links of the top level), a column nearly but not quite unique, a
 // whole-number column of each width, a text id (analysed by the engine), an
-// empty table and one without any index.
+// empty table, one without any index, and values that rise and fall back.
 jetwrite::Database shapes() {
   jetwrite::Database db;
   db.password = "";
@@ -59,7 +59,17 @@ jetwrite::Database shapes() {
   jetwrite::Table empty{"Empty", {{"ID", fixtures::ColumnType::Long}, {"LinkID", fixtures::ColumnType::Long}}, {}};
   jetwrite::Table plain{"Plain", {{"Name", fixtures::ColumnType::Text, 20}}, {{"a"}, {"b"}, {"c"}}};
   jetwrite::Table one{"One", {{"ID", fixtures::ColumnType::Long}}, {{"7"}}};
-  db.tables = {items, notes, empty, plain, one};
+  // Columns that rise, then fall back: early (their values so far are
+  // kept), after more values than are kept, and never.
+  jetwrite::Table runs{"Runs",
+                       {{"ID", fixtures::ColumnType::Long},
+                        {"EarlyID", fixtures::ColumnType::Long},
+                        {"LateID", fixtures::ColumnType::Long}},
+                       {}};
+  for (int i = 0; i < 6000; ++i)
+    runs.rows.push_back({std::to_string(i * 2 - 7000), std::to_string(i < 40 ? i : i % 57),
+                         std::to_string(i < 5999 ? i : 3)});
+  db.tables = {items, notes, empty, plain, one, runs};
   return db;
 }
 
@@ -73,7 +83,7 @@ TEST(ImportFigures, AreTheFiguresAnalyzeMakes) {
     // Every table is there: its indexes, or its rows alone.
     std::set<std::string> tables;
     for (const auto& f : made) tables.insert(std::get<0>(f));
-    EXPECT_EQ(tables, (std::set<std::string>{"Item", "Note", "Plain", "One"}));
+    EXPECT_EQ(tables, (std::set<std::string>{"Item", "Note", "Plain", "One", "Runs"}));
 
     sqlite3_db_config(engine, SQLITE_DBCONFIG_DEFENSIVE, 0, nullptr);
     ASSERT_EQ(sqlite3_exec(engine,
