@@ -9,24 +9,11 @@
 // The stream: 'T' table (name, columns, indexes), 'R' row (one cell per
 // column), 'E' end of table, then 'D' done or 'X' error (number, text).
 // Numbers are in the machine's byte order: both ends are the same build.
-//
-// The caller's side reads the stream on a thread of its own, which parses
-// the cells into batches of rows while the caller's thread hands the batch
-// before to the sink: the import's inserts, the parsing and the reader's own
-// work run at once. At most a few batches wait (the memory stays bounded),
-// the sink is called on the caller's thread in the stream's order, and a sink
-// that throws (an import stopped) ends the parsing thread and the reader with it.
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <exception>
 #include <fstream>
-#include <mutex>
 #include <stdexcept>
-#include <thread>
 
 #include "platform/database/jet_reader.h"
 #include "platform/process/child.h"
@@ -36,14 +23,10 @@ namespace ado::jet {
 namespace {
 
 constexpr int kIdleTimeoutMs = 60000;  // a reader that sends nothing this long is stuck
-constexpr int kWaitSliceMs = 20;       // how often a waiting parser looks whether it is still wanted
-constexpr std::size_t kBatchRows = 1024;
-constexpr std::size_t kBatchesAhead = 3;
 constexpr uint32_t kMaxText = 1u << 30;
 constexpr const char* kReaderName = "velmora-jet-reader";
 
 struct ParentGone {};  // the reader's output has nobody reading it
-struct Abandoned {};   // the caller no longer takes the stream's cells
 
 class StreamWriter : public Sink {
  public:
@@ -113,8 +96,7 @@ class StreamWriter : public Sink {
 
 class StreamReader {
  public:
-  StreamReader(platform::ChildProcess& child, const std::string& path, const std::atomic<bool>& abandoned)
-      : child_(child), path_(path), abandoned_(abandoned) {}
+  StreamReader(platform::ChildProcess& child, const std::string& path) : child_(child), path_(path) {}
 
   uint8_t get8() {
     uint8_t v;
@@ -157,19 +139,14 @@ class StreamReader {
  private:
   void fill() {
     std::size_t got = 0;
-    for (int waited = 0;; waited += kWaitSliceMs) {
-      if (abandoned_.load(std::memory_order_relaxed)) throw Abandoned{};
-      const auto r = child_.read(buf_, sizeof buf_, kWaitSliceMs, got);
-      if (r == platform::ChildProcess::Read::Data) break;
-      // Stuck, ended before it said "done", or unreadable: the file is taken as damaged.
-      if (r != platform::ChildProcess::Read::Timeout || waited >= kIdleTimeoutMs) throw damaged(path_);
-    }
+    // Stuck, ended before it said "done", or unreadable: the file is taken as damaged.
+    if (child_.read(buf_, sizeof buf_, kIdleTimeoutMs, got) != platform::ChildProcess::Read::Data)
+      throw damaged(path_);
     pos_ = 0;
     end_ = got;
   }
   platform::ChildProcess& child_;
   const std::string& path_;
-  const std::atomic<bool>& abandoned_;
   char buf_[1 << 16];
   std::size_t pos_ = 0, end_ = 0;
 };
@@ -243,179 +220,6 @@ int readerMain(int argc, char** argv) {
   return 0;
 }
 
-namespace {
-
-// What the parsing thread hands over: rows of the current table, then what
-// came after them in the stream ('R' when the batch was merely full).
-struct Batch {
-  std::vector<std::vector<Cell>> rows;  // kept with their texts' room, reused
-  std::size_t count = 0;
-  uint8_t tag = 'R';
-  TableDef def;                  // 'T'
-  uint64_t expected = 0;         // 'N'
-  std::exception_ptr failure;    // 'X', or the stream was damaged
-};
-
-class Parser {
- public:
-  Parser(platform::ChildProcess& child, const std::string& path) : child_(child), path_(path) {
-    for (auto& b : pool_) free_.push_back(&b);
-    thread_ = std::thread([this] { run(); });
-  }
-  // Stops the parsing (if it still runs) and waits for its thread.
-  ~Parser() {
-    {
-      const std::lock_guard<std::mutex> g(lock_);
-      abandoned_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
-  Parser(const Parser&) = delete;
-  Parser& operator=(const Parser&) = delete;
-
-  // The next batch, in the stream's order; given back with done().
-  Batch& next() {
-    std::unique_lock<std::mutex> g(lock_);
-    changed_.wait(g, [&] { return !ready_.empty(); });
-    Batch* b = ready_.front();
-    ready_.pop_front();
-    return *b;
-  }
-  void done(Batch& b) {
-    {
-      const std::lock_guard<std::mutex> g(lock_);
-      free_.push_back(&b);
-    }
-    changed_.notify_all();
-  }
-
- private:
-  Batch* take() {
-    std::unique_lock<std::mutex> g(lock_);
-    changed_.wait(g, [&] { return !free_.empty() || abandoned_; });
-    if (abandoned_) throw Abandoned{};
-    Batch* b = free_.front();
-    free_.pop_front();
-    b->count = 0;
-    b->tag = 'R';
-    b->failure = nullptr;
-    return b;
-  }
-  void hand(Batch* b) {
-    {
-      const std::lock_guard<std::mutex> g(lock_);
-      ready_.push_back(b);
-    }
-    changed_.notify_all();
-  }
-
-  void run() {
-    Batch* b = nullptr;
-    try {
-      StreamReader r(child_, path_, abandoned_);
-      std::size_t columns = 0;
-      bool inTable = false;
-      b = take();
-      for (;;) {
-        const uint8_t tag = r.get8();
-        if (tag == 'R') {
-          if (!inTable) throw damaged(path_);
-          if (b->count == kBatchRows) {
-            hand(b);
-            b = take();
-          }
-          if (b->rows.size() <= b->count) b->rows.emplace_back();
-          std::vector<Cell>& cells = b->rows[b->count];
-          cells.resize(columns);
-          for (Cell& c : cells) {
-            c.kind = Cell::Kind(r.get8());
-            switch (c.kind) {
-              case Cell::Null: break;
-              case Cell::Int: c.i = r.get64(); break;
-              case Cell::Real: c.d = r.getDouble(); break;
-              case Cell::Text: r.getText(c.s); break;
-              default: throw damaged(path_);
-            }
-          }
-          ++b->count;
-          continue;
-        }
-        b->tag = tag;
-        if (tag == 'T') {
-          if (inTable) throw damaged(path_);
-          TableDef& def = b->def;
-          def = TableDef{};
-          r.getText(def.info.name);
-          const uint32_t n = r.get32();
-          if (n == 0 || n > 4096) throw damaged(path_);
-          def.info.columns.resize(n);
-          for (auto& c : def.info.columns) {
-            r.getText(c.name);
-            const uint8_t t = r.get8();
-            if (t > uint8_t(JetType::Unknown)) throw damaged(path_);
-            c.type = JetType(t);
-            c.size = int(r.get32());
-          }
-          const uint32_t ni = r.get32();
-          if (ni > 4096) throw damaged(path_);
-          def.indexes.resize(ni);
-          for (auto& ix : def.indexes) {
-            const uint32_t k = r.get32();
-            if (k > 64) throw damaged(path_);
-            for (uint32_t j = 0; j < k; ++j) {
-              const uint32_t c = r.get32();
-              if (c >= n) throw damaged(path_);
-              ix.columns.push_back(int(c));
-            }
-          }
-          columns = n;
-          inTable = true;
-        } else if (tag == 'N') {
-          if (inTable) throw damaged(path_);
-          b->expected = static_cast<uint64_t>(r.get64());
-        } else if (tag == 'E') {
-          if (!inTable) throw damaged(path_);
-          inTable = false;
-        } else if (tag == 'D') {
-          if (inTable) throw damaged(path_);
-          child_.wait();
-          hand(b);
-          return;
-        } else if (tag == 'X') {
-          const long number = long(r.get64());
-          std::string text;
-          r.getText(text);
-          child_.wait();
-          throw Error(number, text);
-        } else {
-          throw damaged(path_);
-        }
-        hand(b);
-        b = take();
-      }
-    } catch (const Abandoned&) {
-      // Nobody takes the rest.
-    } catch (...) {
-      if (!b) return;
-      b->tag = 'X';
-      b->failure = std::current_exception();
-      hand(b);
-    }
-  }
-
-  platform::ChildProcess& child_;
-  const std::string& path_;
-  Batch pool_[kBatchesAhead];
-  std::mutex lock_;
-  std::condition_variable changed_;
-  std::deque<Batch*> free_, ready_;
-  std::atomic<bool> abandoned_{false};
-  std::thread thread_;
-};
-
-}  // namespace
-
 void readTablesIsolated(const Header& header, const std::string& file,
                         const std::string& pathForErrors, Sink& sink) {
   std::unique_ptr<platform::ChildProcess> child;
@@ -424,20 +228,74 @@ void readTablesIsolated(const Header& header, const std::string& file,
   } catch (const std::runtime_error& e) {
     throw Error(kFail, std::string("The database reader cannot be started (") + e.what() + ").");
   }
-  // (Declared after the child: the parsing ends before the reader is killed.)
-  Parser parser(*child, pathForErrors);
+  StreamReader r(*child, pathForErrors);
+  TableDef def;
+  std::vector<Cell> cells;
+  bool inTable = false;
   for (;;) {
-    Batch& b = parser.next();
-    for (std::size_t i = 0; i < b.count; ++i) sink.row(b.rows[i]);
-    switch (b.tag) {
-      case 'T': sink.beginTable(b.def); break;
-      case 'N': sink.expectRows(b.expected); break;
-      case 'E': sink.endTable(); break;
-      case 'D': return;
-      case 'X': std::rethrow_exception(b.failure);
-      default: break;
+    uint8_t tag = r.get8();
+    if (tag == 'T') {
+      if (inTable) throw damaged(pathForErrors);
+      def = TableDef{};
+      r.getText(def.info.name);
+      uint32_t n = r.get32();
+      if (n == 0 || n > 4096) throw damaged(pathForErrors);
+      def.info.columns.resize(n);
+      for (auto& c : def.info.columns) {
+        r.getText(c.name);
+        uint8_t t = r.get8();
+        if (t > uint8_t(JetType::Unknown)) throw damaged(pathForErrors);
+        c.type = JetType(t);
+        c.size = int(r.get32());
+      }
+      uint32_t ni = r.get32();
+      if (ni > 4096) throw damaged(pathForErrors);
+      def.indexes.resize(ni);
+      for (auto& ix : def.indexes) {
+        uint32_t k = r.get32();
+        if (k > 64) throw damaged(pathForErrors);
+        for (uint32_t j = 0; j < k; ++j) {
+          uint32_t c = r.get32();
+          if (c >= n) throw damaged(pathForErrors);
+          ix.columns.push_back(int(c));
+        }
+      }
+      cells.assign(n, Cell{});
+      inTable = true;
+      sink.beginTable(def);
+    } else if (tag == 'N') {
+      if (inTable) throw damaged(pathForErrors);
+      sink.expectRows(static_cast<uint64_t>(r.get64()));
+    } else if (tag == 'R') {
+      if (!inTable) throw damaged(pathForErrors);
+      for (Cell& c : cells) {
+        c.kind = Cell::Kind(r.get8());
+        switch (c.kind) {
+          case Cell::Null: break;
+          case Cell::Int: c.i = r.get64(); break;
+          case Cell::Real: c.d = r.getDouble(); break;
+          case Cell::Text: r.getText(c.s); break;
+          default: throw damaged(pathForErrors);
+        }
+      }
+      sink.row(cells);
+    } else if (tag == 'E') {
+      if (!inTable) throw damaged(pathForErrors);
+      inTable = false;
+      sink.endTable();
+    } else if (tag == 'D') {
+      if (inTable) throw damaged(pathForErrors);
+      child->wait();
+      return;
+    } else if (tag == 'X') {
+      long number = long(r.get64());
+      std::string text;
+      r.getText(text);
+      child->wait();
+      throw Error(number, text);
+    } else {
+      throw damaged(pathForErrors);
     }
-    parser.done(b);
   }
 }
 
