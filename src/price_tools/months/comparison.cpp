@@ -57,14 +57,14 @@ struct ScopeTest {
   std::string factoryName;  // normalised
   const std::set<std::string>* searchIds = nullptr;
 
-  ScopeTest(const Scope& s, const LibraryProducts& lib, const std::string& factory, const std::set<std::string>& ids)
+  ScopeTest(const Scope& s, const ProductTable& lib, const std::string& factory, const std::set<std::string>& ids)
       : scope(s), factoryName(factory), searchIds(&ids) {
-    if (s.kind == Scope::Category) categories = lib.categoryWithDescendants(s.id);
+    if (s.kind == Scope::Category) categories = categoryWithDescendants(lib.categoryParents, s.id);
   }
-  bool operator()(const Product& p) const {
+  bool operator()(const ProductEntry& p) const {
     switch (scope.kind) {
       case Scope::Library: return true;
-      case Scope::Category: return categories.count(p.categoryId) > 0;
+      case Scope::Category: return categories.count(std::string(p.view().categoryId)) > 0;
       case Scope::Factory: return !factoryName.empty() && normalised(p.factory) == factoryName;
       case Scope::Search: return searchIds->count(p.id) > 0;
     }
@@ -72,23 +72,43 @@ struct ScopeTest {
   }
 };
 
-std::string scopeFactory(const Scope& scope, const LibraryProducts& from, const LibraryProducts& to) {
+std::string scopeFactory(const Scope& scope, const ProductTable& from, const ProductTable& to) {
   if (scope.kind != Scope::Factory) return "";
-  for (const LibraryProducts* lib : {&to, &from}) {
+  for (const ProductTable* lib : {&to, &from}) {
     auto it = lib->factories.find(scope.id);
     if (it != lib->factories.end()) return normalised(it->second);
   }
   return "";
 }
 
+// Puts the rows in the order given (order[k]: the row that goes to place k),
+// moving each row once, without a second set of rows.
+void arrange(std::vector<ComparedRow>& rows, std::vector<uint32_t>& order) {
+  for (size_t k = 0; k < order.size(); ++k) {
+    if (order[k] == k) continue;
+    ComparedRow held = std::move(rows[k]);
+    size_t j = k;
+    for (;;) {
+      const size_t source = order[j];
+      order[j] = static_cast<uint32_t>(j);
+      if (source == k) {
+        rows[j] = std::move(held);
+        break;
+      }
+      rows[j] = std::move(rows[source]);
+      j = source;
+    }
+  }
+}
+
 }  // namespace
 
-Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::shared_ptr<const LibraryProducts> newer,
+Comparison compareProducts(std::shared_ptr<const ProductTable> older, std::shared_ptr<const ProductTable> newer,
                            const PriceColumn& price, const Scope& scope, Filter filter,
                            const std::set<std::string>& fromSearch, const std::set<std::string>& toSearch) {
   Comparison out;
-  const LibraryProducts& from = *older;
-  const LibraryProducts& to = *newer;
+  const ProductTable& from = *older;
+  const ProductTable& to = *newer;
   out.from = from.library;
   out.to = to.library;
   out.older = older;
@@ -97,24 +117,25 @@ Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::sh
   const std::string factory = scopeFactory(scope, from, to);
   const ScopeTest inFrom(scope, from, factory, fromSearch), inTo(scope, to, factory, toSearch);
   if (scope.kind == Scope::Category)
-    for (const LibraryProducts* lib : {&from, &to})
+    for (const ProductTable* lib : {&from, &to})
       if (lib->treeUnread)
         out.notes.push_back("the category tree of " + lib->library + " cannot be read: its subcategories are left out");
 
   std::vector<Decimal> changes;
-  const std::vector<MatchedPair> pairs = matchProducts(from.products, to.products);
+  const std::vector<MatchedPair> pairs = matchProducts(from, to);
   out.rows.reserve(pairs.size());
   changes.reserve(pairs.size());
   for (const MatchedPair& pair : pairs) {
-    const Product* f = pair.from >= 0 ? &from.products[static_cast<size_t>(pair.from)] : nullptr;
-    const Product* t = pair.to >= 0 ? &to.products[static_cast<size_t>(pair.to)] : nullptr;
-    if (!((f && inFrom(*f)) || (t && inTo(*t)))) continue;
+    const auto f = static_cast<size_t>(pair.from), t = static_cast<size_t>(pair.to);
+    const ProductEntry* fp = pair.from >= 0 ? &from[f] : nullptr;
+    const ProductEntry* tp = pair.to >= 0 ? &to[t] : nullptr;
+    if (!((fp && inFrom(*fp)) || (tp && inTo(*tp)))) continue;
     ComparedRow row;
-    if (f) row.from = f, row.oldPrice = f->price;
-    if (t) row.to = t, row.newPrice = t->price;
+    if (fp) row.from = fp, row.oldPrice = from.price(f);
+    if (tp) row.to = tp, row.newPrice = to.price(t);
     // A price out of range marks its own row, never the whole comparison.
-    for (const Product* p : {f, t})
-      if (p && !p->priceNote.empty()) row.note = p->priceNote;
+    if (fp && !from.priceNote(f).empty()) row.note = from.priceNote(f);
+    if (tp && !to.priceNote(t).empty()) row.note = to.priceNote(t);
     if (row.oldPrice && row.newPrice) {
       try {
         row.change = *row.newPrice - *row.oldPrice;
@@ -148,8 +169,14 @@ Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::sh
       out.summary.medianChange.reset();
     }
   }
+  // Sorted through their places, so that the rows themselves move once.
   auto rank = [](const ComparedRow& r) { return r.change ? 0 : r.status == Status::New ? 1 : 2; };
-  std::stable_sort(out.rows.begin(), out.rows.end(), [&](const ComparedRow& a, const ComparedRow& b) {
+  std::vector<uint32_t> order(out.rows.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+  const std::vector<ComparedRow>& rows = out.rows;
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
+    const ComparedRow& a = rows[x];
+    const ComparedRow& b = rows[y];
     const int ra = rank(a), rb = rank(b);
     if (ra != rb) return ra < rb;
     if (ra != 0) return false;
@@ -161,6 +188,7 @@ Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::sh
     }
     return false;
   });
+  arrange(out.rows, order);
   return out;
 }
 
@@ -169,19 +197,25 @@ Comparison compareLibraries(const std::string& from, const std::string& to, cons
   // Both libraries are opened here, then read at once, one on a thread of its
   // own: reading is most of a comparison's time, and each library is read on
   // its own connection.
-  const LibraryFile newerLib(to);
-  const std::optional<PriceColumn> column = findPriceColumn(newerLib.priceColumns(), priceTitle);
+  auto newerLib = std::make_unique<const LibraryFile>(to);
+  const std::optional<PriceColumn> column = findPriceColumn(newerLib->priceColumns(), priceTitle);
   if (!column) throw std::invalid_argument("no price column " + priceTitle);
-  const LibraryFile olderLib(from);
+  auto olderLib = std::make_unique<const LibraryFile>(from);
   std::set<std::string> fromSearch, toSearch;
   if (scope.kind == Scope::Search) {
-    toSearch = newerLib.searchIds(scope.field, scope.text);
-    fromSearch = olderLib.searchIds(scope.field, scope.text);
+    toSearch = newerLib->searchIds(scope.field, scope.text);
+    fromSearch = olderLib->searchIds(scope.field, scope.text);
   }
+  // Each library is closed as soon as its products are read.
   // (The future waits for its thread when it goes, also when the other read throws.)
-  auto olderRead = std::async(std::launch::async, [&] { return olderLib.products(column->field); });
-  auto newer = std::make_shared<const LibraryProducts>(newerLib.products(column->field));
-  auto older = std::make_shared<const LibraryProducts>(olderRead.get());
+  auto olderRead = std::async(std::launch::async, [&] {
+    auto table = std::make_shared<const ProductTable>(olderLib->table(column->field));
+    olderLib.reset();
+    return table;
+  });
+  auto newer = std::make_shared<const ProductTable>(newerLib->table(column->field));
+  newerLib.reset();
+  auto older = olderRead.get();
   return compareProducts(older, newer, *column, scope, filter, fromSearch, toSearch);
 }
 
