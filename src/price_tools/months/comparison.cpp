@@ -169,25 +169,39 @@ Comparison compareProducts(std::shared_ptr<const ProductTable> older, std::share
       out.summary.medianChange.reset();
     }
   }
-  // Sorted through their places, so that the rows themselves move once.
-  auto rank = [](const ComparedRow& r) { return r.change ? 0 : r.status == Status::New ? 1 : 2; };
-  std::vector<uint32_t> order(out.rows.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
-  const std::vector<ComparedRow>& rows = out.rows;
-  std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
-    const ComparedRow& a = rows[x];
-    const ComparedRow& b = rows[y];
-    const int ra = rank(a), rb = rank(b);
-    if (ra != rb) return ra < rb;
-    if (ra != 0) return false;
-    const int c = compare(a.change->abs(), b.change->abs());
-    if (c != 0) return c > 0;
-    if (a.percent && b.percent) {
-      const int p = compare(a.percent->abs(), b.percent->abs());
-      if (p != 0) return p > 0;
-    }
+  // Sorted through small keys of their places, so that the rows themselves
+  // move once: the size of the change and of the per cent, at one scale.
+  struct SortKey {
+    __int128 change = 0;   // |change| in units of 10^-12
+    __int128 percent = 0;  // |per cent| in units of 10^-12
+    uint32_t row = 0;
+    uint8_t rank = 0;  // 0 with a change, 1 new, 2 gone
+    bool hasPercent = false;
+  };
+  auto atScale12 = [](const Decimal& d) {
+    __int128 v = d.units() < 0 ? -static_cast<__int128>(d.units()) : static_cast<__int128>(d.units());
+    for (int s = d.scale(); s < 12; ++s) v *= 10;
+    return v;
+  };
+  std::vector<SortKey> keys(out.rows.size());
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const ComparedRow& r = out.rows[i];
+    SortKey& k = keys[i];
+    k.row = static_cast<uint32_t>(i);
+    k.rank = r.change ? 0 : r.status == Status::New ? 1 : 2;
+    if (r.change) k.change = atScale12(*r.change);
+    if (r.percent) k.percent = atScale12(*r.percent), k.hasPercent = true;
+  }
+  std::stable_sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
+    if (a.rank != b.rank) return a.rank < b.rank;
+    if (a.rank != 0) return false;
+    if (a.change != b.change) return a.change > b.change;
+    if (a.hasPercent && b.hasPercent && a.percent != b.percent) return a.percent > b.percent;
     return false;
   });
+  std::vector<uint32_t> order(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].row;
+  keys = {};
   arrange(out.rows, order);
   return out;
 }
