@@ -221,8 +221,10 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
         if (nextCode < codes.size() && codes[nextCode].first == rid) row.keyCode = codes[nextCode++].second;
       }
     }
-    const auto f = factories.find(row.factoryId);
-    row.factory = f == factories.end() ? std::string_view() : f->second;
+    if (parts.factories) {
+      const auto f = factories.find(row.factoryId);
+      row.factory = f == factories.end() ? std::string_view() : f->second;
+    }
     onRow(row);
   }
 }

@@ -82,6 +82,7 @@ struct RowParts {
   bool categories = true;  // the category ids
   bool keys = true;        // the codes of the matching keys, where the library's copy holds them
   bool inIdOrder = true;   // with ids: the rows in their order (otherwise as the copy holds them)
+  bool factories = true;   // the manufacturers' names (otherwise "")
 };
 
 // The categories below `id` in a category tree (child id -> parent id), `id`

@@ -150,8 +150,13 @@ std::unordered_map<Asked, std::optional<Decimal>, AskedHash> pricesIn(
       if (*maker == *m) prices.push_back(*p.price);
     }
   };
-  // Only the texts and the price: neither ids nor categories nor keys.
-  lib.forEachRow(field, {}, RowParts{false, false, false}, keep);
+  // Only the texts and the price: neither ids nor categories nor keys, and
+  // the makers' names only when a choice names one.
+  RowParts parts{false, false, false};
+  parts.factories = false;
+  for (const auto& [answer, makers] : makersOf)
+    for (const std::string& m : makers) parts.factories = parts.factories || !m.empty();
+  lib.forEachRow(field, {}, parts, keep);
   std::unordered_map<Asked, std::optional<Decimal>, AskedHash> out;
   for (auto& [answer, g] : gathered)
     for (auto& [maker, prices] : g.byMaker) {
