@@ -115,7 +115,7 @@ struct TableList {
   std::string_view id(size_t i) const { return table[i].id; }
   Texts texts(size_t i) const {
     Texts t;
-    table[i].texts3(t.name, t.model, t.unit);
+    table[i].nameModelUnit(t.name, t.model, t.unit);
     t.factory = table[i].factory;
     return t;
   }

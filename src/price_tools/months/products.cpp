@@ -342,7 +342,7 @@ ProductView ProductEntry::view() const {
   return v;
 }
 
-void ProductEntry::texts3(std::string_view& name, std::string_view& model, std::string_view& unit) const {
+void ProductEntry::nameModelUnit(std::string_view& name, std::string_view& model, std::string_view& unit) const {
   const char* at = texts;
   name = nextText(at);
   model = nextText(at);

@@ -104,7 +104,7 @@ struct ProductEntry {
   std::string_view factory;     // the manufacturer's name, in the table
   ProductView view() const;
   // The name, model and unit.
-  void texts3(std::string_view& name, std::string_view& model, std::string_view& unit) const;
+  void nameModelUnit(std::string_view& name, std::string_view& model, std::string_view& unit) const;
 };
 
 // A whole library's products held compactly, for reading two months of
@@ -129,7 +129,8 @@ class ProductTable {
   const std::string& priceNote(std::size_t i) const;  // "" for nearly every product
   int64_t keyCode(std::size_t i) const { return codes_[i]; }
 
-  // Keeps a product read (its manufacturer's name found by its id in `factories`).
+  // Keeps a product read with this table's `factories` (its manufacturer's
+  // name lies there).
   void add(const ProductRow& row);
   void reserve(std::size_t products);
   // Puts the products in a new order: order[k] is the one that goes to place k.

@@ -271,3 +271,24 @@ TEST(NarrowRead, TheComparisonShowsTheProductsItKeeps) {
                                              "10>10 螺纹钢 HRB400 青川特钢 same", "10>10 螺纹钢 HRB400 东岚钢铁 same",
                                              "30>30 圆钢 东岚钢铁 same", "200>200 线材  gone"}));
 }
+
+TEST(NarrowRead, TheComparisonSortsChangesAndPerCentsOfEveryScale) {
+  MonthFolder folder;
+  platform::MessageBoxRecorder quiet;
+  folder.writeLibrary("2026-01", {{1, "甲", "x", "吨", 1, "10"},
+                                  {2, "乙", "x", "吨", 1, "30"},
+                                  {3, "丙", "x", "吨", 1, "4"},
+                                  {4, "丁", "x", "吨", 1, "1"},
+                                  {5, "戊", "x", "吨", 1, "8"}});
+  folder.writeLibrary("2026-02", {{1, "甲", "x", "吨", 1, "12"},
+                                  {2, "乙", "x", "吨", 1, "32"},
+                                  {3, "丙", "x", "吨", 1, "4.5"},
+                                  {4, "丁", "x", "吨", 1, "4"},
+                                  {5, "戊", "x", "吨", 1, "6.75"}});
+  ASSERT_EQ(folder.open("2026-02"), 1);
+  const Comparison c = compareLibraries("2026-01", "2026-02", "", Scope{}, Filter::All);
+  std::vector<std::string> order;
+  for (const ComparedRow& r : c.rows) order.push_back(r.to->id + " " + r.change->text() + " " + r.percent->text());
+  // 3 before 2 before -1.25 before 0.5; of the two changes of 2, 20 % before 6.67 %.
+  EXPECT_EQ(order, (std::vector<std::string>{"4 3 300", "1 2 20", "2 2 6.67", "5 -1.25 -15.63", "3 0.5 12.5"}));
+}
