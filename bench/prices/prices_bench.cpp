@@ -16,6 +16,8 @@
 //                                       cached key tables on the stored key code,
 //                                       with both prices (run after compare, which
 //                                       leaves both entries in the cache)
+//   prices_bench pairs DIR             the same, one to one: the k-th product of
+//                                       a code with the k-th of the other month
 //   prices_bench history DIR [ID]      one product's history over the 24 months
 //                                       (ID 100, by default, keeps its id in every
 //                                       month; 1000103 is renumbered in half of
@@ -115,8 +117,12 @@ std::string entryOf(const std::string& dir, const std::string& library) {
 }
 
 // Pairs of the two months on the stored key code, with both prices, as
-// SQLite joins them: the count of pairs and of changed prices.
-std::string sqliteJoin(const std::string& older, const std::string& newer) {
+// SQLite joins them: the count of pairs and of changed prices. Every product
+// of one code is joined with every product of that code in the other month
+// (the libraries repeat keys); `oneToOne` joins the k-th of a code with the
+// k-th instead, each product at most once, as the comparison pairs them
+// (without its equal ids first and its check of the texts).
+std::string sqliteJoin(const std::string& older, const std::string& newer, bool oneToOne) {
   sqlite3* db = nullptr;
   std::string out = "no entry";
   if (older.empty() || newer.empty()) return out;
@@ -124,11 +130,18 @@ std::string sqliteJoin(const std::string& older, const std::string& newer) {
   if (sqlite3_open_v2(uri(newer).c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK &&
       sqlite3_exec(db, ("ATTACH '" + uri(older) + "' AS o").c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db,
-                           "SELECT count(*), sum(b.PriceTax IS NOT a.PriceTax) FROM main.velmora_product_keys kb "
-                           "JOIN o.velmora_product_keys ka ON ka.code = kb.code "
-                           "JOIN main.CLProduct b ON b.rowid = kb.rid JOIN o.CLProduct a ON a.rowid = ka.rid",
-                           -1, &st, nullptr) == SQLITE_OK &&
+    const char* everyPair =
+        "SELECT count(*), sum(b.PriceTax IS NOT a.PriceTax) FROM main.velmora_product_keys kb "
+        "JOIN o.velmora_product_keys ka ON ka.code = kb.code "
+        "JOIN main.CLProduct b ON b.rowid = kb.rid JOIN o.CLProduct a ON a.rowid = ka.rid";
+    const char* kthWithKth =
+        "WITH kb AS (SELECT code, rid, row_number() OVER (PARTITION BY code ORDER BY rid) AS k "
+        "FROM main.velmora_product_keys), "
+        "ka AS (SELECT code, rid, row_number() OVER (PARTITION BY code ORDER BY rid) AS k "
+        "FROM o.velmora_product_keys) "
+        "SELECT count(*), sum(b.PriceTax IS NOT a.PriceTax) FROM kb JOIN ka ON ka.code = kb.code AND ka.k = kb.k "
+        "JOIN main.CLProduct b ON b.rowid = kb.rid JOIN o.CLProduct a ON a.rowid = ka.rid";
+    if (sqlite3_prepare_v2(db, oneToOne ? kthWithKth : everyPair, -1, &st, nullptr) == SQLITE_OK &&
         sqlite3_step(st) == SQLITE_ROW)
       out = std::to_string(sqlite3_column_int64(st, 0)) + " pairs, " + std::to_string(sqlite3_column_int64(st, 1)) +
             " changed";
@@ -144,7 +157,7 @@ std::string sqliteJoin(const std::string& older, const std::string& newer) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: prices_bench prepare DIR PRO_MDB | open|switch|compare|join DIR | history DIR [ID]\n");
+    std::fprintf(stderr, "usage: prices_bench prepare DIR PRO_MDB | open|switch|compare|join|pairs DIR | history DIR [ID]\n");
     return 2;
   }
   const std::string what = argv[1], dir = argv[2];
@@ -194,10 +207,10 @@ int main(int argc, char** argv) {
     detail = std::to_string(c.rows.size()) + " rows: " + std::to_string(c.summary.up) + " up, " +
              std::to_string(c.summary.down) + " down, " + std::to_string(c.summary.added) + " new, " +
              std::to_string(c.summary.gone) + " gone";
-  } else if (what == "join") {
+  } else if (what == "join" || what == "pairs") {
     const std::string older = entryOf(dir, months[months.size() - 2]), newer = entryOf(dir, months.back());
     const auto t = clock::now();
-    detail = sqliteJoin(older, newer);
+    detail = sqliteJoin(older, newer, what == "pairs");
     elapsed = ms(t);
   } else if (what == "history") {
     data::opendatabases(months.back() + ".zdj");

@@ -130,11 +130,12 @@ void print(const Comparison& c, const std::string& format) {
           ",\"rows\":[";
     for (size_t i = 0; i < c.rows.size(); ++i) {
       const ComparedRow& r = c.rows[i];
-      const Product& p = r.product();
+      const ProductView p = r.product();
+      auto js = [](std::string_view t) { return jsonString(std::string(t)); };
       out += std::string(i ? ",\n" : "\n") + "{\"id_from\":" + (r.from ? jsonString(r.from->id) : "null") +
-             ",\"id_to\":" + (r.to ? jsonString(r.to->id) : "null") + ",\"name\":" + jsonString(p.name) +
-             ",\"model\":" + jsonString(p.model) + ",\"unit\":" + jsonString(p.unit) +
-             ",\"factory\":" + jsonString(p.factory) + ",\"old\":" + json(r.oldPrice) + ",\"new\":" + json(r.newPrice) +
+             ",\"id_to\":" + (r.to ? jsonString(r.to->id) : "null") + ",\"name\":" + js(p.name) +
+             ",\"model\":" + js(p.model) + ",\"unit\":" + js(p.unit) +
+             ",\"factory\":" + js(p.factory) + ",\"old\":" + json(r.oldPrice) + ",\"new\":" + json(r.newPrice) +
              ",\"change\":" + json(r.change) + ",\"percent\":" + json(r.percent) + ",\"status\":\"" +
              statusName(r.status) + "\"" + (r.note.empty() ? "" : ",\"note\":" + jsonString(r.note)) + "}";
     }
@@ -148,9 +149,10 @@ void print(const Comparison& c, const std::string& format) {
           "old" + sep + "new" + sep + "change" + sep + "percent" + sep + "status" + eol;
     const std::string& f = c.price.format;
     for (const ComparedRow& r : c.rows) {
-      const Product& p = r.product();
+      const ProductView p = r.product();
       const std::vector<std::string> cells = {
-          r.from ? r.from->id : "", r.to ? r.to->id : "", p.name, p.model, p.unit, p.factory,
+          r.from ? r.from->id : "", r.to ? r.to->id : "", std::string(p.name), std::string(p.model),
+          std::string(p.unit), std::string(p.factory),
           csv ? number(r.oldPrice) : shown(f, r.oldPrice), csv ? number(r.newPrice) : shown(f, r.newPrice),
           csv ? number(r.change) : shown(f, r.change),
           csv ? number(r.percent) : (r.percent ? platform::formatCellText("0.00", r.percent->text()) + "%" : ""),

@@ -6,9 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <sqlite3.h>
+
 #include "common/program_folder.h"
 #include "common/text_case.h"
 #include "platform/database/jet_database.h"
+#include "platform/database/jet_sql.h"
+#include "platform/database/jet_types.h"
+#include "platform/database/sqlite_handles.h"
 
 namespace ado {
 
@@ -332,6 +337,184 @@ void Recordset::MoveNext() {
 void Recordset::Close() {
   if (!result_) throw closedObject();
   result_.reset();
+}
+
+// ---------------------------------------------------------------------------
+// ColumnReader
+
+namespace {
+
+// What a narrow read may do while its statement is prepared: read the
+// library's tables and call Jet's functions, nothing else.
+int readOnlyGuard(void*, int action, const char* a3, const char* a4, const char*, const char*) {
+  switch (action) {
+    case SQLITE_SELECT: return SQLITE_OK;
+    case SQLITE_READ: return a3 && sqlite3_strnicmp(a3, "sqlite_", 7) == 0 ? SQLITE_DENY : SQLITE_OK;
+    case SQLITE_FUNCTION: return a4 && knownFunction(a4) ? SQLITE_OK : SQLITE_DENY;
+    default: return SQLITE_DENY;
+  }
+}
+
+}  // namespace
+
+struct ColumnReader::State {
+  SqliteStatement statement;
+  sqlite3_stmt* st = nullptr;
+  std::vector<JetType> types;  // as the engine declares each column
+  std::vector<int> classes;    // the storage of each cell of the current row
+  std::vector<bool> present;
+  std::string failure;         // the statement, for the error text
+};
+
+ColumnReader::ColumnReader(Database& db, const std::string& table, const std::vector<std::string>& columns,
+                           const std::string& where, const std::string& orderBy)
+    : s_(std::make_unique<State>()) {
+  const TableInfo* info = nullptr;
+  for (const TableInfo& t : db.tables())
+    if (common::asciiLower(t.name) == common::asciiLower(table)) info = &t;
+  if (!info)
+    throw Error(-2147217865, "The Microsoft Jet database engine cannot find the input table or query '" + table +
+                                 "'.  Make sure it exists and that its name is spelled correctly.");
+  auto columnNamed = [&](const std::string& name) -> const ColumnInfo* {
+    for (const ColumnInfo& c : info->columns)
+      if (common::asciiLower(c.name) == common::asciiLower(name)) return &c;
+    return nullptr;
+  };
+  // Names are bracketed as Jet brackets them; the statement is translated as
+  // every statement of the programs is.
+  std::string jet = "select ";
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    const ColumnInfo* c = columnNamed(columns[k]);
+    const bool rowid = !c && common::asciiLower(columns[k]) == "rowid";
+    s_->present.push_back(c || rowid);
+    jet += (k ? ", " : "") + (c ? "[" + c->name + "]" : rowid ? "[" + info->name + "].rowid" : std::string("NULL"));
+  }
+  if (columns.empty()) jet += "NULL";
+  jet += " from [" + info->name + "]";
+  if (!where.empty()) jet += " where " + where;
+  if (!orderBy.empty()) {
+    const ColumnInfo* c = columnNamed(orderBy);
+    if (!c) throw Error(-2147217904, "No value given for one or more required parameters.");
+    jet += " order by [" + c->name + "]";
+  }
+  s_->failure = jet;
+  const std::string sql = translateJetSql(jet);
+  sqlite3* engine = db.sqlite();
+  sqlite3_stmt* st = nullptr;
+  sqlite3_set_authorizer(engine, &readOnlyGuard, nullptr);
+  const int rc = sqlite3_prepare_v2(engine, sql.c_str(), int(sql.size()), &st, nullptr);
+  sqlite3_set_authorizer(engine, nullptr, nullptr);
+  s_->statement.reset(st);
+  if (rc != SQLITE_OK || !st || !sqlite3_stmt_readonly(st))
+    throw Error(-2147467259, std::string(sqlite3_errmsg(engine)) + ": " + jet);
+  s_->st = st;
+  for (int i = 0, n = sqlite3_column_count(st); i < n; ++i)
+    s_->types.push_back(typeFromDecl(sqlite3_column_decltype(st, i)));
+  s_->classes.assign(s_->types.size(), SQLITE_NULL);
+}
+
+ColumnReader::~ColumnReader() = default;
+
+bool ColumnReader::has(std::size_t k) const { return k < s_->present.size() && s_->present[k]; }
+
+bool ColumnReader::next() {
+  sqlite3_stmt* st = s_->st;
+  const int rc = sqlite3_step(st);
+  if (rc == SQLITE_ROW) {
+    for (std::size_t k = 0; k < s_->classes.size(); ++k) s_->classes[k] = sqlite3_column_type(st, int(k));
+    return true;
+  }
+  if (rc == SQLITE_DONE) return false;
+  throw Error(-2147467259, std::string(sqlite3_errmsg(sqlite3_db_handle(s_->st))) + ": " + s_->failure);
+}
+
+// The same types, in the same order of questions, as the provider's row path
+// gives its fields: the engine's storage first, then the declared type.
+Variant::Type ColumnReader::type(std::size_t k) const {
+  using T = Variant::Type;
+  sqlite3_stmt* st = s_->st;
+  const int i = int(k);
+  const int cls = s_->classes[k];
+  if (cls == SQLITE_NULL || cls == SQLITE_BLOB) return T::Null;
+  if (cls == SQLITE_TEXT) return T::Text;
+  switch (s_->types[k]) {
+    case JetType::Boolean: return T::Boolean;
+    case JetType::Byte: return T::Byte;
+    case JetType::Integer: return T::Integer;
+    case JetType::Long: return T::Long;
+    case JetType::Currency: return T::Currency;
+    case JetType::Single: return T::Single;
+    case JetType::DateTime: return T::Date;
+    case JetType::Double:
+    case JetType::Numeric: return T::Double;
+    default: break;
+  }
+  if (cls == SQLITE_INTEGER) {
+    const int64_t v = sqlite3_column_int64(st, i);
+    return v >= INT32_MIN && v <= INT32_MAX ? T::Long : T::Double;
+  }
+  return T::Double;
+}
+
+std::string_view ColumnReader::text(std::size_t k) const {
+  sqlite3_stmt* st = s_->st;
+  const int i = int(k);
+  if (s_->classes[k] != SQLITE_TEXT) return {};
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+  return std::string_view(p, std::size_t(sqlite3_column_bytes(st, i)));
+}
+
+int64_t ColumnReader::integer(std::size_t k) const {
+  using T = Variant::Type;
+  sqlite3_stmt* st = s_->st;
+  const int i = int(k);
+  switch (type(k)) {
+    case T::Boolean: return sqlite3_column_int64(st, i) != 0 ? -1 : 0;
+    case T::Byte: return uint8_t(sqlite3_column_int64(st, i));
+    case T::Integer: return int16_t(sqlite3_column_int64(st, i));
+    case T::Long: return int32_t(sqlite3_column_int64(st, i));
+    case T::Currency: return currencyUnitsOf(st, i);
+    case T::Double: return s_->classes[k] == SQLITE_INTEGER ? sqlite3_column_int64(st, i) : 0;
+    default: return 0;
+  }
+}
+
+Variant ColumnReader::value(std::size_t k) const {
+  using T = Variant::Type;
+  sqlite3_stmt* st = s_->st;
+  const int i = int(k);
+  switch (type(k)) {
+    case T::Null: return Variant::null();
+    case T::Text: return Variant::text(std::string(text(k)));
+    case T::Boolean: return Variant::boolean(integer(k) != 0);
+    case T::Byte: return Variant::byte(uint8_t(integer(k)));
+    case T::Integer: return Variant::integer(int16_t(integer(k)));
+    case T::Long: return Variant::longInt(int32_t(integer(k)));
+    case T::Currency: return Variant::currency(integer(k));
+    case T::Single: return Variant::single(float(sqlite3_column_double(st, i)));
+    case T::Date: return Variant::date(sqlite3_column_double(st, i));
+    case T::Double: return Variant::dbl(sqlite3_column_double(st, i));
+  }
+  return Variant::null();
+}
+
+std::string_view ColumnReader::toText(std::size_t k, std::string& scratch) const {
+  using T = Variant::Type;
+  switch (type(k)) {
+    case T::Null: return {};
+    case T::Text: return text(k);
+    case T::Byte:
+    case T::Integer:
+    case T::Long: {
+      char buf[24];
+      const auto end = std::to_chars(buf, buf + sizeof buf, integer(k)).ptr;
+      scratch.assign(buf, end);
+      return scratch;
+    }
+    default:
+      scratch = value(k).toText();
+      return scratch;
+  }
 }
 
 }  // namespace ado

@@ -32,6 +32,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -164,6 +165,47 @@ class Recordset {
  private:
   struct Result;
   std::unique_ptr<Result> result_;
+};
+
+// A narrow read of one table for callers that go through many rows: only the
+// columns asked for, straight from the engine, each cell looked at where it
+// lies; no Variant is made for a cell unless value() asks for one. A cell
+// reads as the same value, of the same type, as the field of a select of
+// those columns through Recordset or Database::forEachRow.
+class ColumnReader {
+ public:
+  // `columns` are named as the file names them, in any letter case; "rowid"
+  // is the row's place in the copy. A column the table lacks reads as Null
+  // in every row (has() tells which). `where` is a row condition in Jet's
+  // SQL and `orderBy` a column of the table; either may be empty. Throws
+  // Error when the table is missing or the condition fails.
+  ColumnReader(Database& database, const std::string& table, const std::vector<std::string>& columns,
+               const std::string& where = std::string(), const std::string& orderBy = std::string());
+  ~ColumnReader();
+  ColumnReader(const ColumnReader&) = delete;
+  ColumnReader& operator=(const ColumnReader&) = delete;
+
+  bool has(std::size_t column) const;
+  // Moves to the next row; false after the last one. Throws Error.
+  bool next();
+
+  // The type of the cell's Variant in the current row.
+  Variant::Type type(std::size_t column) const;
+  // A Text cell's text, valid until the next call of next(); "" for others.
+  std::string_view text(std::size_t column) const;
+  // A Boolean (-1, 0), Byte, Integer, Long or Currency (in units of 1/10000)
+  // cell's number, or a whole number the engine holds beyond Long's range
+  // (a Double, as rowid may be); 0 for others.
+  int64_t integer(std::size_t column) const;
+  // The cell as its Variant.
+  Variant value(std::size_t column) const;
+  // The cell as Variant::toText gives it: a text in place, anything else
+  // written into `scratch`.
+  std::string_view toText(std::size_t column, std::string& scratch) const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
 };
 
 }  // namespace ado

@@ -57,14 +57,14 @@ struct ScopeTest {
   std::string factoryName;  // normalised
   const std::set<std::string>* searchIds = nullptr;
 
-  ScopeTest(const Scope& s, const LibraryProducts& lib, const std::string& factory, const std::set<std::string>& ids)
+  ScopeTest(const Scope& s, const ProductTable& lib, const std::string& factory, const std::set<std::string>& ids)
       : scope(s), factoryName(factory), searchIds(&ids) {
-    if (s.kind == Scope::Category) categories = lib.categoryWithDescendants(s.id);
+    if (s.kind == Scope::Category) categories = categoryWithDescendants(lib.categoryParents, s.id);
   }
-  bool operator()(const Product& p) const {
+  bool operator()(const ProductEntry& p) const {
     switch (scope.kind) {
       case Scope::Library: return true;
-      case Scope::Category: return categories.count(p.categoryId) > 0;
+      case Scope::Category: return categories.count(std::string(p.view().categoryId)) > 0;
       case Scope::Factory: return !factoryName.empty() && normalised(p.factory) == factoryName;
       case Scope::Search: return searchIds->count(p.id) > 0;
     }
@@ -72,23 +72,43 @@ struct ScopeTest {
   }
 };
 
-std::string scopeFactory(const Scope& scope, const LibraryProducts& from, const LibraryProducts& to) {
+std::string scopeFactory(const Scope& scope, const ProductTable& from, const ProductTable& to) {
   if (scope.kind != Scope::Factory) return "";
-  for (const LibraryProducts* lib : {&to, &from}) {
+  for (const ProductTable* lib : {&to, &from}) {
     auto it = lib->factories.find(scope.id);
     if (it != lib->factories.end()) return normalised(it->second);
   }
   return "";
 }
 
+// Puts the rows in the order given (order[k]: the row that goes to place k),
+// moving each row once, without a second set of rows.
+void arrange(std::vector<ComparedRow>& rows, std::vector<uint32_t>& order) {
+  for (size_t k = 0; k < order.size(); ++k) {
+    if (order[k] == k) continue;
+    ComparedRow held = std::move(rows[k]);
+    size_t j = k;
+    for (;;) {
+      const size_t source = order[j];
+      order[j] = static_cast<uint32_t>(j);
+      if (source == k) {
+        rows[j] = std::move(held);
+        break;
+      }
+      rows[j] = std::move(rows[source]);
+      j = source;
+    }
+  }
+}
+
 }  // namespace
 
-Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::shared_ptr<const LibraryProducts> newer,
+Comparison compareProducts(std::shared_ptr<const ProductTable> older, std::shared_ptr<const ProductTable> newer,
                            const PriceColumn& price, const Scope& scope, Filter filter,
                            const std::set<std::string>& fromSearch, const std::set<std::string>& toSearch) {
   Comparison out;
-  const LibraryProducts& from = *older;
-  const LibraryProducts& to = *newer;
+  const ProductTable& from = *older;
+  const ProductTable& to = *newer;
   out.from = from.library;
   out.to = to.library;
   out.older = older;
@@ -97,24 +117,25 @@ Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::sh
   const std::string factory = scopeFactory(scope, from, to);
   const ScopeTest inFrom(scope, from, factory, fromSearch), inTo(scope, to, factory, toSearch);
   if (scope.kind == Scope::Category)
-    for (const LibraryProducts* lib : {&from, &to})
+    for (const ProductTable* lib : {&from, &to})
       if (lib->treeUnread)
         out.notes.push_back("the category tree of " + lib->library + " cannot be read: its subcategories are left out");
 
   std::vector<Decimal> changes;
-  const std::vector<MatchedPair> pairs = matchProducts(from.products, to.products);
+  const std::vector<MatchedPair> pairs = matchProducts(from, to);
   out.rows.reserve(pairs.size());
   changes.reserve(pairs.size());
   for (const MatchedPair& pair : pairs) {
-    const Product* f = pair.from >= 0 ? &from.products[static_cast<size_t>(pair.from)] : nullptr;
-    const Product* t = pair.to >= 0 ? &to.products[static_cast<size_t>(pair.to)] : nullptr;
-    if (!((f && inFrom(*f)) || (t && inTo(*t)))) continue;
+    const auto f = static_cast<size_t>(pair.from), t = static_cast<size_t>(pair.to);
+    const ProductEntry* fp = pair.from >= 0 ? &from[f] : nullptr;
+    const ProductEntry* tp = pair.to >= 0 ? &to[t] : nullptr;
+    if (!((fp && inFrom(*fp)) || (tp && inTo(*tp)))) continue;
     ComparedRow row;
-    if (f) row.from = f, row.oldPrice = f->price;
-    if (t) row.to = t, row.newPrice = t->price;
+    if (fp) row.from = fp, row.oldPrice = from.price(f);
+    if (tp) row.to = tp, row.newPrice = to.price(t);
     // A price out of range marks its own row, never the whole comparison.
-    for (const Product* p : {f, t})
-      if (p && !p->priceNote.empty()) row.note = p->priceNote;
+    if (fp && !from.priceNote(f).empty()) row.note = from.priceNote(f);
+    if (tp && !to.priceNote(t).empty()) row.note = to.priceNote(t);
     if (row.oldPrice && row.newPrice) {
       try {
         row.change = *row.newPrice - *row.oldPrice;
@@ -148,19 +169,40 @@ Comparison compareProducts(std::shared_ptr<const LibraryProducts> older, std::sh
       out.summary.medianChange.reset();
     }
   }
-  auto rank = [](const ComparedRow& r) { return r.change ? 0 : r.status == Status::New ? 1 : 2; };
-  std::stable_sort(out.rows.begin(), out.rows.end(), [&](const ComparedRow& a, const ComparedRow& b) {
-    const int ra = rank(a), rb = rank(b);
-    if (ra != rb) return ra < rb;
-    if (ra != 0) return false;
-    const int c = compare(a.change->abs(), b.change->abs());
-    if (c != 0) return c > 0;
-    if (a.percent && b.percent) {
-      const int p = compare(a.percent->abs(), b.percent->abs());
-      if (p != 0) return p > 0;
-    }
+  // Sorted through small keys of their places, so that the rows themselves
+  // move once: the size of the change and of the per cent, at one scale.
+  struct SortKey {
+    __int128 change = 0;   // |change| in units of 10^-12
+    __int128 percent = 0;  // |per cent| in units of 10^-12
+    uint32_t row = 0;
+    uint8_t rank = 0;  // 0 with a change, 1 new, 2 gone
+    bool hasPercent = false;
+  };
+  auto atScale12 = [](const Decimal& d) {
+    __int128 v = d.units() < 0 ? -static_cast<__int128>(d.units()) : static_cast<__int128>(d.units());
+    for (int s = d.scale(); s < 12; ++s) v *= 10;
+    return v;
+  };
+  std::vector<SortKey> keys(out.rows.size());
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const ComparedRow& r = out.rows[i];
+    SortKey& k = keys[i];
+    k.row = static_cast<uint32_t>(i);
+    k.rank = r.change ? 0 : r.status == Status::New ? 1 : 2;
+    if (r.change) k.change = atScale12(*r.change);
+    if (r.percent) k.percent = atScale12(*r.percent), k.hasPercent = true;
+  }
+  std::stable_sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
+    if (a.rank != b.rank) return a.rank < b.rank;
+    if (a.rank != 0) return false;
+    if (a.change != b.change) return a.change > b.change;
+    if (a.hasPercent && b.hasPercent && a.percent != b.percent) return a.percent > b.percent;
     return false;
   });
+  std::vector<uint32_t> order(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].row;
+  keys = {};
+  arrange(out.rows, order);
   return out;
 }
 
@@ -169,19 +211,25 @@ Comparison compareLibraries(const std::string& from, const std::string& to, cons
   // Both libraries are opened here, then read at once, one on a thread of its
   // own: reading is most of a comparison's time, and each library is read on
   // its own connection.
-  const LibraryFile newerLib(to);
-  const std::optional<PriceColumn> column = findPriceColumn(newerLib.priceColumns(), priceTitle);
+  auto newerLib = std::make_unique<const LibraryFile>(to);
+  const std::optional<PriceColumn> column = findPriceColumn(newerLib->priceColumns(), priceTitle);
   if (!column) throw std::invalid_argument("no price column " + priceTitle);
-  const LibraryFile olderLib(from);
+  auto olderLib = std::make_unique<const LibraryFile>(from);
   std::set<std::string> fromSearch, toSearch;
   if (scope.kind == Scope::Search) {
-    toSearch = newerLib.searchIds(scope.field, scope.text);
-    fromSearch = olderLib.searchIds(scope.field, scope.text);
+    toSearch = newerLib->searchIds(scope.field, scope.text);
+    fromSearch = olderLib->searchIds(scope.field, scope.text);
   }
+  // Each library is closed as soon as its products are read.
   // (The future waits for its thread when it goes, also when the other read throws.)
-  auto olderRead = std::async(std::launch::async, [&] { return olderLib.products(column->field); });
-  auto newer = std::make_shared<const LibraryProducts>(newerLib.products(column->field));
-  auto older = std::make_shared<const LibraryProducts>(olderRead.get());
+  auto olderRead = std::async(std::launch::async, [&] {
+    auto table = std::make_shared<const ProductTable>(olderLib->table(column->field));
+    olderLib.reset();
+    return table;
+  });
+  auto newer = std::make_shared<const ProductTable>(newerLib->table(column->field));
+  newerLib.reset();
+  auto older = olderRead.get();
   return compareProducts(older, newer, *column, scope, filter, fromSearch, toSearch);
 }
 

@@ -37,8 +37,8 @@ std::optional<Filter> filterNamed(const std::string& name);  // "all", "changed"
 bool passes(Filter filter, Status status);
 
 struct ComparedRow {
-  const Product* from = nullptr;  // the product in the older library (owned by the Comparison)
-  const Product* to = nullptr;    // the product in the newer library
+  const ProductEntry* from = nullptr;  // the product in the older library (owned by the Comparison)
+  const ProductEntry* to = nullptr;    // the product in the newer library
   std::optional<Decimal> oldPrice, newPrice;
   std::optional<Decimal> change;   // new - old, when both prices are there
   std::optional<Decimal> percent;  // change / old * 100, two places; nullopt when old is 0
@@ -49,7 +49,7 @@ struct ComparedRow {
   // range of prices. "" otherwise.
   std::string note;
   // The shown product: the newer one when there is one.
-  const Product& product() const { return to ? *to : *from; }
+  ProductView product() const { return (to ? *to : *from).view(); }
 };
 
 // A pair's status: a product in one library only is new or gone; a product
@@ -64,7 +64,7 @@ struct Summary {
 
 struct Comparison {
   std::string from, to;
-  std::shared_ptr<const LibraryProducts> older, newer;  // the products the rows point to
+  std::shared_ptr<const ProductTable> older, newer;  // the products the rows point to
   PriceColumn price;
   std::vector<ComparedRow> rows;  // in scope and passing the filter, sorted
   Summary summary;                // of every row in scope, filter aside
@@ -79,7 +79,7 @@ struct Comparison {
 // for other scopes). Rows sort by the size of the change, largest first (ties
 // by per cent, then in the newer library's order); rows without a change
 // (new, gone) come after them, new before gone.
-Comparison compareProducts(std::shared_ptr<const LibraryProducts> from, std::shared_ptr<const LibraryProducts> to,
+Comparison compareProducts(std::shared_ptr<const ProductTable> from, std::shared_ptr<const ProductTable> to,
                            const PriceColumn& price,
                            const Scope& scope, Filter filter, const std::set<std::string>& fromSearch = {},
                            const std::set<std::string>& toSearch = {});

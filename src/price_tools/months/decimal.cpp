@@ -36,11 +36,11 @@ Decimal trimmed(__int128 units, int scale) {
 
 }  // namespace
 
-std::optional<Decimal> Decimal::parse(const std::string& text) {
+std::optional<Decimal> Decimal::parse(std::string_view text) {
   size_t b = text.find_first_not_of(" \t");
-  if (b == std::string::npos) return std::nullopt;
+  if (b == std::string_view::npos) return std::nullopt;
   size_t e = text.find_last_not_of(" \t");
-  const std::string t = text.substr(b, e - b + 1);
+  const std::string_view t = text.substr(b, e - b + 1);
   size_t i = 0;
   bool negative = false;
   if (t[i] == '-' || t[i] == '+') negative = t[i++] == '-';
@@ -100,6 +100,25 @@ std::optional<Decimal> Decimal::fromVariant(const ado::Variant& v) {
     case T::Double:
     case T::Text:
       return parse(v.toText());
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<Decimal> Decimal::fromCell(const ado::ColumnReader& row, std::size_t k, std::string& scratch) {
+  using T = ado::Variant::Type;
+  switch (row.type(k)) {
+    case T::Currency:
+      return Decimal(row.integer(k), 4);
+    case T::Byte:
+    case T::Integer:
+    case T::Long:
+      return Decimal(row.integer(k), 0);
+    case T::Text:
+      return parse(row.text(k));
+    case T::Single:
+    case T::Double:
+      return parse(row.toText(k, scratch));
     default:
       return std::nullopt;
   }

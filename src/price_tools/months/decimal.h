@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ado {
 class Variant;
+class ColumnReader;
 }
 
 namespace price_tools {
@@ -22,9 +24,12 @@ class Decimal {
   // optional exponent as a Double is written ("1E+15", "2.5e-3"); blanks
   // around it ignored. nullopt otherwise, and for a value that cannot be held
   // exactly (more than 12 places after the point, beyond 18 digits).
-  static std::optional<Decimal> parse(const std::string& text);
+  static std::optional<Decimal> parse(std::string_view text);
   // A field value: nullopt for null and for values that are not numbers.
   static std::optional<Decimal> fromVariant(const ado::Variant& value);
+  // The same for a cell of a narrow read, by the same rules as its Variant
+  // (`scratch` holds the text of a Single or Double while it is parsed).
+  static std::optional<Decimal> fromCell(const ado::ColumnReader& row, std::size_t column, std::string& scratch);
 
   int64_t units() const { return units_; }
   int scale() const { return scale_; }

@@ -3,6 +3,7 @@
 // so ids need not agree: a product is known by its name, model, unit and
 // manufacturer name, each compared after normalising.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "price_tools/months/products.h"
@@ -13,10 +14,11 @@ namespace price_tools {
 // ideographic space) trimmed and runs of them collapsed to one blank,
 // full-width letters, digits and signs (U+FF01 to U+FF5E) folded to their
 // ASCII forms, ASCII letters lowered. Bytes that are not UTF-8 stay as they are.
-std::string normalised(const std::string& text);
+std::string normalised(std::string_view text);
 
 // The key of a product: its four normalised texts.
 std::string matchKey(const Product& product);
+std::string matchKeyOf(std::string_view name, std::string_view model, std::string_view unit, std::string_view factory);
 
 // A pair of products (indices into the two lists), -1 on the side where the
 // product is missing ("new": from -1, "gone": to -1).
@@ -30,5 +32,7 @@ struct MatchedPair {
 // (the k-th left over in one library with the k-th in the other). The pairs
 // come in the order of `to`, followed by the gone products in the order of `from`.
 std::vector<MatchedPair> matchProducts(const std::vector<Product>& from, const std::vector<Product>& to);
+// The same for two libraries held compactly.
+std::vector<MatchedPair> matchProducts(const ProductTable& from, const ProductTable& to);
 
 }  // namespace price_tools

@@ -35,11 +35,13 @@ int64_t codeOf(const std::string& answer, const std::string& maker) {
 }
 
 // A product's key is its answer (name, model, unit), a separator and its maker.
-int64_t codeOf(const Product& p) {
-  const std::string key = matchKey(p);
-  const std::string maker = normalised(p.factory);
+int64_t codeOf(std::string_view name, std::string_view model, std::string_view unit, std::string_view factory) {
+  const std::string key = matchKeyOf(name, model, unit, factory);
+  const std::string maker = normalised(factory);
   return codeOf(key.substr(0, key.size() - maker.size() - 1), maker);
 }
+
+int64_t codeOf(const Product& p) { return codeOf(p.name, p.model, p.unit, p.factory); }
 
 void check(sqlite3* engine, int rc, const char* what) {
   if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
@@ -116,6 +118,10 @@ bool hasProductKeys(ado::Database& db) { return ado::derivedTableVersion(db, kPr
 
 int64_t keyCode(const Product& p) { return p.keyCode >= 0 ? p.keyCode : codeOf(p); }
 
+int64_t keyCodeOf(std::string_view name, std::string_view model, std::string_view unit, std::string_view factory) {
+  return codeOf(name, model, unit, factory);
+}
+
 std::pair<int64_t, int64_t> answerCodes(const std::string& answer) {
   const int64_t low = codeOf(answer, std::string());
   return {low, low | ((int64_t(1) << kMakerBits) - 1)};
@@ -123,18 +129,22 @@ std::pair<int64_t, int64_t> answerCodes(const std::string& answer) {
 
 std::string keyCondition(int64_t code) { return rowsWhere("code = " + std::to_string(code)); }
 
-std::vector<int64_t> codesOfRows(ado::Database& db, const std::vector<int64_t>& rids) {
-  std::vector<int64_t> out(rids.size(), -1);
-  sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db.sqlite(), "SELECT code FROM velmora_product_keys WHERE rid = ?1", -1, &st, nullptr) ==
-      SQLITE_OK)
-    for (size_t i = 0; i < rids.size(); ++i) {
-      sqlite3_bind_int64(st, 1, rids[i]);
-      if (sqlite3_step(st) == SQLITE_ROW) out[i] = sqlite3_column_int64(st, 0);
-      sqlite3_reset(st);
-    }
-  sqlite3_finalize(st);
-  return out;
+KeyCodeFinder::KeyCodeFinder(ado::Database& db) {
+  if (sqlite3_prepare_v2(db.sqlite(), "SELECT code FROM velmora_product_keys WHERE rid = ?1", -1, &st_, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(st_);
+    st_ = nullptr;
+  }
+}
+
+KeyCodeFinder::~KeyCodeFinder() { sqlite3_finalize(st_); }
+
+int64_t KeyCodeFinder::operator()(int64_t rid) {
+  if (!st_) return -1;
+  sqlite3_bind_int64(st_, 1, rid);
+  const int64_t code = sqlite3_step(st_) == SQLITE_ROW ? sqlite3_column_int64(st_, 0) : -1;
+  sqlite3_reset(st_);
+  return code;
 }
 
 std::vector<std::pair<int64_t, int64_t>> keyCodes(ado::Database& db) {

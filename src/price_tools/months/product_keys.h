@@ -17,8 +17,11 @@
 // older rule get the table anew.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
+
+struct sqlite3_stmt;
 
 namespace ado {
 class Database;
@@ -42,13 +45,24 @@ bool hasProductKeys(ado::Database& db);
 // it), and the code range of an answer: the normalised name, model and unit
 // joined as matchKey joins them.
 int64_t keyCode(const Product& product);
+int64_t keyCodeOf(std::string_view name, std::string_view model, std::string_view unit, std::string_view factory);
 std::pair<int64_t, int64_t> answerCodes(const std::string& answer);
 
 // A row condition on CLProduct (in the provider's SQL) that lets through the
 // products whose key has that code, found through the index.
 std::string keyCondition(int64_t code);
-// The codes of those rows of CLProduct (-1 where there is none).
-std::vector<int64_t> codesOfRows(ado::Database& db, const std::vector<int64_t>& rids);
+// The code of one row of CLProduct after another (-1 where there is none).
+class KeyCodeFinder {
+ public:
+  explicit KeyCodeFinder(ado::Database& db);
+  ~KeyCodeFinder();
+  KeyCodeFinder(const KeyCodeFinder&) = delete;
+  KeyCodeFinder& operator=(const KeyCodeFinder&) = delete;
+  int64_t operator()(int64_t rid);
+
+ private:
+  sqlite3_stmt* st_ = nullptr;
+};
 // Every (rid, code) of the table, by rid.
 std::vector<std::pair<int64_t, int64_t>> keyCodes(ado::Database& db);
 

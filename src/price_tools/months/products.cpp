@@ -1,8 +1,12 @@
 #include "price_tools/months/products.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
+#include <cstring>
 #include <filesystem>
+#include <stdexcept>
+#include <unordered_map>
 
 #include "common/text_case.h"
 #include "data/browse.h"
@@ -111,9 +115,10 @@ std::optional<PriceColumn> findPriceColumn(const std::vector<PriceColumn>& colum
   return std::nullopt;
 }
 
-std::set<std::string> LibraryProducts::categoryWithDescendants(const std::string& id) const {
+std::set<std::string> categoryWithDescendants(const std::map<std::string, std::string>& parents,
+                                              const std::string& id) {
   std::map<std::string, std::vector<std::string>> children;
-  for (const auto& [child, parent] : categoryParents)
+  for (const auto& [child, parent] : parents)
     if (child != parent) children[parent].push_back(child);
   std::set<std::string> out{id};
   std::vector<std::string> todo{id};
@@ -126,6 +131,10 @@ std::set<std::string> LibraryProducts::categoryWithDescendants(const std::string
   return out;
 }
 
+std::set<std::string> LibraryProducts::categoryWithDescendants(const std::string& id) const {
+  return price_tools::categoryWithDescendants(categoryParents, id);
+}
+
 int LibraryProducts::indexOf(const std::string& id) const {
   for (size_t i = 0; i < products.size(); ++i)
     if (products[i].id == id) return static_cast<int>(i);
@@ -136,83 +145,291 @@ LibraryProducts loadProducts(const std::string& libraryName, const std::string& 
   return LibraryFile(libraryName).products(priceField);
 }
 
+LibraryFile::Factories LibraryFile::readFactories() const {
+  Factories out;
+  connection_->database()->forEachRow("select ID, Name from Factory",
+                                      [&](std::vector<ado::Variant>& r) { out[r[0].toText()] = r[1].toText(); });
+  return out;
+}
+
+bool LibraryFile::readTree(std::map<std::string, std::string>& parents) const {
+  return data::skipOnError("price tools: category parents", [&] {
+    connection_->database()->forEachRow("select ID, " + categoryParent_ + " from Category",
+                                        [&](std::vector<ado::Variant>& r) { parents[r[0].toText()] = r[1].toText(); });
+  });
+}
+
+void LibraryFile::forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
+                             const std::function<void(const ProductRow&)>& onRow) const {
+  forEachRow(priceField, where, parts, readFactories(), onRow);
+}
+
+void LibraryFile::forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
+                             const Factories& factoryMap, const std::function<void(const ProductRow&)>& onRow) const {
+  ado::Database& db = *connection_->database();
+  // Looked up once per row: by hash, the texts where the map keeps them.
+  std::unordered_map<std::string_view, std::string_view> factories;
+  factories.reserve(factoryMap.size());
+  for (const auto& [id, name] : factoryMap) factories.emplace(id, name);
+  // The key codes: for a whole library read in one pass beside it, for the
+  // few rows a condition lets through looked up one by one.
+  const bool keyed = parts.keys && hasProductKeys(db);
+  std::vector<std::pair<int64_t, int64_t>> codes;
+  std::optional<KeyCodeFinder> finder;
+  if (keyed && where.empty()) codes = keyCodes(db);
+  if (keyed && !where.empty()) finder.emplace(db);
+
+  // A product looked up by its id finds it through the index on the ids, as
+  // the provider makes one for a statement that compares a column with "=".
+  if (where.rfind("ID=", 0) == 0) db.ensureIndex("CLProduct", "ID");
+  // Read straight from the engine, only the columns asked for; a column the
+  // library lacks (model, unit, the price) reads as empty.
+  enum { Id, Name, Category, Factory, Model, Unit, Price, Rid };
+  ado::ColumnReader r(db, "CLProduct",
+                            {parts.ids ? "ID" : "", "Name", parts.categories ? "CategoryID" : "", "FactoryID", "Model",
+                             "Unit", priceField, keyed ? "rowid" : ""},
+                            where, parts.ids && parts.inIdOrder ? "ID" : "");
+  if (!r.has(Name) || !r.has(Factory) || (parts.ids && !r.has(Id)) || (parts.categories && !r.has(Category)))
+    throw ado::Error(-2147217904, "No value given for one or more required parameters.");
+  std::string scratch[7];
+  std::string note;
+  size_t nextCode = 0;
+  ProductRow row;
+  while (r.next()) {
+    if (parts.ids) row.id = r.toText(Id, scratch[Id]);
+    row.name = r.toText(Name, scratch[Name]);
+    if (parts.categories) row.categoryId = r.toText(Category, scratch[Category]);
+    row.factoryId = r.toText(Factory, scratch[Factory]);
+    row.model = r.toText(Model, scratch[Model]);
+    row.unit = r.toText(Unit, scratch[Unit]);
+    row.price = Decimal::fromCell(r, Price, scratch[Price]);
+    row.priceNote = {};
+    if (!row.price) {
+      const ado::Variant::Type t = r.type(Price);
+      if (t == ado::Variant::Type::Double || t == ado::Variant::Type::Single) {
+        note = "price cannot be represented: " + std::string(r.toText(Price, scratch[Price]));
+        row.priceNote = note;
+      }
+    }
+    row.keyCode = -1;
+    if (keyed) {
+      const int64_t rid = r.integer(Rid);
+      if (finder) {
+        row.keyCode = (*finder)(rid);
+      } else {
+        // Rows mostly come in the order of their rowids: the next code first.
+        if (nextCode >= codes.size() || codes[nextCode].first != rid)
+          nextCode = static_cast<size_t>(
+              std::lower_bound(codes.begin(), codes.end(), std::make_pair(rid, INT64_MIN)) - codes.begin());
+        if (nextCode < codes.size() && codes[nextCode].first == rid) row.keyCode = codes[nextCode++].second;
+      }
+    }
+    if (parts.factories) {
+      const auto f = factories.find(row.factoryId);
+      row.factory = f == factories.end() ? std::string_view() : f->second;
+    }
+    onRow(row);
+  }
+}
+
 LibraryProducts LibraryFile::products(const std::string& priceField,
                                       const std::function<bool(const Product&)>& keep,
                                       const std::string& where, bool withTree, bool withKeys) const {
   LibraryProducts out;
   out.library = name_;
-  const ado::Connection& connection = *connection_;
-  const auto columns = columnTypes(connection, "CLProduct");
-  auto has = [&](const char* name) { return columns.count(name) > 0; };
-  const bool model = has("model"), unit = has("unit");
-  const bool price = !priceField.empty() && columns.count(common::asciiLower(priceField));
-
-  // Rows are taken as they are read: a library's products are not held twice.
-  ado::Database& db = *connection.database();
-  db.forEachRow("select ID, Name from Factory",
-                [&](std::vector<ado::Variant>& r) { out.factories[r[0].toText()] = r[1].toText(); });
-  if (withTree) out.treeUnread = !data::skipOnError("price tools: category parents", [&] {
-    db.forEachRow("select ID, " + categoryParent_ + " from Category",
-                  [&](std::vector<ado::Variant>& r) { out.categoryParents[r[0].toText()] = r[1].toText(); });
-  });
-
-  // Columns a library lacks are left out of the statement (their values stay empty).
-  std::string statement = "select ID, Name, CategoryID, FactoryID";
-  int next = 4;
-  auto optional = [&](bool present, const std::string& column) {
-    if (!present) return -1;
-    statement += ", " + column;
-    return next++;
-  };
-  const int modelAt = optional(model, "Model");
-  const int unitAt = optional(unit, "Unit");
-  const int priceAt = optional(price, priceField);
-  // The key codes, by rowid: for a whole library read in one pass beside
-  // it, for a few products looked up after them.
-  const bool keyed = withKeys && hasProductKeys(db);
-  std::vector<std::pair<int64_t, int64_t>> codes;
-  if (keyed && where.empty()) codes = keyCodes(db);
-  std::vector<int64_t> rids;
-  const int keyAt = optional(keyed, "CLProduct.rowid");
-  statement += " from CLProduct";
-  if (!where.empty()) statement += " where " + where;
-  statement += " order by ID";
-  auto textOf = [](ado::Variant& v) { return v.takeText(); };
+  for (auto& [id, name] : readFactories()) out.factories.emplace(id, name);
+  if (withTree) out.treeUnread = !readTree(out.categoryParents);
   if (!keep && where.empty())
-    for (const ado::TableInfo& t : db.tables())
+    for (const ado::TableInfo& t : connection_->database()->tables())
       if (common::asciiLower(t.name) == "clproduct") out.products.reserve(static_cast<size_t>(t.rowCount));
-  db.forEachRow(statement, [&](std::vector<ado::Variant>& r) {
+  RowParts parts;
+  parts.keys = withKeys;
+  forEachRow(priceField, where, parts, [&](const ProductRow& r) {
     Product p;
-    p.id = textOf(r[0]);
-    p.name = textOf(r[1]);
-    p.categoryId = textOf(r[2]);
-    p.factoryId = textOf(r[3]);
-    if (modelAt >= 0) p.model = textOf(r[size_t(modelAt)]);
-    if (unitAt >= 0) p.unit = textOf(r[size_t(unitAt)]);
-    if (priceAt >= 0) {
-      ado::Variant& v = r[size_t(priceAt)];
-      p.price = Decimal::fromVariant(v);
-      if (!p.price && (v.type() == ado::Variant::Type::Double || v.type() == ado::Variant::Type::Single))
-        p.priceNote = "price cannot be represented: " + v.toText();
-    }
-    int64_t rid = 0;
-    if (keyAt >= 0) {
-      rid = r[size_t(keyAt)].toInt64();
-      const auto at = std::lower_bound(codes.begin(), codes.end(), std::make_pair(rid, INT64_MIN));
-      if (at != codes.end() && at->first == rid) p.keyCode = at->second;
-    }
-    auto f = out.factories.find(p.factoryId);
-    if (f != out.factories.end()) p.factory = f->second;
-    if (!keep || keep(p)) {
-      out.products.push_back(std::move(p));
-      if (keyed && !where.empty()) rids.push_back(rid);
-    }
+    p.id = r.id;
+    p.name = r.name;
+    p.model = r.model;
+    p.unit = r.unit;
+    p.factory = r.factory;
+    p.categoryId = r.categoryId;
+    p.factoryId = r.factoryId;
+    p.price = r.price;
+    p.priceNote = r.priceNote;
+    p.keyCode = r.keyCode;
+    if (!keep || keep(p)) out.products.push_back(std::move(p));
   });
-  if (!rids.empty()) {
-    const std::vector<int64_t> found = codesOfRows(db, rids);
-    for (size_t i = 0; i < rids.size(); ++i) out.products[i].keyCode = found[i];
-  }
   return out;
+}
+
+ProductTable LibraryFile::table(const std::string& priceField) const {
+  ProductTable out;
+  out.library = name_;
+  out.factories = readFactories();
+  out.treeUnread = !readTree(out.categoryParents);
+  bool wholeIds = false;  // the ids are whole numbers: Byte, Integer or Long
+  for (const ado::TableInfo& t : connection_->database()->tables())
+    if (common::asciiLower(t.name) == "clproduct") {
+      out.reserve(static_cast<size_t>(std::max(0L, t.rowCount)));
+      for (const ado::ColumnInfo& c : t.columns)
+        if (common::asciiLower(c.name) == "id")
+          wholeIds = c.type == ado::JetType::Byte || c.type == ado::JetType::Integer || c.type == ado::JetType::Long;
+    }
+  // Whole-number ids are put in order here, faster than the engine sorts
+  // whole rows: by number, the empty ones first, equal ones as the copy
+  // holds them, as the engine orders them. Other ids are ordered by the
+  // engine.
+  RowParts parts;
+  parts.inIdOrder = !wholeIds;
+  std::vector<std::pair<int64_t, uint32_t>> ids;
+  bool numbers = true;
+  if (wholeIds) ids.reserve(out.size());
+  forEachRow(priceField, {}, parts, out.factories, [&](const ProductRow& r) {
+    if (wholeIds && numbers) {
+      int64_t v = INT64_MIN;  // empty
+      if (!r.id.empty()) {
+        const auto [end, ec] = std::from_chars(r.id.data(), r.id.data() + r.id.size(), v);
+        numbers = ec == std::errc() && end == r.id.data() + r.id.size() && v != INT64_MIN;
+      }
+      ids.emplace_back(v, static_cast<uint32_t>(ids.size()));
+    }
+    out.add(r);
+  });
+  if (!wholeIds) return out;
+  if (!numbers) {
+    // Not what the copy of such a column holds: read again in the engine's order.
+    ProductTable again;
+    again.library = name_;
+    again.factories = readFactories();
+    again.categoryParents = std::move(out.categoryParents);
+    again.treeUnread = out.treeUnread;
+    out = ProductTable();
+    forEachRow(priceField, {}, RowParts{}, again.factories, [&](const ProductRow& r) { again.add(r); });
+    return again;
+  }
+  std::sort(ids.begin(), ids.end());
+  std::vector<uint32_t> order(ids.size());
+  for (size_t k = 0; k < ids.size(); ++k) order[k] = ids[k].second;
+  ids = {};
+  out.arrange(std::move(order));
+  return out;
+}
+
+namespace {
+
+const std::string kEmpty;
+constexpr std::size_t kTextBlock = std::size_t(1) << 20;
+
+std::string_view nextText(const char*& at) {
+  uint32_t n = 0;
+  std::memcpy(&n, at, sizeof n);
+  const std::string_view out(at + sizeof n, n);
+  at += sizeof n + n;
+  return out;
+}
+
+}  // namespace
+
+ProductView ProductEntry::view() const {
+  ProductView v;
+  v.id = id;
+  const char* at = texts;
+  v.name = nextText(at);
+  v.model = nextText(at);
+  v.unit = nextText(at);
+  v.categoryId = nextText(at);
+  v.factoryId = nextText(at);
+  v.factory = factory;
+  return v;
+}
+
+void ProductEntry::nameModelUnit(std::string_view& name, std::string_view& model, std::string_view& unit) const {
+  const char* at = texts;
+  name = nextText(at);
+  model = nextText(at);
+  unit = nextText(at);
+}
+
+const std::string& ProductTable::priceNote(std::size_t i) const {
+  const auto at = std::lower_bound(notes_.begin(), notes_.end(), i,
+                                   [](const std::pair<std::size_t, std::string>& n, std::size_t k) { return n.first < k; });
+  return at != notes_.end() && at->first == i ? at->second : kEmpty;
+}
+
+void ProductTable::reserve(std::size_t products) {
+  entries_.reserve(products);
+  prices_.reserve(products);
+  codes_.reserve(products);
+}
+
+char* ProductTable::room(std::size_t bytes) {
+  if (bytes > left_) {
+    // A text too long for a block gets one of its own.
+    const std::size_t size = std::max(bytes, kTextBlock);
+    blocks_.emplace_back(new char[size]);
+    next_ = blocks_.back().get();
+    left_ = size;
+  }
+  char* at = next_;
+  next_ += bytes;
+  left_ -= bytes;
+  return at;
+}
+
+void ProductTable::arrange(std::vector<uint32_t> order) {
+  std::vector<uint32_t> placeOf(order.size());
+  for (size_t k = 0; k < order.size(); ++k) placeOf[order[k]] = static_cast<uint32_t>(k);
+  for (auto& [i, note] : notes_) i = placeOf[i];
+  std::sort(notes_.begin(), notes_.end(),
+            [](const std::pair<std::size_t, std::string>& a, const std::pair<std::size_t, std::string>& b) {
+              return a.first < b.first;
+            });
+  placeOf = {};
+  // Each cycle of the order moved once, in place.
+  for (size_t k = 0; k < order.size(); ++k) {
+    if (order[k] == k) continue;
+    ProductEntry entry = std::move(entries_[k]);
+    std::optional<Decimal> price = prices_[k];
+    const int64_t code = codes_[k];
+    size_t j = k;
+    for (;;) {
+      const size_t source = order[j];
+      order[j] = static_cast<uint32_t>(j);
+      if (source == k) {
+        entries_[j] = std::move(entry);
+        prices_[j] = price;
+        codes_[j] = code;
+        break;
+      }
+      entries_[j] = std::move(entries_[source]);
+      prices_[j] = prices_[source];
+      codes_[j] = codes_[source];
+      j = source;
+    }
+  }
+}
+
+void ProductTable::add(const ProductRow& r) {
+  const std::string_view parts[] = {r.name, r.model, r.unit, r.categoryId, r.factoryId};
+  std::size_t bytes = 0;
+  for (const std::string_view p : parts) {
+    if (p.size() > UINT32_MAX) throw std::length_error("product text too long");
+    bytes += sizeof(uint32_t) + p.size();
+  }
+  char* at = room(bytes);
+  ProductEntry e;
+  e.id = std::string(r.id);
+  e.texts = at;
+  for (const std::string_view p : parts) {
+    const auto n = static_cast<uint32_t>(p.size());
+    std::memcpy(at, &n, sizeof n);
+    std::memcpy(at + sizeof n, p.data(), n);
+    at += sizeof n + n;
+  }
+  e.factory = r.factory;  // read with this table's manufacturers
+  if (!r.priceNote.empty()) notes_.emplace_back(entries_.size(), std::string(r.priceNote));
+  entries_.push_back(std::move(e));
+  prices_.push_back(r.price);
+  codes_.push_back(r.keyCode);
 }
 
 std::set<std::string> searchIds(const std::string& libraryName, const std::string& field, const std::string& text) {

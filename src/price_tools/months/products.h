@@ -16,6 +16,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "price_tools/months/decimal.h"
@@ -62,6 +63,88 @@ struct Product {
   // The code of the matching key as the library's cache entry holds it
   // (product_keys.h); -1 when it was not read.
   int64_t keyCode = -1;
+};
+
+// A product as a library's rows give it, before anything is kept of it: the
+// texts lie in the reader and last only for the call the row is handed to.
+// The texts are those of Product (the same field, the same text).
+struct ProductRow {
+  std::string_view id, name, model, unit, categoryId, factoryId;
+  std::string_view factory;  // the manufacturer's name, "" when unknown
+  std::optional<Decimal> price;
+  std::string_view priceNote;  // see Product::priceNote
+  int64_t keyCode = -1;        // see Product::keyCode
+};
+
+// What a read gives besides the name, model, unit, manufacturer and price.
+struct RowParts {
+  bool ids = true;         // the ids (and the rows in the order of their ids)
+  bool categories = true;  // the category ids
+  bool keys = true;        // the codes of the matching keys, where the library's copy holds them
+  bool inIdOrder = true;   // with ids: the rows in their order (otherwise as the copy holds them)
+  bool factories = true;   // the manufacturers' names (otherwise "")
+};
+
+// The categories below `id` in a category tree (child id -> parent id), `id`
+// itself included.
+std::set<std::string> categoryWithDescendants(const std::map<std::string, std::string>& parents,
+                                              const std::string& id);
+
+// A product as the comparison shows it.
+struct ProductView {
+  std::string id;
+  std::string_view name, model, unit, factory, categoryId, factoryId;
+};
+
+// A product of a ProductTable: its id, its texts where the table keeps them
+// and its manufacturer's name.
+struct ProductEntry {
+  std::string id;
+  const char* texts = nullptr;  // name, model, unit, category id, manufacturer id
+  std::string_view factory;     // the manufacturer's name, in the table
+  ProductView view() const;
+  // The name, model and unit.
+  void nameModelUnit(std::string_view& name, std::string_view& model, std::string_view& unit) const;
+};
+
+// A whole library's products held compactly, for reading two months of
+// 200,000 products at once: the texts packed in blocks that never move, one
+// small entry per product, prices and key codes beside them.
+class ProductTable {
+ public:
+  ProductTable() = default;
+  ProductTable(const ProductTable&) = delete;
+  ProductTable& operator=(const ProductTable&) = delete;
+  ProductTable(ProductTable&&) = default;
+  ProductTable& operator=(ProductTable&&) = default;
+
+  std::string library;
+  std::map<std::string, std::string> categoryParents;  // see LibraryProducts
+  bool treeUnread = false;
+  std::map<std::string, std::string, std::less<>> factories;  // manufacturer id -> name
+
+  std::size_t size() const { return entries_.size(); }
+  const ProductEntry& operator[](std::size_t i) const { return entries_[i]; }
+  const std::optional<Decimal>& price(std::size_t i) const { return prices_[i]; }
+  const std::string& priceNote(std::size_t i) const;  // "" for nearly every product
+  int64_t keyCode(std::size_t i) const { return codes_[i]; }
+
+  // Keeps a product read with this table's `factories` (its manufacturer's
+  // name lies there).
+  void add(const ProductRow& row);
+  void reserve(std::size_t products);
+  // Puts the products in a new order: order[k] is the one that goes to place k.
+  void arrange(std::vector<uint32_t> order);
+
+ private:
+  char* room(std::size_t bytes);
+  std::vector<ProductEntry> entries_;
+  std::vector<std::optional<Decimal>> prices_;
+  std::vector<int64_t> codes_;
+  std::vector<std::pair<std::size_t, std::string>> notes_;  // by product, in order
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* next_ = nullptr;  // the free end of the last block
+  std::size_t left_ = 0;  // and its size
 };
 
 struct LibraryProducts {
@@ -117,6 +200,19 @@ class LibraryFile {
                            const std::string& where = std::string(), bool withTree = true,
                            bool withKeys = true) const;
 
+  // Each product as it is read (see products below), handed to `onRow` and
+  // not kept. Name, model, unit, manufacturer and price are always read;
+  // `parts` tells what else. Throws ado::Error when CLProduct cannot be read.
+  void forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
+                  const std::function<void(const ProductRow&)>& onRow) const;
+  using Factories = std::map<std::string, std::string, std::less<>>;
+  // The same with the manufacturers' names read before (ProductRow::factory
+  // then lies in `factories`).
+  void forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
+                  const Factories& factories, const std::function<void(const ProductRow&)>& onRow) const;
+  // Every product, with its category tree, held compactly (see ProductTable).
+  ProductTable table(const std::string& priceField) const;
+
   // The ids of the products a search of the toolbar finds here: the statement
   // the product grid's fill runs, with the condition this library gives
   // (data::searchCondition on its own connection, so 拼音简码 reads this
@@ -127,6 +223,9 @@ class LibraryFile {
  private:
   LibraryFile(const std::string& libraryName, const ado::Connection* project);
   const ado::Connection& project() const;
+  Factories readFactories() const;
+  // The category tree; false when it cannot be read.
+  bool readTree(std::map<std::string, std::string>& parents) const;
 
   std::string name_;
   const ado::Connection* project_;

@@ -21,7 +21,7 @@ std::string writtenAs(const ListLine& line) {
   return normalised(line.name) + '\x1f' + normalised(line.model) + '\x1f' + normalised(line.unit);
 }
 
-std::string answerKey(const std::string& name, const std::string& model, const std::string& unit) {
+std::string answerKey(std::string_view name, std::string_view model, std::string_view unit) {
   return normalised(name) + '\x1f' + normalised(model) + '\x1f' + normalised(unit);
 }
 
@@ -121,16 +121,20 @@ std::unordered_map<Asked, std::optional<Decimal>, AskedHash> pricesIn(
   std::unordered_map<std::string, Gathered*> answerOf;
   std::unordered_map<std::string, std::string> makerNamed;
   std::string texts;
-  auto keep = [&](const Product& p) {
-    if (!p.price) return false;
+  const auto keep = [&](const ProductRow& p) {
+    if (!p.price) return;
     texts.clear();
-    for (const std::string* t : {&p.name, &p.model, &p.unit}) texts += std::to_string(t->size()) + ':' + *t;
+    for (const std::string_view t : {p.name, p.model, p.unit}) {
+      texts += std::to_string(t.size());
+      texts += ':';
+      texts += t;
+    }
     auto at = answerOf.find(texts);
     if (at == answerOf.end()) {
       const auto found = gathered.find(answerKey(p.name, p.model, p.unit));
       at = answerOf.emplace(texts, found == gathered.end() ? nullptr : &found->second).first;
     }
-    if (!at->second) return false;
+    if (!at->second) return;
     const std::string* maker = nullptr;  // normalised once, only when a choice names one
     for (auto& [m, prices] : at->second->byMaker) {
       if (m->empty()) {
@@ -138,15 +142,21 @@ std::unordered_map<Asked, std::optional<Decimal>, AskedHash> pricesIn(
         continue;
       }
       if (!maker) {
-        auto named = makerNamed.find(p.factory);
-        if (named == makerNamed.end()) named = makerNamed.emplace(p.factory, normalised(p.factory)).first;
+        const std::string factory(p.factory);
+        auto named = makerNamed.find(factory);
+        if (named == makerNamed.end()) named = makerNamed.emplace(factory, normalised(factory)).first;
         maker = &named->second;
       }
       if (*maker == *m) prices.push_back(*p.price);
     }
-    return false;
   };
-  lib.products(field, keep, {}, false, false);
+  // Only the texts and the price: neither ids nor categories nor keys, and
+  // the makers' names only when a choice names one.
+  RowParts parts{false, false, false};
+  parts.factories = false;
+  for (const auto& [answer, makers] : makersOf)
+    for (const std::string& m : makers) parts.factories = parts.factories || !m.empty();
+  lib.forEachRow(field, {}, parts, keep);
   std::unordered_map<Asked, std::optional<Decimal>, AskedHash> out;
   for (auto& [answer, g] : gathered)
     for (auto& [maker, prices] : g.byMaker) {

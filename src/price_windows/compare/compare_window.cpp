@@ -177,13 +177,13 @@ void CompareWindow::fill() {
   auto text = [](const std::optional<price_tools::Decimal>& d) { return d ? d->text() : std::string(); };
   for (size_t i = 0; i < comparison_.rows.size(); ++i) {
     const ComparedRow& r = comparison_.rows[i];
-    const price_tools::Product& p = r.product();
+    const price_tools::ProductView p = r.product();
     const int row = g.Rows();
     g.setRows(row + 1);
-    g.setTextMatrix(row, ColName, p.name);
-    g.setTextMatrix(row, ColModel, p.model);
-    g.setTextMatrix(row, ColUnit, p.unit);
-    g.setTextMatrix(row, ColFactory, p.factory);
+    g.setTextMatrix(row, ColName, std::string(p.name));
+    g.setTextMatrix(row, ColModel, std::string(p.model));
+    g.setTextMatrix(row, ColUnit, std::string(p.unit));
+    g.setTextMatrix(row, ColFactory, std::string(p.factory));
     g.setTextMatrix(row, ColOld, text(r.oldPrice));
     g.setTextMatrix(row, ColNew, text(r.newPrice));
     g.setTextMatrix(row, ColChange, r.change ? r.change->text() : statusText(r.status));
@@ -215,8 +215,8 @@ void CompareWindow::showPage() {
     const int row = g.Row();
     if (row < g.FixedRows() || row >= g.Rows()) return;
     const size_t i = std::stoul(g.TextMatrix(row, ColRow));
-    const price_tools::Product& p = comparison_.rows.at(i).product();
-    const data::PageKey key{data::idText(p.categoryId), data::idText(p.factoryId)};
+    const price_tools::ProductView p = comparison_.rows.at(i).product();
+    const data::PageKey key{data::idText(std::string(p.categoryId)), data::idText(std::string(p.factoryId))};
     host_.showPage(data::NavigatorSession::pageOf(key, host_.serviceBase()));
   });
 }
