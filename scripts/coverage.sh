@@ -26,8 +26,14 @@ find "$build" -name '*.gcda' -delete
 # The install tests refuse a program that names its build folder, and a
 # coverage build writes the counters' paths into every program: they belong to
 # the normal build, as the coverage-only test belongs to this one.
+# The counters' own complaints (a .gcda that another build of the same file
+# wrote, say) go to a file of their own: tests compare what a program writes
+# to its standard error, and these lines are not the program's.
+mkdir -p "$build/coverage"
+gcov_errors="$root/$build/coverage/gcov-errors.txt"
+rm -f "$gcov_errors"
 status=0
-(cd "$build" && xvfb-run -a -s "-screen 0 1600x1000x24" \
+(cd "$build" && GCOV_ERROR_FILE="$gcov_errors" xvfb-run -a -s "-screen 0 1600x1000x24" \
   ctest --output-on-failure -j"$(nproc)" --timeout 900 -E '^(FuzzScript\.|install\.(prefix|user)$)') || status=$?
 
 # ccache (base_dir) hands the compiler relative source names, which gcov
@@ -61,6 +67,10 @@ for name in sorted(folders):
 d = total
 print(f"{'src/ (all)':32} {pct(d[0], d[1])} {d[0]:5}/{d[1]:<5} {pct(d[2], d[3])} {d[2]:5}/{d[3]:<5}")
 PY
+if [ -s "$gcov_errors" ]; then
+  echo "coverage.sh: $(wc -l < "$gcov_errors") complaints of the counters (figures of those files may be short), in $gcov_errors:" >&2
+  sort "$gcov_errors" | uniq -c | sort -rn | head -5 >&2
+fi
 if [ $status -ne 0 ]; then
   echo "coverage.sh: some tests failed (ctest exit $status); the figures above count the run as it was" >&2
 fi

@@ -65,6 +65,12 @@ CloseRequestListener::CloseRequestListener(const std::string& caption, std::func
         // Only whole requests count; anything else on the channel is ignored.
         while (socket->canReadLine()) {
           const QByteArray line = socket->readLine(64);
+          if (!line.endsWith('\n')) {
+            // A line longer than any request: its last piece must not pass
+            // for one.
+            socket->abort();
+            return;
+          }
           if (line == kCloseRequest && impl->onClose) {
             // Run the close after this handler has returned: closing may
             // destroy the listener, and with it this socket.

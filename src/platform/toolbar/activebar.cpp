@@ -145,14 +145,15 @@ void Band::setCaption(const std::string& caption) {
 }
 
 Tool* Band::addTool(const std::string& name, ToolKind kind, const std::string& caption) {
+  // Refused before the tool is made: a tool that was refused answers to no name.
+  if (kind == ToolKind::Custom && !page_) throw std::logic_error("custom tools live in child bands");
+  if (kind != ToolKind::Custom && !strip_) throw std::logic_error("band " + name_ + " is not a strip");
   Tool* tool = bar_->makeTool(this, name, kind);
   tool->caption_ = caption;
   if (kind == ToolKind::Custom) {
-    if (!page_) throw std::logic_error("custom tools live in child bands");
     tools_.push_back(tool);
     return tool;
   }
-  if (!strip_) throw std::logic_error("band " + name_ + " is not a strip");
   switch (kind) {
     case ToolKind::Button:
     case ToolKind::Label: {

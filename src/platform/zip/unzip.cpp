@@ -108,9 +108,12 @@ class Utf8Names {
 uint64_t expansionBound(const std::string& archivePath, const UnzipLimits& limits) {
   std::error_code ec;
   const uint64_t size = fs::file_size(archivePath, ec);
-  if (ec) return limits.minAllowance;
-  const uint64_t cap = UINT64_MAX / std::max<uint64_t>(limits.maxExpansion, 1);
-  return std::max(limits.minAllowance, std::min(size, cap) * limits.maxExpansion);
+  uint64_t bound = limits.minAllowance;
+  if (!ec) {
+    const uint64_t cap = UINT64_MAX / std::max<uint64_t>(limits.maxExpansion, 1);
+    bound = std::max(bound, std::min(size, cap) * limits.maxExpansion);
+  }
+  return limits.maxTotalBytes ? std::min(bound, limits.maxTotalBytes) : bound;
 }
 
 // Reads every entry of the archive to its end, checking names, kinds, sizes,
@@ -302,8 +305,7 @@ UnzipResult readArchiveEntries(const std::string& archivePath, const UnzipLimits
                                const std::function<bool(const std::string& name)>& wanted,
                                std::map<std::string, std::string>& contents) {
   contents.clear();
-  uint64_t bound = expansionBound(archivePath, limits);
-  if (limits.maxTotalBytes) bound = std::min(bound, limits.maxTotalBytes);
+  const uint64_t bound = expansionBound(archivePath, limits);
   std::string* current = nullptr;
   EntrySink sink;
   sink.begin = [&](const std::string& name, bool folder, std::string&) {

@@ -61,9 +61,10 @@ struct UnzipLimits {
   uint64_t freeMargin = uint64_t{64} << 20;
   // The destination disk's free space; measured when not given.
   std::optional<uint64_t> availableBytes;
-  // Bounds for archives read by a reader rather than unpacked (a workbook):
-  // at most maxEntries entries, no entry over maxEntryBytes and all of them
-  // together not over maxTotalBytes unpacked. 0: no bound of that kind.
+  // Bounds for archives read by a reader rather than unpacked (a workbook),
+  // held by every function here alike: at most maxEntries entries, no entry
+  // over maxEntryBytes and all of them together not over maxTotalBytes
+  // unpacked. 0: no bound of that kind.
   uint64_t maxEntries = 0;
   uint64_t maxEntryBytes = 0;
   uint64_t maxTotalBytes = 0;

@@ -2,6 +2,9 @@
 // any entry that would leave it is refused whole.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
+
 #include "platform/zip/unzip.h"
 #include "support/test_support.h"
 
@@ -209,4 +212,123 @@ TEST(Unzip, UnpackFolderNames) {
   EXPECT_TRUE(platform::isUnpackFolderName(".unzip-123456789"));
   for (const char* other : {".unzip-", ".unzip-x", "unzip-1", ".unzip-1.txt", ".Unzip-1", ""})
     EXPECT_FALSE(platform::isUnpackFolderName(other)) << other;
+}
+
+// A reader of archives (a workbook) keeps the bytes of the entries it wants,
+// within each of its bounds taken exactly, and nothing at all when any entry
+// is refused.
+TEST(Unzip, ReadingEntriesKeepsWhatIsWantedWithinEveryBound) {
+  ProgramFolder folder;
+  const std::string zip = folder / "book.zip";
+  const std::string big(5000, 'b');
+  testsupport::makeZip(zip, {{ZipEntry::Folder, "xl/", ""},
+                             {ZipEntry::File, "xl/a.xml", "alpha"},
+                             {ZipEntry::File, "xl\\b.xml", big},
+                             {ZipEntry::File, "c.txt", "gamma"}});
+  const auto notC = [](const std::string& name) { return name != "c.txt"; };
+  std::map<std::string, std::string> parts{{"left over", "x"}};
+  const auto all = platform::readArchiveEntries(zip, {}, notC, parts);
+  ASSERT_EQ(all.code, 0) << all.message;
+  EXPECT_EQ(all.entries, 4);
+  EXPECT_EQ(all.bytes, 5010u);
+  // Names as '/'-separated; a folder is never kept, even when it is wanted.
+  EXPECT_EQ(parts, (std::map<std::string, std::string>{{"xl/a.xml", "alpha"}, {"xl/b.xml", big}}));
+
+  struct Bound {
+    uint64_t platform::UnzipLimits::*field;
+    uint64_t exact;
+    const char* what;
+  };
+  for (const Bound& b : {Bound{&platform::UnzipLimits::maxEntries, 4, "entries"},
+                         Bound{&platform::UnzipLimits::maxEntryBytes, 5000, "entry bytes"},
+                         Bound{&platform::UnzipLimits::maxTotalBytes, 5010, "total bytes"}}) {
+    platform::UnzipLimits limits;
+    limits.*b.field = b.exact;
+    EXPECT_EQ(platform::readArchiveEntries(zip, limits, notC, parts).code, 0) << b.what;
+    EXPECT_EQ(parts.size(), 2u) << b.what;
+    limits.*b.field = b.exact - 1;
+    const auto over = platform::readArchiveEntries(zip, limits, notC, parts);
+    EXPECT_EQ(over.code, platform::kUnzipTooLarge) << b.what;
+    EXPECT_TRUE(parts.empty()) << b.what << ": " << parts.size() << " entries kept";
+    EXPECT_EQ(platform::checkArchive(zip, limits).code, platform::kUnzipTooLarge) << b.what;
+    fs::create_directories(folder / "dest");
+    EXPECT_EQ(platform::unzipArchive(zip, folder / "dest", limits).code, platform::kUnzipTooLarge) << b.what;
+    EXPECT_TRUE(fs::is_empty(folder / "dest")) << b.what;
+  }
+}
+
+// Each reason gives its own code, and none of them changes the destination.
+TEST(Unzip, EachFaultHasItsCodeAndChangesNothing) {
+  ProgramFolder folder;
+  fs::create_directories(folder / "dest");
+  testsupport::writeFile(folder / "dest/keep.txt", "kept");
+  const auto untouched = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(folder / "dest")) names.push_back(e.path().string());
+    return names == std::vector<std::string>{folder / "dest/keep.txt"} && testsupport::readFile(folder / "dest/keep.txt") == "kept";
+  };
+
+  // Bytes that do not compress are stored as they are: one of them changed
+  // no longer matches the entry's checksum.
+  std::mt19937 random(7);
+  std::string noise(4000, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  testsupport::makeZip(folder / "good.zip", {{ZipEntry::File, "first.txt", "1"}, {ZipEntry::File, "noise.bin", noise}});
+  std::string bytes = testsupport::readFile(folder / "good.zip");
+  const size_t at = bytes.find(noise.substr(2000, 64));
+  ASSERT_NE(at, std::string::npos) << "the noise is not stored as it is";
+  bytes[at + 10] = static_cast<char>(bytes[at + 10] ^ 0x55);
+  testsupport::writeFile(folder / "damaged.zip", bytes);
+  auto r = platform::unzipArchive(folder / "damaged.zip", folder / "dest");
+  EXPECT_EQ(r.code, platform::kUnzipCorrupt) << r.message;
+  EXPECT_FALSE(r.refused);
+  EXPECT_TRUE(untouched());
+  EXPECT_EQ(platform::checkArchive(folder / "damaged.zip").code, platform::kUnzipCorrupt);
+  std::map<std::string, std::string> parts;
+  EXPECT_EQ(platform::readArchiveEntries(folder / "damaged.zip", {}, [](const std::string&) { return true; }, parts).code,
+            platform::kUnzipCorrupt);
+  EXPECT_TRUE(parts.empty());
+  EXPECT_EQ(platform::checkArchive(folder / "good.zip").code, 0);
+
+  // No archive there, or no folder to unpack into.
+  EXPECT_EQ(platform::unzipArchive(folder / "missing.zip", folder / "dest").code, platform::kUnzipCannotOpen);
+  EXPECT_EQ(platform::checkArchive(folder / "missing.zip").code, platform::kUnzipCannotOpen);
+  EXPECT_EQ(platform::unzipArchive(folder / "good.zip", folder / "nowhere").code, platform::kUnzipWriteFailed);
+  EXPECT_FALSE(testsupport::exists(folder / "nowhere"));
+  EXPECT_EQ(platform::unzipArchive(folder / "good.zip", folder / "dest/keep.txt").code, platform::kUnzipWriteFailed);
+  EXPECT_TRUE(untouched());
+
+  // A file where the archive has a folder, and a folder where it has a file
+  // (in another letter case): refused before anything is moved, whatever
+  // the order of the entries around it.
+  std::vector<ZipEntry> around;
+  for (int i = 0; i < 12; ++i) around.push_back({ZipEntry::File, "d" + std::to_string(i) + "/f.txt", "f"});
+  testsupport::writeFile(folder / "dest/web", "a file");
+  fs::create_directories(folder / "dest/Notes.TXT");
+  const auto reset = [&] {
+    fs::remove(folder / "dest/web");
+    fs::remove(folder / "dest/Notes.TXT");
+  };
+  for (const ZipEntry& clash : {ZipEntry{ZipEntry::File, "web/x.htm", "x"}, ZipEntry{ZipEntry::File, "notes.txt", "n"}}) {
+    std::vector<ZipEntry> entries(around.begin(), around.begin() + 6);
+    entries.push_back(clash);
+    entries.insert(entries.end(), around.begin() + 6, around.end());
+    testsupport::makeZip(folder / "clash.zip", entries);
+    r = platform::unzipArchive(folder / "clash.zip", folder / "dest");
+    EXPECT_EQ(r.code, platform::kUnzipWriteFailed) << clash.name << ": " << r.message;
+    for (int i = 0; i < 12; ++i) EXPECT_FALSE(testsupport::exists(folder / ("dest/d" + std::to_string(i)))) << clash.name << " " << i;
+  }
+  EXPECT_EQ(testsupport::readFile(folder / "dest/web"), "a file");
+  EXPECT_TRUE(fs::is_directory(folder / "dest/Notes.TXT"));
+  reset();
+  EXPECT_TRUE(untouched());
+}
+
+TEST(Unzip, SafeEntryNames) {
+  for (const char* name : {"a.txt", "a/b/c.txt", "./a.txt", "a/./b", "a//b", "dir/", "a\\b.txt", "..a", "a..", "a/..b", "价格/表.xls"})
+    EXPECT_TRUE(platform::isSafeEntryName(name)) << name;
+  for (const char* name : {"", "/", ".", "./", "/a", "\\a", "..", "../a", "a/..", "a/../b", "a\\..\\b", "c:/a", "c:a",
+                           "a/b:c", "a/b/c.txt:stream", "\\\\server\\share\\a"})
+    EXPECT_FALSE(platform::isSafeEntryName(name)) << name;
+  EXPECT_FALSE(platform::isSafeEntryName(std::string("a/b\0c", 5)));
 }
