@@ -33,26 +33,32 @@ struct FillState {
   std::set<std::pair<std::string, int>> expanded;
 };
 
-// Appends one row carrying the record's fields in columns 1, 2, ...; the
-// field named "ico" puts its icon into column 1 when icons are wanted.
-int writeDataRow(FillState& st, const ado::Recordset& rs, bool iconsHere) {
+// Writes the record's fields into `row` in columns 1, 2, ...; the field
+// named "ico" puts its icon into column 1 when icons are wanted. The texts
+// are taken out of the record: it is read once.
+void writeDataRow(FillState& st, ado::Recordset& rs, int row, bool iconsHere) {
+  VSFlexGrid& g = st.grid;
+  const int fields = rs.FieldsCount();
+  for (int k = 0; k < fields; ++k) {
+    g.setTextMatrix(row, k + 1, rs.takeText(k));
+    if (iconsHere && st.icons && rs.Fields(k).Name() == "ico") setcellicon(g, row, 1, g.TextMatrix(row, k + 1));
+  }
+}
+
+// Appends one row for the record (writeDataRow).
+int appendDataRow(FillState& st, ado::Recordset& rs, bool iconsHere) {
   VSFlexGrid& g = st.grid;
   g.setRows(g.Rows() + 1);
   const int row = g.Rows() - 1;
-  const int fields = rs.FieldsCount();
-  for (int k = 0; k < fields; ++k) {
-    const ado::Field f = rs.Fields(k);
-    g.setTextMatrix(row, k + 1, f.Value().toText());
-    if (iconsHere && st.icons && f.Name() == "ico") setcellicon(g, row, 1, f.Value().toText());
-  }
+  writeDataRow(st, rs, row, iconsHere);
   return row;
 }
 
 void writeNode(FillState& st, ado::Recordset& rs, int level) {
-  const int row = writeDataRow(st, rs, level <= 3);
+  const std::string id = rs.Fields(TableSettings.onlyid).Value().toText();
+  const int row = appendDataRow(st, rs, level <= 3);
   st.grid.setIsSubtotal(row, true);
   st.grid.setRowOutlineLevel(row, level);
-  const std::string id = rs.Fields(TableSettings.onlyid).Value().toText();
   if (!st.expanded.insert({id, level}).second) return;
   if (level < kMaxOutlineLevel) {
     std::string statement = "select " + TableSettings.fieldlist + " from " + TableSettings.tname + " where " +
@@ -113,9 +119,19 @@ void fillgrid(short& slot, VSFlexGrid& grid, std::string& condition, int shade) 
       st.icons = statement.find("ico") != std::string::npos;
       st.fileRows = statement.find("xmfxhf") != std::string::npos;
       if (ts.syid.empty()) {
-        for (long k = 0; k < count; ++k) {
-          writeDataRow(st, top, true);
-          top.MoveNext();
+        // A flat list: its rows made at once. Should a record fail, the grid
+        // ends with that record's row, as written so far.
+        const int first = grid.Rows();
+        grid.setRows(first + static_cast<int>(count));
+        long written = 0;
+        try {
+          for (; written < count; ++written) {
+            writeDataRow(st, top, first + static_cast<int>(written), true);
+            top.MoveNext();
+          }
+        } catch (...) {
+          grid.setRows(first + static_cast<int>(std::min(written + 1, count)));
+          throw;
         }
       } else {
         for (long k = 0; k < count; ++k) {
