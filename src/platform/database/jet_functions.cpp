@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -296,8 +297,33 @@ void likeCharacters(std::string_view text, std::u32string& out) {
 struct LikePattern {
   static constexpr char32_t kAnyRun = 0xFFFFFFFF, kAnyOne = 0xFFFFFFFE;
   std::u32string items;
+  // For "%text%" whose characters are ASCII or caseless ideographs (the
+  // name search's patterns): the text in UTF-8, ASCII in lower case.
+  std::string inner;
   static void drop(void* p) { delete static_cast<LikePattern*>(p); }
 };
+
+// Whether `inner` is in `text`, as likeMatches finds "%inner%" in the
+// characters of `text`; nullopt when this cannot be told from the bytes.
+// ASCII bytes are always characters of their own in UTF-8, and a whole
+// character's bytes cannot start inside another character, so the bytes of
+// `inner` are found exactly where its characters are. Letter case is folded
+// by lowering ASCII, which is all the folding there is for these characters,
+// except for the two characters that fold into ASCII: long s (C5 BF) and the
+// Kelvin sign (E2 84 AA), for which the characters are compared.
+std::optional<bool> containsFolded(std::string_view text, const std::string& inner) {
+  thread_local std::string lowered;
+  lowered.resize(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if ((b == 0xC5 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xBF) ||
+        (b == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x84 &&
+         static_cast<unsigned char>(text[i + 2]) == 0xAA))
+      return std::nullopt;
+    lowered[i] = char(b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+  }
+  return std::string_view(lowered).find(inner) != std::string_view::npos;
+}
 
 LikePattern* readPattern(std::string_view text, char32_t escape) {
   std::u32string chars;
@@ -309,6 +335,23 @@ LikePattern* readPattern(std::string_view text, char32_t escape) {
     else if (c == '%') p->items += LikePattern::kAnyRun;
     else if (c == '_') p->items += LikePattern::kAnyOne;
     else p->items += c;
+  }
+  const std::u32string& items = p->items;
+  if (items.size() >= 3 && items.front() == LikePattern::kAnyRun && items.back() == LikePattern::kAnyRun) {
+    std::string inner;
+    for (std::size_t i = 1; i + 1 < items.size(); ++i) {
+      const char32_t c = items[i];
+      if (c < 0x80) {
+        inner += char(c);
+      } else if (c >= 0x3400 && c <= 0x9FFF) {  // three bytes in UTF-8
+        inner += char(0xE0 | (c >> 12));
+        inner += char(0x80 | ((c >> 6) & 0x3F));
+        inner += char(0x80 | (c & 0x3F));
+      } else {
+        return p;  // a wildcard, a letter of another script, a stray byte
+      }
+    }
+    p->inner = std::move(inner);
   }
   return p;
 }
@@ -356,8 +399,11 @@ void fnLike(sqlite3_context* ctx, int argc, Args argv) {
   thread_local std::u32string text;
   if (isText(argv[1])) {
     const unsigned char* t = sqlite3_value_text(argv[1]);
-    likeCharacters(std::string_view(reinterpret_cast<const char*>(t), std::size_t(sqlite3_value_bytes(argv[1]))),
-                   text);
+    const std::string_view bytes(reinterpret_cast<const char*>(t), std::size_t(sqlite3_value_bytes(argv[1])));
+    if (!pattern->inner.empty())
+      if (const std::optional<bool> found = containsFolded(bytes, pattern->inner))
+        return sqlite3_result_int(ctx, *found ? 1 : 0);
+    likeCharacters(bytes, text);
   } else {
     likeCharacters(textOf(argv[1]), text);
   }
