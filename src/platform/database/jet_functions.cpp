@@ -377,6 +377,34 @@ bool likeMatches(const std::u32string& p, const std::u32string& t) {
   return pi == p.size();
 }
 
+// The pattern of a like, read at its first row (argument `at`, a constant
+// of the statement) and kept by the engine for the others; nullptr after
+// reporting a failure.
+LikePattern* patternOf(sqlite3_context* ctx, int at, Args argv, char32_t escape) {
+  auto* pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, at));
+  if (!pattern) {
+    pattern = readPattern(textOf(argv[at]), escape);
+    sqlite3_set_auxdata(ctx, at, pattern, LikePattern::drop);
+    pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, at));
+    if (!pattern) sqlite3_result_error_nomem(ctx);
+  }
+  return pattern;
+}
+
+// Whether the text (UTF-8) matches the pattern.
+bool likeText(const LikePattern& pattern, std::string_view bytes) {
+  if (!pattern.inner.empty())
+    if (const std::optional<bool> found = containsFolded(bytes, pattern.inner)) return *found;
+  thread_local std::u32string text;
+  likeCharacters(bytes, text);
+  return likeMatches(pattern.items, text);
+}
+
+std::string_view valueBytes(sqlite3_value* v) {
+  const unsigned char* t = sqlite3_value_text(v);
+  return std::string_view(reinterpret_cast<const char*>(t), std::size_t(sqlite3_value_bytes(v)));
+}
+
 // like(pattern, text[, escape]), SQLite's form of "text like pattern": Jet's
 // text comparison ignores the case of every letter that has one (Φ16 is found
 // by φ16), where SQLite's own like knows only ASCII.
@@ -389,25 +417,31 @@ void fnLike(sqlite3_context* ctx, int argc, Args argv) {
     if (e.size() != 1) return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
     escape = e[0];
   }
-  auto* pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
-  if (!pattern) {
-    pattern = readPattern(textOf(argv[0]), escape);
-    sqlite3_set_auxdata(ctx, 0, pattern, LikePattern::drop);
-    pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
-    if (!pattern) return sqlite3_result_error_nomem(ctx);
-  }
-  thread_local std::u32string text;
-  if (isText(argv[1])) {
-    const unsigned char* t = sqlite3_value_text(argv[1]);
-    const std::string_view bytes(reinterpret_cast<const char*>(t), std::size_t(sqlite3_value_bytes(argv[1])));
-    if (!pattern->inner.empty())
-      if (const std::optional<bool> found = containsFolded(bytes, pattern->inner))
-        return sqlite3_result_int(ctx, *found ? 1 : 0);
-    likeCharacters(bytes, text);
-  } else {
-    likeCharacters(textOf(argv[1]), text);
-  }
-  sqlite3_result_int(ctx, likeMatches(pattern->items, text) ? 1 : 0);
+  const LikePattern* pattern = patternOf(ctx, 0, argv, escape);
+  if (!pattern) return;
+  const bool found = isText(argv[1]) ? likeText(*pattern, valueBytes(argv[1])) : likeText(*pattern, textOf(argv[1]));
+  sqlite3_result_int(ctx, found ? 1 : 0);
+}
+
+// Whether a text holds full-width forms (U+FF01 to U+FF5E, all behind the
+// byte EF, or the ideographic space E3 80 80): what StrConv(…, 8) changes.
+bool hasWideForms(std::string_view t) {
+  for (std::size_t i = 0; i < t.size(); ++i)
+    if (t[i] == '\xEF' || (t[i] == '\xE3' && i + 2 < t.size() && t[i + 1] == '\x80' && t[i + 2] == '\x80')) return true;
+  return false;
+}
+
+// jet_narrow_like(text, pattern): "StrConv(text, 8) like pattern" in one
+// step, as the translation writes the name search. A text without
+// full-width forms is compared as it is, without a copy.
+void fnNarrowLike(sqlite3_context* ctx, int, Args argv) {
+  if (isNull(argv[0]) || isNull(argv[1])) return sqlite3_result_null(ctx);
+  const LikePattern* pattern = patternOf(ctx, 1, argv, 0);
+  if (!pattern) return;
+  bool found;
+  if (isText(argv[0]) && !hasWideForms(valueBytes(argv[0]))) found = likeText(*pattern, valueBytes(argv[0]));
+  else found = likeText(*pattern, common::narrowText(textOf(argv[0])));
+  sqlite3_result_int(ctx, found ? 1 : 0);
 }
 
 // StrConv(text, conversion): 1 upper case, 2 lower case, 4 full-width, 8
@@ -419,17 +453,9 @@ void fnStrConv(sqlite3_context* ctx, int, Args argv) {
   if (letterCase == 3 || (width != 0 && width != 4 && width != 8))
     return sqlite3_result_error(ctx, kInvalidArgument, -1);
   if (isNull(argv[0])) return sqlite3_result_null(ctx);
-  // The search makes every name half-width: a name without full-width forms
-  // (U+FF01 to U+FF5E, all behind the byte EF, and the ideographic space
-  // E3 80 80) is handed back as it is, without a copy.
-  if (width == 8 && letterCase == 0 && isText(argv[0])) {
-    const auto* t = sqlite3_value_text(argv[0]);
-    const std::size_t n = std::size_t(sqlite3_value_bytes(argv[0]));
-    bool wide = false;
-    for (std::size_t i = 0; i < n && !wide; ++i)
-      wide = t[i] == 0xEF || (t[i] == 0xE3 && i + 2 < n && t[i + 1] == 0x80 && t[i + 2] == 0x80);
-    if (!wide) return sqlite3_result_value(ctx, argv[0]);
-  }
+  // A text without full-width forms is its own half-width form.
+  if (width == 8 && letterCase == 0 && isText(argv[0]) && !hasWideForms(valueBytes(argv[0])))
+    return sqlite3_result_value(ctx, argv[0]);
   std::string s = textOf(argv[0]);
   if (width == 8) s = common::narrowText(s);
   if (width == 4) s = common::wideText(s);
@@ -533,7 +559,7 @@ const Function kFunctions[] = {
     {"instr", 3, fnInStr, 0},       {"instr", 4, fnInStr, 0},     {"iif", 3, fnIIf, 0},
     {"format", -1, fnFormat, 0},    {"val", 1, fnVal, 0},
     {"str", 1, fnStr, 0},           {"like", 2, fnLike, 0},       {"like", 3, fnLike, 0},
-    {"strconv", 2, fnStrConv, 0},
+    {"strconv", 2, fnStrConv, 0},   {"jet_narrow_like", 2, fnNarrowLike, 0},
 };
 
 // SQLite's own that Jet has too, and what the translation writes.

@@ -173,6 +173,30 @@ bool wildcardPatternFollows(const std::string& in, std::size_t at) {
   return asciiLower(in.substr(j, 6)) != "escape";
 }
 
+// The name X when `call` (a call callStart found) is "StrConv(X, 8)";
+// otherwise "".
+std::string narrowedName(const std::string& call) {
+  const std::size_t open = call.find('(');
+  std::size_t nameEnd = open;
+  while (nameEnd > 0 && std::isspace(static_cast<unsigned char>(call[nameEnd - 1]))) --nameEnd;
+  if (open == std::string::npos || asciiLower(call.substr(0, nameEnd)) != "strconv") return "";
+  std::size_t comma = open + 1;
+  while (comma < call.size() && call[comma] != ',') {
+    if (call[comma] == '[') comma = call.find(']', comma);
+    if (comma == std::string::npos) return "";
+    ++comma;
+  }
+  const std::size_t close = call.rfind(')');
+  if (comma >= call.size() || close == std::string::npos || close < comma) return "";
+  auto trimmed = [](std::string t) {
+    const std::size_t b = t.find_first_not_of(" \t\r\n");
+    const std::size_t e = t.find_last_not_of(" \t\r\n");
+    return b == std::string::npos ? std::string() : t.substr(b, e - b + 1);
+  };
+  if (trimmed(call.substr(comma + 1, close - comma - 1)) != "8") return "";
+  return trimmed(call.substr(open + 1, comma - open - 1));
+}
+
 }  // namespace
 
 std::string translateJetText(const std::string& in) {
@@ -181,9 +205,10 @@ std::string translateJetText(const std::string& in) {
   std::string limit;
   std::string prevWord;  // last keyword-like word, lower case
   bool closeLikelihood = false;  // after the next text literal
+  bool closeCall = false;        // and the call before it
   auto literalDone = [&] {
-    if (closeLikelihood) out += ", 0.05)";
-    closeLikelihood = false;
+    if (closeLikelihood) out += closeCall ? "), 0.05)" : ", 0.05)";
+    closeLikelihood = closeCall = false;
   };
   const std::size_t n = in.size();
   std::size_t i = 0;
@@ -257,8 +282,17 @@ std::string translateJetText(const std::string& in) {
         out += "0";
       } else if (!qualified && lw == "like" && !closeLikelihood && wildcardPatternFollows(in, j) &&
                  operandStart(out) != std::string::npos) {
-        out.insert(operandStart(out), "likelihood(");
-        out += word;
+        const std::size_t start = operandStart(out);
+        const std::string narrowed = narrowedName(out.substr(start));
+        if (!narrowed.empty()) {
+          // The name search's "StrConv(X, 8) like": one call, so that a
+          // name is not copied to be compared.
+          out = out.substr(0, start) + "likelihood(jet_narrow_like(" + narrowed + ",";
+          closeCall = true;
+        } else {
+          out.insert(start, "likelihood(");
+          out += word;
+        }
         closeLikelihood = true;
       } else if (!qualified && (lw == "left" || lw == "right") && nextIs(in, j, '(')) {
         // Left( and Right( are functions in Jet; in SQLite the words belong to joins.
