@@ -288,9 +288,15 @@ SqliteStatement Database::prepareSelect(const std::string& statement, std::vecto
 }
 
 std::vector<std::string> Database::forEachRow(const std::string& statement, const RowHandler& onRow) {
+  return forEachRow(statement, NamesHandler(), onRow);
+}
+
+std::vector<std::string> Database::forEachRow(const std::string& statement, const NamesHandler& onNames,
+                                              const RowHandler& onRow) {
   std::vector<std::string> names;
   std::vector<JetType> types;
   const SqliteStatement owned = prepareSelect(statement, names, types);
+  if (onNames) onNames(names);
   sqlite3_stmt* const st = owned.get();
   const int n = int(types.size());
   std::vector<Variant> row(static_cast<std::size_t>(n));
