@@ -3,6 +3,7 @@
 #include "data/connections.h"
 #include "data/files.h"
 #include "data/table_settings.h"
+#include "platform/database/jet_database.h"
 
 #include <algorithm>
 #include <set>
@@ -14,6 +15,9 @@ namespace data {
 using namespace platform;
 
 namespace {
+
+// The rows a flat list's grid grows by while it is written.
+constexpr int kListRowsAtOnce = 4096;
 
 struct FillState {
   short slot;
@@ -34,25 +38,25 @@ struct FillState {
 };
 
 // Appends one row carrying the record's fields in columns 1, 2, ...; the
-// field named "ico" puts its icon into column 1 when icons are wanted.
-int writeDataRow(FillState& st, const ado::Recordset& rs, bool iconsHere) {
+// field named "ico" puts its icon into column 1 when icons are wanted. The
+// texts are taken out of the record: it is read once.
+int appendDataRow(FillState& st, ado::Recordset& rs, bool iconsHere) {
   VSFlexGrid& g = st.grid;
   g.setRows(g.Rows() + 1);
   const int row = g.Rows() - 1;
   const int fields = rs.FieldsCount();
   for (int k = 0; k < fields; ++k) {
-    const ado::Field f = rs.Fields(k);
-    g.setTextMatrix(row, k + 1, f.Value().toText());
-    if (iconsHere && st.icons && f.Name() == "ico") setcellicon(g, row, 1, f.Value().toText());
+    g.setTextMatrix(row, k + 1, rs.takeText(k));
+    if (iconsHere && st.icons && rs.Fields(k).Name() == "ico") setcellicon(g, row, 1, g.TextMatrix(row, k + 1));
   }
   return row;
 }
 
 void writeNode(FillState& st, ado::Recordset& rs, int level) {
-  const int row = writeDataRow(st, rs, level <= 3);
+  const std::string id = rs.Fields(TableSettings.onlyid).Value().toText();
+  const int row = appendDataRow(st, rs, level <= 3);
   st.grid.setIsSubtotal(row, true);
   st.grid.setRowOutlineLevel(row, level);
-  const std::string id = rs.Fields(TableSettings.onlyid).Value().toText();
   if (!st.expanded.insert({id, level}).second) return;
   if (level < kMaxOutlineLevel) {
     std::string statement = "select " + TableSettings.fieldlist + " from " + TableSettings.tname + " where " +
@@ -80,6 +84,64 @@ void writeNode(FillState& st, ado::Recordset& rs, int level) {
   }
 }
 
+// The project filter, asked for once there are records. (A table stbfxhf
+// would want " and fxmbid=" plus a template id, but nothing in the program
+// chooses one, so it gets none.)
+std::string projectFilter(short slot) {
+  if (TableSettings.onlyid1 != "xmid") return "";
+  if (slot < 0 || slot >= static_cast<int>(xmids.size()))
+    throw ado::Error(9, "Subscript out of range: no project id for slot " + std::to_string(slot));
+  return " and xmid=" + std::to_string(xmids[static_cast<size_t>(slot)]);
+}
+
+// A flat list: each record written into its row as the engine reads it (the
+// texts moved, the icon of a field named "ico" put into column 1), so that
+// the values are never all held twice. What the grid shows is what a record
+// set read whole would give: should the statement fail, on any row, the grid
+// keeps no row of it; should a record fail to be written, the grid ends with
+// that record's row, as written so far.
+void fillList(short slot, VSFlexGrid& grid, const std::string& statement) {
+  const std::shared_ptr<ado::Database> db = connections(slot).database();
+  if (!db) {  // a closed connection fails as a record set's open does
+    ado::Recordset rs;
+    CloseOnExit closer(rs);
+    openQuery(rs, statement, slot);
+    return;
+  }
+  const bool icons = statement.find("ico") != std::string::npos;
+  std::vector<bool> iconField;
+  const int first = grid.Rows();
+  int written = 0;  // rows written in full
+  int made = first;
+  bool writing = false;
+  try {
+    db->forEachRow(
+        statement,
+        [&](const std::vector<std::string>& names) {
+          for (const std::string& name : names) iconField.push_back(icons && name == "ico");
+        },
+        [&](std::vector<ado::Variant>& row) {
+          if (written == 0) projectFilter(slot);
+          const int r = first + written;
+          if (r >= made) {
+            made = r + kListRowsAtOnce;
+            grid.setRows(made);
+          }
+          writing = true;
+          for (std::size_t k = 0; k < row.size(); ++k) {
+            grid.setTextMatrix(r, static_cast<int>(k) + 1, row[k].takeText());
+            if (iconField[k]) setcellicon(grid, r, 1, grid.TextMatrix(r, static_cast<int>(k) + 1));
+          }
+          writing = false;
+          ++written;
+        });
+  } catch (...) {
+    grid.setRows(writing ? first + written + 1 : first);
+    throw;
+  }
+  grid.setRows(first + written);
+}
+
 }  // namespace
 
 void fillgrid(short& slot, VSFlexGrid& grid, std::string& condition, int shade) {
@@ -96,34 +158,21 @@ void fillgrid(short& slot, VSFlexGrid& grid, std::string& condition, int shade) 
   const std::string ordering = ts.sortid.empty() ? std::string() : " order by " + ts.tname + "." + ts.sortid;
   const std::string statement = "select  " + ts.fieldlist + " from " + ts.tname + ts.inner + condition + ordering;
 
-  ado::Recordset top;
-  {
+  if (ts.syid.empty()) {
+    fillList(slot, grid, statement);
+  } else {
+    ado::Recordset top;
     CloseOnExit closer(top);
     openQuery(top, statement, slot);
     const long count = top.RecordCount();
     if (count >= 1) {
-      FillState st{slot, grid, {}, false, false, {}, {}};
-      // The project filter. (A table stbfxhf would want " and fxmbid=" plus a
-      // template id, but nothing in the program chooses one, so it gets none.)
-      if (ts.onlyid1 == "xmid") {
-        if (slot < 0 || slot >= static_cast<int>(xmids.size()))
-          throw ado::Error(9, "Subscript out of range: no project id for slot " + std::to_string(slot));
-        st.extraCondition = " and xmid=" + std::to_string(xmids[static_cast<size_t>(slot)]);
+      FillState st{slot, grid, projectFilter(slot), statement.find("ico") != std::string::npos,
+                   statement.find("xmfxhf") != std::string::npos, {}, {}};
+      for (long k = 0; k < count; ++k) {
+        writeNode(st, top, 1);
+        top.MoveNext();
       }
-      st.icons = statement.find("ico") != std::string::npos;
-      st.fileRows = statement.find("xmfxhf") != std::string::npos;
-      if (ts.syid.empty()) {
-        for (long k = 0; k < count; ++k) {
-          writeDataRow(st, top, true);
-          top.MoveNext();
-        }
-      } else {
-        for (long k = 0; k < count; ++k) {
-          writeNode(st, top, 1);
-          top.MoveNext();
-        }
-        grid.setRow(3);
-      }
+      grid.setRow(3);
     }
   }
   if (shade == 1) shaderows(grid);

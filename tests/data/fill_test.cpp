@@ -220,6 +220,46 @@ TEST(FillGrid, FailureInTheMiddleOfAnOutlineKeepsRowsAndSkipsTheRest) {
   EXPECT_EQ(data::mainrs().State(), 0);
 }
 
+TEST(FillGrid, FailureInTheMiddleOfAFlatListKeepsTheRowsUpToItsRecord) {
+  // A flat list (no parent-link column) whose second record's icon is no
+  // picture: the fill ends in that record's row, after its icon's text.
+  jetwrite::Database lib = library();
+  lib.tables.push_back({"xmfxhf",
+                        {{"ID", ColumnType::Long}, {"fid", ColumnType::Long}, {"mc", ColumnType::Text, 50},
+                         {"ico", ColumnType::Text, 50}},
+                        {{"1", "0", "甲", "doc"}, {"2", "0", "乙", "broken"}, {"3", "0", "5", "doc"}}});
+  Rows settings = standardSettings();
+  settings.push_back({"xmfxhf", "ID", null, "ID", null, null});
+  ProgramFolder folder(treeLayout(), settings, {}, lib);
+  folder.open();
+  VSFlexGrid g;
+  g.setFixedRows(3);
+  data::layoutgrid(g, "xmfxhf");
+  EXPECT_FALSE(data::skipOnError("test: fill", [&] { fill(g, ""); }));
+  ASSERT_EQ(g.Rows(), 5);
+  EXPECT_EQ(g.TextMatrix(3, 1), "甲");
+  EXPECT_EQ(g.TextMatrix(3, 2), "doc");
+  EXPECT_NE(g.cellPicture(3, 1), nullptr);
+  EXPECT_EQ(g.TextMatrix(4, 1), "乙");
+  EXPECT_EQ(g.TextMatrix(4, 2), "broken");
+  EXPECT_EQ(g.cellPicture(4, 1), nullptr);
+  EXPECT_FALSE(g.cellBackColor(4, 1).has_value()) << "no shading after a failure";
+  // A statement that fails while it reads its records (a condition that
+  // cannot add "乙" to a number): none of its rows stay.
+  g.setRows(9);
+  EXPECT_FALSE(data::skipOnError("test: fill", [&] { fill(g, "xmfxhf.ID + xmfxhf.mc > 0"); }));
+  EXPECT_EQ(g.Rows(), 3);
+  // The same list without the broken icon: every row, shaded.
+  VSFlexGrid whole;
+  whole.setFixedRows(3);
+  data::layoutgrid(whole, "xmfxhf");
+  fill(whole, "ID<>2");
+  ASSERT_EQ(whole.Rows(), 5);
+  EXPECT_EQ(whole.TextMatrix(4, 1), "5");
+  EXPECT_NE(whole.cellPicture(4, 1), nullptr);
+  EXPECT_TRUE(whole.cellBackColor(4, 1).has_value());
+}
+
 namespace {
 
 // The standard library with other category rows (ID, ParentID, Name).

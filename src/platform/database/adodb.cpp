@@ -310,6 +310,14 @@ Field Recordset::Fields(int index) const {
   return Field(&s.names[std::size_t(index)], value);
 }
 
+std::string Recordset::takeText(int index) {
+  if (!result_) throw closedObject();
+  ResultSet& s = result_->set;
+  if (index < 0 || std::size_t(index) >= s.names.size()) throw itemNotFound();
+  if (result_->row >= s.rows) throw noCurrentRecord();
+  return s.cells[result_->row * s.names.size() + std::size_t(index)].takeText();
+}
+
 Field Recordset::Fields(const std::string& name) const {
   if (!result_) throw closedObject();
   const ResultSet& s = result_->set;

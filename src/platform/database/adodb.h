@@ -159,6 +159,11 @@ class Recordset {
   Field Fields(const std::string& name) const;
   Field Fields(int index) const;
   int FieldsCount() const;
+  // The current record's field `index` (from 0) as Value().toText() gives
+  // it, a text moved out instead of copied: the field holds an empty text
+  // afterwards. For a reader that takes each field of a record once (the
+  // grid's fill). Throws as Fields(index).Value() does.
+  std::string takeText(int index);
   void MoveNext();
   void Close();
 

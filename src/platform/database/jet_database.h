@@ -138,6 +138,10 @@ class Database {
   // after some rows have been handed over.
   using RowHandler = std::function<void(std::vector<Variant>& row)>;
   std::vector<std::string> forEachRow(const std::string& statement, const RowHandler& onRow);
+  // The same, telling the field names before the first row.
+  using NamesHandler = std::function<void(const std::vector<std::string>& names)>;
+  std::vector<std::string> forEachRow(const std::string& statement, const NamesHandler& onNames,
+                                      const RowHandler& onRow);
 
   // The in-memory copy (tests and tools look at it directly).
   sqlite3* sqlite() const { return db_.get(); }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -296,8 +297,33 @@ void likeCharacters(std::string_view text, std::u32string& out) {
 struct LikePattern {
   static constexpr char32_t kAnyRun = 0xFFFFFFFF, kAnyOne = 0xFFFFFFFE;
   std::u32string items;
+  // For "%text%" whose characters are ASCII or caseless ideographs (the
+  // name search's patterns): the text in UTF-8, ASCII in lower case.
+  std::string inner;
   static void drop(void* p) { delete static_cast<LikePattern*>(p); }
 };
+
+// Whether `inner` is in `text`, as likeMatches finds "%inner%" in the
+// characters of `text`; nullopt when this cannot be told from the bytes.
+// ASCII bytes are always characters of their own in UTF-8, and a whole
+// character's bytes cannot start inside another character, so the bytes of
+// `inner` are found exactly where its characters are. Letter case is folded
+// by lowering ASCII, which is all the folding there is for these characters,
+// except for the two characters that fold into ASCII: long s (C5 BF) and the
+// Kelvin sign (E2 84 AA), for which the characters are compared.
+std::optional<bool> containsFolded(std::string_view text, const std::string& inner) {
+  thread_local std::string lowered;
+  lowered.resize(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if ((b == 0xC5 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xBF) ||
+        (b == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x84 &&
+         static_cast<unsigned char>(text[i + 2]) == 0xAA))
+      return std::nullopt;
+    lowered[i] = char(b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+  }
+  return std::string_view(lowered).find(inner) != std::string_view::npos;
+}
 
 LikePattern* readPattern(std::string_view text, char32_t escape) {
   std::u32string chars;
@@ -309,6 +335,23 @@ LikePattern* readPattern(std::string_view text, char32_t escape) {
     else if (c == '%') p->items += LikePattern::kAnyRun;
     else if (c == '_') p->items += LikePattern::kAnyOne;
     else p->items += c;
+  }
+  const std::u32string& items = p->items;
+  if (items.size() >= 3 && items.front() == LikePattern::kAnyRun && items.back() == LikePattern::kAnyRun) {
+    std::string inner;
+    for (std::size_t i = 1; i + 1 < items.size(); ++i) {
+      const char32_t c = items[i];
+      if (c < 0x80) {
+        inner += char(c);
+      } else if (c >= 0x3400 && c <= 0x9FFF) {  // three bytes in UTF-8
+        inner += char(0xE0 | (c >> 12));
+        inner += char(0x80 | ((c >> 6) & 0x3F));
+        inner += char(0x80 | (c & 0x3F));
+      } else {
+        return p;  // a wildcard, a letter of another script, a stray byte
+      }
+    }
+    p->inner = std::move(inner);
   }
   return p;
 }
@@ -334,6 +377,34 @@ bool likeMatches(const std::u32string& p, const std::u32string& t) {
   return pi == p.size();
 }
 
+// The pattern of a like, read at its first row (argument `at`, a constant
+// of the statement) and kept by the engine for the others; nullptr after
+// reporting a failure.
+LikePattern* patternOf(sqlite3_context* ctx, int at, Args argv, char32_t escape) {
+  auto* pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, at));
+  if (!pattern) {
+    pattern = readPattern(textOf(argv[at]), escape);
+    sqlite3_set_auxdata(ctx, at, pattern, LikePattern::drop);
+    pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, at));
+    if (!pattern) sqlite3_result_error_nomem(ctx);
+  }
+  return pattern;
+}
+
+// Whether the text (UTF-8) matches the pattern.
+bool likeText(const LikePattern& pattern, std::string_view bytes) {
+  if (!pattern.inner.empty())
+    if (const std::optional<bool> found = containsFolded(bytes, pattern.inner)) return *found;
+  thread_local std::u32string text;
+  likeCharacters(bytes, text);
+  return likeMatches(pattern.items, text);
+}
+
+std::string_view valueBytes(sqlite3_value* v) {
+  const unsigned char* t = sqlite3_value_text(v);
+  return std::string_view(reinterpret_cast<const char*>(t), std::size_t(sqlite3_value_bytes(v)));
+}
+
 // like(pattern, text[, escape]), SQLite's form of "text like pattern": Jet's
 // text comparison ignores the case of every letter that has one (Φ16 is found
 // by φ16), where SQLite's own like knows only ASCII.
@@ -346,22 +417,31 @@ void fnLike(sqlite3_context* ctx, int argc, Args argv) {
     if (e.size() != 1) return sqlite3_result_error(ctx, "ESCAPE expression must be a single character", -1);
     escape = e[0];
   }
-  auto* pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
-  if (!pattern) {
-    pattern = readPattern(textOf(argv[0]), escape);
-    sqlite3_set_auxdata(ctx, 0, pattern, LikePattern::drop);
-    pattern = static_cast<LikePattern*>(sqlite3_get_auxdata(ctx, 0));
-    if (!pattern) return sqlite3_result_error_nomem(ctx);
-  }
-  thread_local std::u32string text;
-  if (isText(argv[1])) {
-    const unsigned char* t = sqlite3_value_text(argv[1]);
-    likeCharacters(std::string_view(reinterpret_cast<const char*>(t), std::size_t(sqlite3_value_bytes(argv[1]))),
-                   text);
-  } else {
-    likeCharacters(textOf(argv[1]), text);
-  }
-  sqlite3_result_int(ctx, likeMatches(pattern->items, text) ? 1 : 0);
+  const LikePattern* pattern = patternOf(ctx, 0, argv, escape);
+  if (!pattern) return;
+  const bool found = isText(argv[1]) ? likeText(*pattern, valueBytes(argv[1])) : likeText(*pattern, textOf(argv[1]));
+  sqlite3_result_int(ctx, found ? 1 : 0);
+}
+
+// Whether a text holds full-width forms (U+FF01 to U+FF5E, all behind the
+// byte EF, or the ideographic space E3 80 80): what StrConv(…, 8) changes.
+bool hasWideForms(std::string_view t) {
+  for (std::size_t i = 0; i < t.size(); ++i)
+    if (t[i] == '\xEF' || (t[i] == '\xE3' && i + 2 < t.size() && t[i + 1] == '\x80' && t[i + 2] == '\x80')) return true;
+  return false;
+}
+
+// jet_narrow_like(text, pattern): "StrConv(text, 8) like pattern" in one
+// step, as the translation writes the name search. A text without
+// full-width forms is compared as it is, without a copy.
+void fnNarrowLike(sqlite3_context* ctx, int, Args argv) {
+  if (isNull(argv[0]) || isNull(argv[1])) return sqlite3_result_null(ctx);
+  const LikePattern* pattern = patternOf(ctx, 1, argv, 0);
+  if (!pattern) return;
+  bool found;
+  if (isText(argv[0]) && !hasWideForms(valueBytes(argv[0]))) found = likeText(*pattern, valueBytes(argv[0]));
+  else found = likeText(*pattern, common::narrowText(textOf(argv[0])));
+  sqlite3_result_int(ctx, found ? 1 : 0);
 }
 
 // StrConv(text, conversion): 1 upper case, 2 lower case, 4 full-width, 8
@@ -373,17 +453,9 @@ void fnStrConv(sqlite3_context* ctx, int, Args argv) {
   if (letterCase == 3 || (width != 0 && width != 4 && width != 8))
     return sqlite3_result_error(ctx, kInvalidArgument, -1);
   if (isNull(argv[0])) return sqlite3_result_null(ctx);
-  // The search makes every name half-width: a name without full-width forms
-  // (U+FF01 to U+FF5E, all behind the byte EF, and the ideographic space
-  // E3 80 80) is handed back as it is, without a copy.
-  if (width == 8 && letterCase == 0 && isText(argv[0])) {
-    const auto* t = sqlite3_value_text(argv[0]);
-    const std::size_t n = std::size_t(sqlite3_value_bytes(argv[0]));
-    bool wide = false;
-    for (std::size_t i = 0; i < n && !wide; ++i)
-      wide = t[i] == 0xEF || (t[i] == 0xE3 && i + 2 < n && t[i + 1] == 0x80 && t[i + 2] == 0x80);
-    if (!wide) return sqlite3_result_value(ctx, argv[0]);
-  }
+  // A text without full-width forms is its own half-width form.
+  if (width == 8 && letterCase == 0 && isText(argv[0]) && !hasWideForms(valueBytes(argv[0])))
+    return sqlite3_result_value(ctx, argv[0]);
   std::string s = textOf(argv[0]);
   if (width == 8) s = common::narrowText(s);
   if (width == 4) s = common::wideText(s);
@@ -487,7 +559,7 @@ const Function kFunctions[] = {
     {"instr", 3, fnInStr, 0},       {"instr", 4, fnInStr, 0},     {"iif", 3, fnIIf, 0},
     {"format", -1, fnFormat, 0},    {"val", 1, fnVal, 0},
     {"str", 1, fnStr, 0},           {"like", 2, fnLike, 0},       {"like", 3, fnLike, 0},
-    {"strconv", 2, fnStrConv, 0},
+    {"strconv", 2, fnStrConv, 0},   {"jet_narrow_like", 2, fnNarrowLike, 0},
 };
 
 // SQLite's own that Jet has too, and what the translation writes.

@@ -173,6 +173,30 @@ bool wildcardPatternFollows(const std::string& in, std::size_t at) {
   return asciiLower(in.substr(j, 6)) != "escape";
 }
 
+// The name X when `call` (a call callStart found) is "StrConv(X, 8)";
+// otherwise "".
+std::string narrowedName(const std::string& call) {
+  const std::size_t open = call.find('(');
+  std::size_t nameEnd = open;
+  while (nameEnd > 0 && std::isspace(static_cast<unsigned char>(call[nameEnd - 1]))) --nameEnd;
+  if (open == std::string::npos || asciiLower(call.substr(0, nameEnd)) != "strconv") return "";
+  std::size_t comma = open + 1;
+  while (comma < call.size() && call[comma] != ',') {
+    if (call[comma] == '[') comma = call.find(']', comma);
+    if (comma == std::string::npos) return "";
+    ++comma;
+  }
+  const std::size_t close = call.rfind(')');
+  if (comma >= call.size() || close == std::string::npos || close < comma) return "";
+  auto trimmed = [](std::string t) {
+    const std::size_t b = t.find_first_not_of(" \t\r\n");
+    const std::size_t e = t.find_last_not_of(" \t\r\n");
+    return b == std::string::npos ? std::string() : t.substr(b, e - b + 1);
+  };
+  if (trimmed(call.substr(comma + 1, close - comma - 1)) != "8") return "";
+  return trimmed(call.substr(open + 1, comma - open - 1));
+}
+
 }  // namespace
 
 std::string translateJetText(const std::string& in) {
@@ -181,9 +205,10 @@ std::string translateJetText(const std::string& in) {
   std::string limit;
   std::string prevWord;  // last keyword-like word, lower case
   bool closeLikelihood = false;  // after the next text literal
+  bool closeCall = false;        // and the call before it
   auto literalDone = [&] {
-    if (closeLikelihood) out += ", 0.05)";
-    closeLikelihood = false;
+    if (closeLikelihood) out += closeCall ? "), 0.05)" : ", 0.05)";
+    closeLikelihood = closeCall = false;
   };
   const std::size_t n = in.size();
   std::size_t i = 0;
@@ -257,8 +282,17 @@ std::string translateJetText(const std::string& in) {
         out += "0";
       } else if (!qualified && lw == "like" && !closeLikelihood && wildcardPatternFollows(in, j) &&
                  operandStart(out) != std::string::npos) {
-        out.insert(operandStart(out), "likelihood(");
-        out += word;
+        const std::size_t start = operandStart(out);
+        const std::string narrowed = narrowedName(out.substr(start));
+        if (!narrowed.empty()) {
+          // The name search's "StrConv(X, 8) like": one call, so that a
+          // name is not copied to be compared.
+          out = out.substr(0, start) + "likelihood(jet_narrow_like(" + narrowed + ",";
+          closeCall = true;
+        } else {
+          out.insert(start, "likelihood(");
+          out += word;
+        }
         closeLikelihood = true;
       } else if (!qualified && (lw == "left" || lw == "right") && nextIs(in, j, '(')) {
         // Left( and Right( are functions in Jet; in SQLite the words belong to joins.
@@ -622,6 +656,160 @@ std::string currencyAggregates(const std::string& statement,
     s.replace(x.begin, x.end - x.begin, sum ? "jet_currency_sum" : "jet_currency_avg");
   }
   return s;
+}
+
+namespace {
+
+bool isJoinWord(const std::string& w) {
+  return w == "inner" || w == "left" || w == "right" || w == "full" || w == "outer" || w == "cross" ||
+         w == "natural" || w == "join";
+}
+
+// A table's name or alias as a qualifier compares: without brackets, in any case.
+std::string bareName(std::string name) {
+  if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+  return asciiLower(name);
+}
+
+// The qualifier of "T.col" / "[T].[a b]" (npos-free: "" when there is none).
+std::string qualifierOf(const std::string& name) {
+  std::size_t dot = std::string::npos;
+  bool inBracket = false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '[') inBracket = true;
+    else if (name[i] == ']') inBracket = false;
+    else if (name[i] == '.' && !inBracket) dot = i;
+  }
+  return dot == std::string::npos ? std::string() : name.substr(0, dot);
+}
+
+}  // namespace
+
+std::string settleOrder(const std::string& sql, const std::string& rowid) {
+  if (rowid.empty()) return sql;
+  const std::vector<Token> t = tokenize(sql);
+  const auto lower = [&](std::size_t k) { return asciiLower(tokenText(sql, t[k])); };
+  std::size_t k = nextSolid(t, 0);
+  if (k >= t.size() || !isWord(sql, t[k], "select")) return sql;
+  const std::size_t afterSelect = nextSolid(t, k + 1);
+  if (afterSelect < t.size() && (isWord(sql, t[afterSelect], "distinct") || lower(afterSelect) == "distinctrow"))
+    return sql;
+  // The clauses at the statement's own level.
+  std::size_t from = t.size(), where = t.size(), order = t.size(), limit = t.size();
+  int depth = 0;
+  for (std::size_t i = k + 1; i < t.size(); ++i) {
+    if (t[i].kind == Token::Open) ++depth;
+    if (t[i].kind == Token::Close) --depth;
+    if (depth != 0 || t[i].kind != Token::Word) continue;
+    const std::string w = lower(i);
+    if (w == "group" || w == "having" || w == "union" || w == "except" || w == "intersect") return sql;
+    if (w == "from" && from == t.size()) from = i;
+    else if (w == "where" && where == t.size()) where = i;
+    else if (w == "order" && order == t.size()) order = i;
+    else if (w == "limit" && limit == t.size()) limit = i;
+  }
+  if (from == t.size() || order == t.size() || order < from) return sql;
+  const std::size_t fromEnd = std::min({where, order, limit});
+
+  // The tables of the FROM clause, as the statement names them (an alias if
+  // it gives one), and how they are joined.
+  std::vector<std::string> tables;
+  bool innerOnly = true;
+  std::vector<std::size_t> joins;  // the token of each join's first word
+  bool expectTable = true, inOn = false;
+  int onDepth = 0;
+  std::size_t joinStart = t.size();
+  for (std::size_t i = from + 1; i < fromEnd; ++i) {
+    const Token& x = t[i];
+    if (x.kind == Token::Blank) continue;
+    if (inOn) {
+      if (x.kind == Token::Open) {
+        ++onDepth;
+        continue;
+      }
+      if (x.kind == Token::Close) {
+        if (--onDepth < 0) inOn = false;  // the bracket around a join ends with its condition
+        continue;
+      }
+      if (onDepth == 0 && x.kind == Token::Word && isJoinWord(lower(i))) inOn = false;
+      else if (onDepth == 0 && x.kind == Token::Comma) inOn = false;
+      else continue;
+    }
+    if (x.kind == Token::Open) {
+      const std::size_t n = nextSolid(t, i + 1);
+      if (n < t.size() && isWord(sql, t[n], "select")) return sql;  // a select in FROM: rows without a rowid
+      continue;
+    }
+    if (x.kind == Token::Close) continue;
+    if (x.kind == Token::Comma) {
+      innerOnly = false;
+      expectTable = true;
+      continue;
+    }
+    if (x.kind == Token::Word) {
+      const std::string w = lower(i);
+      if (w == "on") {
+        inOn = true;
+        onDepth = 0;
+      } else if (w == "join") {
+        const std::string first = joinStart < i ? lower(joinStart) : std::string("join");
+        if (!(first == "inner" && nextSolid(t, joinStart + 1) == i) && first != "join") innerOnly = false;
+        joins.push_back(joinStart < i ? joinStart : i);
+        joinStart = t.size();
+        expectTable = true;
+      } else if (isJoinWord(w)) {
+        if (joinStart == t.size()) joinStart = i;
+      } else if (w != "as") {
+        return sql;  // something this reading does not know
+      }
+      continue;
+    }
+    if (x.kind == Token::Name) {
+      if (expectTable) {
+        tables.push_back(tokenText(sql, x));
+        expectTable = false;
+      } else if (!tables.empty()) {
+        tables.back() = tokenText(sql, x);  // the alias the statement uses
+      }
+      continue;
+    }
+    return sql;
+  }
+  if (tables.empty()) return sql;
+
+  // Whether the WHERE clause names the first table's columns alone.
+  bool firstTableOnly = innerOnly && tables.size() > 1;
+  if (firstTableOnly && where < t.size()) {
+    const std::string first = bareName(tables.front());
+    for (std::size_t i = where + 1; i < order && firstTableOnly; ++i) {
+      if (isWord(sql, t[i], "select")) firstTableOnly = false;
+      if (t[i].kind != Token::Name) continue;
+      const std::size_t n = nextSolid(t, i + 1);
+      if (n < t.size() && t[n].kind == Token::Open) continue;  // a function
+      const std::string name = tokenText(sql, t[i]);
+      if (asciiLower(name) == "null") continue;
+      const std::string q = qualifierOf(name);
+      if (q.empty() || bareName(q) != first) firstTableOnly = false;
+    }
+  }
+
+  std::string out;
+  std::size_t copied = 0;
+  if (firstTableOnly) {
+    for (std::size_t j : joins) {
+      out += sql.substr(copied, t[j].begin - copied);
+      out += "cross ";
+      copied = lower(j) == "inner" ? t[nextSolid(t, j + 1)].begin : t[j].begin;
+    }
+  }
+  // The keys go at the end of the ORDER BY: before LIMIT, or before the
+  // blanks and ";" that end the statement.
+  std::size_t at = limit < t.size() ? t[limit].begin : sql.size();
+  while (at > t[order].end && (std::isspace(static_cast<unsigned char>(sql[at - 1])) || sql[at - 1] == ';')) --at;
+  out += sql.substr(copied, at - copied);
+  for (const std::string& table : tables) out += ", " + table + "." + rowid;
+  out += sql.substr(at);
+  return out;
 }
 
 std::string translateJetSql(const std::string& statement) {

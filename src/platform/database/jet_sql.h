@@ -49,6 +49,26 @@ std::string currencyAggregates(const std::string& statement,
                                const std::function<bool(const std::string&)>& isCurrency,
                                std::vector<int>& currencyItems);
 
+// The order of a select's rows, settled for the engine (on the translated
+// statement). A select whose rows are ordered (a top-level ORDER BY; no
+// DISTINCT, GROUP BY, HAVING or compound select; only tables in its FROM
+// clause) gets one more key per table, in the order the FROM clause names
+// them: the table's `rowid`, the position of the row in the library's table.
+// So rows equal on every key the statement gives come in the order of their
+// tables' rows as the library stores them (the first table's first), whatever
+// way the engine reaches them. Any other statement is given back unchanged,
+// and so is every statement when `rowid` is empty (a table has a column of
+// that name).
+//
+// Once the order is total, the engine may reach the rows as it likes; where
+// its guess is known to be poor, the statement says how: a join of tables by
+// "inner join" only, whose WHERE names columns of the first table alone (each
+// as "Table.column") and holds no select of its own, is written as a CROSS
+// JOIN, so that the engine walks the first table (or the index its condition
+// names) and looks each row's partners up, rather than walk a joined table
+// and look up every row of the first one again by its link column.
+std::string settleOrder(const std::string& sql, const std::string& rowid);
+
 // The texts the functions fail with.
 extern const char* const kTypeMismatch;     // "Data type mismatch in criteria expression."
 extern const char* const kInvalidNull;      // "Invalid use of Null"

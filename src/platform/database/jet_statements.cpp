@@ -201,6 +201,23 @@ void Database::indexForStatement(const std::string& statement) {
   }
 }
 
+namespace {
+
+// The name by which a statement reaches a row's position in its table: the
+// first of SQLite's three names that no table of the library uses for a
+// column; "" when every one is taken.
+std::string rowidOf(const std::vector<TableInfo>& tables) {
+  for (const char* name : {"rowid", "_rowid_", "oid"}) {
+    bool taken = false;
+    for (const auto& t : tables)
+      for (const auto& c : t.columns) taken = taken || asciiLower(c.name) == name;
+    if (!taken) return name;
+  }
+  return "";
+}
+
+}  // namespace
+
 SqliteStatement Database::prepareSelect(const std::string& statement, std::vector<std::string>& names,
                                        std::vector<JetType>& types) {
   // A column searched by "=" gets an index the first time: the outline runs one
@@ -217,7 +234,7 @@ SqliteStatement Database::prepareSelect(const std::string& statement, std::vecto
         return false;
       },
       currencyItems);
-  std::string sql = translateJetSql(exact);
+  std::string sql = settleOrder(translateJetSql(exact), rowidOf(tables_));
   sqlite3* const engine = db_.get();
   sqlite3_stmt* st = nullptr;
   const char* tail = nullptr;
@@ -271,9 +288,15 @@ SqliteStatement Database::prepareSelect(const std::string& statement, std::vecto
 }
 
 std::vector<std::string> Database::forEachRow(const std::string& statement, const RowHandler& onRow) {
+  return forEachRow(statement, NamesHandler(), onRow);
+}
+
+std::vector<std::string> Database::forEachRow(const std::string& statement, const NamesHandler& onNames,
+                                              const RowHandler& onRow) {
   std::vector<std::string> names;
   std::vector<JetType> types;
   const SqliteStatement owned = prepareSelect(statement, names, types);
+  if (onNames) onNames(names);
   sqlite3_stmt* const st = owned.get();
   const int n = int(types.size());
   std::vector<Variant> row(static_cast<std::size_t>(n));

@@ -130,6 +130,27 @@ TEST_F(JetComparison, LikeFoldsEveryKindOfLetterInOneText) {
   EXPECT_FALSE(matches("ЖЕЛЕЗО", "%жесть%"));
 }
 
+// A search text between two wildcards, as the name search sends it, is found
+// as its characters are: ASCII in any case, letters that fold into ASCII,
+// ideographs, a literal wildcard behind the escape; width still counts.
+TEST_F(JetComparison, LikeFindsASearchTextWhereItsCharactersAre) {
+  auto matches = [&](const std::string& text, const std::string& pattern) {
+    return value("select count(*) from Goods where '" + text + "' like '" + pattern + "'").toText() == "6";
+  };
+  EXPECT_TRUE(matches("Φ16 HRB400 螺纹钢", "%hrb400 螺纹%"));
+  EXPECT_TRUE(matches("钢 HrB400", "%HRB400%"));
+  EXPECT_TRUE(matches("xx\u212Ayy 钢", "%k%")) << "KELVIN SIGN folds to k";
+  EXPECT_TRUE(matches("盘\u017F螺", "%s螺%")) << "LONG S folds to s";
+  EXPECT_TRUE(matches("a\u212Ab", "%AKB%"));
+  EXPECT_FALSE(matches("螺纹", "%纹钢%"));
+  EXPECT_FALSE(matches("ＨＲＢ400", "%hrb400%")) << "full-width is not half-width";
+  EXPECT_FALSE(matches("hrb40", "%hrb400%"));
+  EXPECT_TRUE(value("select count(*) from Goods where 'xa%bx' like '%a!%b%' escape '!'").toText() == "6");
+  EXPECT_TRUE(value("select count(*) from Goods where 'xaZbx' like '%a!%b%' escape '!'").toText() == "0");
+  EXPECT_EQ(ids("Name like '%HRB400%'"), V{"5"});
+  EXPECT_EQ(ids("Name like '%钢%'"), (V{"1", "2", "5"}));
+}
+
 // The search of the toolbar: StrConv(…, 8), half-width, on both sides.
 TEST_F(JetComparison, SearchIgnoresWidth) {
   EXPECT_EQ(ids("StrConv(Name, 8) like '%hrb400%'"), (V{"4", "5"}));

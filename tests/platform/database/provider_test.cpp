@@ -89,6 +89,38 @@ TEST_F(Provider, TextComparisonAndLikeFollowJet) {
   EXPECT_EQ(count("select * from CLProduct where Remark=''"), 1);
 }
 
+TEST_F(Provider, TextsTakenOutOfARecordAreTheGridsTexts) {
+  ado::Recordset rs;
+  rs.Open("select Name, Price, Remark, Updated from CLProduct where ID>=2 order by ID", conn, 1, 1, -1);
+  // Each field as toText gives it; a text is moved out, a number stays.
+  EXPECT_EQ(rs.takeText(0), "螺纹钢 HRB500");
+  EXPECT_EQ(rs.Fields(0).Value().toText(), "");
+  EXPECT_EQ(rs.takeText(1), "1234567.8912");
+  EXPECT_EQ(rs.takeText(1), "1234567.8912");
+  EXPECT_EQ(rs.takeText(2), "");  // Null
+  EXPECT_EQ(rs.takeText(3), "2026-12-01");
+  rs.MoveNext();
+  EXPECT_EQ(rs.takeText(0), "STEEL plate 10mm");
+  EXPECT_EQ(rs.Fields("Name").Value().toText(), "");
+  EXPECT_EQ(rs.takeText(1), "-0.0001");
+  rs.MoveNext();
+  EXPECT_EQ(rs.Fields(0).Value().toText(), "Cement P.O 42.5") << "the next record is untouched";
+  auto number = [&](auto f) {
+    try {
+      f();
+    } catch (const ado::Error& e) {
+      return e.number;
+    }
+    return 0L;
+  };
+  EXPECT_EQ(number([&] { rs.takeText(4); }), 3265);
+  EXPECT_EQ(number([&] { rs.takeText(-1); }), 3265);
+  rs.MoveNext();
+  EXPECT_EQ(number([&] { rs.takeText(0); }), 3021);
+  rs.Close();
+  EXPECT_EQ(number([&] { rs.takeText(0); }), 3704);
+}
+
 TEST_F(Provider, ValuesKeepTheirJetTypes) {
   ado::Recordset rs;
   rs.Open("select * from CLProduct order by ID", conn, 1, 1, -1);

@@ -51,10 +51,15 @@ TEST(JetSql, Translation) {
             "select * from T where likelihood([T].[a b] like '_x''', 0.05) and n=1");
   EXPECT_EQ(translateJetSql("select * from T where (Name like '%it''s%')"),
             "select * from T where (likelihood(Name like '%it''s%', 0.05))");
-  // So is one of Jet's functions of a name, as the name search compares
-  // half-width forms.
+  // So is one of Jet's functions of a name. The name search's half-width
+  // comparison, StrConv(name, 8) like, is one call that compares a name
+  // without copying it.
   EXPECT_EQ(translateJetSql("select * from T where StrConv(T.Name, 8) like '%hrb%' order by ID"),
-            "select * from T where likelihood(StrConv(T.Name, 8) like '%hrb%', 0.05) order by ID");
+            "select * from T where likelihood(jet_narrow_like(T.Name, '%hrb%'), 0.05) order by ID");
+  EXPECT_EQ(translateJetSql("select * from T where strconv([T].[a b], 8 ) like '%it''s%'"),
+            "select * from T where likelihood(jet_narrow_like([T].[a b], '%it''s%'), 0.05)");
+  EXPECT_EQ(translateJetSql("select * from T where StrConv(T.Name, 9) like '%hrb%'"),
+            "select * from T where likelihood(StrConv(T.Name, 9) like '%hrb%', 0.05)");
   EXPECT_EQ(translateJetSql("select * from T where n=1 and LCase([a b]) like '%(x)%'"),
             "select * from T where n=1 and likelihood(LCase([a b]) like '%(x)%', 0.05)");
   // Left alone: a pattern without a leading wildcard, "not like", a pattern
