@@ -436,32 +436,9 @@ bool ColumnReader::next() {
   throw Error(-2147467259, std::string(sqlite3_errmsg(sqlite3_db_handle(s_->st))) + ": " + s_->failure);
 }
 
-// The same types, in the same order of questions, as the provider's row path
-// gives its fields: the engine's storage first, then the declared type.
+// The types and values of the provider's row path, by the same rule.
 Variant::Type ColumnReader::type(std::size_t k) const {
-  using T = Variant::Type;
-  sqlite3_stmt* st = s_->st;
-  const int i = int(k);
-  const int cls = s_->classes[k];
-  if (cls == SQLITE_NULL || cls == SQLITE_BLOB) return T::Null;
-  if (cls == SQLITE_TEXT) return T::Text;
-  switch (s_->types[k]) {
-    case JetType::Boolean: return T::Boolean;
-    case JetType::Byte: return T::Byte;
-    case JetType::Integer: return T::Integer;
-    case JetType::Long: return T::Long;
-    case JetType::Currency: return T::Currency;
-    case JetType::Single: return T::Single;
-    case JetType::DateTime: return T::Date;
-    case JetType::Double:
-    case JetType::Numeric: return T::Double;
-    default: break;
-  }
-  if (cls == SQLITE_INTEGER) {
-    const int64_t v = sqlite3_column_int64(st, i);
-    return v >= INT32_MIN && v <= INT32_MAX ? T::Long : T::Double;
-  }
-  return T::Double;
+  return cellType(s_->st, int(k), s_->classes[k], s_->types[k]);
 }
 
 std::string_view ColumnReader::text(std::size_t k) const {
@@ -488,22 +465,7 @@ int64_t ColumnReader::integer(std::size_t k) const {
 }
 
 Variant ColumnReader::value(std::size_t k) const {
-  using T = Variant::Type;
-  sqlite3_stmt* st = s_->st;
-  const int i = int(k);
-  switch (type(k)) {
-    case T::Null: return Variant::null();
-    case T::Text: return Variant::text(std::string(text(k)));
-    case T::Boolean: return Variant::boolean(integer(k) != 0);
-    case T::Byte: return Variant::byte(uint8_t(integer(k)));
-    case T::Integer: return Variant::integer(int16_t(integer(k)));
-    case T::Long: return Variant::longInt(int32_t(integer(k)));
-    case T::Currency: return Variant::currency(integer(k));
-    case T::Single: return Variant::single(float(sqlite3_column_double(st, i)));
-    case T::Date: return Variant::date(sqlite3_column_double(st, i));
-    case T::Double: return Variant::dbl(sqlite3_column_double(st, i));
-  }
-  return Variant::null();
+  return cellValue(s_->st, int(k), s_->classes[k], s_->types[k]);
 }
 
 std::string_view ColumnReader::toText(std::size_t k, std::string& scratch) const {

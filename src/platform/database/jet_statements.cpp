@@ -116,29 +116,7 @@ bool plainName(const char* s) {
 }
 
 Variant valueOf(sqlite3_stmt* st, int i, JetType decl) {
-  int cls = sqlite3_column_type(st, i);
-  if (cls == SQLITE_NULL || cls == SQLITE_BLOB) return Variant::null();
-  if (cls == SQLITE_TEXT)
-    return Variant::text(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
-                                     std::size_t(sqlite3_column_bytes(st, i))));
-  switch (decl) {
-    case JetType::Boolean: return Variant::boolean(sqlite3_column_int64(st, i) != 0);
-    case JetType::Byte: return Variant::byte(uint8_t(sqlite3_column_int64(st, i)));
-    case JetType::Integer: return Variant::integer(int16_t(sqlite3_column_int64(st, i)));
-    case JetType::Long: return Variant::longInt(int32_t(sqlite3_column_int64(st, i)));
-    case JetType::Currency: return Variant::currency(currencyUnitsOf(st, i));
-    case JetType::Single: return Variant::single(float(sqlite3_column_double(st, i)));
-    case JetType::DateTime: return Variant::date(sqlite3_column_double(st, i));
-    case JetType::Double:
-    case JetType::Numeric: return Variant::dbl(sqlite3_column_double(st, i));
-    default: break;
-  }
-  if (cls == SQLITE_INTEGER) {
-    int64_t v = sqlite3_column_int64(st, i);
-    if (v >= INT32_MIN && v <= INT32_MAX) return Variant::longInt(int32_t(v));
-    return Variant::dbl(double(v));
-  }
-  return Variant::dbl(sqlite3_column_double(st, i));
+  return cellValue(st, i, sqlite3_column_type(st, i), decl);
 }
 
 }  // namespace

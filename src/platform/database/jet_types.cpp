@@ -101,6 +101,49 @@ int64_t currencyUnitsOf(sqlite3_stmt* st, int i) {
   return std::llround(scaled);
 }
 
+Variant::Type cellType(sqlite3_stmt* st, int i, int cls, JetType decl) {
+  using T = Variant::Type;
+  if (cls == SQLITE_NULL || cls == SQLITE_BLOB) return T::Null;
+  if (cls == SQLITE_TEXT) return T::Text;
+  switch (decl) {
+    case JetType::Boolean: return T::Boolean;
+    case JetType::Byte: return T::Byte;
+    case JetType::Integer: return T::Integer;
+    case JetType::Long: return T::Long;
+    case JetType::Currency: return T::Currency;
+    case JetType::Single: return T::Single;
+    case JetType::DateTime: return T::Date;
+    case JetType::Double:
+    case JetType::Numeric: return T::Double;
+    default: break;
+  }
+  if (cls == SQLITE_INTEGER) {
+    const int64_t v = sqlite3_column_int64(st, i);
+    return v >= INT32_MIN && v <= INT32_MAX ? T::Long : T::Double;
+  }
+  return T::Double;
+}
+
+Variant cellValue(sqlite3_stmt* st, int i, int cls, JetType decl) {
+  using T = Variant::Type;
+  switch (cellType(st, i, cls, decl)) {
+    case T::Null: return Variant::null();
+    case T::Text:
+      return Variant::text(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                                       std::size_t(sqlite3_column_bytes(st, i))));
+    case T::Boolean: return Variant::boolean(sqlite3_column_int64(st, i) != 0);
+    case T::Byte: return Variant::byte(uint8_t(sqlite3_column_int64(st, i)));
+    case T::Integer: return Variant::integer(int16_t(sqlite3_column_int64(st, i)));
+    case T::Long: return Variant::longInt(int32_t(sqlite3_column_int64(st, i)));
+    case T::Currency: return Variant::currency(currencyUnitsOf(st, i));
+    case T::Single: return Variant::single(float(sqlite3_column_double(st, i)));
+    case T::Date: return Variant::date(sqlite3_column_double(st, i));
+    // A whole number the engine holds converts exactly as a cast would.
+    case T::Double: return Variant::dbl(sqlite3_column_double(st, i));
+  }
+  return Variant::null();
+}
+
 // Sum and Avg of Currency, exact: the amounts are added as counts of units (in
 // 128 bits), never as doubles, and the result is kept as the copy keeps an
 // amount. The mean is rounded to a unit, half away from zero.

@@ -22,6 +22,14 @@ JetType typeFromDecl(const char* decl);
 void bindCurrency(sqlite3_stmt* st, int k, int64_t units);
 int64_t currencyUnitsOf(sqlite3_stmt* st, int i);
 
+// A result cell as the provider gives it: its type asked first of the
+// engine's storage `cls` (sqlite3_column_type of column i), then of the
+// column's declared Jet type, then of what the engine holds; and its value of
+// that type. Every reading path (record sets, rows as they come, the column
+// reader) goes through these two.
+Variant::Type cellType(sqlite3_stmt* st, int i, int cls, JetType decl);
+Variant cellValue(sqlite3_stmt* st, int i, int cls, JetType decl);
+
 // Registers jet_currency_sum and jet_currency_avg in the engine.
 void registerCurrencyAggregates(sqlite3* db);
 
