@@ -350,21 +350,6 @@ void Recordset::Close() {
 // ---------------------------------------------------------------------------
 // ColumnReader
 
-namespace {
-
-// What a narrow read may do while its statement is prepared: read the
-// library's tables and call Jet's functions, nothing else.
-int readOnlyGuard(void*, int action, const char* a3, const char* a4, const char*, const char*) {
-  switch (action) {
-    case SQLITE_SELECT: return SQLITE_OK;
-    case SQLITE_READ: return a3 && sqlite3_strnicmp(a3, "sqlite_", 7) == 0 ? SQLITE_DENY : SQLITE_OK;
-    case SQLITE_FUNCTION: return a4 && knownFunction(a4) ? SQLITE_OK : SQLITE_DENY;
-    default: return SQLITE_DENY;
-  }
-}
-
-}  // namespace
-
 struct ColumnReader::State {
   SqliteStatement statement;
   sqlite3_stmt* st = nullptr;
@@ -406,18 +391,11 @@ ColumnReader::ColumnReader(Database& db, const std::string& table, const std::ve
     jet += " order by [" + c->name + "]";
   }
   s_->failure = jet;
-  const std::string sql = translateJetSql(jet);
-  sqlite3* engine = db.sqlite();
-  sqlite3_stmt* st = nullptr;
-  sqlite3_set_authorizer(engine, &readOnlyGuard, nullptr);
-  const int rc = sqlite3_prepare_v2(engine, sql.c_str(), int(sql.size()), &st, nullptr);
-  sqlite3_set_authorizer(engine, nullptr, nullptr);
-  s_->statement.reset(st);
-  if (rc != SQLITE_OK || !st || !sqlite3_stmt_readonly(st))
-    throw Error(-2147467259, std::string(sqlite3_errmsg(engine)) + ": " + jet);
-  s_->st = st;
-  for (int i = 0, n = sqlite3_column_count(st); i < n; ++i)
-    s_->types.push_back(typeFromDecl(sqlite3_column_decltype(st, i)));
+  // Prepared as every select of the programs is: translated, under the
+  // statement guard, with the index a column compared by "=" gets.
+  std::vector<std::string> names;
+  s_->statement = db.prepareSelect(jet, names, s_->types);
+  s_->st = s_->statement.get();
   s_->classes.assign(s_->types.size(), SQLITE_NULL);
 }
 

@@ -163,6 +163,7 @@ class Database {
   struct Importer;
   friend struct Importer;
   friend class LibraryCache;
+  friend class ColumnReader;  // prepares its select as every statement is
 
   std::string path_;
   int jetVersion_ = 4;

@@ -179,9 +179,6 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
   if (keyed && where.empty()) codes = keyCodes(db);
   if (keyed && !where.empty()) finder.emplace(db);
 
-  // A product looked up by its id finds it through the index on the ids, as
-  // the provider makes one for a statement that compares a column with "=".
-  if (where.rfind("ID=", 0) == 0) db.ensureIndex("CLProduct", "ID");
   // Read straight from the engine, only the columns asked for; a column the
   // library lacks (model, unit, the price) reads as empty.
   enum { Id, Name, Category, Factory, Model, Unit, Price, Rid };
