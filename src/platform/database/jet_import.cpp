@@ -125,15 +125,70 @@ void Database::Importer::createTable(const TableInfo& info) {
   exec(sql + ")");
 }
 
-void Database::Importer::prepareInsert(const TableInfo& info) {
-  std::string marks;
-  for (std::size_t i = 0; i < info.columns.size(); ++i) marks += i ? ",?" : "?";
-  const std::string ins = "INSERT INTO " + quoteIdent(info.name) + " VALUES (" + marks + ")";
+// Rows in one statement: as many as the engine's limit on parameters allows,
+// at most this many (beyond it the gain is gone).
+constexpr int kBatchRows = 64;
+
+SqliteStatement Database::Importer::prepareRows(const TableInfo& info, int rows) {
+  std::string one = "(";
+  for (std::size_t i = 0; i < info.columns.size(); ++i) one += i ? ",?" : "?";
+  one += ")";
+  std::string ins = "INSERT INTO " + quoteIdent(info.name) + " VALUES ";
+  for (int r = 0; r < rows; ++r) ins += (r ? "," : "") + one;
   sqlite3_stmt* st = nullptr;
-  const int prepared = sqlite3_prepare_v2(db_.db_.get(), ins.c_str(), -1, &st, nullptr);
-  insert_.reset(st);
+  const int prepared = sqlite3_prepare_v2(db_.db_.get(), ins.c_str(), int(ins.size()), &st, nullptr);
+  SqliteStatement held(st);
   if (prepared != SQLITE_OK)
     throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(db_.db_.get()));
+  return held;
+}
+
+void Database::Importer::prepareInsert(const TableInfo& info) {
+  insert_ = prepareRows(info, 1);
+  const int columns = int(info.columns.size());
+  const int parameters = sqlite3_limit(db_.db_.get(), SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+  batchRows_ = std::clamp(columns > 0 ? parameters / columns : 1, 1, kBatchRows);
+  insertMany_ = batchRows_ > 1 ? prepareRows(info, batchRows_) : SqliteStatement();
+  batch_.resize(std::size_t(batchRows_) * info.columns.size());
+  waiting_ = 0;
+}
+
+void Database::Importer::bindRow(sqlite3_stmt* st, int first, const jet::Cell* cells) {
+  const auto& cols = db_.tables_.back().columns;
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    const jet::Cell& c = cells[i];
+    const int k = first + int(i);
+    switch (c.kind) {
+      case jet::Cell::Int:
+        if (cols[i].type == JetType::Currency)
+          bindCurrency(st, k, c.i);
+        else
+          sqlite3_bind_int64(st, k, c.i);
+        break;
+      case jet::Cell::Real: sqlite3_bind_double(st, k, c.d); break;
+      case jet::Cell::Text: sqlite3_bind_text(st, k, c.s.data(), int(c.s.size()), SQLITE_STATIC); break;
+      default: sqlite3_bind_null(st, k); break;
+    }
+  }
+}
+
+void Database::Importer::insertWaiting() {
+  const std::size_t columns = db_.tables_.back().columns.size();
+  auto run = [&](sqlite3_stmt* st) {
+    if (sqlite3_step(st) != SQLITE_DONE)
+      throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(db_.db_.get()));
+    sqlite3_reset(st);
+  };
+  if (waiting_ == batchRows_ && insertMany_) {
+    for (int r = 0; r < waiting_; ++r) bindRow(insertMany_.get(), 1 + r * int(columns), &batch_[std::size_t(r) * columns]);
+    run(insertMany_.get());
+  } else {
+    for (int r = 0; r < waiting_; ++r) {
+      bindRow(insert_.get(), 1, &batch_[std::size_t(r) * columns]);
+      run(insert_.get());
+    }
+  }
+  waiting_ = 0;
 }
 
 void Database::Importer::beginTable(const jet::TableDef& t) {
@@ -175,28 +230,22 @@ void Database::Importer::row(const std::vector<jet::Cell>& cells) {
   checkImportStop(stop_);
   for (const CountedIndex& c : figures_.back().indexes)
     c.values->add(std::size_t(c.column) < cells.size() ? cells[std::size_t(c.column)] : jet::Cell{});
-  sqlite3_stmt* insert = insert_.get();
-  const auto& cols = db_.tables_.back().columns;
-  for (std::size_t i = 0; i < cells.size() && i < cols.size(); ++i) {
-    const jet::Cell& c = cells[i];
-    int k = int(i + 1);
-    switch (c.kind) {
-      case jet::Cell::Int:
-        if (cols[i].type == JetType::Currency)
-          bindCurrency(insert, k, c.i);
-        else
-          sqlite3_bind_int64(insert, k, c.i);
-        break;
-      case jet::Cell::Real: sqlite3_bind_double(insert, k, c.d); break;
-      case jet::Cell::Text:
-        sqlite3_bind_text(insert, k, c.s.data(), int(c.s.size()), SQLITE_STATIC);
-        break;
-      default: sqlite3_bind_null(insert, k); break;
+  // Into the batch (a cell the row lacks is Null); the strings keep their
+  // room from one batch to the next.
+  const std::size_t columns = db_.tables_.back().columns.size();
+  jet::Cell* slot = &batch_[std::size_t(waiting_) * columns];
+  for (std::size_t i = 0; i < columns; ++i) {
+    if (i >= cells.size()) {
+      slot[i].kind = jet::Cell::Null;
+      continue;
     }
+    const jet::Cell& c = cells[i];
+    slot[i].kind = c.kind;
+    slot[i].i = c.i;
+    slot[i].d = c.d;
+    if (c.kind == jet::Cell::Text) slot[i].s.assign(c.s);
   }
-  if (sqlite3_step(insert) != SQLITE_DONE)
-    throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(db_.db_.get()));
-  sqlite3_reset(insert);
+  if (++waiting_ == batchRows_) insertWaiting();
   ++rows_;
   if (progress_ && ++copied_ % 4096 == 0) progress_(db_.path_, copied_, std::max(total_, copied_));
 }
@@ -211,7 +260,9 @@ void Database::Importer::finished() {
 }
 
 void Database::Importer::endTable() {
+  insertWaiting();
   insert_.reset();
+  insertMany_.reset();
   TableInfo& info = db_.tables_.back();
   info.rowCount = rows_;
   TableFigures& figures = figures_.back();

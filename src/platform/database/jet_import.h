@@ -4,6 +4,11 @@
 // the caller opens and commits; then the file's indexes and the id and link
 // columns' are made. Tells the import's progress (setImportProgress).
 //
+// Rows are inserted a batch at a time, by one statement of many rows (a
+// statement run per row costs about as much as the row itself): the cells
+// are copied into the batch as they come and bound when it is full, and the
+// rows left at a table's end are inserted one by one.
+//
 // The planner's figures (sqlite_stat1) of a table whose indexes are each on
 // one whole-number column are made from what the import counted (rows, and
 // the distinct values of each indexed column), exactly as ANALYZE would make
@@ -54,7 +59,11 @@ struct Database::Importer : jet::Sink {
   const ImportProgress progress_;  // as it was when the copy began
   const ImportStops stop_;  // what ends the thread's import, if anything
   uint64_t total_ = 0, copied_ = 0;
-  SqliteStatement insert_;
+  SqliteStatement insert_;      // one row
+  SqliteStatement insertMany_;  // batchRows_ rows
+  int batchRows_ = 1;
+  std::vector<jet::Cell> batch_;  // the rows waiting, batchRows_ x columns
+  int waiting_ = 0;
   std::vector<jet::IndexDef> indexes_;
   long rows_ = 0;
   std::vector<TableFigures> figures_;  // one per table, the last one filling
@@ -62,6 +71,10 @@ struct Database::Importer : jet::Sink {
  private:
   void createTable(const TableInfo& info);
   void prepareInsert(const TableInfo& info);
+  SqliteStatement prepareRows(const TableInfo& info, int rows);
+  void bindRow(sqlite3_stmt* st, int first, const jet::Cell* cells);
+  // Inserts the rows waiting: a full batch by one statement, the rest one by one.
+  void insertWaiting();
 };
 
 }  // namespace ado
