@@ -191,14 +191,66 @@ void Database::Importer::insertWaiting() {
   waiting_ = 0;
 }
 
+void Database::Importer::planIndexes(const TableInfo& info) {
+  // The file's own indexes, then the id and link columns (…ID), which the
+  // outline's one-query-per-node lookups and the joins search by; a column
+  // gets one index of its own however often it is named.
+  planned_.clear();
+  auto single = [&](int column) {
+    for (const PlannedIndex& p : planned_)
+      if (p.columns.size() == 1 && p.columns[0] == column) return;
+    planned_.push_back({{column}, ""});
+  };
+  for (const auto& ix : indexes_) {
+    if (ix.columns.size() == 1)
+      single(ix.columns[0]);
+    else
+      planned_.push_back({ix.columns, ""});
+  }
+  for (std::size_t i = 0; i < info.columns.size(); ++i)
+    if (indexedAsIdOrLink(info.columns[i])) single(int(i));
+  for (PlannedIndex& p : planned_) {
+    p.name = "ix" + std::to_string(++db_.indexCount_) + "_" + info.name;
+    if (p.columns.size() == 1 && wholeNumbers(info.columns[std::size_t(p.columns[0])].type))
+      p.made = p.rising = makeIndex(info, p);
+  }
+}
+
+bool Database::Importer::makeIndex(const TableInfo& info, const PlannedIndex& index) {
+  std::string cols;
+  for (int c : index.columns) {
+    if (!cols.empty()) cols += ",";
+    cols += quoteIdent(info.columns[std::size_t(c)].name);
+  }
+  const std::string sql =
+      "CREATE INDEX " + quoteIdent(index.name) + " ON " + quoteIdent(info.name) + " (" + cols + ")";
+  return sqlite3_exec(db_.db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Null sorts before every number, so Nulls may only lead.
+void Database::Importer::followRising(PlannedIndex& index, const jet::Cell& cell) {
+  bool rises = false;
+  if (cell.kind == jet::Cell::Null) {
+    rises = !index.seen;
+  } else if (cell.kind == jet::Cell::Int) {
+    rises = !index.seen || cell.i >= index.last;
+    index.seen = true;
+    index.last = cell.i;
+  }
+  if (rises) return;
+  index.rising = index.made = false;
+  exec("DROP INDEX " + quoteIdent(index.name));
+}
+
 void Database::Importer::beginTable(const jet::TableDef& t) {
   TableInfo info = t.info;
   // Two tables whose names differ only in case cannot both be kept.
   for (const auto& other : db_.tables_)
     if (asciiLower(other.name) == asciiLower(info.name)) info.name += "_" + std::to_string(db_.tables_.size());
   createTable(info);
-  prepareInsert(info);
   indexes_ = t.indexes;
+  planIndexes(info);
+  prepareInsert(info);
   rows_ = 0;
 
   // What the planner's figures will be made of: the distinct values of each
@@ -230,6 +282,11 @@ void Database::Importer::row(const std::vector<jet::Cell>& cells) {
   checkImportStop(stop_);
   for (const CountedIndex& c : figures_.back().indexes)
     c.values->add(std::size_t(c.column) < cells.size() ? cells[std::size_t(c.column)] : jet::Cell{});
+  for (PlannedIndex& p : planned_)
+    if (p.rising) {
+      const std::size_t c = std::size_t(p.columns[0]);
+      followRising(p, c < cells.size() ? cells[c] : jet::Cell{});
+    }
   // Into the batch (a cell the row lacks is Null); the strings keep their
   // room from one batch to the next.
   const std::size_t columns = db_.tables_.back().columns.size();
@@ -267,32 +324,28 @@ void Database::Importer::endTable() {
   info.rowCount = rows_;
   TableFigures& figures = figures_.back();
   figures.rows = rows_;
-  // One column's index, named for the figures.
-  auto index = [&](int column) {
-    const int before = db_.indexCount_;
-    const bool made = db_.ensureIndex(info.name, info.columns[std::size_t(column)].name);
+  // The indexes not made yet; those on one column are kept as ensureIndex
+  // keeps the ones it makes.
+  for (PlannedIndex& p : planned_) {
+    if (!p.made) {
+      if (p.columns.size() > 1) {
+        if (!makeIndex(info, p))
+          throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") +
+                                      sqlite3_errmsg(db_.db_.get()));
+        continue;
+      }
+      if (!makeIndex(info, p)) {
+        figures.counted = false;
+        continue;
+      }
+    }
+    if (p.columns.size() > 1) continue;
+    const std::string& column = info.columns[std::size_t(p.columns[0])].name;
+    db_.indexed_.push_back(indexKey(info.name, column));
     for (CountedIndex& c : figures.indexes)
-      if (c.column == column && c.index.empty() && db_.indexCount_ != before)
-        c.index = "ix" + std::to_string(db_.indexCount_) + "_" + info.name;
-    if (!made) figures.counted = false;
-  };
-  // The file's own indexes, then the id and link columns (…ID), which the
-  // outline's one-query-per-node lookups and the joins search by.
-  for (const auto& ix : indexes_) {
-    if (ix.columns.size() == 1) {
-      index(ix.columns[0]);
-      continue;
-    }
-    std::string cols;
-    for (int c : ix.columns) {
-      if (!cols.empty()) cols += ",";
-      cols += quoteIdent(info.columns[std::size_t(c)].name);
-    }
-    exec("CREATE INDEX " + quoteIdent("ix" + std::to_string(++db_.indexCount_) + "_" + info.name) +
-         " ON " + quoteIdent(info.name) + " (" + cols + ")");
+      if (c.column == p.columns[0] && c.index.empty()) c.index = p.name;
   }
-  for (std::size_t i = 0; i < info.columns.size(); ++i)
-    if (indexedAsIdOrLink(info.columns[i])) index(int(i));
+  planned_.clear();
   for (const CountedIndex& c : figures.indexes)
     if (c.index.empty()) figures.counted = false;
 }
