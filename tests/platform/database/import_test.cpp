@@ -96,3 +96,76 @@ TEST(ImportFigures, AreTheFiguresAnalyzeMakes) {
 }
 
 }  // namespace
+
+namespace {
+
+// Whole-number columns whose values rise throughout, rise with repeats, rise
+// and then fall back after several batches of rows, lead with Nulls, take a
+// Null halfway, or fall from the start.
+TEST(ImportIndexes, EveryIndexHoldsEveryRowWhateverItsValuesDid) {
+  fixtures::TempDir dir;
+  jetwrite::Database db;
+  db.password = "";
+  const std::vector<std::string> columns = {"ID", "UpID", "LateID", "NullLeadID", "NullLateID", "DownID"};
+  jetwrite::Table t{"T", {}, {}};
+  for (const auto& c : columns) t.columns.push_back({c, fixtures::ColumnType::Long});
+  t.columns.push_back({"Name", fixtures::ColumnType::Text, 20});
+  const int count = 300;
+  auto value = [](int column, int i) -> jetwrite::Value {
+    switch (column) {
+      case 0: return std::to_string(i);
+      case 1: return std::to_string(i / 3);
+      case 2: return std::to_string(i < 200 ? i : i - 150);
+      case 3: return i < 10 ? std::nullopt : jetwrite::Value(std::to_string(i));
+      case 4: return i == 150 ? std::nullopt : jetwrite::Value(std::to_string(i));
+      default: return std::to_string(1000 - i);
+    }
+  };
+  for (int i = 0; i < count; ++i) {
+    std::vector<jetwrite::Value> row;
+    for (int c = 0; c < int(columns.size()); ++c) row.push_back(value(c, i));
+    row.push_back("n" + std::to_string(i));
+    t.rows.push_back(row);
+  }
+  db.tables = {t};
+  const std::string path = fixtures::writeLibrary(dir, "rising.mdb", db);
+
+  for (ado::ReadMode mode : {ado::ReadMode::Isolated, ado::ReadMode::InProcess}) {
+    auto lib = ado::Database::open(path, "", mode);
+    sqlite3* engine = lib->sqlite();
+    auto text = [&](const std::string& sql) {
+      sqlite3_stmt* st = nullptr;
+      EXPECT_EQ(sqlite3_prepare_v2(engine, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+      std::string out;
+      while (sqlite3_step(st) == SQLITE_ROW) out += std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) + ";";
+      sqlite3_finalize(st);
+      return out;
+    };
+    // One index a column, named in the order of the columns.
+    std::string expected;
+    for (std::size_t c = 0; c < columns.size(); ++c)
+      expected += "CREATE INDEX \"ix" + std::to_string(c + 1) + "_T\" ON \"T\" (\"" + columns[c] + "\");";
+    EXPECT_EQ(text("SELECT sql FROM sqlite_schema WHERE type='index' ORDER BY substr(name, 3) + 0"), expected);
+    // Each index holds exactly the table's rows.
+    EXPECT_EQ(text("PRAGMA integrity_check"), "ok;");
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const std::string index = "ix" + std::to_string(c + 1) + "_T";
+      int nulls = 0;
+      for (int i = 0; i < count; ++i) nulls += value(int(c), i) ? 0 : 1;
+      EXPECT_EQ(text("SELECT count(*) FROM T INDEXED BY \"" + index + "\" WHERE \"" + columns[c] + "\" IS NULL"),
+                std::to_string(nulls) + ";")
+          << columns[c];
+      for (int i : {0, 9, 10, 63, 64, 149, 150, 199, 200, 299}) {
+        if (!value(int(c), i)) continue;
+        int same = 0;
+        for (int j = 0; j < count; ++j) same += value(int(c), j) == value(int(c), i) ? 1 : 0;
+        EXPECT_EQ(text("SELECT count(*) FROM T INDEXED BY \"" + index + "\" WHERE \"" + columns[c] + "\" = " +
+                       *value(int(c), i)),
+                  std::to_string(same) + ";")
+            << columns[c] << " " << i;
+      }
+    }
+  }
+}
+
+}  // namespace
