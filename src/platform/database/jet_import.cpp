@@ -3,7 +3,12 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "common/text_case.h"
 #include "platform/database/jet_types.h"
@@ -128,6 +133,10 @@ void Database::Importer::createTable(const TableInfo& info) {
 // Rows in one statement: as many as the engine's limit on parameters allows,
 // at most this many (beyond it the gain is gone).
 constexpr int kBatchRows = 64;
+// Cells in a chunk handed to the inserting thread; chunks in flight at most
+// (one filling, the others waiting or being inserted).
+constexpr int kChunkCells = 16384;
+constexpr int kChunks = 3;
 
 SqliteStatement Database::Importer::prepareRows(const TableInfo& info, int rows) {
   std::string one = "(";
@@ -149,8 +158,11 @@ void Database::Importer::prepareInsert(const TableInfo& info) {
   const int parameters = sqlite3_limit(db_.db_.get(), SQLITE_LIMIT_VARIABLE_NUMBER, -1);
   batchRows_ = std::clamp(columns > 0 ? parameters / columns : 1, 1, kBatchRows);
   insertMany_ = batchRows_ > 1 ? prepareRows(info, batchRows_) : SqliteStatement();
-  batch_.resize(std::size_t(batchRows_) * info.columns.size());
-  waiting_ = 0;
+  const int perChunk = std::max(1, kChunkCells / std::max(columns, 1));
+  chunkRows_ = std::max(batchRows_, perChunk / batchRows_ * batchRows_);
+  if (!filling_) filling_ = std::make_unique<RowChunk>();
+  filling_->cells.resize(std::size_t(chunkRows_) * info.columns.size());
+  filling_->rows = 0;
 }
 
 void Database::Importer::bindRow(sqlite3_stmt* st, int first, const jet::Cell* cells) {
@@ -172,23 +184,110 @@ void Database::Importer::bindRow(sqlite3_stmt* st, int first, const jet::Cell* c
   }
 }
 
-void Database::Importer::insertWaiting() {
+void Database::Importer::insertRows(const RowChunk& chunk) {
   const std::size_t columns = db_.tables_.back().columns.size();
   auto run = [&](sqlite3_stmt* st) {
     if (sqlite3_step(st) != SQLITE_DONE)
       throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(db_.db_.get()));
     sqlite3_reset(st);
   };
-  if (waiting_ == batchRows_ && insertMany_) {
-    for (int r = 0; r < waiting_; ++r) bindRow(insertMany_.get(), 1 + r * int(columns), &batch_[std::size_t(r) * columns]);
-    run(insertMany_.get());
-  } else {
-    for (int r = 0; r < waiting_; ++r) {
-      bindRow(insert_.get(), 1, &batch_[std::size_t(r) * columns]);
-      run(insert_.get());
+  int r = 0;
+  if (insertMany_)
+    for (; r + batchRows_ <= chunk.rows; r += batchRows_) {
+      for (int k = 0; k < batchRows_; ++k)
+        bindRow(insertMany_.get(), 1 + k * int(columns), &chunk.cells[std::size_t(r + k) * columns]);
+      run(insertMany_.get());
+    }
+  for (; r < chunk.rows; ++r) {
+    bindRow(insert_.get(), 1, &chunk.cells[std::size_t(r) * columns]);
+    run(insert_.get());
+  }
+}
+
+struct ChunkPipeline::State {
+  Work work;
+  int chunks = 2;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::unique_ptr<RowChunk>> waiting;
+  std::vector<std::unique_ptr<RowChunk>> spare;
+  int made = 1;  // chunks in flight or spare, the one being filled included
+  bool busy = false, stop = false;
+  std::exception_ptr error;
+  std::thread thread;
+
+  void run() {
+    std::unique_lock<std::mutex> hold(mutex);
+    for (;;) {
+      changed.wait(hold, [&] { return stop || !waiting.empty(); });
+      if (stop) return;
+      std::unique_ptr<RowChunk> chunk = std::move(waiting.front());
+      waiting.pop_front();
+      busy = true;
+      hold.unlock();
+      std::exception_ptr failed;
+      try {
+        work(*chunk);
+      } catch (...) {
+        failed = std::current_exception();
+      }
+      chunk->rows = 0;
+      hold.lock();
+      busy = false;
+      if (failed && !error) error = failed;
+      if (error) {
+        for (auto& c : waiting) spare.push_back(std::move(c));
+        waiting.clear();
+      }
+      spare.push_back(std::move(chunk));
+      changed.notify_all();
     }
   }
-  waiting_ = 0;
+};
+
+ChunkPipeline::ChunkPipeline(Work work, int chunks) : state_(std::make_unique<State>()) {
+  state_->work = std::move(work);
+  state_->chunks = std::max(chunks, 2);
+  state_->thread = std::thread([s = state_.get()] { s->run(); });
+}
+
+ChunkPipeline::~ChunkPipeline() {
+  {
+    const std::lock_guard<std::mutex> hold(state_->mutex);
+    state_->stop = true;
+  }
+  state_->changed.notify_all();
+  state_->thread.join();
+}
+
+std::unique_ptr<RowChunk> ChunkPipeline::handOver(std::unique_ptr<RowChunk> full) {
+  State& s = *state_;
+  std::unique_lock<std::mutex> hold(s.mutex);
+  if (s.error) std::rethrow_exception(s.error);
+  s.waiting.push_back(std::move(full));
+  s.changed.notify_all();
+  if (s.spare.empty() && s.made < s.chunks) {
+    ++s.made;
+    return std::make_unique<RowChunk>();
+  }
+  s.changed.wait(hold, [&] { return !s.spare.empty() || s.error; });
+  if (s.error) std::rethrow_exception(s.error);
+  std::unique_ptr<RowChunk> next = std::move(s.spare.back());
+  s.spare.pop_back();
+  return next;
+}
+
+void ChunkPipeline::drain() {
+  State& s = *state_;
+  std::unique_lock<std::mutex> hold(s.mutex);
+  s.changed.wait(hold, [&] { return (s.waiting.empty() && !s.busy) || s.error; });
+  if (s.error) std::rethrow_exception(s.error);
+}
+
+Database::Importer::~Importer() = default;
+
+void Database::Importer::drain() {
+  if (inserter_) inserter_->drain();
 }
 
 void Database::Importer::planIndexes(const TableInfo& info) {
@@ -239,6 +338,7 @@ void Database::Importer::followRising(PlannedIndex& index, const jet::Cell& cell
   }
   if (rises) return;
   index.rising = index.made = false;
+  drain();
   exec("DROP INDEX " + quoteIdent(index.name));
 }
 
@@ -290,7 +390,7 @@ void Database::Importer::row(const std::vector<jet::Cell>& cells) {
   // Into the batch (a cell the row lacks is Null); the strings keep their
   // room from one batch to the next.
   const std::size_t columns = db_.tables_.back().columns.size();
-  jet::Cell* slot = &batch_[std::size_t(waiting_) * columns];
+  jet::Cell* slot = &filling_->cells[std::size_t(filling_->rows) * columns];
   for (std::size_t i = 0; i < columns; ++i) {
     if (i >= cells.size()) {
       slot[i].kind = jet::Cell::Null;
@@ -302,7 +402,12 @@ void Database::Importer::row(const std::vector<jet::Cell>& cells) {
     slot[i].d = c.d;
     if (c.kind == jet::Cell::Text) slot[i].s.assign(c.s);
   }
-  if (++waiting_ == batchRows_) insertWaiting();
+  if (++filling_->rows == chunkRows_) {
+    if (!inserter_)
+      inserter_ = std::make_unique<ChunkPipeline>([this](const RowChunk& c) { insertRows(c); }, kChunks);
+    filling_ = inserter_->handOver(std::move(filling_));
+    filling_->cells.resize(std::size_t(chunkRows_) * columns);
+  }
   ++rows_;
   if (progress_ && ++copied_ % 4096 == 0) progress_(db_.path_, copied_, std::max(total_, copied_));
 }
@@ -317,7 +422,9 @@ void Database::Importer::finished() {
 }
 
 void Database::Importer::endTable() {
-  insertWaiting();
+  drain();
+  insertRows(*filling_);
+  filling_->rows = 0;
   insert_.reset();
   insertMany_.reset();
   TableInfo& info = db_.tables_.back();

@@ -5,9 +5,14 @@
 // columns' are made. Tells the import's progress (setImportProgress).
 //
 // Rows are inserted a batch at a time, by one statement of many rows (a
-// statement run per row costs about as much as the row itself): the cells
-// are copied into the batch as they come and bound when it is full, and the
-// rows left at a table's end are inserted one by one.
+// statement run per row costs about as much as the row itself), and on a
+// thread of their own (the Inserter) while the reader's next rows are taken
+// in: the cells are copied into a chunk of rows as they come, a full chunk
+// is handed over, and the engine is touched by the calling thread only once
+// the chunks handed over are in (at a table's end, or to drop an index). The
+// rows left at a table's end are inserted by the calling thread, those short
+// of a batch one by one. An error of the inserting thread is thrown on the
+// calling thread at its next hand-over or at the table's end.
 //
 // An index on one whole-number column is made before the rows come and kept
 // while the column's values rise (as an id's do): the engine then adds each
@@ -21,6 +26,7 @@
 // the distinct values of each indexed column), exactly as ANALYZE would make
 // them; the other tables are analysed by the engine.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,8 +38,41 @@
 
 namespace ado {
 
+// Rows taken in and not inserted yet: rows x columns cells, row after row.
+struct RowChunk {
+  std::vector<jet::Cell> cells;
+  int rows = 0;
+};
+
+// Full chunks handed from the thread that takes rows in to a thread of the
+// pipeline's own, which works them off one after another in the order they
+// came. At most `chunks` are in flight (the one being filled included): a
+// hand-over waits for one to come back. What the work throws ends the work
+// (the chunks still waiting are dropped) and is thrown on the handing thread
+// by its next hand-over or drain. The destructor drops what is waiting and
+// joins the thread once the chunk being worked on is done.
+class ChunkPipeline {
+ public:
+  using Work = std::function<void(const RowChunk&)>;
+  ChunkPipeline(Work work, int chunks);
+  ~ChunkPipeline();
+  ChunkPipeline(const ChunkPipeline&) = delete;
+  ChunkPipeline& operator=(const ChunkPipeline&) = delete;
+
+  // Takes a full chunk; gives back an emptied one (rows 0, cells as the work
+  // left them) or a new one.
+  std::unique_ptr<RowChunk> handOver(std::unique_ptr<RowChunk> full);
+  // Waits until every chunk handed over is worked off.
+  void drain();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
 struct Database::Importer : jet::Sink {
   explicit Importer(Database& db);
+  ~Importer() override;
 
   // Runs `sql` in the engine; throws Error when it fails.
   void exec(const std::string& sql);
@@ -69,8 +108,8 @@ struct Database::Importer : jet::Sink {
   SqliteStatement insert_;      // one row
   SqliteStatement insertMany_;  // batchRows_ rows
   int batchRows_ = 1;
-  std::vector<jet::Cell> batch_;  // the rows waiting, batchRows_ x columns
-  int waiting_ = 0;
+  int chunkRows_ = 1;  // a whole number of batches
+  std::unique_ptr<RowChunk> filling_;
   std::vector<jet::IndexDef> indexes_;
   long rows_ = 0;
   std::vector<TableFigures> figures_;  // one per table, the last one filling
@@ -86,13 +125,20 @@ struct Database::Importer : jet::Sink {
   };
   std::vector<PlannedIndex> planned_;
 
+  // Inserts the full chunks. Last: ends (its thread joined) before the
+  // statements it uses go.
+  std::unique_ptr<ChunkPipeline> inserter_;
+
  private:
   void createTable(const TableInfo& info);
   void prepareInsert(const TableInfo& info);
   SqliteStatement prepareRows(const TableInfo& info, int rows);
   void bindRow(sqlite3_stmt* st, int first, const jet::Cell* cells);
-  // Inserts the rows waiting: a full batch by one statement, the rest one by one.
-  void insertWaiting();
+  // Inserts a chunk's rows: whole batches by the statement of many rows, the
+  // rest one by one.
+  void insertRows(const RowChunk& chunk);
+  // Waits until the chunks handed over are in; throws what inserting them threw.
+  void drain();
   void planIndexes(const TableInfo& info);
   void followRising(PlannedIndex& index, const jet::Cell& cell);
   bool makeIndex(const TableInfo& info, const PlannedIndex& index);

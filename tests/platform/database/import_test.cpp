@@ -4,12 +4,18 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
 #include <set>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 #include "fixtures.h"
 #include "platform/database/jet_database.h"
+#include "platform/database/jet_import.h"
 
 namespace {
 
@@ -166,6 +172,62 @@ TEST(ImportIndexes, EveryIndexHoldsEveryRowWhateverItsValuesDid) {
       }
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The chunks of rows handed to the inserting thread: every one worked off,
+// in the order handed over, before drain returns, with no more chunks in
+// flight than asked for; what the work throws comes back to the handing
+// thread, and nothing is worked on after it.
+TEST(ImportChunks, WorkedOffInOrderAndTheirErrorsComeBack) {
+  using ado::ChunkPipeline;
+  using ado::RowChunk;
+  std::vector<int> worked;  // read by this thread only after drain or the error
+  std::set<const RowChunk*> seen;
+  {
+    ChunkPipeline pipeline(
+        [&](const RowChunk& c) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          worked.push_back(c.rows);
+        },
+        3);
+    auto chunk = std::make_unique<RowChunk>();
+    for (int i = 1; i <= 12; ++i) {
+      seen.insert(chunk.get());
+      chunk->rows = i;
+      chunk = pipeline.handOver(std::move(chunk));
+      EXPECT_EQ(chunk->rows, 0);
+    }
+    pipeline.drain();
+    EXPECT_EQ(worked, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    EXPECT_LE(seen.size(), 3u);
+  }
+
+  std::atomic<int> after{0};
+  ChunkPipeline failing(
+      [&](const RowChunk& c) {
+        if (c.rows == 3) throw std::runtime_error("chunk 3");
+        if (c.rows > 3) ++after;
+      },
+      3);
+  auto chunk = std::make_unique<RowChunk>();
+  std::string thrown;
+  try {
+    for (int i = 1; i <= 50; ++i) {
+      chunk->rows = i;
+      chunk = failing.handOver(std::move(chunk));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    failing.drain();
+  } catch (const std::runtime_error& e) {
+    thrown = e.what();
+  }
+  EXPECT_EQ(thrown, "chunk 3");
+  EXPECT_EQ(after.load(), 0);
+  EXPECT_THROW(failing.drain(), std::runtime_error);
 }
 
 }  // namespace
