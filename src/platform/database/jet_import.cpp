@@ -137,6 +137,8 @@ constexpr int kBatchRows = 64;
 // (one filling, the others waiting or being inserted).
 constexpr int kChunkCells = 16384;
 constexpr int kChunks = 3;
+constexpr std::size_t kChunkTextBytes = std::size_t(1) << 20;
+constexpr std::size_t kKeptTextRoom = 4096;  // a cell's room kept whatever its next text needs
 
 SqliteStatement Database::Importer::prepareRows(const TableInfo& info, int rows) {
   std::string one = "(";
@@ -163,6 +165,7 @@ void Database::Importer::prepareInsert(const TableInfo& info) {
   if (!filling_) filling_ = std::make_unique<RowChunk>();
   filling_->cells.resize(std::size_t(chunkRows_) * info.columns.size());
   filling_->rows = 0;
+  fillingText_ = 0;
 }
 
 void Database::Importer::bindRow(sqlite3_stmt* st, int first, const jet::Cell* cells) {
@@ -387,8 +390,11 @@ void Database::Importer::row(const std::vector<jet::Cell>& cells) {
       const std::size_t c = std::size_t(p.columns[0]);
       followRising(p, c < cells.size() ? cells[c] : jet::Cell{});
     }
-  // Into the batch (a cell the row lacks is Null); the strings keep their
-  // room from one batch to the next.
+  // Into the chunk (a cell the row lacks is Null); the strings keep their
+  // room from one chunk to the next unless it is far more than the text
+  // needs. A chunk is handed over once full, or once its texts come to
+  // kChunkTextBytes, so that what is in flight stays small whatever the
+  // texts are.
   const std::size_t columns = db_.tables_.back().columns.size();
   jet::Cell* slot = &filling_->cells[std::size_t(filling_->rows) * columns];
   for (std::size_t i = 0; i < columns; ++i) {
@@ -400,9 +406,16 @@ void Database::Importer::row(const std::vector<jet::Cell>& cells) {
     slot[i].kind = c.kind;
     slot[i].i = c.i;
     slot[i].d = c.d;
-    if (c.kind == jet::Cell::Text) slot[i].s.assign(c.s);
+    if (c.kind != jet::Cell::Text) continue;
+    std::string& s = slot[i].s;
+    if (s.capacity() > kKeptTextRoom && s.capacity() / 4 > c.s.size())
+      std::string(c.s).swap(s);
+    else
+      s.assign(c.s);
+    fillingText_ += c.s.size();
   }
-  if (++filling_->rows == chunkRows_) {
+  if (++filling_->rows == chunkRows_ || fillingText_ >= kChunkTextBytes) {
+    fillingText_ = 0;
     if (!inserter_)
       inserter_ = std::make_unique<ChunkPipeline>([this](const RowChunk& c) { insertRows(c); }, kChunks);
     filling_ = inserter_->handOver(std::move(filling_));

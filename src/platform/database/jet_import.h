@@ -110,6 +110,7 @@ struct Database::Importer : jet::Sink {
   int batchRows_ = 1;
   int chunkRows_ = 1;  // a whole number of batches
   std::unique_ptr<RowChunk> filling_;
+  std::size_t fillingText_ = 0;  // bytes of text in filling_
   std::vector<jet::IndexDef> indexes_;
   long rows_ = 0;
   std::vector<TableFigures> figures_;  // one per table, the last one filling

@@ -231,3 +231,34 @@ TEST(ImportChunks, WorkedOffInOrderAndTheirErrorsComeBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// Long memo texts among short ones: chunks are handed over by the bytes of
+// their texts as well as by their rows, and a cell's room is given back when
+// a short text follows a long one; every text still comes out whole.
+TEST(ImportChunks, LongTextsComeOutWhole) {
+  fixtures::TempDir dir;
+  jetwrite::Database db;
+  db.password = "";
+  jetwrite::Table t{"Notes", {{"ID", fixtures::ColumnType::Long}, {"Body", fixtures::ColumnType::Memo}}, {}};
+  auto body = [](int i) {
+    if (i % 7 == 0) return std::string(70000 + i, char('a' + i % 26));
+    return std::string(std::size_t(i % 3 + 1) * 10, char('A' + i % 26));
+  };
+  const int count = 400;
+  for (int i = 0; i < count; ++i) t.rows.push_back({std::to_string(i), body(i)});
+  db.tables = {t};
+  const std::string path = fixtures::writeLibrary(dir, "notes.mdb", db);
+  for (ado::ReadMode mode : {ado::ReadMode::Isolated, ado::ReadMode::InProcess}) {
+    auto lib = ado::Database::open(path, "", mode);
+    const ado::ResultSet rs = lib->execute("select ID, Body from Notes order by ID");
+    ASSERT_EQ(rs.rows, std::size_t(count));
+    for (int i = 0; i < count; ++i) {
+      ASSERT_EQ(rs.cells[std::size_t(i) * 2].toInt64(), i);
+      EXPECT_EQ(rs.cells[std::size_t(i) * 2 + 1].toText(), body(i)) << i;
+    }
+  }
+}
+
+}  // namespace
