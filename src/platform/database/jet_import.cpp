@@ -187,7 +187,7 @@ void Database::Importer::bindRow(sqlite3_stmt* st, int first, const jet::Cell* c
   }
 }
 
-void Database::Importer::insertRows(const RowChunk& chunk) {
+void Database::Importer::insertRows(const RowChunk& chunk, const std::atomic<bool>& abandoned) {
   const std::size_t columns = db_.tables_.back().columns.size();
   auto run = [&](sqlite3_stmt* st) {
     if (sqlite3_step(st) != SQLITE_DONE)
@@ -197,11 +197,13 @@ void Database::Importer::insertRows(const RowChunk& chunk) {
   int r = 0;
   if (insertMany_)
     for (; r + batchRows_ <= chunk.rows; r += batchRows_) {
+      if (abandoned.load(std::memory_order_relaxed)) return;
       for (int k = 0; k < batchRows_; ++k)
         bindRow(insertMany_.get(), 1 + k * int(columns), &chunk.cells[std::size_t(r + k) * columns]);
       run(insertMany_.get());
     }
   for (; r < chunk.rows; ++r) {
+    if (abandoned.load(std::memory_order_relaxed)) return;
     bindRow(insert_.get(), 1, &chunk.cells[std::size_t(r) * columns]);
     run(insert_.get());
   }
@@ -209,6 +211,8 @@ void Database::Importer::insertRows(const RowChunk& chunk) {
 
 struct ChunkPipeline::State {
   Work work;
+  std::function<void()> interrupt;
+  std::atomic<bool> abandoned{false};
   int chunks = 2;
   std::mutex mutex;
   std::condition_variable changed;
@@ -230,7 +234,7 @@ struct ChunkPipeline::State {
       hold.unlock();
       std::exception_ptr failed;
       try {
-        work(*chunk);
+        work(*chunk, abandoned);
       } catch (...) {
         failed = std::current_exception();
       }
@@ -248,16 +252,20 @@ struct ChunkPipeline::State {
   }
 };
 
-ChunkPipeline::ChunkPipeline(Work work, int chunks) : state_(std::make_unique<State>()) {
+ChunkPipeline::ChunkPipeline(Work work, int chunks, std::function<void()> interrupt)
+    : state_(std::make_unique<State>()) {
   state_->work = std::move(work);
+  state_->interrupt = std::move(interrupt);
   state_->chunks = std::max(chunks, 2);
   state_->thread = std::thread([s = state_.get()] { s->run(); });
 }
 
 ChunkPipeline::~ChunkPipeline() {
+  state_->abandoned = true;
   {
     const std::lock_guard<std::mutex> hold(state_->mutex);
     state_->stop = true;
+    if (state_->busy && state_->interrupt) state_->interrupt();
   }
   state_->changed.notify_all();
   state_->thread.join();
@@ -417,7 +425,9 @@ void Database::Importer::row(const std::vector<jet::Cell>& cells) {
   if (++filling_->rows == chunkRows_ || fillingText_ >= kChunkTextBytes) {
     fillingText_ = 0;
     if (!inserter_)
-      inserter_ = std::make_unique<ChunkPipeline>([this](const RowChunk& c) { insertRows(c); }, kChunks);
+      inserter_ = std::make_unique<ChunkPipeline>(
+          [this](const RowChunk& c, const std::atomic<bool>& abandoned) { insertRows(c, abandoned); }, kChunks,
+          [engine = db_.db_.get()] { sqlite3_interrupt(engine); });
     filling_ = inserter_->handOver(std::move(filling_));
     filling_->cells.resize(std::size_t(chunkRows_) * columns);
   }
@@ -436,7 +446,8 @@ void Database::Importer::finished() {
 
 void Database::Importer::endTable() {
   drain();
-  insertRows(*filling_);
+  const std::atomic<bool> goOn{false};
+  insertRows(*filling_, goOn);
   filling_->rows = 0;
   insert_.reset();
   insertMany_.reset();

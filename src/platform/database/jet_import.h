@@ -25,6 +25,7 @@
 // one whole-number column are made from what the import counted (rows, and
 // the distinct values of each indexed column), exactly as ANALYZE would make
 // them; the other tables are analysed by the engine.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,12 +50,15 @@ struct RowChunk {
 // came. At most `chunks` are in flight (the one being filled included): a
 // hand-over waits for one to come back. What the work throws ends the work
 // (the chunks still waiting are dropped) and is thrown on the handing thread
-// by its next hand-over or drain. The destructor drops what is waiting and
-// joins the thread once the chunk being worked on is done.
+// by its next hand-over or drain. The destructor drops what is waiting,
+// tells the work to give up (its `abandoned` turns true, and `interrupt`, if
+// any, is called while a chunk is being worked on: the work may be on a
+// thread at the lowest priority, so what it still does is kept short) and
+// joins the thread.
 class ChunkPipeline {
  public:
-  using Work = std::function<void(const RowChunk&)>;
-  ChunkPipeline(Work work, int chunks);
+  using Work = std::function<void(const RowChunk&, const std::atomic<bool>& abandoned)>;
+  ChunkPipeline(Work work, int chunks, std::function<void()> interrupt = {});
   ~ChunkPipeline();
   ChunkPipeline(const ChunkPipeline&) = delete;
   ChunkPipeline& operator=(const ChunkPipeline&) = delete;
@@ -137,7 +141,8 @@ struct Database::Importer : jet::Sink {
   void bindRow(sqlite3_stmt* st, int first, const jet::Cell* cells);
   // Inserts a chunk's rows: whole batches by the statement of many rows, the
   // rest one by one.
-  void insertRows(const RowChunk& chunk);
+  // Gives up between statements once `abandoned` is true.
+  void insertRows(const RowChunk& chunk, const std::atomic<bool>& abandoned);
   // Waits until the chunks handed over are in; throws what inserting them threw.
   void drain();
   void planIndexes(const TableInfo& info);

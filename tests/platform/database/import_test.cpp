@@ -189,7 +189,7 @@ TEST(ImportChunks, WorkedOffInOrderAndTheirErrorsComeBack) {
   std::set<const RowChunk*> seen;
   {
     ChunkPipeline pipeline(
-        [&](const RowChunk& c) {
+        [&](const RowChunk& c, const std::atomic<bool>&) {
           std::this_thread::sleep_for(std::chrono::milliseconds(2));
           worked.push_back(c.rows);
         },
@@ -208,7 +208,7 @@ TEST(ImportChunks, WorkedOffInOrderAndTheirErrorsComeBack) {
 
   std::atomic<int> after{0};
   ChunkPipeline failing(
-      [&](const RowChunk& c) {
+      [&](const RowChunk& c, const std::atomic<bool>&) {
         if (c.rows == 3) throw std::runtime_error("chunk 3");
         if (c.rows > 3) ++after;
       },
@@ -228,6 +228,36 @@ TEST(ImportChunks, WorkedOffInOrderAndTheirErrorsComeBack) {
   EXPECT_EQ(thrown, "chunk 3");
   EXPECT_EQ(after.load(), 0);
   EXPECT_THROW(failing.drain(), std::runtime_error);
+}
+
+// A pipeline ended while a chunk is being worked on (an import stopped or
+// failed) tells the work to give up, and interrupts it, instead of waiting
+// for the chunk to be done.
+TEST(ImportChunks, EndedWhileWorkingTellsTheWorkToGiveUp) {
+  using ado::ChunkPipeline;
+  using ado::RowChunk;
+  std::atomic<bool> started{false}, gaveUp{false};
+  std::atomic<int> interrupts{0};
+  {
+    ChunkPipeline pipeline(
+        [&](const RowChunk&, const std::atomic<bool>& abandoned) {
+          started = true;
+          // Long work, given up once told (ten seconds at most).
+          for (int i = 0; i < 10000 && !abandoned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          gaveUp = abandoned.load();
+        },
+        2, [&] { ++interrupts; });
+    auto chunk = std::make_unique<RowChunk>();
+    chunk->rows = 1;
+    chunk = pipeline.handOver(std::move(chunk));
+    while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(gaveUp);
+  EXPECT_EQ(interrupts.load(), 1);
+
+  // Ended while idle: nothing to interrupt.
+  { ChunkPipeline idle([&](const RowChunk&, const std::atomic<bool>&) {}, 2, [&] { ++interrupts; }); }
+  EXPECT_EQ(interrupts.load(), 1);
 }
 
 }  // namespace
