@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -211,7 +212,7 @@ void Database::Importer::insertRows(const RowChunk& chunk, const std::atomic<boo
 
 struct ChunkPipeline::State {
   Work work;
-  std::function<void()> interrupt;
+  std::function<void()> interrupt, check;
   std::atomic<bool> abandoned{false};
   int chunks = 2;
   std::mutex mutex;
@@ -222,6 +223,19 @@ struct ChunkPipeline::State {
   bool busy = false, stop = false;
   std::exception_ptr error;
   std::thread thread;
+
+  // Waits until `ready`, checking every millisecond when there is a check.
+  template <class Ready>
+  void waitUntil(std::unique_lock<std::mutex>& hold, Ready ready) {
+    while (!ready()) {
+      if (!check) {
+        changed.wait(hold);
+        continue;
+      }
+      check();
+      changed.wait_for(hold, std::chrono::milliseconds(1));
+    }
+  }
 
   void run() {
     std::unique_lock<std::mutex> hold(mutex);
@@ -252,10 +266,11 @@ struct ChunkPipeline::State {
   }
 };
 
-ChunkPipeline::ChunkPipeline(Work work, int chunks, std::function<void()> interrupt)
+ChunkPipeline::ChunkPipeline(Work work, int chunks, std::function<void()> interrupt, std::function<void()> check)
     : state_(std::make_unique<State>()) {
   state_->work = std::move(work);
   state_->interrupt = std::move(interrupt);
+  state_->check = std::move(check);
   state_->chunks = std::max(chunks, 2);
   state_->thread = std::thread([s = state_.get()] { s->run(); });
 }
@@ -281,7 +296,7 @@ std::unique_ptr<RowChunk> ChunkPipeline::handOver(std::unique_ptr<RowChunk> full
     ++s.made;
     return std::make_unique<RowChunk>();
   }
-  s.changed.wait(hold, [&] { return !s.spare.empty() || s.error; });
+  s.waitUntil(hold, [&] { return !s.spare.empty() || s.error; });
   if (s.error) std::rethrow_exception(s.error);
   std::unique_ptr<RowChunk> next = std::move(s.spare.back());
   s.spare.pop_back();
@@ -291,7 +306,7 @@ std::unique_ptr<RowChunk> ChunkPipeline::handOver(std::unique_ptr<RowChunk> full
 void ChunkPipeline::drain() {
   State& s = *state_;
   std::unique_lock<std::mutex> hold(s.mutex);
-  s.changed.wait(hold, [&] { return (s.waiting.empty() && !s.busy) || s.error; });
+  s.waitUntil(hold, [&] { return (s.waiting.empty() && !s.busy) || s.error; });
   if (s.error) std::rethrow_exception(s.error);
 }
 
@@ -427,7 +442,7 @@ void Database::Importer::row(const std::vector<jet::Cell>& cells) {
     if (!inserter_)
       inserter_ = std::make_unique<ChunkPipeline>(
           [this](const RowChunk& c, const std::atomic<bool>& abandoned) { insertRows(c, abandoned); }, kChunks,
-          [engine = db_.db_.get()] { sqlite3_interrupt(engine); });
+          [engine = db_.db_.get()] { sqlite3_interrupt(engine); }, [this] { checkImportStop(stop_); });
     filling_ = inserter_->handOver(std::move(filling_));
     filling_->cells.resize(std::size_t(chunkRows_) * columns);
   }

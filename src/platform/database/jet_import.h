@@ -54,11 +54,13 @@ struct RowChunk {
 // tells the work to give up (its `abandoned` turns true, and `interrupt`, if
 // any, is called while a chunk is being worked on: the work may be on a
 // thread at the lowest priority, so what it still does is kept short) and
-// joins the thread.
+// joins the thread. While a hand-over or drain waits, `check` (if any) is
+// called every millisecond: what it throws ends the wait, so that a stop of
+// the handing thread is not held up by the work.
 class ChunkPipeline {
  public:
   using Work = std::function<void(const RowChunk&, const std::atomic<bool>& abandoned)>;
-  ChunkPipeline(Work work, int chunks, std::function<void()> interrupt = {});
+  ChunkPipeline(Work work, int chunks, std::function<void()> interrupt = {}, std::function<void()> check = {});
   ~ChunkPipeline();
   ChunkPipeline(const ChunkPipeline&) = delete;
   ChunkPipeline& operator=(const ChunkPipeline&) = delete;

@@ -255,6 +255,35 @@ TEST(ImportChunks, EndedWhileWorkingTellsTheWorkToGiveUp) {
   EXPECT_TRUE(gaveUp);
   EXPECT_EQ(interrupts.load(), 1);
 
+  // A hand-over waiting for a chunk to come back ends with what the check
+  // throws (the handing thread was asked to stop).
+  std::atomic<bool> stopAsked{false}, released{false};
+  std::string thrown;
+  {
+    ChunkPipeline slow(
+        [&](const RowChunk&, const std::atomic<bool>& abandoned) {
+          for (int i = 0; i < 10000 && !abandoned && !released; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        },
+        2, {}, [&] {
+          if (stopAsked) throw std::runtime_error("stopped");
+        });
+    auto chunk = std::make_unique<RowChunk>();
+    chunk = slow.handOver(std::move(chunk));  // the work takes the first, this one fills
+    std::thread asker([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      stopAsked = true;
+    });
+    try {
+      chunk = slow.handOver(std::move(chunk));  // waits: both chunks are out
+    } catch (const std::runtime_error& e) {
+      thrown = e.what();
+    }
+    released = true;
+    asker.join();
+  }
+  EXPECT_EQ(thrown, "stopped");
+
   // Ended while idle: nothing to interrupt.
   { ChunkPipeline idle([&](const RowChunk&, const std::atomic<bool>&) {}, 2, [&] { ++interrupts; }); }
   EXPECT_EQ(interrupts.load(), 1);
