@@ -1,5 +1,7 @@
 #include "platform/database/jet_import.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -275,12 +277,35 @@ ChunkPipeline::ChunkPipeline(Work work, int chunks, std::function<void()> interr
   state_->thread = std::thread([s = state_.get()] { s->run(); });
 }
 
+namespace {
+
+// A thread of the idle class (a background import's) may get no processor
+// while anything else runs; one that only has to give up is moved to the
+// normal class, keeping its niceness, so that it ends soon.
+void leaveIdleClass(std::thread& t) {
+#ifdef SCHED_IDLE
+  int policy = 0;
+  sched_param param{};
+  if (pthread_getschedparam(t.native_handle(), &policy, &param) == 0 && policy == SCHED_IDLE) {
+    param.sched_priority = 0;
+    pthread_setschedparam(t.native_handle(), SCHED_OTHER, &param);
+  }
+#else
+  (void)t;
+#endif
+}
+
+}  // namespace
+
 ChunkPipeline::~ChunkPipeline() {
   state_->abandoned = true;
   {
     const std::lock_guard<std::mutex> hold(state_->mutex);
     state_->stop = true;
-    if (state_->busy && state_->interrupt) state_->interrupt();
+    if (state_->busy) {
+      if (state_->interrupt) state_->interrupt();
+      leaveIdleClass(state_->thread);
+    }
   }
   state_->changed.notify_all();
   state_->thread.join();
