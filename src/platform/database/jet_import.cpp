@@ -113,14 +113,31 @@ bool indexedAsIdOrLink(const ColumnInfo& c) {
 
 }  // namespace
 
-Database::Importer::Importer(Database& db) : db_(db), progress_(importProgress()), stop_(importStops()) {}
+// A statement of an import that can be stopped (index, figures, rows) is
+// ended by the engine once the stop is asked, instead of running to its end.
+int Database::Importer::stopAsked(void* importer) {
+  const ImportStops& s = static_cast<Importer*>(importer)->stop_;
+  return (s.stop && s.stop->load(std::memory_order_relaxed)) ||
+         (s.givenWay && s.givenWay->load(std::memory_order_relaxed));
+}
+
+Database::Importer::Importer(Database& db) : db_(db), progress_(importProgress()), stop_(importStops()) {
+  if (stop_.stop || stop_.givenWay) sqlite3_progress_handler(db_.db_.get(), 1000, &Importer::stopAsked, this);
+}
+
+void Database::Importer::endStops() { sqlite3_progress_handler(db_.db_.get(), 0, nullptr, nullptr); }
+
+void Database::Importer::fail(const std::string& why) {
+  checkImportStop(stop_);  // a statement the stop ended
+  throw Error(jet::kFail, "Cannot copy the database into memory: " + why);
+}
 
 void Database::Importer::exec(const std::string& sql) {
   char* err = nullptr;
   if (sqlite3_exec(db_.db_.get(), sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
     std::string msg = err ? err : "?";
     sqlite3_free(err);
-    throw Error(jet::kFail, "Cannot copy the database into memory: " + msg);
+    fail(msg);
   }
 }
 
@@ -193,8 +210,11 @@ void Database::Importer::bindRow(sqlite3_stmt* st, int first, const jet::Cell* c
 void Database::Importer::insertRows(const RowChunk& chunk, const std::atomic<bool>& abandoned) {
   const std::size_t columns = db_.tables_.back().columns.size();
   auto run = [&](sqlite3_stmt* st) {
-    if (sqlite3_step(st) != SQLITE_DONE)
-      throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(db_.db_.get()));
+    if (sqlite3_step(st) != SQLITE_DONE) {
+      const std::string why = sqlite3_errmsg(db_.db_.get());
+      sqlite3_reset(st);
+      fail(why);
+    }
     sqlite3_reset(st);
   };
   int r = 0;
@@ -335,7 +355,10 @@ void ChunkPipeline::drain() {
   if (s.error) std::rethrow_exception(s.error);
 }
 
-Database::Importer::~Importer() = default;
+Database::Importer::~Importer() {
+  inserter_.reset();  // before the engine is told to stop asking: it may be running a statement
+  endStops();
+}
 
 void Database::Importer::drain() {
   if (inserter_) inserter_->drain();
@@ -374,7 +397,9 @@ bool Database::Importer::makeIndex(const TableInfo& info, const PlannedIndex& in
   }
   const std::string sql =
       "CREATE INDEX " + quoteIdent(index.name) + " ON " + quoteIdent(info.name) + " (" + cols + ")";
-  return sqlite3_exec(db_.db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (sqlite3_exec(db_.db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  checkImportStop(stop_);  // ended by the stop, not failed
+  return false;
 }
 
 // Null sorts before every number, so Nulls may only lead.
@@ -542,9 +567,12 @@ void Database::Importer::writeStatistics() {
       sqlite3_bind_null(st, 2);
     sqlite3_bind_text(st, 3, stat.c_str(), int(stat.size()), SQLITE_TRANSIENT);
     const int rc = sqlite3_step(st);
+    if (rc != SQLITE_DONE) {
+      const std::string why = sqlite3_errmsg(engine);
+      sqlite3_reset(st);
+      fail(why);
+    }
     sqlite3_reset(st);
-    if (rc != SQLITE_DONE)
-      throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(engine));
   };
   for (const TableFigures& t : figures_) {
     if (!t.counted || t.rows <= 0) {
@@ -567,6 +595,7 @@ void Database::Importer::writeStatistics() {
   exec("UPDATE sqlite_stat1 SET stat = stat || ' unordered' WHERE idx IS NOT NULL AND stat NOT LIKE '% unordered'; "
        "ANALYZE sqlite_schema");
   db_.analyzed_ = true;
+  endStops();  // what follows the import (the cache entry) is not ended by the engine
 }
 
 }  // namespace ado

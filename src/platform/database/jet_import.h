@@ -137,6 +137,11 @@ struct Database::Importer : jet::Sink {
   std::unique_ptr<ChunkPipeline> inserter_;
 
  private:
+  static int stopAsked(void* importer);
+  void endStops();
+  // Throws ImportStopped (or ImportTakenOver) when the stop ended the
+  // statement, otherwise Error for `why`.
+  [[noreturn]] void fail(const std::string& why);
   void createTable(const TableInfo& info);
   void prepareInsert(const TableInfo& info);
   SqliteStatement prepareRows(const TableInfo& info, int rows);
