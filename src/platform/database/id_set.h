@@ -7,7 +7,9 @@
 // The condition is "jet_id_in(COLUMN, 'CODE') = 1" for the rows whose value is
 // one of the ids, "= 0" for the others; a row whose value is Null is neither,
 // as with "in (…)" and "not in (…)". A value matches when it is a number equal
-// to one of the ids; a text never does.
+// to one of the ids (a whole number held as a real too); on a column of
+// numbers, such as an id column, that is what the list of literals selects.
+// A text never matches.
 #include <string>
 #include <string_view>
 #include <vector>

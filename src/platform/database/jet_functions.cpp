@@ -585,13 +585,13 @@ void fnIdIn(sqlite3_context* ctx, int, Args argv) {
     if (sqlite3_value_type(argv[1]) != SQLITE_TEXT || !code ||
         !decodeIdSet(std::string_view(code, std::size_t(sqlite3_value_bytes(argv[1]))), own->ids))
       return sqlite3_result_error(ctx, kInvalidArgument, -1);
-    // Kept with the statement for its next rows; should the engine not keep
-    // it (no memory), it has freed it, and this row uses a copy of its own.
-    DecodedSet copy = *own;
+    // Kept with the statement for its next rows. Should the engine not keep
+    // it (no memory), it has freed it, and this row reads the code again.
     sqlite3_set_auxdata(ctx, 1, own.release(), [](void* p) { delete static_cast<DecodedSet*>(p); });
     set = static_cast<DecodedSet*>(sqlite3_get_auxdata(ctx, 1));
     if (!set) {
-      own = std::make_unique<DecodedSet>(std::move(copy));
+      own = std::make_unique<DecodedSet>();
+      decodeIdSet(std::string_view(code, std::size_t(sqlite3_value_bytes(argv[1]))), own->ids);
       set = own.get();
     }
   }
