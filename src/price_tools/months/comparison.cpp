@@ -65,7 +65,7 @@ struct ScopeTest {
     switch (scope.kind) {
       case Scope::Library: return true;
       case Scope::Category: return categories.count(std::string(p.view().categoryId)) > 0;
-      case Scope::Factory: return !factoryName.empty() && normalised(p.factory) == factoryName;
+      case Scope::Factory: return !factoryName.empty() && normalised(p.factory()) == factoryName;
       case Scope::Search: return searchIds->count(p.id) > 0;
     }
     return true;

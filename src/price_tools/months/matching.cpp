@@ -116,7 +116,7 @@ struct TableList {
   Texts texts(size_t i) const {
     Texts t;
     table[i].nameModelUnit(t.name, t.model, t.unit);
-    t.factory = table[i].factory;
+    t.factory = table[i].factory();
     return t;
   }
 };

@@ -168,9 +168,9 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
                              const Factories& factoryMap, const std::function<void(const ProductRow&)>& onRow) const {
   ado::Database& db = *connection_->database();
   // Looked up once per row: by hash, the texts where the map keeps them.
-  std::unordered_map<std::string_view, std::string_view> factories;
+  std::unordered_map<std::string_view, const std::string*> factories;
   factories.reserve(factoryMap.size());
-  for (const auto& [id, name] : factoryMap) factories.emplace(id, name);
+  for (const auto& [id, name] : factoryMap) factories.emplace(id, &name);
   // The key codes: for a whole library read in one pass beside it, for the
   // few rows a condition lets through looked up one by one.
   const bool keyed = parts.keys && hasProductKeys(db);
@@ -223,7 +223,8 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
     }
     if (parts.factories) {
       const auto f = factories.find(row.factoryId);
-      row.factory = f == factories.end() ? std::string_view() : f->second;
+      row.factoryName = f == factories.end() ? nullptr : f->second;
+      row.factory = row.factoryName ? std::string_view(*row.factoryName) : std::string_view();
     }
     onRow(row);
   }
@@ -316,12 +317,32 @@ namespace {
 const std::string kEmpty;
 constexpr std::size_t kTextBlock = std::size_t(1) << 20;
 
+// Each text is kept after its length, in seven bits a byte (the high bit
+// set on every byte but the last): one byte for nearly every text.
 std::string_view nextText(const char*& at) {
-  uint32_t n = 0;
-  std::memcpy(&n, at, sizeof n);
-  const std::string_view out(at + sizeof n, n);
-  at += sizeof n + n;
+  std::size_t n = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto b = static_cast<unsigned char>(*at++);
+    n |= static_cast<std::size_t>(b & 0x7F) << shift;
+    if (!(b & 0x80)) break;
+  }
+  const std::string_view out(at, n);
+  at += n;
   return out;
+}
+
+std::size_t lengthBytes(std::size_t n) {
+  std::size_t bytes = 1;
+  for (; n >= 0x80; n >>= 7) ++bytes;
+  return bytes;
+}
+
+char* putText(char* at, std::string_view text) {
+  std::size_t n = text.size();
+  for (; n >= 0x80; n >>= 7) *at++ = static_cast<char>((n & 0x7F) | 0x80);
+  *at++ = static_cast<char>(n);
+  std::memcpy(at, text.data(), text.size());
+  return at + text.size();
 }
 
 }  // namespace
@@ -335,7 +356,7 @@ ProductView ProductEntry::view() const {
   v.unit = nextText(at);
   v.categoryId = nextText(at);
   v.factoryId = nextText(at);
-  v.factory = factory;
+  v.factory = factory();
   return v;
 }
 
@@ -408,21 +429,13 @@ void ProductTable::arrange(std::vector<uint32_t> order) {
 void ProductTable::add(const ProductRow& r) {
   const std::string_view parts[] = {r.name, r.model, r.unit, r.categoryId, r.factoryId};
   std::size_t bytes = 0;
-  for (const std::string_view p : parts) {
-    if (p.size() > UINT32_MAX) throw std::length_error("product text too long");
-    bytes += sizeof(uint32_t) + p.size();
-  }
+  for (const std::string_view p : parts) bytes += lengthBytes(p.size()) + p.size();
   char* at = room(bytes);
   ProductEntry e;
   e.id = std::string(r.id);
   e.texts = at;
-  for (const std::string_view p : parts) {
-    const auto n = static_cast<uint32_t>(p.size());
-    std::memcpy(at, &n, sizeof n);
-    std::memcpy(at + sizeof n, p.data(), n);
-    at += sizeof n + n;
-  }
-  e.factory = r.factory;  // read with this table's manufacturers
+  for (const std::string_view p : parts) at = putText(at, p);
+  e.factoryName = r.factoryName;  // read with this table's manufacturers
   if (!r.priceNote.empty()) notes_.emplace_back(entries_.size(), std::string(r.priceNote));
   entries_.push_back(std::move(e));
   prices_.push_back(r.price);

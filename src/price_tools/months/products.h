@@ -71,6 +71,9 @@ struct Product {
 struct ProductRow {
   std::string_view id, name, model, unit, categoryId, factoryId;
   std::string_view factory;  // the manufacturer's name, "" when unknown
+  // The same name where the manufacturers given to the read keep it; null
+  // when unknown.
+  const std::string* factoryName = nullptr;
   std::optional<Decimal> price;
   std::string_view priceNote;  // see Product::priceNote
   int64_t keyCode = -1;        // see Product::keyCode
@@ -100,8 +103,10 @@ struct ProductView {
 // and its manufacturer's name.
 struct ProductEntry {
   std::string id;
-  const char* texts = nullptr;  // name, model, unit, category id, manufacturer id
-  std::string_view factory;     // the manufacturer's name, in the table
+  const char* texts = nullptr;              // name, model, unit, category id, manufacturer id
+  const std::string* factoryName = nullptr;  // in the table's manufacturers, null when unknown
+  // The manufacturer's name, "" when unknown.
+  std::string_view factory() const { return factoryName ? std::string_view(*factoryName) : std::string_view(); }
   ProductView view() const;
   // The name, model and unit.
   void nameModelUnit(std::string_view& name, std::string_view& model, std::string_view& unit) const;
