@@ -159,6 +159,11 @@ bool LibraryFile::readTree(std::map<std::string, std::string>& parents) const {
   });
 }
 
+namespace {
+// Manufacturer ids below this are also found by number.
+constexpr int64_t kFactoryNumbers = 1 << 20;
+}  // namespace
+
 void LibraryFile::forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
                              const std::function<void(const ProductRow&)>& onRow) const {
   forEachRow(priceField, where, parts, readFactories(), onRow);
@@ -171,6 +176,20 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
   std::unordered_map<std::string_view, const std::string*> factories;
   factories.reserve(factoryMap.size());
   for (const auto& [id, name] : factoryMap) factories.emplace(id, &name);
+  // And, where ids are whole numbers written plainly (as a number cell's
+  // text is), by number: a number cell finds its name without its text.
+  std::vector<const std::string*> factoryByNumber;
+  for (const auto& [id, name] : factoryMap) {
+    int64_t v = -1;
+    const auto [end, ec] = std::from_chars(id.data(), id.data() + id.size(), v);
+    char canonical[24];
+    const auto written = std::to_chars(canonical, canonical + sizeof canonical, v).ptr;
+    if (ec != std::errc() || end != id.data() + id.size() || v < 0 || v >= kFactoryNumbers ||
+        std::string_view(canonical, static_cast<size_t>(written - canonical)) != id)
+      continue;
+    if (factoryByNumber.size() <= static_cast<size_t>(v)) factoryByNumber.resize(static_cast<size_t>(v) + 1);
+    factoryByNumber[static_cast<size_t>(v)] = &name;
+  }
   // The key codes: for a whole library read in one pass beside it, for the
   // few rows a condition lets through looked up one by one.
   const bool keyed = parts.keys && hasProductKeys(db);
@@ -222,8 +241,16 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
       }
     }
     if (parts.factories) {
-      const auto f = factories.find(row.factoryId);
-      row.factoryName = f == factories.end() ? nullptr : f->second;
+      const ado::Variant::Type t = r.type(Factory);
+      const bool number = t == ado::Variant::Type::Byte || t == ado::Variant::Type::Integer || t == ado::Variant::Type::Long;
+      const int64_t v = number ? r.integer(Factory) : -1;
+      if (v >= 0 && v < kFactoryNumbers) {
+        // Every id whose text this number's is lies in factoryByNumber.
+        row.factoryName = static_cast<size_t>(v) < factoryByNumber.size() ? factoryByNumber[static_cast<size_t>(v)] : nullptr;
+      } else {
+        const auto f = factories.find(row.factoryId);
+        row.factoryName = f == factories.end() ? nullptr : f->second;
+      }
       row.factory = row.factoryName ? std::string_view(*row.factoryName) : std::string_view();
     }
     onRow(row);
@@ -235,14 +262,15 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
                                       const std::string& where, bool withTree, bool withKeys) const {
   LibraryProducts out;
   out.library = name_;
-  for (auto& [id, name] : readFactories()) out.factories.emplace(id, name);
+  const Factories factories = readFactories();  // read once, for the rows and the result
+  for (auto& [id, name] : factories) out.factories.emplace(id, name);
   if (withTree) out.treeUnread = !readTree(out.categoryParents);
   if (!keep && where.empty())
     for (const ado::TableInfo& t : connection_->database()->tables())
       if (common::asciiLower(t.name) == "clproduct") out.products.reserve(static_cast<size_t>(t.rowCount));
   RowParts parts;
   parts.keys = withKeys;
-  forEachRow(priceField, where, parts, [&](const ProductRow& r) {
+  forEachRow(priceField, where, parts, factories, [&](const ProductRow& r) {
     Product p;
     p.id = r.id;
     p.name = r.name;
@@ -304,6 +332,7 @@ ProductTable LibraryFile::table(const std::string& priceField) const {
     forEachRow(priceField, {}, RowParts{}, again.factories, [&](const ProductRow& r) { again.add(r); });
     return again;
   }
+  if (std::is_sorted(ids.begin(), ids.end())) return out;  // the copy holds them in order already
   std::sort(ids.begin(), ids.end());
   std::vector<uint32_t> order(ids.size());
   for (size_t k = 0; k < ids.size(); ++k) order[k] = ids[k].second;
