@@ -102,6 +102,8 @@ struct ProductList {
     const Product& p = products[i];
     return {p.name, p.model, p.unit, p.factory};
   }
+  void prefetch(size_t i) const { __builtin_prefetch(&products[i]); }
+  void prefetchTexts(size_t) const {}
 };
 
 struct TableList {
@@ -119,6 +121,11 @@ struct TableList {
     t.factory = table[i].factory();
     return t;
   }
+  // The product's entry, then (once the entry is at hand) its texts, asked
+  // for ahead of use: the pairing goes through one list in order and the
+  // other in the order of the first.
+  void prefetch(size_t i) const { __builtin_prefetch(&table[i]); }
+  void prefetchTexts(size_t i) const { __builtin_prefetch(table[i].texts); }
 };
 
 // The products of two lists grouped by the code of their key, in one flat
@@ -162,10 +169,15 @@ class CodeGroups {
   const Slot& slotOf(int side, size_t k) const { return slots_[slotOf_[side][k]]; }
   // The product after `k` in its group, kNone after the last.
   int next(int side, int k) const { return next_[side][static_cast<size_t>(k)]; }
+  void prefetchSlot(int side, size_t k) const { __builtin_prefetch(&slots_[slotOf_[side][k]]); }
+  void prefetchNext(int side, int k) const { __builtin_prefetch(&next_[side][static_cast<size_t>(k)]); }
 
  private:
+  size_t home(int64_t code) const {
+    return static_cast<size_t>((static_cast<uint64_t>(code) * 0x9E3779B97F4A7C15ull) >> shift_);
+  }
   size_t find(int64_t code) {
-    size_t at = static_cast<size_t>((static_cast<uint64_t>(code) * 0x9E3779B97F4A7C15ull) >> shift_);
+    size_t at = home(code);
     while (slots_[at].code != code && slots_[at].code != -1) at = (at + 1) & mask_;
     slots_[at].code = code;
     return at;
@@ -174,7 +186,9 @@ class CodeGroups {
   void add(int side, const std::vector<int64_t>& codes) {
     slotOf_[side].resize(codes.size());
     next_[side].assign(codes.size(), kNone);
+    constexpr size_t kAhead = 16;  // slots asked for that many products ahead
     for (size_t k = codes.size(); k-- > 0;) {
+      if (k >= kAhead) __builtin_prefetch(&slots_[home(codes[k - kAhead])]);
       const size_t at = find(codes[k]);
       slotOf_[side][k] = static_cast<uint32_t>(at);
       next_[side][k] = slots_[at].first[side];
@@ -231,8 +245,26 @@ std::vector<MatchedPair> matchLists(const List& from, const List& to) {
   };
   // Each code shared by both lists once, where its first product of `to`
   // lies: `to` is gone through in its order.
+  // What a product needs is asked for in three steps ahead of it (its slot,
+  // then its partner's entry, then their texts), each once the one before
+  // has arrived.
+  constexpr size_t kAhead = 8;
+  auto ahead = [&](size_t j) {
+    if (j + 2 * kAhead < to.size()) groups.prefetchSlot(1, j + 2 * kAhead);
+    if (j + kAhead < to.size()) {
+      const int f = groups.slotOf(1, j + kAhead).first[0];
+      if (f != CodeGroups::kNone) from.prefetch(static_cast<size_t>(f)), groups.prefetchNext(0, f);
+      to.prefetch(j + kAhead);
+    }
+    if (j + kAhead / 2 < to.size()) {
+      const int f = groups.slotOf(1, j + kAhead / 2).first[0];
+      if (f != CodeGroups::kNone) from.prefetchTexts(static_cast<size_t>(f));
+      to.prefetchTexts(j + kAhead / 2);
+    }
+  };
   std::vector<int> froms, tos;
   for (size_t j = 0; j < to.size(); ++j) {
+    ahead(j);
     const CodeGroups::Slot& slot = groups.slotOf(1, j);
     if (slot.first[1] != static_cast<int>(j) || slot.first[0] == CodeGroups::kNone) continue;
     const int onlyFrom = slot.first[0], onlyTo = slot.first[1];
