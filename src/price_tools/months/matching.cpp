@@ -102,6 +102,7 @@ struct ProductList {
     const Product& p = products[i];
     return {p.name, p.model, p.unit, p.factory};
   }
+  bool sameTexts(size_t i, size_t j) const { return texts(i) == texts(j); }
   void prefetch(size_t i) const { __builtin_prefetch(&products[i]); }
   void prefetchTexts(size_t) const {}
 };
@@ -124,6 +125,13 @@ struct TableList {
   // The product's entry, then (once the entry is at hand) its texts, asked
   // for ahead of use: the pairing goes through one list in order and the
   // other in the order of the first.
+  // Whether two products of the list have the same texts: without reading
+  // them when the table keeps them once (and the same manufacturer).
+  bool sameTexts(size_t i, size_t j) const {
+    const ProductEntry &a = table[i], &b = table[j];
+    if (a.texts == b.texts && a.factoryName == b.factoryName) return true;
+    return texts(i) == texts(j);
+  }
   void prefetch(size_t i) const { __builtin_prefetch(&table[i]); }
   void prefetchTexts(size_t i) const { __builtin_prefetch(table[i].texts); }
 };
@@ -280,10 +288,11 @@ std::vector<MatchedPair> matchLists(const List& from, const List& to) {
     for (int t = slot.first[1]; t != CodeGroups::kNone; t = groups.next(1, t)) tos.push_back(t);
     // Several products under the code: one key when their texts are equal
     // (the usual case), otherwise split by their keys.
-    const Texts first = from.texts(static_cast<size_t>(froms.front()));
-    bool oneText = true;
-    for (size_t k = 1; k < froms.size(); ++k) oneText = oneText && first == from.texts(static_cast<size_t>(froms[k]));
-    for (int t : tos) oneText = oneText && first == to.texts(static_cast<size_t>(t));
+    // (Each product against the first of its own list, then the two firsts.)
+    const auto fromFirst = static_cast<size_t>(froms.front()), toFirst = static_cast<size_t>(tos.front());
+    bool oneText = from.texts(fromFirst) == to.texts(toFirst);
+    for (size_t k = 1; oneText && k < froms.size(); ++k) oneText = from.sameTexts(fromFirst, static_cast<size_t>(froms[k]));
+    for (size_t k = 1; oneText && k < tos.size(); ++k) oneText = to.sameTexts(toFirst, static_cast<size_t>(tos[k]));
     if (oneText) {
       pairKey(froms, tos);
       continue;

@@ -320,6 +320,7 @@ ProductTable LibraryFile::table(const std::string& priceField) const {
     }
     out.add(r);
   });
+  out.doneAdding();
   if (!wholeIds) return out;
   if (!numbers) {
     // Not what the copy of such a column holds: read again in the engine's order.
@@ -330,6 +331,7 @@ ProductTable LibraryFile::table(const std::string& priceField) const {
     again.treeUnread = out.treeUnread;
     out = ProductTable();
     forEachRow(priceField, {}, RowParts{}, again.factories, [&](const ProductRow& r) { again.add(r); });
+    again.doneAdding();
     return again;
   }
   if (std::is_sorted(ids.begin(), ids.end())) return out;  // the copy holds them in order already
@@ -383,6 +385,7 @@ ProductView ProductEntry::view() const {
   v.name = nextText(at);
   v.model = nextText(at);
   v.unit = nextText(at);
+  at = ids;
   v.categoryId = nextText(at);
   v.factoryId = nextText(at);
   v.factory = factory();
@@ -401,6 +404,8 @@ const std::string& ProductTable::priceNote(std::size_t i) const {
                                    [](const std::pair<std::size_t, std::string>& n, std::size_t k) { return n.first < k; });
   return at != notes_.end() && at->first == i ? at->second : kEmpty;
 }
+
+void ProductTable::doneAdding() { shared_ = {}; scratch_ = {}; }
 
 void ProductTable::reserve(std::size_t products) {
   entries_.reserve(products);
@@ -456,14 +461,29 @@ void ProductTable::arrange(std::vector<uint32_t> order) {
 }
 
 void ProductTable::add(const ProductRow& r) {
-  const std::string_view parts[] = {r.name, r.model, r.unit, r.categoryId, r.factoryId};
-  std::size_t bytes = 0;
-  for (const std::string_view p : parts) bytes += lengthBytes(p.size()) + p.size();
-  char* at = room(bytes);
   ProductEntry e;
   e.id = std::string(r.id);
-  e.texts = at;
-  for (const std::string_view p : parts) at = putText(at, p);
+  // Name, model and unit as they are kept, then kept once for all products
+  // that have them.
+  scratch_.clear();
+  for (const std::string_view p : {r.name, r.model, r.unit}) {
+    scratch_.resize(scratch_.size() + lengthBytes(p.size()) + p.size());
+    putText(scratch_.data() + scratch_.size() - lengthBytes(p.size()) - p.size(), p);
+  }
+  const auto known = shared_.find(scratch_);
+  if (known != shared_.end()) {
+    e.texts = known->second;
+  } else {
+    char* kept = room(scratch_.size());
+    std::memcpy(kept, scratch_.data(), scratch_.size());
+    shared_.emplace(std::string_view(kept, scratch_.size()), kept);
+    e.texts = kept;
+  }
+  char* at = room(lengthBytes(r.categoryId.size()) + r.categoryId.size() + lengthBytes(r.factoryId.size()) +
+                  r.factoryId.size());
+  e.ids = at;
+  at = putText(at, r.categoryId);
+  putText(at, r.factoryId);
   e.factoryName = r.factoryName;  // read with this table's manufacturers
   if (!r.priceNote.empty()) notes_.emplace_back(entries_.size(), std::string(r.priceNote));
   entries_.push_back(std::move(e));
