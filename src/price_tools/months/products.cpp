@@ -193,9 +193,14 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
   // The key codes: for a whole library read in one pass beside it, for the
   // few rows a condition lets through looked up one by one.
   const bool keyed = parts.keys && hasProductKeys(db);
+  // A read in the copy's order takes them beside it; one in the order of the
+  // ids, from a list by rowid.
+  const bool ordered = parts.ids && parts.inIdOrder;
+  std::optional<KeyCodeStream> stream;
   std::vector<std::pair<int64_t, int64_t>> codes;
   std::optional<KeyCodeFinder> finder;
-  if (keyed && where.empty()) codes = keyCodes(db);
+  if (keyed && where.empty() && !ordered) stream.emplace(db);
+  if (keyed && where.empty() && ordered) codes = keyCodes(db);
   if (keyed && !where.empty()) finder.emplace(db);
 
   // Read straight from the engine, only the columns asked for; a column the
@@ -209,7 +214,6 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
     throw ado::Error(-2147217904, "No value given for one or more required parameters.");
   std::string scratch[7];
   std::string note;
-  size_t nextCode = 0;
   ProductRow row;
   while (r.next()) {
     if (parts.ids) row.id = r.toText(Id, scratch[Id]);
@@ -232,12 +236,11 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
       const int64_t rid = r.integer(Rid);
       if (finder) {
         row.keyCode = (*finder)(rid);
+      } else if (stream) {
+        row.keyCode = (*stream)(rid);
       } else {
-        // Rows mostly come in the order of their rowids: the next code first.
-        if (nextCode >= codes.size() || codes[nextCode].first != rid)
-          nextCode = static_cast<size_t>(
-              std::lower_bound(codes.begin(), codes.end(), std::make_pair(rid, INT64_MIN)) - codes.begin());
-        if (nextCode < codes.size() && codes[nextCode].first == rid) row.keyCode = codes[nextCode++].second;
+        const auto at = std::lower_bound(codes.begin(), codes.end(), std::make_pair(rid, INT64_MIN));
+        if (at != codes.end() && at->first == rid) row.keyCode = at->second;
       }
     }
     if (parts.factories) {
