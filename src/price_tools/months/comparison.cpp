@@ -122,7 +122,7 @@ Comparison compareProducts(std::shared_ptr<const ProductTable> older, std::share
         out.notes.push_back("the category tree of " + lib->library + " cannot be read: its subcategories are left out");
 
   std::vector<Decimal> changes;
-  const std::vector<MatchedPair> pairs = matchProducts(from, to);
+  std::vector<MatchedPair> pairs = matchProducts(from, to);
   out.rows.reserve(pairs.size());
   changes.reserve(pairs.size());
   for (const MatchedPair& pair : pairs) {
@@ -159,6 +159,7 @@ Comparison compareProducts(std::shared_ptr<const ProductTable> older, std::share
     if (row.change) changes.push_back(*row.change);
     if (passes(filter, row.status)) out.rows.push_back(std::move(row));
   }
+  pairs = {};
   if (!changes.empty()) {
     // Only the middle one or two are put in their places. (Changes are in
     // their shortest form, so equal values are equal numbers.)
