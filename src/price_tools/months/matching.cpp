@@ -291,7 +291,8 @@ std::vector<MatchedPair> matchLists(const List& from, const List& to) {
     // (Each product against the first of its own list, then the two firsts.)
     const auto fromFirst = static_cast<size_t>(froms.front()), toFirst = static_cast<size_t>(tos.front());
     bool oneText = from.texts(fromFirst) == to.texts(toFirst);
-    for (size_t k = 1; oneText && k < froms.size(); ++k) oneText = from.sameTexts(fromFirst, static_cast<size_t>(froms[k]));
+    for (size_t k = 1; oneText && k < froms.size(); ++k)
+      oneText = from.sameTexts(fromFirst, static_cast<size_t>(froms[k]));
     for (size_t k = 1; oneText && k < tos.size(); ++k) oneText = to.sameTexts(toFirst, static_cast<size_t>(tos[k]));
     if (oneText) {
       pairKey(froms, tos);

@@ -245,11 +245,13 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
     }
     if (parts.factories) {
       const ado::Variant::Type t = r.type(Factory);
-      const bool number = t == ado::Variant::Type::Byte || t == ado::Variant::Type::Integer || t == ado::Variant::Type::Long;
+      using T = ado::Variant::Type;
+      const bool number = t == T::Byte || t == T::Integer || t == T::Long;
       const int64_t v = number ? r.integer(Factory) : -1;
       if (v >= 0 && v < kFactoryNumbers) {
         // Every id whose text this number's is lies in factoryByNumber.
-        row.factoryName = static_cast<size_t>(v) < factoryByNumber.size() ? factoryByNumber[static_cast<size_t>(v)] : nullptr;
+        const auto at = static_cast<size_t>(v);
+        row.factoryName = at < factoryByNumber.size() ? factoryByNumber[at] : nullptr;
       } else {
         const auto f = factories.find(row.factoryId);
         row.factoryName = f == factories.end() ? nullptr : f->second;
