@@ -560,6 +560,22 @@ TEST_F(LibraryCachePages, ADamagedPageMetByAStreamingReadFailsClearly) {
   EXPECT_FALSE(fs::exists(entry())) << "removed, so that the next open imports the library";
   EXPECT_EQ(priceOf(*open(), 100 + kProducts - 1), "24099.25");
 
+  // The column reader, which hands each row over as it comes, fails alike.
+  damagePrice(100 + kProducts - 1);
+  db = open();
+  {
+    ado::ColumnReader reader(*db, "CLProduct", {"ID", "Price"});
+    rows = 0;
+    try {
+      while (reader.next()) ++rows;
+      ADD_FAILURE() << "no error after " << rows << " rows";
+    } catch (const ado::Error& e) {
+      EXPECT_NE(std::string(e.what()).find("library cache is damaged"), std::string::npos) << e.what();
+    }
+    EXPECT_GT(rows, 0);
+  }
+  EXPECT_EQ(priceOf(*open(), 100 + kProducts - 1), "24099.25");
+
   // Met before the first row: the rows of the library read afresh.
   damagePrice(300);
   db = open();
