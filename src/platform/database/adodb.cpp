@@ -10,6 +10,7 @@
 
 #include "common/program_folder.h"
 #include "common/text_case.h"
+#include "platform/database/cache_file.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/jet_sql.h"
 #include "platform/database/jet_types.h"
@@ -411,6 +412,7 @@ bool ColumnReader::next() {
     return true;
   }
   if (rc == SQLITE_DONE) return false;
+  if (auto damaged = damagedEntryError(sqlite3_db_handle(st))) throw *damaged;
   throw Error(-2147467259, std::string(sqlite3_errmsg(sqlite3_db_handle(s_->st))) + ": " + s_->failure);
 }
 

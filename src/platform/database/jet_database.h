@@ -20,6 +20,8 @@ struct sqlite3;
 
 namespace ado {
 
+class CacheImage;
+
 // Jet's column types, named as Access names them (the dump's "type").
 enum class JetType {
   Boolean, Byte, Integer, Long, Currency, Single, Double, DateTime, Binary, Text, Ole, Memo,
@@ -130,12 +132,15 @@ class Database {
   const std::vector<TableInfo>& tables() const { return tables_; }
 
   // Runs one statement in Jet's SQL; throws Error when it fails.
+  // A library cache entry found damaged by the statement makes it run once
+  // more on the library imported afresh.
   ResultSet execute(const std::string& statement);
 
   // The same, handing each row to `onRow` as it is read instead of keeping
   // the whole result (the row's cells, one per field; the handler may move
   // them out). Returns the field names. Throws Error as execute does, also
-  // after some rows have been handed over.
+  // after some rows have been handed over (a damaged cache entry met before
+  // the first row is handled as execute does; after it, the call fails).
   using RowHandler = std::function<void(std::vector<Variant>& row)>;
   std::vector<std::string> forEachRow(const std::string& statement, const RowHandler& onRow);
   // The same, telling the field names before the first row.
@@ -152,6 +157,16 @@ class Database {
 
  private:
   Database();
+  // After a statement failed: when the engine runs on a cache entry found
+  // damaged, the library is read again (as open reads it, with the
+  // same password) and true is given.
+  bool reloadDamagedEntry();
+  ResultSet executeOnce(const std::string& statement);
+  std::vector<std::string> forEachRowOnce(const std::string& statement, const NamesHandler& onNames,
+                                          const RowHandler& onRow);
+  // An engine with the provider's settings, on an empty in-memory database
+  // or on a library cache entry's image.
+  static SqliteConnection makeEngine(const std::shared_ptr<CacheImage>& image = nullptr);
   void createEngine();
   void seal();
   void indexForStatement(const std::string& statement);
@@ -168,13 +183,14 @@ class Database {
   friend class ColumnReader;  // prepares its select as every statement is
 
   std::string path_;
+  std::string password_;         // as given to open: checked again when the library is read again
+  ReadMode mode_ = ReadMode::Isolated;
   int jetVersion_ = 4;
   std::vector<TableInfo> tables_;
   std::vector<std::string> indexed_;  // "table\ncolumn", lower case
   int indexCount_ = 0;
   bool analyzed_ = false;  // the planner has figures for the indexes
-  std::shared_ptr<void> image_;  // the library cache's mapping the engine runs on, if any
-  SqliteConnection db_;          // after image_: closed before the mapping goes
+  SqliteConnection db_;          // (on a cache entry, the engine's file holds the entry's mapping)
 };
 
 // Told how far the copy of a library from its Jet file has come, while

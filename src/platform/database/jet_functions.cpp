@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "common/collation.h"
 #include "common/text_case.h"
 #include "platform/database/adodb.h"
+#include "platform/database/id_set.h"
 #include "platform/database/jet_sql.h"
 #include "platform/grid/vsflexgrid.h"
 
@@ -543,6 +545,72 @@ int collate(void*, int na, const void* a, int nb, const void* b) {
                              std::string_view(static_cast<const char*>(b), std::size_t(nb)));
 }
 
+// ---------------------------------------------------------------------------
+// Sets of ids (id_set.h). The code: the ids ascending, the first as a
+// zigzag varint and each next one as its (positive) distance from the one
+// before, the bytes written in base64's URL alphabet (no "+", which the
+// translation would read as an operator), without padding.
+
+constexpr char kCodeLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+int codeValue(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '-') return 62;
+  if (c == '_') return 63;
+  return -1;
+}
+
+void putVarint(std::string& out, uint64_t v) {
+  while (v >= 0x80) {
+    out += char(uint8_t(v) | 0x80);
+    v >>= 7;
+  }
+  out += char(uint8_t(v));
+}
+
+// The set held by a running statement, decoded once (the code is a constant
+// of the statement).
+struct DecodedSet {
+  std::vector<long long> ids;
+};
+
+void fnIdIn(sqlite3_context* ctx, int, Args argv) {
+  auto* set = static_cast<DecodedSet*>(sqlite3_get_auxdata(ctx, 1));
+  std::unique_ptr<DecodedSet> own;
+  if (!set) {
+    own = std::make_unique<DecodedSet>();
+    const char* code = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+    if (sqlite3_value_type(argv[1]) != SQLITE_TEXT || !code ||
+        !decodeIdSet(std::string_view(code, std::size_t(sqlite3_value_bytes(argv[1]))), own->ids))
+      return sqlite3_result_error(ctx, kInvalidArgument, -1);
+    // Kept with the statement for its next rows. Should the engine not keep
+    // it (no memory), it has freed it, and this row reads the code again.
+    sqlite3_set_auxdata(ctx, 1, own.release(), [](void* p) { delete static_cast<DecodedSet*>(p); });
+    set = static_cast<DecodedSet*>(sqlite3_get_auxdata(ctx, 1));
+    if (!set) {
+      own = std::make_unique<DecodedSet>();
+      decodeIdSet(std::string_view(code, std::size_t(sqlite3_value_bytes(argv[1]))), own->ids);
+      set = own.get();
+    }
+  }
+  long long id = 0;
+  switch (sqlite3_value_type(argv[0])) {
+    case SQLITE_NULL: return sqlite3_result_null(ctx);
+    case SQLITE_INTEGER: id = sqlite3_value_int64(argv[0]); break;
+    case SQLITE_FLOAT: {
+      const double d = sqlite3_value_double(argv[0]);
+      if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0) || double(static_cast<long long>(d)) != d)
+        return sqlite3_result_int(ctx, 0);
+      id = static_cast<long long>(d);
+      break;
+    }
+    default: return sqlite3_result_int(ctx, 0);  // a text or blob equals no number
+  }
+  sqlite3_result_int(ctx, std::binary_search(set->ids.begin(), set->ids.end(), id) ? 1 : 0);
+}
+
 struct Function {
   const char* name;
   int args;
@@ -560,6 +628,7 @@ const Function kFunctions[] = {
     {"format", -1, fnFormat, 0},    {"val", 1, fnVal, 0},
     {"str", 1, fnStr, 0},           {"like", 2, fnLike, 0},       {"like", 3, fnLike, 0},
     {"strconv", 2, fnStrConv, 0},   {"jet_narrow_like", 2, fnNarrowLike, 0},
+    {"jet_id_in", 2, fnIdIn, 0},
 };
 
 // SQLite's own that Jet has too, and what the translation writes.
@@ -582,6 +651,70 @@ bool knownFunction(const std::string& name) {
   for (const char* f : kEngineFunctions)
     if (n == f) return true;
   return false;
+}
+
+std::string idSetCondition(const std::string& column, std::vector<long long> ids, bool member) {
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  std::string bytes;
+  for (std::size_t k = 0; k < ids.size(); ++k) {
+    if (k == 0) {
+      const uint64_t v = uint64_t(ids[0]);
+      putVarint(bytes, (v << 1) ^ (ids[0] < 0 ? ~uint64_t(0) : 0));
+    } else {
+      putVarint(bytes, uint64_t(ids[k]) - uint64_t(ids[k - 1]));
+    }
+  }
+  std::string code;
+  code.reserve((bytes.size() * 4 + 2) / 3);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+    uint32_t w = 0;
+    for (std::size_t j = 0; j < 3; ++j) w = (w << 8) | (j < n ? uint8_t(bytes[i + j]) : 0u);
+    for (std::size_t j = 0; j <= n; ++j) code += kCodeLetters[(w >> (18 - 6 * j)) & 63];
+  }
+  return "jet_id_in(" + column + ", '" + code + "') = " + (member ? "1" : "0");
+}
+
+bool decodeIdSet(std::string_view code, std::vector<long long>& ids) {
+  ids.clear();
+  if (code.size() % 4 == 1) return false;
+  std::string bytes;
+  bytes.reserve(code.size() * 3 / 4);
+  for (std::size_t i = 0; i < code.size(); i += 4) {
+    const std::size_t n = std::min<std::size_t>(4, code.size() - i);
+    uint32_t w = 0;
+    for (std::size_t j = 0; j < 4; ++j) {
+      const int v = j < n ? codeValue(code[i + j]) : 0;
+      if (v < 0) return false;
+      w = (w << 6) | uint32_t(v);
+    }
+    for (std::size_t j = 0; j + 1 < n; ++j) bytes += char(uint8_t(w >> (16 - 8 * j)));
+  }
+  uint64_t value = 0;
+  int shift = 0;
+  bool first = true;
+  uint64_t last = 0;
+  for (const char ch : bytes) {
+    const uint8_t b = uint8_t(ch);
+    if (shift > 63) return false;
+    value |= uint64_t(b & 0x7f) << shift;
+    shift += 7;
+    if (b & 0x80) continue;
+    if (first) {
+      last = (value >> 1) ^ (value & 1 ? ~uint64_t(0) : 0);
+      first = false;
+    } else {
+      if (value == 0) return false;  // ascending, without repeats
+      const uint64_t next = last + value;
+      if (static_cast<long long>(next) <= static_cast<long long>(last)) return false;
+      last = next;
+    }
+    ids.push_back(static_cast<long long>(last));
+    value = 0;
+    shift = 0;
+  }
+  return shift == 0;
 }
 
 }  // namespace ado

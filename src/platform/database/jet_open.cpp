@@ -15,6 +15,7 @@
 #include "platform/database/jet_reader.h"
 #include "platform/database/jet_sql.h"
 #include "platform/database/jet_types.h"
+#include "platform/database/cache_file.h"
 #include "platform/database/import_flight.h"
 #include "platform/database/library_cache.h"
 
@@ -28,15 +29,15 @@ using common::asciiLower;
 
 Database::Database() = default;
 
-// The engine is closed before the cache entry's mapping it may run on goes
-// (db_ is declared after image_).
 Database::~Database() = default;
 
-void Database::createEngine() {
+void Database::createEngine() { db_ = makeEngine(); }
+
+SqliteConnection Database::makeEngine(const std::shared_ptr<CacheImage>& image) {
   sqlite3* engine = nullptr;
-  const int opened = sqlite3_open_v2(":memory:", &engine,
-                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  db_.reset(engine);
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  const int opened = image ? openCacheImage(image, flags, &engine) : sqlite3_open_v2(":memory:", &engine, flags, nullptr);
+  SqliteConnection owned(engine);
   if (opened != SQLITE_OK) throw Error(jet::kFail, "Cannot create the in-memory database.");
   sqlite3_exec(engine, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA case_sensitive_like=OFF;",
                nullptr, nullptr, nullptr);
@@ -48,6 +49,7 @@ void Database::createEngine() {
   sqlite3_db_config(engine, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
   sqlite3_db_config(engine, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
   sqlite3_db_config(engine, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  return owned;
 }
 
 // Once the copy is complete: defensive mode (no schema writes, no page
@@ -101,6 +103,8 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
 
   std::shared_ptr<Database> db(new Database);
   db->path_ = givenPath;
+  db->password_ = password;
+  db->mode_ = mode;
   db->jetVersion_ = h.version;
   db->createEngine();
   LibraryCache cache(path, f.fd, st);  // after the password check: the cache never replaces it
@@ -126,6 +130,22 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
   cache.store(*db);
   db->seal();
   return db;
+}
+
+bool Database::reloadDamagedEntry() {
+  const CacheImage* image = cacheImageOf(db_.get());
+  if (!image || !image->damaged()) return false;
+  // The entry's file is gone, so the library is imported afresh. The old
+  // engine goes then (a statement still open on it, the column reader's,
+  // keeps it and its entry until it is finished, and fails).
+  std::shared_ptr<Database> fresh = open(path_, password_, mode_ == ReadMode::CacheOnly ? ReadMode::Isolated : mode_);
+  jetVersion_ = fresh->jetVersion_;
+  tables_ = std::move(fresh->tables_);
+  indexed_ = std::move(fresh->indexed_);
+  indexCount_ = fresh->indexCount_;
+  analyzed_ = fresh->analyzed_;
+  db_ = std::move(fresh->db_);
+  return true;
 }
 
 std::shared_ptr<Database> Database::openBuffer(const void* data, std::size_t size,

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/text_case.h"
+#include "platform/database/cache_file.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/jet_reader.h"
 #include "platform/database/jet_sql.h"
@@ -22,6 +23,7 @@ using common::asciiLower;
 namespace {
 
 Error statementError(sqlite3* db, const std::string& statement) {
+  if (auto damaged = damagedEntryError(db)) return *damaged;
   std::string msg = sqlite3_errmsg(db);
   auto after = [&](const char* prefix) -> std::string {
     std::size_t n = std::strlen(prefix);
@@ -271,6 +273,28 @@ std::vector<std::string> Database::forEachRow(const std::string& statement, cons
 
 std::vector<std::string> Database::forEachRow(const std::string& statement, const NamesHandler& onNames,
                                               const RowHandler& onRow) {
+  // A damaged cache entry met before the first row: once more, on the
+  // library read afresh (the names are told once).
+  bool told = false, handed = false;
+  const NamesHandler names = [&](const std::vector<std::string>& n) {
+    if (onNames && !told) onNames(n);
+    told = true;
+  };
+  const RowHandler rows = [&](std::vector<Variant>& row) {
+    handed = true;
+    onRow(row);
+  };
+  for (int attempt = 0;; ++attempt) {
+    try {
+      return forEachRowOnce(statement, names, rows);
+    } catch (const Error&) {
+      if (handed || attempt > 0 || !reloadDamagedEntry()) throw;
+    }
+  }
+}
+
+std::vector<std::string> Database::forEachRowOnce(const std::string& statement, const NamesHandler& onNames,
+                                                  const RowHandler& onRow) {
   std::vector<std::string> names;
   std::vector<JetType> types;
   const SqliteStatement owned = prepareSelect(statement, names, types);
@@ -288,6 +312,16 @@ std::vector<std::string> Database::forEachRow(const std::string& statement, cons
 }
 
 ResultSet Database::execute(const std::string& statement) {
+  for (int attempt = 0;; ++attempt) {
+    try {
+      return executeOnce(statement);
+    } catch (const Error&) {
+      if (attempt > 0 || !reloadDamagedEntry()) throw;
+    }
+  }
+}
+
+ResultSet Database::executeOnce(const std::string& statement) {
   // The values go straight from the engine into the result's blocks.
   ResultSet rs;
   std::vector<JetType> types;

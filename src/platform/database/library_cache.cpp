@@ -14,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/database/cache_file.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/jet_reader.h"
 #include "provider_stamp.h"
@@ -36,47 +37,6 @@ uint64_t fnv(const void* data, std::size_t n, uint64_t h = 1469598103934665603ul
   const auto* p = static_cast<const unsigned char*>(data);
   for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
   return h;
-}
-
-// The digest of an entry's pages, checked at every open so that a damaged
-// entry (a changed byte anywhere) is rebuilt rather than served: xxHash64's
-// scheme (four lanes of 64-bit words, multiplied and rotated), which reads
-// memory about as fast as it can be read.
-uint64_t rotl(uint64_t v, int r) { return (v << r) | (v >> (64 - r)); }
-constexpr uint64_t kP1 = 11400714785074694791ull, kP2 = 14029467366897019727ull, kP3 = 1609587929392839161ull,
-                   kP4 = 9650029242287828579ull, kP5 = 2870177450012600261ull;
-uint64_t load64(const unsigned char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-uint64_t round64(uint64_t acc, uint64_t in) { return rotl(acc + in * kP2, 31) * kP1; }
-uint64_t merge64(uint64_t acc, uint64_t v) { return (acc ^ round64(0, v)) * kP1 + kP4; }
-
-uint64_t digest(const unsigned char* p, std::size_t n) {
-  const unsigned char* const end = p + n;
-  uint64_t h;
-  if (n >= 32) {
-    uint64_t v1 = kP1 + kP2, v2 = kP2, v3 = 0, v4 = 0 - kP1;
-    for (const unsigned char* limit = end - 32; p <= limit; p += 32) {
-      v1 = round64(v1, load64(p));
-      v2 = round64(v2, load64(p + 8));
-      v3 = round64(v3, load64(p + 16));
-      v4 = round64(v4, load64(p + 24));
-    }
-    h = rotl(v1, 1) + rotl(v2, 7) + rotl(v3, 12) + rotl(v4, 18);
-    h = merge64(merge64(merge64(merge64(h, v1), v2), v3), v4);
-  } else {
-    h = kP5;
-  }
-  h += uint64_t(n);
-  for (; p + 8 <= end; p += 8) h = rotl(h ^ round64(0, load64(p)), 27) * kP1 + kP4;
-  for (; p < end; ++p) h = rotl(h ^ (*p * kP5), 11) * kP1;
-  h ^= h >> 33;
-  h *= kP2;
-  h ^= h >> 29;
-  h *= kP3;
-  return h ^ (h >> 32);
 }
 
 std::string hex(uint64_t v) {
@@ -163,12 +123,15 @@ struct Fd {
   }
 };
 
-// What the provider knows of a copy besides its tables.
-std::string describe(const std::string& key, uint64_t imageDigest, int jetVersion, int indexCount,
-                     const std::vector<TableInfo>& tables, const std::vector<std::string>& indexed) {
+// What the provider knows of a copy besides its tables, then the digest of
+// each of the image's pages (the trailer's own digest covers them).
+std::string describe(const std::string& key, uint32_t pageSize, const std::vector<uint64_t>& pageDigests,
+                     int jetVersion, int indexCount, const std::vector<TableInfo>& tables,
+                     const std::vector<std::string>& indexed) {
   Writer w;
   w.text(key);
-  w.raw(&imageDigest, 8);
+  w.u32(pageSize);
+  w.u32(uint32_t(pageDigests.size()));
   w.u32(uint32_t(jetVersion));
   w.u32(uint32_t(indexCount));
   w.u32(uint32_t(tables.size()));
@@ -184,7 +147,14 @@ std::string describe(const std::string& key, uint64_t imageDigest, int jetVersio
   }
   w.u32(uint32_t(indexed.size()));
   for (const auto& s : indexed) w.text(s);
+  w.raw(pageDigests.data(), pageDigests.size() * 8);
   return w.out;
+}
+
+std::vector<uint64_t> digestPages(const unsigned char* image, std::size_t size, uint32_t pageSize) {
+  std::vector<uint64_t> out(size / pageSize);
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = pageDigest(image + i * pageSize, pageSize);
+  return out;
 }
 
 // The cache folder itself, never a link to another: a descriptor of the
@@ -336,10 +306,13 @@ bool resealLibraryCacheEntry(const std::string& file) {
   char* payload = bytes.data() + imageSize;
   Reader r{payload, payloadSize};
   r.text();
-  if (!r.ok || r.left < 8) return false;
-  const uint64_t imageDigest = digest(reinterpret_cast<const unsigned char*>(bytes.data()), std::size_t(imageSize));
-  std::memcpy(payload + (payloadSize - r.left), &imageDigest, 8);
-  const uint64_t h = fnv(payload, payloadSize);
+  const uint32_t pageSize = r.u32(), pageCount = r.u32();
+  if (!r.ok || pageSize < 512 || uint64_t(pageSize) * pageCount != imageSize || r.left < uint64_t(pageCount) * 8)
+    return false;
+  const std::vector<uint64_t> pages =
+      digestPages(reinterpret_cast<const unsigned char*>(bytes.data()), std::size_t(imageSize), pageSize);
+  std::memcpy(payload + payloadSize - pages.size() * 8, pages.data(), pages.size() * 8);
+  const uint64_t h = pageDigest(reinterpret_cast<const unsigned char*>(payload), payloadSize);
   std::memcpy(footer + 12, &h, 8);
   Fd f;
   f.fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
@@ -384,14 +357,13 @@ LibraryCache::LibraryCache(const std::string& path, int fd, const struct stat& s
 }
 
 bool LibraryCache::load(Database& db) {
-  if (file_.empty() || attach(db) != 1) return false;
+  if (file_.empty() || !attach(db)) return false;
   // An entry that holds another version of a registered table is made
   // afresh by the import (the old table's pages would stay in it); one
   // written before a table was registered gets the table now, and is
   // written anew with it.
   if (outdated(db)) {
     db.db_.reset();
-    db.image_.reset();
     db.tables_.clear();
     db.indexed_.clear();
     db.indexCount_ = 0;
@@ -455,40 +427,39 @@ bool LibraryCache::derive(Database& db) {
   return built;
 }
 
-int LibraryCache::attach(Database& db) {
+bool LibraryCache::attach(Database& db) {
   Fd dir;
   dir.fd = openCacheFolder(fs::path(file_).parent_path().string());
-  if (dir.fd < 0) return 0;
+  if (dir.fd < 0) return false;
   Fd f;
   f.fd = ::openat(dir.fd, fs::path(file_).filename().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (f.fd < 0) return 0;
+  if (f.fd < 0) return false;
   struct stat st{};
-  if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || std::size_t(st.st_size) < kFooter + 512) return 0;
+  if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || std::size_t(st.st_size) < kFooter + 512) return false;
   const std::size_t fileSize = std::size_t(st.st_size);
 
-  // The trailer: magic, sizes, the hash of what it says, the key.
+  // The trailer: magic, sizes, the digest of what it says, the key.
   char footer[kFooter];
   if (!readAll(f.fd, footer, kFooter, off_t(fileSize - kFooter)) || std::memcmp(footer + 20, kMagic, 8) != 0)
-    return 0;
+    return false;
   uint64_t imageSize, payloadHash;
   uint32_t payloadSize;
   std::memcpy(&imageSize, footer, 8);
   std::memcpy(&payloadSize, footer + 8, 4);
   std::memcpy(&payloadHash, footer + 12, 8);
-  if (imageSize < 512 || imageSize % 512 != 0 || imageSize + payloadSize + kFooter != fileSize) return 0;
+  if (imageSize < 512 || imageSize % 512 != 0 || imageSize + payloadSize + kFooter != fileSize) return false;
   std::string payload(payloadSize, '\0');
   if (!readAll(f.fd, payload.data(), payloadSize, off_t(imageSize)) ||
-      fnv(payload.data(), payload.size()) != payloadHash)
-    return 0;
+      pageDigest(reinterpret_cast<const unsigned char*>(payload.data()), payload.size()) != payloadHash)
+    return false;
   Reader r{payload.data(), payload.size()};
-  if (r.text() != key_) return 0;  // the library has changed, or another took its name
-  uint64_t imageDigest = 0;
-  r.raw(&imageDigest, 8);
+  if (r.text() != key_) return false;  // the library has changed, or another took its name
+  const uint32_t pageSize = r.u32(), pageCount = r.u32();
   const int jetVersion = int(r.u32());
   const int indexCount = int(r.u32());
   std::vector<TableInfo> tables(std::min<uint32_t>(r.u32(), 65536));
   for (auto& t : tables) {
-    if (!r.ok) return 0;
+    if (!r.ok) return false;
     t.name = r.text();
     t.rowCount = long(r.i64());
     t.columns.resize(std::min<uint32_t>(r.u32(), 4096));
@@ -500,65 +471,69 @@ int LibraryCache::attach(Database& db) {
   }
   std::vector<std::string> indexed(std::min<uint32_t>(r.u32(), 1u << 20));
   for (auto& s : indexed) s = r.text();
-  if (!r.ok || r.left != 0 || jetVersion != db.jetVersion_) return 0;
+  if (!r.ok || pageSize < 512 || uint64_t(pageSize) * pageCount != imageSize || r.left != uint64_t(pageCount) * 8 ||
+      jetVersion != db.jetVersion_)
+    return false;
+  std::vector<uint64_t> pageDigests(pageCount);
+  r.raw(pageDigests.data(), r.left);
 
   // The database header: SQLite's, of this format, as long as the image.
   unsigned char header[100];
-  if (!readAll(f.fd, header, sizeof header, 0) || std::memcmp(header, "SQLite format 3", 16) != 0) return 0;
-  const uint32_t pageSize = header[16] == 0 && header[17] == 1 ? 65536u : uint32_t(header[16]) << 8 | header[17];
-  if (uint64_t(pageSize) * bigEndian32(header + 28) != imageSize ||
+  if (!readAll(f.fd, header, sizeof header, 0) || std::memcmp(header, "SQLite format 3", 16) != 0) return false;
+  const uint32_t headerPageSize = header[16] == 0 && header[17] == 1 ? 65536u : uint32_t(header[16]) << 8 | header[17];
+  if (headerPageSize != pageSize || bigEndian32(header + 28) != pageCount ||
       bigEndian32(header + 24) != bigEndian32(header + 92) ||
       int32_t(bigEndian32(header + 60)) != kLibraryCacheFormat || bigEndian32(header + 68) != kApplicationId)
-    return 0;
+    return false;
 
-  // Mapped copy-on-write, followed by room for the indexes made later.
+  // Mapped copy-on-write, followed by room for the indexes made later. No
+  // page is read here: each is checked against its digest the first time the
+  // engine reads it (cache_file.h), so that a damaged entry is rebuilt, never
+  // served.
   const std::size_t page = std::size_t(::sysconf(_SC_PAGESIZE));
   const std::size_t mapped = (fileSize + page - 1) / page * page;
   const std::size_t room = std::max<std::size_t>(std::size_t(64) << 20, std::size_t(imageSize / 2)) / page * page;
   const std::size_t total = mapped + room;
   void* base = ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (base == MAP_FAILED) return 0;
-  std::shared_ptr<void> image(base, [total](void* p) { ::munmap(p, total); });
-  if (::mmap(base, fileSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, f.fd, 0) == MAP_FAILED) return 0;
-  // Every page as it was written: a damaged entry is rebuilt, never served.
-  // (The pages are read from the system's file cache in one pass; they stay
-  // shared with it, since nothing is written.)
-#ifdef MADV_POPULATE_READ
-  ::madvise(base, mapped, MADV_POPULATE_READ);
-#endif
-  if (digest(static_cast<const unsigned char*>(base), std::size_t(imageSize)) != imageDigest) return 0;
+  if (base == MAP_FAILED) return false;
+  if (::mmap(base, fileSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, f.fd, 0) == MAP_FAILED) {
+    ::munmap(base, total);
+    return false;
+  }
+  auto image = std::make_shared<CacheImage>(base, total, std::size_t(imageSize), pageSize, std::move(pageDigests),
+                                            file_, st.st_dev, st.st_ino);
 
-  sqlite3* engine = db.db_.get();
-  bool good = sqlite3_deserialize(engine, "main", static_cast<unsigned char*>(base), sqlite3_int64(imageSize),
-                                  sqlite3_int64(total), 0) == SQLITE_OK;
+  // A new engine on the entry; `db` keeps its own until this one is good.
+  SqliteConnection engine;
+  try {
+    engine = db.makeEngine(image);
+  } catch (const Error&) {
+    return false;
+  }
+  image.reset();  // held by the engine's file from now on
   // Every table the trailer names is in the schema (this also reads the
   // schema, which fails on a damaged one).
+  bool good = true;
   for (std::size_t i = 0; good && i < tables.size(); ++i) {
-    sqlite3_stmt* st = nullptr;
-    good = sqlite3_prepare_v2(engine, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name=?1", -1, &st,
+    sqlite3_stmt* q = nullptr;
+    good = sqlite3_prepare_v2(engine.get(), "SELECT 1 FROM sqlite_schema WHERE type='table' AND name=?1", -1, &q,
                               nullptr) == SQLITE_OK;
     if (good) {
-      sqlite3_bind_text(st, 1, tables[i].name.c_str(), -1, SQLITE_TRANSIENT);
-      good = sqlite3_step(st) == SQLITE_ROW;
+      sqlite3_bind_text(q, 1, tables[i].name.c_str(), -1, SQLITE_TRANSIENT);
+      good = sqlite3_step(q) == SQLITE_ROW;
     }
-    sqlite3_finalize(st);
+    sqlite3_finalize(q);
   }
-  if (good) good = sqlite3_exec(engine, "PRAGMA mmap_size=2147418112", nullptr, nullptr, nullptr) == SQLITE_OK;
-  if (!good) {
-    // The engine's main database is gone with the failed entry: start afresh
-    // for the import.
-    db.db_.reset();
-    db.createEngine();
-    return -1;
-  }
+  if (good) good = run(engine.get(), "PRAGMA mmap_size=2147418112");
+  if (!good) return false;
+  db.db_ = std::move(engine);
   db.tables_ = std::move(tables);
   db.indexed_ = std::move(indexed);
   db.indexCount_ = indexCount;
   db.analyzed_ = true;
-  db.image_ = std::move(image);
   // Used now: the last to be evicted.
   ::futimens(f.fd, nullptr);
-  return 1;
+  return true;
 }
 
 void LibraryCache::store(Database& db) {
@@ -571,8 +546,7 @@ void LibraryCache::persist(Database& db) {
   if (!write(db)) return;
   // Served from the entry from now on: the same pages, shared with the
   // system's file cache rather than held on the heap.
-  if (attach(db) < 0)
-    throw Error(jet::kFail, "Cannot copy the database into memory: the library cache could not be read back.");
+  attach(db);
 }
 
 bool LibraryCache::write(Database& db) {
@@ -636,18 +610,19 @@ bool LibraryCache::write(Database& db) {
   f.fd = ::open(temp.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
   struct stat st{};
   if (f.fd < 0 || ::fstat(f.fd, &st) != 0 || st.st_size != pages * pageSize) return false;
-  uint64_t imageDigest = 0;
+  std::vector<uint64_t> pageDigests;
   {
     void* image = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_SHARED, f.fd, 0);
     if (image == MAP_FAILED) return false;
-    imageDigest = digest(static_cast<const unsigned char*>(image), std::size_t(st.st_size));
+    pageDigests = digestPages(static_cast<const unsigned char*>(image), std::size_t(st.st_size), uint32_t(pageSize));
     ::munmap(image, std::size_t(st.st_size));
   }
-  const std::string payload = describe(key_, imageDigest, db.jetVersion_, db.indexCount_, db.tables_, db.indexed_);
+  const std::string payload =
+      describe(key_, uint32_t(pageSize), pageDigests, db.jetVersion_, db.indexCount_, db.tables_, db.indexed_);
   Writer footer;
   footer.i64(int64_t(st.st_size));
   footer.u32(uint32_t(payload.size()));
-  const uint64_t h = fnv(payload.data(), payload.size());
+  const uint64_t h = pageDigest(reinterpret_cast<const unsigned char*>(payload.data()), payload.size());
   footer.raw(&h, 8);
   footer.raw(kMagic, 8);
   if (!writeAll(f.fd, payload + footer.out) || ::fsync(f.fd) != 0 || ::close(f.fd) != 0) {

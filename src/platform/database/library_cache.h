@@ -9,17 +9,23 @@
 // the planner's figures) followed by a trailer that names what it was made from
 // (the provider's build, full path, size, modification and change time to the
 // nanosecond, device and inode, hash of the first pages and of the last page),
-// the digest of the database's pages, and what the provider knows besides the
-// tables (Jet types and sizes, row counts, indexed columns), with the cache
-// format in the database's user_version.
+// what the provider knows besides the tables (Jet types and sizes, row counts,
+// indexed columns) and the digest of each of the database's pages (of the
+// database's own page size), the trailer's own digest covering them all, with
+// the cache format in the database's user_version.
 //
 // Contract:
 // - The Jet file's password is checked before the cache is looked at; the cache
 //   never stands in for that check (Database::open).
-// - An entry is used only when its format, its key and its trailer all agree,
-//   its pages match their digest (a byte changed anywhere is a damaged entry)
+// - An entry is used only when its format, its key and its trailer all agree
 //   and SQLite can read its schema; otherwise it is rebuilt by the import that
-//   follows. A library edited in place and given its old modification time
+//   follows. Each page is checked against its digest the first time the
+//   engine reads it (cache_file.h), not at the open: a page that fails (a byte
+//   changed anywhere) makes the entry damaged. Its file is removed, nothing
+//   more is read from it, and the statement that met it is run again on the
+//   library imported afresh (Database::execute, and forEachRow before its
+//   first row), or fails with an error that says so (rows already handed
+//   over, the column reader). A library edited in place and given its old modification time
 //   back has another change time; a copy (cp -p, unpacking) another inode.
 // - The cache folder is used only when it is a folder of the user's own, not
 //   a symbolic link; an entry that is a link is not read (and is replaced by
@@ -29,9 +35,11 @@
 //   one. A cache that cannot be written (read-only or missing home, full disk)
 //   leaves the open as it was, without a message.
 // - A used entry is mapped copy-on-write (MAP_PRIVATE) from a read-only file
-//   descriptor, with room after it: the file itself is never written, while the
-//   provider may still add an index to its private copy as it does to the
-//   in-memory one. The file stays mapped until the Database is destroyed.
+//   descriptor, with room after it, and served to the engine through the
+//   provider's own VFS: the file itself is never written, while the provider
+//   may still add an index to its private copy as it does to the in-memory
+//   one (pages written so are its own, never checked against the entry's
+//   digests). The file stays mapped while the engine runs on it.
 // - Size limit: VELMORA_CACHE_LIMIT_MB (default 2048 MiB). After an entry is
 //   written, the least recently used entries (file modification time, touched at
 //   every use) are removed until the folder is within the limit; an entry larger
@@ -54,7 +62,7 @@ namespace ado {
 
 class Database;
 
-inline constexpr int32_t kLibraryCacheFormat = 2;
+inline constexpr int32_t kLibraryCacheFormat = 3;
 
 // Process-wide switch; on by default unless VELMORA_NO_CACHE=1.
 void setLibraryCacheEnabled(bool on);
@@ -114,10 +122,9 @@ class LibraryCache {
   const std::string& key() const { return key_; }    // what the entry must name
 
  private:
-  // 1: `db` is served from the entry; 0: no good entry, `db` untouched; -1:
-  // the entry failed after the engine had let go of its database (the engine
-  // is then created afresh, empty).
-  int attach(Database& db);
+  // Serves `db` from the entry (a new engine on it); false when there is no
+  // good entry, `db` then untouched.
+  bool attach(Database& db);
   // Whether `db` holds another version of a registered table.
   bool outdated(Database& db);
   // Builds the registered tables `db` lacks or holds in another version;

@@ -65,7 +65,7 @@ struct ScopeTest {
     switch (scope.kind) {
       case Scope::Library: return true;
       case Scope::Category: return categories.count(std::string(p.view().categoryId)) > 0;
-      case Scope::Factory: return !factoryName.empty() && normalised(p.factory) == factoryName;
+      case Scope::Factory: return !factoryName.empty() && normalised(p.factory()) == factoryName;
       case Scope::Search: return searchIds->count(p.id) > 0;
     }
     return true;
@@ -122,7 +122,7 @@ Comparison compareProducts(std::shared_ptr<const ProductTable> older, std::share
         out.notes.push_back("the category tree of " + lib->library + " cannot be read: its subcategories are left out");
 
   std::vector<Decimal> changes;
-  const std::vector<MatchedPair> pairs = matchProducts(from, to);
+  std::vector<MatchedPair> pairs = matchProducts(from, to);
   out.rows.reserve(pairs.size());
   changes.reserve(pairs.size());
   for (const MatchedPair& pair : pairs) {
@@ -159,49 +159,75 @@ Comparison compareProducts(std::shared_ptr<const ProductTable> older, std::share
     if (row.change) changes.push_back(*row.change);
     if (passes(filter, row.status)) out.rows.push_back(std::move(row));
   }
+  pairs = {};
   if (!changes.empty()) {
-    std::sort(changes.begin(), changes.end());
+    // Only the middle one or two are put in their places. (Changes are in
+    // their shortest form, so equal values are equal numbers.)
     const size_t m = changes.size() / 2;
+    std::nth_element(changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(m), changes.end());
     try {
-      out.summary.medianChange = changes.size() % 2 ? changes[m] : (changes[m - 1] + changes[m]).half();
+      if (changes.size() % 2)
+        out.summary.medianChange = changes[m];
+      else
+        out.summary.medianChange =
+            (*std::max_element(changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(m)) + changes[m]).half();
     } catch (const std::overflow_error&) {
       // The middle two changes sum beyond the range of prices: no median.
       out.summary.medianChange.reset();
     }
   }
+  changes = {};
   // Sorted through small keys of their places, so that the rows themselves
-  // move once: the size of the change and of the per cent, at one scale.
-  struct SortKey {
-    __int128 change = 0;   // |change| in units of 10^-12
-    __int128 percent = 0;  // |per cent| in units of 10^-12
-    uint32_t row = 0;
-    uint8_t rank = 0;  // 0 with a change, 1 new, 2 gone
-    bool hasPercent = false;
-  };
-  auto atScale12 = [](const Decimal& d) {
+  // move once: the size of the change and of the per cent, at one scale (the
+  // most places any of them has), in 64 bits when they fit there.
+  int scale = 0;
+  for (const ComparedRow& r : out.rows) {
+    if (r.change) scale = std::max(scale, r.change->scale());
+    if (r.percent) scale = std::max(scale, r.percent->scale());
+  }
+  bool narrow = true;
+  auto atScale = [scale, &narrow](const Decimal& d) {
     __int128 v = d.units() < 0 ? -static_cast<__int128>(d.units()) : static_cast<__int128>(d.units());
-    for (int s = d.scale(); s < 12; ++s) v *= 10;
+    for (int s = d.scale(); s < scale; ++s) v *= 10;  // at most 12 places: fits 128 bits
+    narrow = narrow && v <= INT64_MAX;
     return v;
   };
-  std::vector<SortKey> keys(out.rows.size());
-  for (size_t i = 0; i < keys.size(); ++i) {
-    const ComparedRow& r = out.rows[i];
-    SortKey& k = keys[i];
-    k.row = static_cast<uint32_t>(i);
-    k.rank = r.change ? 0 : r.status == Status::New ? 1 : 2;
-    if (r.change) k.change = atScale12(*r.change);
-    if (r.percent) k.percent = atScale12(*r.percent), k.hasPercent = true;
+  std::vector<uint32_t> order(out.rows.size());
+  auto sortRows = [&](auto zero) {
+    using Size = decltype(zero);
+    struct SortKey {
+      Size change = 0;
+      Size percent = 0;
+      uint32_t row = 0;
+      uint8_t rank = 0;  // 0 with a change, 1 new, 2 gone
+      bool hasPercent = false;
+    };
+    std::vector<SortKey> keys(out.rows.size());
+    for (size_t i = 0; i < keys.size(); ++i) {
+      const ComparedRow& r = out.rows[i];
+      SortKey& k = keys[i];
+      k.row = static_cast<uint32_t>(i);
+      k.rank = r.change ? 0 : r.status == Status::New ? 1 : 2;
+      if (r.change) k.change = static_cast<Size>(atScale(*r.change));
+      if (r.percent) k.percent = static_cast<Size>(atScale(*r.percent)), k.hasPercent = true;
+    }
+    std::stable_sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
+      if (a.rank != b.rank) return a.rank < b.rank;
+      if (a.rank != 0) return false;
+      if (a.change != b.change) return a.change > b.change;
+      if (a.hasPercent && b.hasPercent && a.percent != b.percent) return a.percent > b.percent;
+      return false;
+    });
+    for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].row;
+  };
+  for (const ComparedRow& r : out.rows) {
+    if (r.change) atScale(*r.change);
+    if (r.percent) atScale(*r.percent);
   }
-  std::stable_sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
-    if (a.rank != b.rank) return a.rank < b.rank;
-    if (a.rank != 0) return false;
-    if (a.change != b.change) return a.change > b.change;
-    if (a.hasPercent && b.hasPercent && a.percent != b.percent) return a.percent > b.percent;
-    return false;
-  });
-  std::vector<uint32_t> order(keys.size());
-  for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].row;
-  keys = {};
+  if (narrow)
+    sortRows(int64_t(0));
+  else
+    sortRows(__int128(0));
   arrange(out.rows, order);
   return out;
 }

@@ -15,7 +15,9 @@ class ColumnReader;
 
 namespace price_tools {
 
-class Decimal {
+// Held in 12 bytes (4-byte aligned), so that an optional one takes 16: the
+// comparison keeps four per row and a table one per product.
+class __attribute__((packed, aligned(4))) Decimal {
  public:
   Decimal() = default;
   Decimal(int64_t units, int scale) : units_(units), scale_(scale) {}

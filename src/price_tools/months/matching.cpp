@@ -102,6 +102,9 @@ struct ProductList {
     const Product& p = products[i];
     return {p.name, p.model, p.unit, p.factory};
   }
+  bool sameTexts(size_t i, size_t j) const { return texts(i) == texts(j); }
+  void prefetch(size_t i) const { __builtin_prefetch(&products[i]); }
+  void prefetchTexts(size_t) const {}
 };
 
 struct TableList {
@@ -116,28 +119,101 @@ struct TableList {
   Texts texts(size_t i) const {
     Texts t;
     table[i].nameModelUnit(t.name, t.model, t.unit);
-    t.factory = table[i].factory;
+    t.factory = table[i].factory();
     return t;
   }
+  // The product's entry, then (once the entry is at hand) its texts, asked
+  // for ahead of use: the pairing goes through one list in order and the
+  // other in the order of the first.
+  // Whether two products of the list have the same texts: without reading
+  // them when the table keeps them once (and the same manufacturer).
+  bool sameTexts(size_t i, size_t j) const {
+    const ProductEntry &a = table[i], &b = table[j];
+    if (a.texts == b.texts && a.factoryName == b.factoryName) return true;
+    return texts(i) == texts(j);
+  }
+  void prefetch(size_t i) const { __builtin_prefetch(&table[i]); }
+  void prefetchTexts(size_t i) const { __builtin_prefetch(table[i].texts); }
 };
 
-// The products of one list by the code of their key: (code, place) in
-// order, so that the products of one code lie together, in list order.
-// Products of one key share a code; a code may (rarely) hold several keys.
-template <class List>
-std::vector<std::pair<int64_t, int>> byCode(const List& products) {
-  std::vector<std::pair<int64_t, int>> out(products.size());
-  for (size_t i = 0; i < products.size(); ++i) out[i] = {products.code(i), static_cast<int>(i)};
-  std::sort(out.begin(), out.end());
-  return out;
-}
+// The products of two lists grouped by the code of their key, in one flat
+// table open by address: each code's products of either list chained in list
+// order. Products of one key share a code; a code may (rarely) hold several
+// keys.
+class CodeGroups {
+ public:
+  static constexpr int kNone = -1;
+  struct Slot {
+    int64_t code = -1;  // codes are never negative: -1 marks a free slot
+    int first[2] = {kNone, kNone};  // the first product of each list
+  };
+
+  template <class List>
+  CodeGroups(const List& from, const List& to) {
+    // A quarter more slots than products: the table is at most four fifths
+    // full when the lists share no key, well under half when, as months do,
+    // they share most.
+    const size_t products = from.size() + to.size();
+    int bits = 4;
+    while ((size_t(1) << bits) < products + products / 4) ++bits;
+    slots_.resize(size_t(1) << bits);
+    mask_ = slots_.size() - 1;
+    shift_ = 64 - bits;
+    // The codes of both lists at once, on two threads (a code not stored is
+    // made from the texts).
+    std::vector<int64_t> toCodes(to.size());
+    auto fromCoding = std::async(std::launch::async, [&from] {
+      std::vector<int64_t> codes(from.size());
+      for (size_t i = 0; i < codes.size(); ++i) codes[i] = from.code(i);
+      return codes;
+    });
+    for (size_t i = 0; i < toCodes.size(); ++i) toCodes[i] = to.code(i);
+    const std::vector<int64_t> fromCodes = fromCoding.get();
+    add(0, fromCodes);
+    add(1, toCodes);
+  }
+
+  // The slot of the k-th product of `side` (0 from, 1 to).
+  const Slot& slotOf(int side, size_t k) const { return slots_[slotOf_[side][k]]; }
+  // The product after `k` in its group, kNone after the last.
+  int next(int side, int k) const { return next_[side][static_cast<size_t>(k)]; }
+  void prefetchSlot(int side, size_t k) const { __builtin_prefetch(&slots_[slotOf_[side][k]]); }
+  void prefetchNext(int side, int k) const { __builtin_prefetch(&next_[side][static_cast<size_t>(k)]); }
+
+ private:
+  size_t home(int64_t code) const {
+    return static_cast<size_t>((static_cast<uint64_t>(code) * 0x9E3779B97F4A7C15ull) >> shift_);
+  }
+  size_t find(int64_t code) {
+    size_t at = home(code);
+    while (slots_[at].code != code && slots_[at].code != -1) at = (at + 1) & mask_;
+    slots_[at].code = code;
+    return at;
+  }
+  // Chains each group in list order by going through the list backwards.
+  void add(int side, const std::vector<int64_t>& codes) {
+    slotOf_[side].resize(codes.size());
+    next_[side].assign(codes.size(), kNone);
+    constexpr size_t kAhead = 16;  // slots asked for that many products ahead
+    for (size_t k = codes.size(); k-- > 0;) {
+      if (k >= kAhead) __builtin_prefetch(&slots_[home(codes[k - kAhead])]);
+      const size_t at = find(codes[k]);
+      slotOf_[side][k] = static_cast<uint32_t>(at);
+      next_[side][k] = slots_[at].first[side];
+      slots_[at].first[side] = static_cast<int>(k);
+    }
+  }
+
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+  int shift_ = 60;
+  std::vector<uint32_t> slotOf_[2];
+  std::vector<int> next_[2];
+};
 
 template <class List>
 std::vector<MatchedPair> matchLists(const List& from, const List& to) {
-  // The two lists are grouped at once, on two threads.
-  auto fromGrouping = std::async(std::launch::async, [&from] { return byCode(from); });
-  const std::vector<std::pair<int64_t, int>> toCodes = byCode(to);
-  const std::vector<std::pair<int64_t, int>> fromCodes = fromGrouping.get();
+  const CodeGroups groups(from, to);
   std::vector<int> partnerOfTo(to.size(), -1);
   std::vector<bool> fromUsed(from.size(), false);
   auto pair = [&](int t, int f) {
@@ -175,33 +251,49 @@ std::vector<MatchedPair> matchLists(const List& from, const List& to) {
       pair(t, froms[k]);
     }
   };
-  std::vector<int> froms, tos;
-  for (size_t a = 0, b = 0; a < fromCodes.size() && b < toCodes.size();) {
-    const int64_t code = fromCodes[a].first;
-    if (code < toCodes[b].first) {
-      ++a;
-      continue;
+  // Each code shared by both lists once, where its first product of `to`
+  // lies: `to` is gone through in its order.
+  // What a product needs is asked for in three steps ahead of it (its slot,
+  // then its partner's entry, then their texts), each once the one before
+  // has arrived.
+  constexpr size_t kAhead = 8;
+  auto ahead = [&](size_t j) {
+    if (j + 2 * kAhead < to.size()) groups.prefetchSlot(1, j + 2 * kAhead);
+    if (j + kAhead < to.size()) {
+      const int f = groups.slotOf(1, j + kAhead).first[0];
+      if (f != CodeGroups::kNone) from.prefetch(static_cast<size_t>(f)), groups.prefetchNext(0, f);
+      to.prefetch(j + kAhead);
     }
-    if (toCodes[b].first < code) {
-      ++b;
+    if (j + kAhead / 2 < to.size()) {
+      const int f = groups.slotOf(1, j + kAhead / 2).first[0];
+      if (f != CodeGroups::kNone) from.prefetchTexts(static_cast<size_t>(f));
+      to.prefetchTexts(j + kAhead / 2);
+    }
+  };
+  std::vector<int> froms, tos;
+  for (size_t j = 0; j < to.size(); ++j) {
+    ahead(j);
+    const CodeGroups::Slot& slot = groups.slotOf(1, j);
+    if (slot.first[1] != static_cast<int>(j) || slot.first[0] == CodeGroups::kNone) continue;
+    const int onlyFrom = slot.first[0], onlyTo = slot.first[1];
+    if (groups.next(0, onlyFrom) == CodeGroups::kNone && groups.next(1, onlyTo) == CodeGroups::kNone) {
+      const Texts f = from.texts(static_cast<size_t>(onlyFrom));
+      const Texts t = to.texts(static_cast<size_t>(onlyTo));
+      if (f == t || f.key() == t.key()) pair(onlyTo, onlyFrom);
       continue;
     }
     froms.clear();
     tos.clear();
-    for (; a < fromCodes.size() && fromCodes[a].first == code; ++a) froms.push_back(fromCodes[a].second);
-    for (; b < toCodes.size() && toCodes[b].first == code; ++b) tos.push_back(toCodes[b].second);
-    if (froms.size() == 1 && tos.size() == 1) {
-      const Texts f = from.texts(static_cast<size_t>(froms.front()));
-      const Texts t = to.texts(static_cast<size_t>(tos.front()));
-      if (f == t || f.key() == t.key()) pair(tos.front(), froms.front());
-      continue;
-    }
+    for (int f = slot.first[0]; f != CodeGroups::kNone; f = groups.next(0, f)) froms.push_back(f);
+    for (int t = slot.first[1]; t != CodeGroups::kNone; t = groups.next(1, t)) tos.push_back(t);
     // Several products under the code: one key when their texts are equal
     // (the usual case), otherwise split by their keys.
-    const Texts first = from.texts(static_cast<size_t>(froms.front()));
-    bool oneText = true;
-    for (int f : froms) oneText = oneText && first == from.texts(static_cast<size_t>(f));
-    for (int t : tos) oneText = oneText && first == to.texts(static_cast<size_t>(t));
+    // (Each product against the first of its own list, then the two firsts.)
+    const auto fromFirst = static_cast<size_t>(froms.front()), toFirst = static_cast<size_t>(tos.front());
+    bool oneText = from.texts(fromFirst) == to.texts(toFirst);
+    for (size_t k = 1; oneText && k < froms.size(); ++k)
+      oneText = from.sameTexts(fromFirst, static_cast<size_t>(froms[k]));
+    for (size_t k = 1; oneText && k < tos.size(); ++k) oneText = to.sameTexts(toFirst, static_cast<size_t>(tos[k]));
     if (oneText) {
       pairKey(froms, tos);
       continue;

@@ -147,6 +147,29 @@ int64_t KeyCodeFinder::operator()(int64_t rid) {
   return code;
 }
 
+KeyCodeStream::KeyCodeStream(ado::Database& db) : finder_(db) {
+  if (sqlite3_prepare_v2(db.sqlite(), "SELECT rid, code FROM velmora_product_keys ORDER BY rid", -1, &st_, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(st_);
+    st_ = nullptr;
+  }
+  row_ = st_ && sqlite3_step(st_) == SQLITE_ROW;
+}
+
+KeyCodeStream::~KeyCodeStream() { sqlite3_finalize(st_); }
+
+int64_t KeyCodeStream::operator()(int64_t rid) {
+  if (!st_) return -1;
+  while (row_ && sqlite3_column_int64(st_, 0) < rid) row_ = sqlite3_step(st_) == SQLITE_ROW;
+  if (row_ && sqlite3_column_int64(st_, 0) == rid) {
+    const int64_t code = sqlite3_column_int64(st_, 1);
+    row_ = sqlite3_step(st_) == SQLITE_ROW;
+    return code;
+  }
+  // Past it already (or not there): looked up on its own.
+  return finder_(rid);
+}
+
 std::vector<std::pair<int64_t, int64_t>> keyCodes(ado::Database& db) {
   std::vector<std::pair<int64_t, int64_t>> out;
   sqlite3_stmt* st = nullptr;

@@ -65,5 +65,21 @@ class KeyCodeFinder {
 };
 // Every (rid, code) of the table, by rid.
 std::vector<std::pair<int64_t, int64_t>> keyCodes(ado::Database& db);
+// The codes of the rows of CLProduct as a whole read gives them, in the order
+// of their rowids: the table is gone through once beside the read, rid after
+// rid, with nothing held; a row asked for out of that order is looked up.
+class KeyCodeStream {
+ public:
+  explicit KeyCodeStream(ado::Database& db);
+  ~KeyCodeStream();
+  KeyCodeStream(const KeyCodeStream&) = delete;
+  KeyCodeStream& operator=(const KeyCodeStream&) = delete;
+  int64_t operator()(int64_t rid);  // -1 where there is none
+
+ private:
+  sqlite3_stmt* st_ = nullptr;
+  bool row_ = false;  // st_ stands on a row
+  KeyCodeFinder finder_;
+};
 
 }  // namespace price_tools

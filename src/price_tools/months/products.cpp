@@ -159,6 +159,11 @@ bool LibraryFile::readTree(std::map<std::string, std::string>& parents) const {
   });
 }
 
+namespace {
+// Manufacturer ids below this are also found by number.
+constexpr int64_t kFactoryNumbers = 1 << 20;
+}  // namespace
+
 void LibraryFile::forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
                              const std::function<void(const ProductRow&)>& onRow) const {
   forEachRow(priceField, where, parts, readFactories(), onRow);
@@ -168,15 +173,34 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
                              const Factories& factoryMap, const std::function<void(const ProductRow&)>& onRow) const {
   ado::Database& db = *connection_->database();
   // Looked up once per row: by hash, the texts where the map keeps them.
-  std::unordered_map<std::string_view, std::string_view> factories;
+  std::unordered_map<std::string_view, const std::string*> factories;
   factories.reserve(factoryMap.size());
-  for (const auto& [id, name] : factoryMap) factories.emplace(id, name);
+  for (const auto& [id, name] : factoryMap) factories.emplace(id, &name);
+  // And, where ids are whole numbers written plainly (as a number cell's
+  // text is), by number: a number cell finds its name without its text.
+  std::vector<const std::string*> factoryByNumber;
+  for (const auto& [id, name] : factoryMap) {
+    int64_t v = -1;
+    const auto [end, ec] = std::from_chars(id.data(), id.data() + id.size(), v);
+    char canonical[24];
+    const auto written = std::to_chars(canonical, canonical + sizeof canonical, v).ptr;
+    if (ec != std::errc() || end != id.data() + id.size() || v < 0 || v >= kFactoryNumbers ||
+        std::string_view(canonical, static_cast<size_t>(written - canonical)) != id)
+      continue;
+    if (factoryByNumber.size() <= static_cast<size_t>(v)) factoryByNumber.resize(static_cast<size_t>(v) + 1);
+    factoryByNumber[static_cast<size_t>(v)] = &name;
+  }
   // The key codes: for a whole library read in one pass beside it, for the
   // few rows a condition lets through looked up one by one.
   const bool keyed = parts.keys && hasProductKeys(db);
+  // A read in the copy's order takes them beside it; one in the order of the
+  // ids, from a list by rowid.
+  const bool ordered = parts.ids && parts.inIdOrder;
+  std::optional<KeyCodeStream> stream;
   std::vector<std::pair<int64_t, int64_t>> codes;
   std::optional<KeyCodeFinder> finder;
-  if (keyed && where.empty()) codes = keyCodes(db);
+  if (keyed && where.empty() && !ordered) stream.emplace(db);
+  if (keyed && where.empty() && ordered) codes = keyCodes(db);
   if (keyed && !where.empty()) finder.emplace(db);
 
   // Read straight from the engine, only the columns asked for; a column the
@@ -190,7 +214,6 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
     throw ado::Error(-2147217904, "No value given for one or more required parameters.");
   std::string scratch[7];
   std::string note;
-  size_t nextCode = 0;
   ProductRow row;
   while (r.next()) {
     if (parts.ids) row.id = r.toText(Id, scratch[Id]);
@@ -213,17 +236,27 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
       const int64_t rid = r.integer(Rid);
       if (finder) {
         row.keyCode = (*finder)(rid);
+      } else if (stream) {
+        row.keyCode = (*stream)(rid);
       } else {
-        // Rows mostly come in the order of their rowids: the next code first.
-        if (nextCode >= codes.size() || codes[nextCode].first != rid)
-          nextCode = static_cast<size_t>(
-              std::lower_bound(codes.begin(), codes.end(), std::make_pair(rid, INT64_MIN)) - codes.begin());
-        if (nextCode < codes.size() && codes[nextCode].first == rid) row.keyCode = codes[nextCode++].second;
+        const auto at = std::lower_bound(codes.begin(), codes.end(), std::make_pair(rid, INT64_MIN));
+        if (at != codes.end() && at->first == rid) row.keyCode = at->second;
       }
     }
     if (parts.factories) {
-      const auto f = factories.find(row.factoryId);
-      row.factory = f == factories.end() ? std::string_view() : f->second;
+      const ado::Variant::Type t = r.type(Factory);
+      using T = ado::Variant::Type;
+      const bool number = t == T::Byte || t == T::Integer || t == T::Long;
+      const int64_t v = number ? r.integer(Factory) : -1;
+      if (v >= 0 && v < kFactoryNumbers) {
+        // Every id whose text this number's is lies in factoryByNumber.
+        const auto at = static_cast<size_t>(v);
+        row.factoryName = at < factoryByNumber.size() ? factoryByNumber[at] : nullptr;
+      } else {
+        const auto f = factories.find(row.factoryId);
+        row.factoryName = f == factories.end() ? nullptr : f->second;
+      }
+      row.factory = row.factoryName ? std::string_view(*row.factoryName) : std::string_view();
     }
     onRow(row);
   }
@@ -234,14 +267,15 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
                                       const std::string& where, bool withTree, bool withKeys) const {
   LibraryProducts out;
   out.library = name_;
-  for (auto& [id, name] : readFactories()) out.factories.emplace(id, name);
+  const Factories factories = readFactories();  // read once, for the rows and the result
+  for (auto& [id, name] : factories) out.factories.emplace(id, name);
   if (withTree) out.treeUnread = !readTree(out.categoryParents);
   if (!keep && where.empty())
     for (const ado::TableInfo& t : connection_->database()->tables())
       if (common::asciiLower(t.name) == "clproduct") out.products.reserve(static_cast<size_t>(t.rowCount));
   RowParts parts;
   parts.keys = withKeys;
-  forEachRow(priceField, where, parts, [&](const ProductRow& r) {
+  forEachRow(priceField, where, parts, factories, [&](const ProductRow& r) {
     Product p;
     p.id = r.id;
     p.name = r.name;
@@ -291,6 +325,7 @@ ProductTable LibraryFile::table(const std::string& priceField) const {
     }
     out.add(r);
   });
+  out.doneAdding();
   if (!wholeIds) return out;
   if (!numbers) {
     // Not what the copy of such a column holds: read again in the engine's order.
@@ -301,8 +336,10 @@ ProductTable LibraryFile::table(const std::string& priceField) const {
     again.treeUnread = out.treeUnread;
     out = ProductTable();
     forEachRow(priceField, {}, RowParts{}, again.factories, [&](const ProductRow& r) { again.add(r); });
+    again.doneAdding();
     return again;
   }
+  if (std::is_sorted(ids.begin(), ids.end())) return out;  // the copy holds them in order already
   std::sort(ids.begin(), ids.end());
   std::vector<uint32_t> order(ids.size());
   for (size_t k = 0; k < ids.size(); ++k) order[k] = ids[k].second;
@@ -316,12 +353,32 @@ namespace {
 const std::string kEmpty;
 constexpr std::size_t kTextBlock = std::size_t(1) << 20;
 
+// Each text is kept after its length, in seven bits a byte (the high bit
+// set on every byte but the last): one byte for nearly every text.
 std::string_view nextText(const char*& at) {
-  uint32_t n = 0;
-  std::memcpy(&n, at, sizeof n);
-  const std::string_view out(at + sizeof n, n);
-  at += sizeof n + n;
+  std::size_t n = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto b = static_cast<unsigned char>(*at++);
+    n |= static_cast<std::size_t>(b & 0x7F) << shift;
+    if (!(b & 0x80)) break;
+  }
+  const std::string_view out(at, n);
+  at += n;
   return out;
+}
+
+std::size_t lengthBytes(std::size_t n) {
+  std::size_t bytes = 1;
+  for (; n >= 0x80; n >>= 7) ++bytes;
+  return bytes;
+}
+
+char* putText(char* at, std::string_view text) {
+  std::size_t n = text.size();
+  for (; n >= 0x80; n >>= 7) *at++ = static_cast<char>((n & 0x7F) | 0x80);
+  *at++ = static_cast<char>(n);
+  std::memcpy(at, text.data(), text.size());
+  return at + text.size();
 }
 
 }  // namespace
@@ -333,9 +390,10 @@ ProductView ProductEntry::view() const {
   v.name = nextText(at);
   v.model = nextText(at);
   v.unit = nextText(at);
+  at = ids;
   v.categoryId = nextText(at);
   v.factoryId = nextText(at);
-  v.factory = factory;
+  v.factory = factory();
   return v;
 }
 
@@ -351,6 +409,8 @@ const std::string& ProductTable::priceNote(std::size_t i) const {
                                    [](const std::pair<std::size_t, std::string>& n, std::size_t k) { return n.first < k; });
   return at != notes_.end() && at->first == i ? at->second : kEmpty;
 }
+
+void ProductTable::doneAdding() { shared_ = {}; scratch_ = {}; }
 
 void ProductTable::reserve(std::size_t products) {
   entries_.reserve(products);
@@ -406,23 +466,30 @@ void ProductTable::arrange(std::vector<uint32_t> order) {
 }
 
 void ProductTable::add(const ProductRow& r) {
-  const std::string_view parts[] = {r.name, r.model, r.unit, r.categoryId, r.factoryId};
-  std::size_t bytes = 0;
-  for (const std::string_view p : parts) {
-    if (p.size() > UINT32_MAX) throw std::length_error("product text too long");
-    bytes += sizeof(uint32_t) + p.size();
-  }
-  char* at = room(bytes);
   ProductEntry e;
   e.id = std::string(r.id);
-  e.texts = at;
-  for (const std::string_view p : parts) {
-    const auto n = static_cast<uint32_t>(p.size());
-    std::memcpy(at, &n, sizeof n);
-    std::memcpy(at + sizeof n, p.data(), n);
-    at += sizeof n + n;
+  // Name, model and unit as they are kept, then kept once for all products
+  // that have them.
+  scratch_.clear();
+  for (const std::string_view p : {r.name, r.model, r.unit}) {
+    scratch_.resize(scratch_.size() + lengthBytes(p.size()) + p.size());
+    putText(scratch_.data() + scratch_.size() - lengthBytes(p.size()) - p.size(), p);
   }
-  e.factory = r.factory;  // read with this table's manufacturers
+  const auto known = shared_.find(scratch_);
+  if (known != shared_.end()) {
+    e.texts = known->second;
+  } else {
+    char* kept = room(scratch_.size());
+    std::memcpy(kept, scratch_.data(), scratch_.size());
+    shared_.emplace(std::string_view(kept, scratch_.size()), kept);
+    e.texts = kept;
+  }
+  char* at = room(lengthBytes(r.categoryId.size()) + r.categoryId.size() + lengthBytes(r.factoryId.size()) +
+                  r.factoryId.size());
+  e.ids = at;
+  at = putText(at, r.categoryId);
+  putText(at, r.factoryId);
+  e.factoryName = r.factoryName;  // read with this table's manufacturers
   if (!r.priceNote.empty()) notes_.emplace_back(entries_.size(), std::string(r.priceNote));
   entries_.push_back(std::move(e));
   prices_.push_back(r.price);

@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "price_tools/months/decimal.h"
@@ -71,6 +72,9 @@ struct Product {
 struct ProductRow {
   std::string_view id, name, model, unit, categoryId, factoryId;
   std::string_view factory;  // the manufacturer's name, "" when unknown
+  // The same name where the manufacturers given to the read keep it; null
+  // when unknown.
+  const std::string* factoryName = nullptr;
   std::optional<Decimal> price;
   std::string_view priceNote;  // see Product::priceNote
   int64_t keyCode = -1;        // see Product::keyCode
@@ -100,8 +104,14 @@ struct ProductView {
 // and its manufacturer's name.
 struct ProductEntry {
   std::string id;
-  const char* texts = nullptr;  // name, model, unit, category id, manufacturer id
-  std::string_view factory;     // the manufacturer's name, in the table
+  // Name, model and unit, shared by the products of the table that have the
+  // same three texts: one pointer for such products, so equal pointers mean
+  // equal texts.
+  const char* texts = nullptr;
+  const char* ids = nullptr;                 // category id, manufacturer id
+  const std::string* factoryName = nullptr;  // in the table's manufacturers, null when unknown
+  // The manufacturer's name, "" when unknown.
+  std::string_view factory() const { return factoryName ? std::string_view(*factoryName) : std::string_view(); }
   ProductView view() const;
   // The name, model and unit.
   void nameModelUnit(std::string_view& name, std::string_view& model, std::string_view& unit) const;
@@ -132,6 +142,8 @@ class ProductTable {
   // Keeps a product read with this table's `factories` (its manufacturer's
   // name lies there).
   void add(const ProductRow& row);
+  // After the last add: lets go of what adding needs only.
+  void doneAdding();
   void reserve(std::size_t products);
   // Puts the products in a new order: order[k] is the one that goes to place k.
   void arrange(std::vector<uint32_t> order);
@@ -143,6 +155,8 @@ class ProductTable {
   std::vector<int64_t> codes_;
   std::vector<std::pair<std::size_t, std::string>> notes_;  // by product, in order
   std::vector<std::unique_ptr<char[]>> blocks_;
+  std::unordered_map<std::string_view, const char*> shared_;  // kept names, models and units, while adding
+  std::string scratch_;
   char* next_ = nullptr;  // the free end of the last block
   std::size_t left_ = 0;  // and its size
 };

@@ -8,6 +8,7 @@
 #include "data/connections.h"
 #include "data/navigation.h"
 #include "platform/database/adodb.h"
+#include "platform/database/id_set.h"
 
 namespace price_tools::pinyin {
 
@@ -35,25 +36,27 @@ std::string InitialsIndex::condition(const std::string& text) {
   const std::vector<long long> hits = find(typed);
   if (hits.empty()) return "CLProduct.ID is null";
   if (hits.size() == ids_.size()) return "CLProduct.ID is not null";
+  const bool named = hits.size() * 2 <= ids_.size();
+  std::vector<long long> others;
+  if (!named) {
+    // More than half match: name the others. Both lists follow the index order.
+    size_t h = 0;
+    for (long long id : ids_) {
+      if (h < hits.size() && hits[h] == id) {
+        ++h;
+        continue;
+      }
+      others.push_back(id);
+    }
+  }
+  const std::vector<long long>& ids = named ? hits : others;
+  if (ids.size() > kListedIds) return ado::idSetCondition("CLProduct.ID", ids, named);
   std::string list;
-  auto add = [&](long long id) {
+  for (long long id : ids) {
     if (!list.empty()) list += ',';
     list += std::to_string(id);
-  };
-  if (hits.size() * 2 <= ids_.size()) {
-    for (long long id : hits) add(id);
-    return "CLProduct.ID in (" + list + ")";
   }
-  // More than half match: name the others. Both lists follow the index order.
-  size_t h = 0;
-  for (long long id : ids_) {
-    if (h < hits.size() && hits[h] == id) {
-      ++h;
-      continue;
-    }
-    add(id);
-  }
-  return "CLProduct.ID not in (" + list + ")";
+  return std::string(named ? "CLProduct.ID in (" : "CLProduct.ID not in (") + list + ")";
 }
 
 namespace {

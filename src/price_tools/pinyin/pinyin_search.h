@@ -9,7 +9,9 @@
 // as a row condition on CLProduct.ID, so the grid's statement keeps its shape:
 // "CLProduct.ID in (…)" with the matching ids, or "CLProduct.ID not in (…)"
 // with the others when more than half the products match (the shorter list),
-// "CLProduct.ID is null" when none match.
+// "CLProduct.ID is null" when none match. A list longer than kListedIds goes
+// as the provider's set of ids (platform/database/id_set.h), which the engine
+// reads once instead of parsing and indexing every number of it.
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -25,6 +27,9 @@ class Connection;
 namespace price_tools::pinyin {
 
 inline constexpr const char* kSearchByInitials = "拼音简码";
+// The most ids a condition lists as literals (the engine looks each one up in
+// the id index; a longer list would be parsed and indexed at every fill).
+inline constexpr size_t kListedIds = 256;
 
 // The initials of one library's products.
 class InitialsIndex {

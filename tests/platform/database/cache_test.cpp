@@ -19,6 +19,7 @@
 
 #include "fixtures.h"
 #include "support/cache_home.h"
+#include "platform/database/cache_file.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/library_cache.h"
 
@@ -484,4 +485,137 @@ TEST_F(LibraryCache, ACopyFromTheJetFileTellsItsProgressAnEntryNothing) {
   open();  // from the entry: nothing is copied
   EXPECT_TRUE(told.empty());
   ado::setImportProgress(nullptr);
+}
+
+// Entries checked page by page as the engine reads them: a library of a few
+// thousand products (each price its own), whose entry spans many pages.
+class LibraryCachePages : public LibraryCache {
+ protected:
+  static constexpr int kProducts = 4000;
+  void SetUp() override {
+    LibraryCache::SetUp();
+    auto big = fixtures::library();
+    auto& products = big.tables[2].rows;
+    const auto model = products[1];
+    for (int i = 0; i < kProducts; ++i) {
+      products.push_back(model);
+      products.back()[0] = std::to_string(100 + i);
+      products.back()[4] = price(100 + i);
+    }
+    jetwrite::writeDatabase(big, lib_);
+  }
+  static std::string price(int id) { return std::to_string(20000 + id) + ".25"; }
+  std::string priceOf(ado::Database& db, int id) {
+    return db.execute("select Price from CLProduct where ID=" + std::to_string(id)).cells.at(0).toText();
+  }
+  // Product `id`'s price changed inside the entry, its digests left as they
+  // were: the page holding it is damaged.
+  void damagePrice(int id) {
+    std::string s = slurp(entry());
+    const std::size_t at = s.find(bigEndian(20000.25 + id));
+    ASSERT_NE(at, std::string::npos);
+    s.replace(at, 8, bigEndian(1.25));
+    spill(entry(), s);
+  }
+  static std::string bigEndian(double v) {
+    uint64_t u;
+    std::memcpy(&u, &v, 8);
+    std::string out(8, '\0');
+    for (int i = 0; i < 8; ++i) out[std::size_t(i)] = char(u >> (56 - 8 * i));
+    return out;
+  }
+};
+
+TEST_F(LibraryCachePages, ADamagedDataPageIsFoundByTheQueryThatReadsItAndTheEntryRebuilt) {
+  open();
+  damagePrice(2000);
+  const std::string damaged = slurp(entry());
+  auto db = open();  // the page is not read yet: served from the entry
+  EXPECT_EQ(priceOf(*db, 150), "20150.25");
+  EXPECT_EQ(slurp(entry()), damaged);
+  // The statement that reads the page answers from the library read afresh,
+  // and the entry is written anew.
+  EXPECT_EQ(priceOf(*db, 2000), "22000.25");
+  EXPECT_EQ(db->execute("select count(*) from CLProduct where Price < 100").cells.at(0).toText(), "3");
+  ASSERT_TRUE(fs::exists(entry()));
+  EXPECT_NE(slurp(entry()), damaged);
+  tamper();
+  EXPECT_EQ(productName(*open()), "从缓存来") << "the new entry is used";
+}
+
+TEST_F(LibraryCachePages, ADamagedPageMetByAStreamingReadFailsClearly) {
+  open();
+  damagePrice(100 + kProducts - 1);  // the last product: on one of the last pages
+  auto db = open();
+  int rows = 0;
+  try {
+    db->forEachRow("select ID, Price from CLProduct", [&](std::vector<ado::Variant>&) { ++rows; });
+    ADD_FAILURE() << "no error after " << rows << " rows";
+  } catch (const ado::Error& e) {
+    EXPECT_EQ(e.number, -2147467259);
+    EXPECT_NE(std::string(e.what()).find("library cache is damaged"), std::string::npos) << e.what();
+  }
+  EXPECT_GT(rows, 0);
+  EXPECT_LT(rows, kProducts + 4);
+  EXPECT_FALSE(fs::exists(entry())) << "removed, so that the next open imports the library";
+  EXPECT_EQ(priceOf(*open(), 100 + kProducts - 1), "24099.25");
+
+  // The column reader, which hands each row over as it comes, fails alike.
+  damagePrice(100 + kProducts - 1);
+  db = open();
+  {
+    ado::ColumnReader reader(*db, "CLProduct", {"ID", "Price"});
+    rows = 0;
+    try {
+      while (reader.next()) ++rows;
+      ADD_FAILURE() << "no error after " << rows << " rows";
+    } catch (const ado::Error& e) {
+      EXPECT_NE(std::string(e.what()).find("library cache is damaged"), std::string::npos) << e.what();
+    }
+    EXPECT_GT(rows, 0);
+  }
+  EXPECT_EQ(priceOf(*open(), 100 + kProducts - 1), "24099.25");
+
+  // Met before the first row: the rows of the library read afresh.
+  damagePrice(300);
+  db = open();
+  std::vector<std::string> got;
+  db->forEachRow("select Price from CLProduct where ID=300",
+                 [&](std::vector<ado::Variant>& row) { got.push_back(row[0].toText()); });
+  EXPECT_EQ(got, std::vector<std::string>{"20300.25"});
+}
+
+TEST_F(LibraryCachePages, PagesWrittenAfterTheOpenAreNotCheckedAgainstTheEntry) {
+  ado::setLibraryCacheEnabled(false);
+  auto imported = open();
+  const std::string expected = answers(*imported) + priceOf(*imported, 3000);
+  ado::setLibraryCacheEnabled(true);
+  open();
+  const std::string before = slurp(entry());
+  auto db = open();
+  // An index and its planner's figures: the schema page, the figures' pages
+  // and new pages written in the private copy.
+  ASSERT_TRUE(db->ensureIndex("CLProduct", "Remark"));
+  ASSERT_TRUE(db->ensureIndex("CLProduct", "Weight"));
+  EXPECT_EQ(db->execute("select ID from CLProduct where Remark = 'x'").rows, 1u);
+  EXPECT_EQ(db->execute("select count(*) from CLProduct where Weight = 0").cells.at(0).toText(),
+            std::to_string(kProducts + 1));
+  EXPECT_EQ(answers(*db) + priceOf(*db, 3000), expected);
+  EXPECT_EQ(slurp(entry()), before) << "neither damaged nor written";
+}
+
+TEST_F(LibraryCachePages, APageNeverReadIsNeverChecked) {
+  open();
+  const uint64_t before = ado::cachePagesChecked();
+  auto db = open();
+  EXPECT_EQ(priceOf(*db, 2500), "22500.25");
+  const uint64_t checked = ado::cachePagesChecked() - before;
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db->sqlite(), "PRAGMA page_count", -1, &st, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  const int64_t pages = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  EXPECT_GT(pages, 60);
+  EXPECT_GT(checked, 0u);
+  EXPECT_LT(checked, uint64_t(pages) / 4);
 }

@@ -6,6 +6,7 @@
 
 #include "fixtures.h"
 #include "platform/database/adodb.h"
+#include "platform/database/id_set.h"
 #include "platform/database/jet_database.h"
 
 namespace {
@@ -189,6 +190,55 @@ TEST_F(Statements, TextSortsByPinyinAndComparesIgnoringAsciiCase) {
   // Chinese before Latin, as a Chinese system sorts them.
   EXPECT_EQ(column("select Name from Category order by Name"),
             (std::vector<std::string>{"钢材", "螺纹钢", "全部材料", "Cement", "Steel_Plate"}));
+}
+
+// A set of ids selects the rows the same list of literals selects, with
+// "in" and "not in", on a Long column and on a Double one (Null, fractions,
+// whole numbers held as reals), for no id, one and very many.
+TEST_F(Statements, ASetOfIdsSelectsWhatTheListOfItsIdsSelects) {
+  std::vector<std::vector<long long>> sets = {{}, {3}, {-2, 0, 1, 3, 6, 6, 1}};
+  std::vector<long long> many;
+  for (long long id = 5000; id >= -5000; id -= 3) many.push_back(id);  // -2 and 1 among them, not 0 nor 3
+  sets.push_back(many);
+  for (const char* column : {"Firm.ID", "Firm.Amount"}) {
+    for (const auto& ids : sets) {
+      std::string list;
+      for (long long id : ids) list += (list.empty() ? "" : ",") + std::to_string(id);
+      for (const bool member : {true, false}) {
+        const std::string condition = ado::idSetCondition(column, ids, member);
+        const std::string literal =
+            ids.empty() ? std::string(column) + (member ? " is null and 1=0" : " is not null")
+                        : std::string(column) + (member ? " in (" : " not in (") + list + ")";
+        EXPECT_EQ(this->column("select Name from Firm where " + condition + " order by ID"),
+                  this->column("select Name from Firm where " + literal + " order by ID"))
+            << column << " " << condition.substr(0, 60);
+      }
+    }
+  }
+  EXPECT_EQ(this->column("select ID from Firm where " + ado::idSetCondition("Amount", {-2, 3, 1}, true) +
+                         " order by ID"),
+            (std::vector<std::string>{"3", "5"}));
+  EXPECT_EQ(error("select ID from Firm where jet_id_in(ID, 'A!') = 1").description,
+            "Invalid procedure call or argument");
+}
+
+TEST(IdSet, CodesReadBackTheirIdsAndNothingElseReads) {
+  const std::vector<long long> extremes = {INT64_MAX, 0, -1, INT64_MIN, 1, 128, -129, 1LL << 40, 1};
+  const std::string condition = ado::idSetCondition("x", extremes, true);
+  const std::size_t open = condition.find('\''), close = condition.rfind('\'');
+  ASSERT_LT(open, close);
+  const std::string code = condition.substr(open + 1, close - open - 1);
+  EXPECT_EQ(code.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+            std::string::npos);
+  std::vector<long long> ids;
+  ASSERT_TRUE(ado::decodeIdSet(code, ids));
+  EXPECT_EQ(ids, (std::vector<long long>{INT64_MIN, -129, -1, 0, 1, 128, 1LL << 40, INT64_MAX}));
+  EXPECT_TRUE(ado::decodeIdSet("", ids));
+  EXPECT_TRUE(ids.empty());
+  // Letters outside the alphabet, a length no code has, a number cut short,
+  // a repeated id (a distance of 0).
+  for (const std::string bad : {std::string("AB+C"), code.substr(0, 1), std::string("gA"), std::string("AgA")})
+    EXPECT_FALSE(ado::decodeIdSet(bad, ids)) << bad;
 }
 
 }  // namespace

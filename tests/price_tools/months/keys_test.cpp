@@ -191,3 +191,27 @@ TEST(OpenThenRead, KeepsItsBoundReadsEachOpenedItemOnceAndPassesTheFirstFailureO
                std::logic_error);
   EXPECT_EQ(done, 6);
 }
+
+TEST(ProductKeys, AStreamOfCodesGivesEachRowItsCodeAlsoAskedOutOfOrder) {
+  QTemporaryDir cache;
+  testsupport::CacheHome home(cache.path().toStdString());
+  MonthFolder folder;
+  folder.writeLibrary("2026-05", oddMonth());
+  useProductKeys();
+  const auto db = ado::Database::open(folder.file("2026-05.zdj"), "4917");
+  ASSERT_TRUE(hasProductKeys(*db));
+  const auto all = keyCodes(*db);  // by rid
+  ASSERT_EQ(all.size(), 5u);
+  {
+    KeyCodeStream stream(*db);
+    for (const auto& [rid, code] : all) EXPECT_EQ(stream(rid), code) << rid;
+    EXPECT_EQ(stream(all.back().first + 1), -1);
+  }
+  // Rows skipped, then one behind, then on again, and one that is not there.
+  KeyCodeStream stream(*db);
+  EXPECT_EQ(stream(all[3].first), all[3].second);
+  EXPECT_EQ(stream(all[1].first), all[1].second);
+  EXPECT_EQ(stream(all[4].first), all[4].second);
+  EXPECT_EQ(stream(all[4].first + 100), -1);
+  EXPECT_EQ(stream(all[0].first), all[0].second);
+}

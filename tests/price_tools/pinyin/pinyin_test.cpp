@@ -4,6 +4,8 @@
 
 #include "../../data/program_folder.h"
 #include "data/browse.h"
+#include "data/connections.h"
+#include "data/fill.h"
 #include "data/navigation.h"
 #include "price_tools/pinyin/pinyin_search.h"
 
@@ -170,3 +172,37 @@ TEST(PinyinSearch, ALibraryOpenedAnewGetsAFreshIndex) {
   EXPECT_EQ(libraryIndex().size(), 5u);
   EXPECT_EQ(libraryIndex().condition("gb"), "CLProduct.ID is null");
 }
+
+// Hundreds of matches (or of others) go as a set of ids; the grid fills with
+// the rows, in the order, that the list of those ids as literals gives.
+TEST(PinyinSearch, ManyMatchesFillAsTheListOfTheirIdsWould) {
+  registerInitialsSearch();
+  jetwrite::Database db = fixture::library();
+  auto& products = db.tables[2].rows;
+  products.clear();
+  for (int i = 0; i < 900; ++i)  // ids not in the order of the rows
+    products.push_back({std::to_string(5000 - 3 * i), (i % 3 ? "钢板" : "水泥") + std::to_string(i),
+                        std::to_string(1 + i % 3), std::to_string(1 + i % 2), "1.0000"});
+  fixture::ProgramFolder folder(fixture::standardLayout(), fixture::standardSettings(), {}, db);
+  folder.open();
+  platform::VSFlexGrid categories, grid, factories;
+  for (auto* g : {&categories, &grid, &factories}) data::prepareNavigatorGrid(*g);
+  data::NavigatorSession session(categories, grid, factories);
+  session.loadnav();
+  InitialsIndex& index = libraryIndex();
+  // "sn" matches 300 products (named), "gb" 600 (the 300 others named).
+  for (const auto& [typed, rows] : {std::pair<const char*, size_t>{"sn", 300}, {"gb", 600}}) {
+    const std::string condition = index.condition(typed);
+    EXPECT_EQ(condition.rfind("jet_id_in(CLProduct.ID, '", 0), 0u) << condition.substr(0, 40);
+    ASSERT_EQ(session.search(kSearchByInitials, typed), data::NavigatorSession::SearchOutcome::Filled);
+    const std::vector<std::string> found = names(grid);
+    EXPECT_EQ(found.size(), rows) << typed;
+    std::string list;
+    for (long long id : index.find(index.coder().typedLetters(typed))) list += (list.empty() ? "" : ",") + std::to_string(id);
+    std::string literal = "CLProduct.ID in (" + list + ")";
+    short slot = data::libraryslot;
+    data::fillgrid(slot, grid, literal, 1);
+    EXPECT_EQ(names(grid), found) << typed;
+  }
+}
+
