@@ -175,6 +175,8 @@ class Database {
   SqliteStatement prepareSelect(const std::string& statement, std::vector<std::string>& names,
                                 std::vector<JetType>& types);
   void analyze(const std::string& index = "");  // "" = every table
+  // How indexed_ names an indexed column.
+  static std::string indexKey(const std::string& table, const std::string& column);
   struct Importer;
   friend struct Importer;
   friend class LibraryCache;

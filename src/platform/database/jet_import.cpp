@@ -1,9 +1,17 @@
 #include "platform/database/jet_import.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "common/text_case.h"
 #include "platform/database/jet_types.h"
@@ -105,14 +113,31 @@ bool indexedAsIdOrLink(const ColumnInfo& c) {
 
 }  // namespace
 
-Database::Importer::Importer(Database& db) : db_(db), progress_(importProgress()), stop_(importStops()) {}
+// A statement of an import that can be stopped (index, figures, rows) is
+// ended by the engine once the stop is asked, instead of running to its end.
+int Database::Importer::stopAsked(void* importer) {
+  const ImportStops& s = static_cast<Importer*>(importer)->stop_;
+  return (s.stop && s.stop->load(std::memory_order_relaxed)) ||
+         (s.givenWay && s.givenWay->load(std::memory_order_relaxed));
+}
+
+Database::Importer::Importer(Database& db) : db_(db), progress_(importProgress()), stop_(importStops()) {
+  if (stop_.stop || stop_.givenWay) sqlite3_progress_handler(db_.db_.get(), 1000, &Importer::stopAsked, this);
+}
+
+void Database::Importer::endStops() { sqlite3_progress_handler(db_.db_.get(), 0, nullptr, nullptr); }
+
+void Database::Importer::fail(const std::string& why) {
+  checkImportStop(stop_);  // a statement the stop ended
+  throw Error(jet::kFail, "Cannot copy the database into memory: " + why);
+}
 
 void Database::Importer::exec(const std::string& sql) {
   char* err = nullptr;
   if (sqlite3_exec(db_.db_.get(), sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
     std::string msg = err ? err : "?";
     sqlite3_free(err);
-    throw Error(jet::kFail, "Cannot copy the database into memory: " + msg);
+    fail(msg);
   }
 }
 
@@ -125,15 +150,272 @@ void Database::Importer::createTable(const TableInfo& info) {
   exec(sql + ")");
 }
 
-void Database::Importer::prepareInsert(const TableInfo& info) {
-  std::string marks;
-  for (std::size_t i = 0; i < info.columns.size(); ++i) marks += i ? ",?" : "?";
-  const std::string ins = "INSERT INTO " + quoteIdent(info.name) + " VALUES (" + marks + ")";
+// Rows in one statement: as many as the engine's limit on parameters allows,
+// at most this many (beyond it the gain is gone).
+constexpr int kBatchRows = 64;
+// Cells in a chunk handed to the inserting thread; chunks in flight at most
+// (one filling, the others waiting or being inserted).
+constexpr int kChunkCells = 16384;
+constexpr int kChunks = 3;
+constexpr std::size_t kChunkTextBytes = std::size_t(1) << 20;
+constexpr std::size_t kKeptTextRoom = 4096;  // a cell's room kept whatever its next text needs
+
+SqliteStatement Database::Importer::prepareRows(const TableInfo& info, int rows) {
+  std::string one = "(";
+  for (std::size_t i = 0; i < info.columns.size(); ++i) one += i ? ",?" : "?";
+  one += ")";
+  std::string ins = "INSERT INTO " + quoteIdent(info.name) + " VALUES ";
+  for (int r = 0; r < rows; ++r) ins += (r ? "," : "") + one;
   sqlite3_stmt* st = nullptr;
-  const int prepared = sqlite3_prepare_v2(db_.db_.get(), ins.c_str(), -1, &st, nullptr);
-  insert_.reset(st);
+  const int prepared = sqlite3_prepare_v2(db_.db_.get(), ins.c_str(), int(ins.size()), &st, nullptr);
+  SqliteStatement held(st);
   if (prepared != SQLITE_OK)
     throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(db_.db_.get()));
+  return held;
+}
+
+void Database::Importer::prepareInsert(const TableInfo& info) {
+  insert_ = prepareRows(info, 1);
+  const int columns = int(info.columns.size());
+  const int parameters = sqlite3_limit(db_.db_.get(), SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+  batchRows_ = std::clamp(columns > 0 ? parameters / columns : 1, 1, kBatchRows);
+  insertMany_ = batchRows_ > 1 ? prepareRows(info, batchRows_) : SqliteStatement();
+  const int perChunk = std::max(1, kChunkCells / std::max(columns, 1));
+  chunkRows_ = std::max(batchRows_, perChunk / batchRows_ * batchRows_);
+  if (!filling_) filling_ = std::make_unique<RowChunk>();
+  filling_->cells.resize(std::size_t(chunkRows_) * info.columns.size());
+  filling_->rows = 0;
+  fillingText_ = 0;
+}
+
+void Database::Importer::bindRow(sqlite3_stmt* st, int first, const jet::Cell* cells) {
+  const auto& cols = db_.tables_.back().columns;
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    const jet::Cell& c = cells[i];
+    const int k = first + int(i);
+    switch (c.kind) {
+      case jet::Cell::Int:
+        if (cols[i].type == JetType::Currency)
+          bindCurrency(st, k, c.i);
+        else
+          sqlite3_bind_int64(st, k, c.i);
+        break;
+      case jet::Cell::Real: sqlite3_bind_double(st, k, c.d); break;
+      case jet::Cell::Text: sqlite3_bind_text(st, k, c.s.data(), int(c.s.size()), SQLITE_STATIC); break;
+      default: sqlite3_bind_null(st, k); break;
+    }
+  }
+}
+
+void Database::Importer::insertRows(const RowChunk& chunk, const std::atomic<bool>& abandoned) {
+  const std::size_t columns = db_.tables_.back().columns.size();
+  auto run = [&](sqlite3_stmt* st) {
+    if (sqlite3_step(st) != SQLITE_DONE) {
+      const std::string why = sqlite3_errmsg(db_.db_.get());
+      sqlite3_reset(st);
+      fail(why);
+    }
+    sqlite3_reset(st);
+  };
+  int r = 0;
+  if (insertMany_)
+    for (; r + batchRows_ <= chunk.rows; r += batchRows_) {
+      if (abandoned.load(std::memory_order_relaxed)) return;
+      for (int k = 0; k < batchRows_; ++k)
+        bindRow(insertMany_.get(), 1 + k * int(columns), &chunk.cells[std::size_t(r + k) * columns]);
+      run(insertMany_.get());
+    }
+  for (; r < chunk.rows; ++r) {
+    if (abandoned.load(std::memory_order_relaxed)) return;
+    bindRow(insert_.get(), 1, &chunk.cells[std::size_t(r) * columns]);
+    run(insert_.get());
+  }
+}
+
+struct ChunkPipeline::State {
+  Work work;
+  std::function<void()> interrupt, check;
+  std::atomic<bool> abandoned{false};
+  int chunks = 2;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::unique_ptr<RowChunk>> waiting;
+  std::vector<std::unique_ptr<RowChunk>> spare;
+  int made = 1;  // chunks in flight or spare, the one being filled included
+  bool busy = false, stop = false;
+  std::exception_ptr error;
+  std::thread thread;
+
+  // Waits until `ready`, checking every millisecond when there is a check.
+  template <class Ready>
+  void waitUntil(std::unique_lock<std::mutex>& hold, Ready ready) {
+    while (!ready()) {
+      if (!check) {
+        changed.wait(hold);
+        continue;
+      }
+      check();
+      changed.wait_for(hold, std::chrono::milliseconds(1));
+    }
+  }
+
+  void run() {
+    std::unique_lock<std::mutex> hold(mutex);
+    for (;;) {
+      changed.wait(hold, [&] { return stop || !waiting.empty(); });
+      if (stop) return;
+      std::unique_ptr<RowChunk> chunk = std::move(waiting.front());
+      waiting.pop_front();
+      busy = true;
+      hold.unlock();
+      std::exception_ptr failed;
+      try {
+        work(*chunk, abandoned);
+      } catch (...) {
+        failed = std::current_exception();
+      }
+      chunk->rows = 0;
+      hold.lock();
+      busy = false;
+      if (failed && !error) error = failed;
+      if (error) {
+        for (auto& c : waiting) spare.push_back(std::move(c));
+        waiting.clear();
+      }
+      spare.push_back(std::move(chunk));
+      changed.notify_all();
+    }
+  }
+};
+
+ChunkPipeline::ChunkPipeline(Work work, int chunks, std::function<void()> interrupt, std::function<void()> check)
+    : state_(std::make_unique<State>()) {
+  state_->work = std::move(work);
+  state_->interrupt = std::move(interrupt);
+  state_->check = std::move(check);
+  state_->chunks = std::max(chunks, 2);
+  state_->thread = std::thread([s = state_.get()] { s->run(); });
+}
+
+namespace {
+
+// A thread of the idle class (a background import's) may get no processor
+// while anything else runs; one that only has to give up is moved to the
+// normal class, keeping its niceness, so that it ends soon.
+void leaveIdleClass(std::thread& t) {
+#ifdef SCHED_IDLE
+  int policy = 0;
+  sched_param param{};
+  if (pthread_getschedparam(t.native_handle(), &policy, &param) == 0 && policy == SCHED_IDLE) {
+    param.sched_priority = 0;
+    pthread_setschedparam(t.native_handle(), SCHED_OTHER, &param);
+  }
+#else
+  (void)t;
+#endif
+}
+
+}  // namespace
+
+ChunkPipeline::~ChunkPipeline() {
+  state_->abandoned = true;
+  {
+    const std::lock_guard<std::mutex> hold(state_->mutex);
+    state_->stop = true;
+    if (state_->busy) {
+      if (state_->interrupt) state_->interrupt();
+      leaveIdleClass(state_->thread);
+    }
+  }
+  state_->changed.notify_all();
+  state_->thread.join();
+}
+
+std::unique_ptr<RowChunk> ChunkPipeline::handOver(std::unique_ptr<RowChunk> full) {
+  State& s = *state_;
+  std::unique_lock<std::mutex> hold(s.mutex);
+  if (s.error) std::rethrow_exception(s.error);
+  s.waiting.push_back(std::move(full));
+  s.changed.notify_all();
+  if (s.spare.empty() && s.made < s.chunks) {
+    ++s.made;
+    return std::make_unique<RowChunk>();
+  }
+  s.waitUntil(hold, [&] { return !s.spare.empty() || s.error; });
+  if (s.error) std::rethrow_exception(s.error);
+  std::unique_ptr<RowChunk> next = std::move(s.spare.back());
+  s.spare.pop_back();
+  return next;
+}
+
+void ChunkPipeline::drain() {
+  State& s = *state_;
+  std::unique_lock<std::mutex> hold(s.mutex);
+  s.waitUntil(hold, [&] { return (s.waiting.empty() && !s.busy) || s.error; });
+  if (s.error) std::rethrow_exception(s.error);
+}
+
+Database::Importer::~Importer() {
+  inserter_.reset();  // before the engine is told to stop asking: it may be running a statement
+  endStops();
+}
+
+void Database::Importer::drain() {
+  if (inserter_) inserter_->drain();
+}
+
+void Database::Importer::planIndexes(const TableInfo& info) {
+  // The file's own indexes, then the id and link columns (…ID), which the
+  // outline's one-query-per-node lookups and the joins search by; a column
+  // gets one index of its own however often it is named.
+  planned_.clear();
+  auto single = [&](int column) {
+    for (const PlannedIndex& p : planned_)
+      if (p.columns.size() == 1 && p.columns[0] == column) return;
+    planned_.push_back({{column}, ""});
+  };
+  for (const auto& ix : indexes_) {
+    if (ix.columns.size() == 1)
+      single(ix.columns[0]);
+    else
+      planned_.push_back({ix.columns, ""});
+  }
+  for (std::size_t i = 0; i < info.columns.size(); ++i)
+    if (indexedAsIdOrLink(info.columns[i])) single(int(i));
+  for (PlannedIndex& p : planned_) {
+    p.name = "ix" + std::to_string(++db_.indexCount_) + "_" + info.name;
+    if (p.columns.size() == 1 && wholeNumbers(info.columns[std::size_t(p.columns[0])].type))
+      p.made = p.rising = makeIndex(info, p);
+  }
+}
+
+bool Database::Importer::makeIndex(const TableInfo& info, const PlannedIndex& index) {
+  std::string cols;
+  for (int c : index.columns) {
+    if (!cols.empty()) cols += ",";
+    cols += quoteIdent(info.columns[std::size_t(c)].name);
+  }
+  const std::string sql =
+      "CREATE INDEX " + quoteIdent(index.name) + " ON " + quoteIdent(info.name) + " (" + cols + ")";
+  if (sqlite3_exec(db_.db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  checkImportStop(stop_);  // ended by the stop, not failed
+  return false;
+}
+
+// Null sorts before every number, so Nulls may only lead.
+void Database::Importer::followRising(PlannedIndex& index, const jet::Cell& cell) {
+  bool rises = false;
+  if (cell.kind == jet::Cell::Null) {
+    rises = !index.seen;
+  } else if (cell.kind == jet::Cell::Int) {
+    rises = !index.seen || cell.i >= index.last;
+    index.seen = true;
+    index.last = cell.i;
+  }
+  if (rises) return;
+  index.rising = index.made = false;
+  drain();
+  exec("DROP INDEX " + quoteIdent(index.name));
 }
 
 void Database::Importer::beginTable(const jet::TableDef& t) {
@@ -142,8 +424,9 @@ void Database::Importer::beginTable(const jet::TableDef& t) {
   for (const auto& other : db_.tables_)
     if (asciiLower(other.name) == asciiLower(info.name)) info.name += "_" + std::to_string(db_.tables_.size());
   createTable(info);
-  prepareInsert(info);
   indexes_ = t.indexes;
+  planIndexes(info);
+  prepareInsert(info);
   rows_ = 0;
 
   // What the planner's figures will be made of: the distinct values of each
@@ -175,28 +458,44 @@ void Database::Importer::row(const std::vector<jet::Cell>& cells) {
   checkImportStop(stop_);
   for (const CountedIndex& c : figures_.back().indexes)
     c.values->add(std::size_t(c.column) < cells.size() ? cells[std::size_t(c.column)] : jet::Cell{});
-  sqlite3_stmt* insert = insert_.get();
-  const auto& cols = db_.tables_.back().columns;
-  for (std::size_t i = 0; i < cells.size() && i < cols.size(); ++i) {
-    const jet::Cell& c = cells[i];
-    int k = int(i + 1);
-    switch (c.kind) {
-      case jet::Cell::Int:
-        if (cols[i].type == JetType::Currency)
-          bindCurrency(insert, k, c.i);
-        else
-          sqlite3_bind_int64(insert, k, c.i);
-        break;
-      case jet::Cell::Real: sqlite3_bind_double(insert, k, c.d); break;
-      case jet::Cell::Text:
-        sqlite3_bind_text(insert, k, c.s.data(), int(c.s.size()), SQLITE_STATIC);
-        break;
-      default: sqlite3_bind_null(insert, k); break;
+  for (PlannedIndex& p : planned_)
+    if (p.rising) {
+      const std::size_t c = std::size_t(p.columns[0]);
+      followRising(p, c < cells.size() ? cells[c] : jet::Cell{});
     }
+  // Into the chunk (a cell the row lacks is Null); the strings keep their
+  // room from one chunk to the next unless it is far more than the text
+  // needs. A chunk is handed over once full, or once its texts come to
+  // kChunkTextBytes, so that what is in flight stays small whatever the
+  // texts are.
+  const std::size_t columns = db_.tables_.back().columns.size();
+  jet::Cell* slot = &filling_->cells[std::size_t(filling_->rows) * columns];
+  for (std::size_t i = 0; i < columns; ++i) {
+    if (i >= cells.size()) {
+      slot[i].kind = jet::Cell::Null;
+      continue;
+    }
+    const jet::Cell& c = cells[i];
+    slot[i].kind = c.kind;
+    slot[i].i = c.i;
+    slot[i].d = c.d;
+    if (c.kind != jet::Cell::Text) continue;
+    std::string& s = slot[i].s;
+    if (s.capacity() > kKeptTextRoom && s.capacity() / 4 > c.s.size())
+      std::string(c.s).swap(s);
+    else
+      s.assign(c.s);
+    fillingText_ += c.s.size();
   }
-  if (sqlite3_step(insert) != SQLITE_DONE)
-    throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(db_.db_.get()));
-  sqlite3_reset(insert);
+  if (++filling_->rows == chunkRows_ || fillingText_ >= kChunkTextBytes) {
+    fillingText_ = 0;
+    if (!inserter_)
+      inserter_ = std::make_unique<ChunkPipeline>(
+          [this](const RowChunk& c, const std::atomic<bool>& abandoned) { insertRows(c, abandoned); }, kChunks,
+          [engine = db_.db_.get()] { sqlite3_interrupt(engine); }, [this] { checkImportStop(stop_); });
+    filling_ = inserter_->handOver(std::move(filling_));
+    filling_->cells.resize(std::size_t(chunkRows_) * columns);
+  }
   ++rows_;
   if (progress_ && ++copied_ % 4096 == 0) progress_(db_.path_, copied_, std::max(total_, copied_));
 }
@@ -211,37 +510,38 @@ void Database::Importer::finished() {
 }
 
 void Database::Importer::endTable() {
+  drain();
+  const std::atomic<bool> goOn{false};
+  insertRows(*filling_, goOn);
+  filling_->rows = 0;
   insert_.reset();
+  insertMany_.reset();
   TableInfo& info = db_.tables_.back();
   info.rowCount = rows_;
   TableFigures& figures = figures_.back();
   figures.rows = rows_;
-  // One column's index, named for the figures.
-  auto index = [&](int column) {
-    const int before = db_.indexCount_;
-    const bool made = db_.ensureIndex(info.name, info.columns[std::size_t(column)].name);
+  // The indexes not made yet; those on one column are kept as ensureIndex
+  // keeps the ones it makes.
+  for (PlannedIndex& p : planned_) {
+    if (!p.made) {
+      if (p.columns.size() > 1) {
+        if (!makeIndex(info, p))
+          throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") +
+                                      sqlite3_errmsg(db_.db_.get()));
+        continue;
+      }
+      if (!makeIndex(info, p)) {
+        figures.counted = false;
+        continue;
+      }
+    }
+    if (p.columns.size() > 1) continue;
+    const std::string& column = info.columns[std::size_t(p.columns[0])].name;
+    db_.indexed_.push_back(indexKey(info.name, column));
     for (CountedIndex& c : figures.indexes)
-      if (c.column == column && c.index.empty() && db_.indexCount_ != before)
-        c.index = "ix" + std::to_string(db_.indexCount_) + "_" + info.name;
-    if (!made) figures.counted = false;
-  };
-  // The file's own indexes, then the id and link columns (…ID), which the
-  // outline's one-query-per-node lookups and the joins search by.
-  for (const auto& ix : indexes_) {
-    if (ix.columns.size() == 1) {
-      index(ix.columns[0]);
-      continue;
-    }
-    std::string cols;
-    for (int c : ix.columns) {
-      if (!cols.empty()) cols += ",";
-      cols += quoteIdent(info.columns[std::size_t(c)].name);
-    }
-    exec("CREATE INDEX " + quoteIdent("ix" + std::to_string(++db_.indexCount_) + "_" + info.name) +
-         " ON " + quoteIdent(info.name) + " (" + cols + ")");
+      if (c.column == p.columns[0] && c.index.empty()) c.index = p.name;
   }
-  for (std::size_t i = 0; i < info.columns.size(); ++i)
-    if (indexedAsIdOrLink(info.columns[i])) index(int(i));
+  planned_.clear();
   for (const CountedIndex& c : figures.indexes)
     if (c.index.empty()) figures.counted = false;
 }
@@ -267,9 +567,12 @@ void Database::Importer::writeStatistics() {
       sqlite3_bind_null(st, 2);
     sqlite3_bind_text(st, 3, stat.c_str(), int(stat.size()), SQLITE_TRANSIENT);
     const int rc = sqlite3_step(st);
+    if (rc != SQLITE_DONE) {
+      const std::string why = sqlite3_errmsg(engine);
+      sqlite3_reset(st);
+      fail(why);
+    }
     sqlite3_reset(st);
-    if (rc != SQLITE_DONE)
-      throw Error(jet::kFail, std::string("Cannot copy the database into memory: ") + sqlite3_errmsg(engine));
   };
   for (const TableFigures& t : figures_) {
     if (!t.counted || t.rows <= 0) {
@@ -292,6 +595,7 @@ void Database::Importer::writeStatistics() {
   exec("UPDATE sqlite_stat1 SET stat = stat || ' unordered' WHERE idx IS NOT NULL AND stat NOT LIKE '% unordered'; "
        "ANALYZE sqlite_schema");
   db_.analyzed_ = true;
+  endStops();  // what follows the import (the cache entry) is not ended by the engine
 }
 
 }  // namespace ado

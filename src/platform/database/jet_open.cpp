@@ -183,6 +183,10 @@ void Database::analyze(const std::string& index) {
   if (sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK && index.empty()) analyzed_ = true;
 }
 
+std::string Database::indexKey(const std::string& table, const std::string& column) {
+  return asciiLower(table) + "\n" + asciiLower(column);
+}
+
 bool Database::ensureIndex(const std::string& table, const std::string& column) {
   const TableInfo* t = nullptr;
   for (const auto& x : tables_)
@@ -192,7 +196,7 @@ bool Database::ensureIndex(const std::string& table, const std::string& column) 
   for (const auto& x : t->columns)
     if (asciiLower(x.name) == asciiLower(column)) c = &x;
   if (!c) return false;
-  std::string key = asciiLower(t->name) + "\n" + asciiLower(c->name);
+  const std::string key = indexKey(t->name, c->name);
   if (std::find(indexed_.begin(), indexed_.end(), key) != indexed_.end()) return true;
   std::string sql = "CREATE INDEX " + quoteIdent("ix" + std::to_string(++indexCount_) + "_" + t->name) +
                     " ON " + quoteIdent(t->name) + " (" + quoteIdent(c->name) + ")";

@@ -4,12 +4,19 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
 #include <set>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 #include "fixtures.h"
 #include "platform/database/jet_database.h"
+#include "platform/database/jet_import.h"
+#include "platform/database/library_cache.h"
 
 namespace {
 
@@ -93,6 +100,267 @@ TEST(ImportFigures, AreTheFiguresAnalyzeMakes) {
               SQLITE_OK);
     EXPECT_EQ(made, figuresOf(engine));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Whole-number columns whose values rise throughout, rise with repeats, rise
+// and then fall back after several batches of rows, lead with Nulls, take a
+// Null halfway, or fall from the start.
+TEST(ImportIndexes, EveryIndexHoldsEveryRowWhateverItsValuesDid) {
+  fixtures::TempDir dir;
+  jetwrite::Database db;
+  db.password = "";
+  const std::vector<std::string> columns = {"ID", "UpID", "LateID", "NullLeadID", "NullLateID", "DownID"};
+  jetwrite::Table t{"T", {}, {}};
+  for (const auto& c : columns) t.columns.push_back({c, fixtures::ColumnType::Long});
+  t.columns.push_back({"Name", fixtures::ColumnType::Text, 20});
+  const int count = 300;
+  auto value = [](int column, int i) -> jetwrite::Value {
+    switch (column) {
+      case 0: return std::to_string(i);
+      case 1: return std::to_string(i / 3);
+      case 2: return std::to_string(i < 200 ? i : i - 150);
+      case 3: return i < 10 ? std::nullopt : jetwrite::Value(std::to_string(i));
+      case 4: return i == 150 ? std::nullopt : jetwrite::Value(std::to_string(i));
+      default: return std::to_string(1000 - i);
+    }
+  };
+  for (int i = 0; i < count; ++i) {
+    std::vector<jetwrite::Value> row;
+    for (int c = 0; c < int(columns.size()); ++c) row.push_back(value(c, i));
+    row.push_back("n" + std::to_string(i));
+    t.rows.push_back(row);
+  }
+  db.tables = {t};
+  const std::string path = fixtures::writeLibrary(dir, "rising.mdb", db);
+
+  for (ado::ReadMode mode : {ado::ReadMode::Isolated, ado::ReadMode::InProcess}) {
+    auto lib = ado::Database::open(path, "", mode);
+    sqlite3* engine = lib->sqlite();
+    auto text = [&](const std::string& sql) {
+      sqlite3_stmt* st = nullptr;
+      EXPECT_EQ(sqlite3_prepare_v2(engine, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+      std::string out;
+      while (sqlite3_step(st) == SQLITE_ROW) out += std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) + ";";
+      sqlite3_finalize(st);
+      return out;
+    };
+    // One index a column, named in the order of the columns.
+    std::string expected;
+    for (std::size_t c = 0; c < columns.size(); ++c)
+      expected += "CREATE INDEX \"ix" + std::to_string(c + 1) + "_T\" ON \"T\" (\"" + columns[c] + "\");";
+    EXPECT_EQ(text("SELECT sql FROM sqlite_schema WHERE type='index' ORDER BY substr(name, 3) + 0"), expected);
+    // Each index holds exactly the table's rows.
+    EXPECT_EQ(text("PRAGMA integrity_check"), "ok;");
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const std::string index = "ix" + std::to_string(c + 1) + "_T";
+      int nulls = 0;
+      for (int i = 0; i < count; ++i) nulls += value(int(c), i) ? 0 : 1;
+      EXPECT_EQ(text("SELECT count(*) FROM T INDEXED BY \"" + index + "\" WHERE \"" + columns[c] + "\" IS NULL"),
+                std::to_string(nulls) + ";")
+          << columns[c];
+      for (int i : {0, 9, 10, 63, 64, 149, 150, 199, 200, 299}) {
+        if (!value(int(c), i)) continue;
+        int same = 0;
+        for (int j = 0; j < count; ++j) same += value(int(c), j) == value(int(c), i) ? 1 : 0;
+        EXPECT_EQ(text("SELECT count(*) FROM T INDEXED BY \"" + index + "\" WHERE \"" + columns[c] + "\" = " +
+                       *value(int(c), i)),
+                  std::to_string(same) + ";")
+            << columns[c] << " " << i;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The chunks of rows handed to the inserting thread: every one worked off,
+// in the order handed over, before drain returns, with no more chunks in
+// flight than asked for; what the work throws comes back to the handing
+// thread, and nothing is worked on after it.
+TEST(ImportChunks, WorkedOffInOrderAndTheirErrorsComeBack) {
+  using ado::ChunkPipeline;
+  using ado::RowChunk;
+  std::vector<int> worked;  // read by this thread only after drain or the error
+  std::set<const RowChunk*> seen;
+  {
+    ChunkPipeline pipeline(
+        [&](const RowChunk& c, const std::atomic<bool>&) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          worked.push_back(c.rows);
+        },
+        3);
+    auto chunk = std::make_unique<RowChunk>();
+    for (int i = 1; i <= 12; ++i) {
+      seen.insert(chunk.get());
+      chunk->rows = i;
+      chunk = pipeline.handOver(std::move(chunk));
+      EXPECT_EQ(chunk->rows, 0);
+    }
+    pipeline.drain();
+    EXPECT_EQ(worked, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    EXPECT_LE(seen.size(), 3u);
+  }
+
+  std::atomic<int> after{0};
+  ChunkPipeline failing(
+      [&](const RowChunk& c, const std::atomic<bool>&) {
+        if (c.rows == 3) throw std::runtime_error("chunk 3");
+        if (c.rows > 3) ++after;
+      },
+      3);
+  auto chunk = std::make_unique<RowChunk>();
+  std::string thrown;
+  try {
+    for (int i = 1; i <= 50; ++i) {
+      chunk->rows = i;
+      chunk = failing.handOver(std::move(chunk));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    failing.drain();
+  } catch (const std::runtime_error& e) {
+    thrown = e.what();
+  }
+  EXPECT_EQ(thrown, "chunk 3");
+  EXPECT_EQ(after.load(), 0);
+  EXPECT_THROW(failing.drain(), std::runtime_error);
+}
+
+// A pipeline ended while a chunk is being worked on (an import stopped or
+// failed) tells the work to give up, and interrupts it, instead of waiting
+// for the chunk to be done.
+TEST(ImportChunks, EndedWhileWorkingTellsTheWorkToGiveUp) {
+  using ado::ChunkPipeline;
+  using ado::RowChunk;
+  std::atomic<bool> started{false}, gaveUp{false};
+  std::atomic<int> interrupts{0};
+  {
+    ChunkPipeline pipeline(
+        [&](const RowChunk&, const std::atomic<bool>& abandoned) {
+          started = true;
+          // Long work, given up once told (ten seconds at most).
+          for (int i = 0; i < 10000 && !abandoned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          gaveUp = abandoned.load();
+        },
+        2, [&] { ++interrupts; });
+    auto chunk = std::make_unique<RowChunk>();
+    chunk->rows = 1;
+    chunk = pipeline.handOver(std::move(chunk));
+    while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_TRUE(gaveUp);
+  EXPECT_EQ(interrupts.load(), 1);
+
+  // A hand-over waiting for a chunk to come back ends with what the check
+  // throws (the handing thread was asked to stop).
+  std::atomic<bool> stopAsked{false}, released{false};
+  std::string thrown;
+  {
+    ChunkPipeline slow(
+        [&](const RowChunk&, const std::atomic<bool>& abandoned) {
+          for (int i = 0; i < 10000 && !abandoned && !released; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        },
+        2, {}, [&] {
+          if (stopAsked) throw std::runtime_error("stopped");
+        });
+    auto chunk = std::make_unique<RowChunk>();
+    chunk = slow.handOver(std::move(chunk));  // the work takes the first, this one fills
+    std::thread asker([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      stopAsked = true;
+    });
+    try {
+      chunk = slow.handOver(std::move(chunk));  // waits: both chunks are out
+    } catch (const std::runtime_error& e) {
+      thrown = e.what();
+    }
+    released = true;
+    asker.join();
+  }
+  EXPECT_EQ(thrown, "stopped");
+
+  // Ended while idle: nothing to interrupt.
+  { ChunkPipeline idle([&](const RowChunk&, const std::atomic<bool>&) {}, 2, [&] { ++interrupts; }); }
+  EXPECT_EQ(interrupts.load(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Long memo texts among short ones: chunks are handed over by the bytes of
+// their texts as well as by their rows, and a cell's room is given back when
+// a short text follows a long one; every text still comes out whole.
+TEST(ImportChunks, LongTextsComeOutWhole) {
+  fixtures::TempDir dir;
+  jetwrite::Database db;
+  db.password = "";
+  jetwrite::Table t{"Notes", {{"ID", fixtures::ColumnType::Long}, {"Body", fixtures::ColumnType::Memo}}, {}};
+  auto body = [](int i) {
+    if (i % 7 == 0) return std::string(70000 + i, char('a' + i % 26));
+    return std::string(std::size_t(i % 3 + 1) * 10, char('A' + i % 26));
+  };
+  const int count = 400;
+  for (int i = 0; i < count; ++i) t.rows.push_back({std::to_string(i), body(i)});
+  db.tables = {t};
+  const std::string path = fixtures::writeLibrary(dir, "notes.mdb", db);
+  for (ado::ReadMode mode : {ado::ReadMode::Isolated, ado::ReadMode::InProcess}) {
+    auto lib = ado::Database::open(path, "", mode);
+    const ado::ResultSet rs = lib->execute("select ID, Body from Notes order by ID");
+    ASSERT_EQ(rs.rows, std::size_t(count));
+    for (int i = 0; i < count; ++i) {
+      ASSERT_EQ(rs.cells[std::size_t(i) * 2].toInt64(), i);
+      EXPECT_EQ(rs.cells[std::size_t(i) * 2 + 1].toText(), body(i)) << i;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A stop asked once the last row is in ends the import in the statement
+// then running (the rows' inserts, the indexes), before it reports its rows
+// in; without a stop the same import runs to that report. (The last row's
+// own report already counts every row: the rows are in at the second.)
+TEST(ImportStop, EndsTheStatementUnderWay) {
+  fixtures::TempDir dir;
+  jetwrite::Database db;
+  db.password = "";
+  jetwrite::Table t{"T", {{"ID", fixtures::ColumnType::Long}, {"GroupID", fixtures::ColumnType::Long}}, {}};
+  for (int i = 0; i < 4096; ++i) t.rows.push_back({std::to_string(i), std::to_string(i * 7919 % 613)});
+  db.tables = {t};
+  const std::string path = fixtures::writeLibrary(dir, "stop.mdb", db);
+  const bool cached = ado::libraryCacheEnabled();
+  ado::setLibraryCacheEnabled(false);  // every open imports
+  for (ado::ReadMode mode : {ado::ReadMode::Isolated, ado::ReadMode::InProcess}) {
+    for (const bool stopping : {false, true}) {
+      std::atomic<bool> stop{false};
+      int everyRow = 0;  // reports that count every row
+      ado::setImportProgress([&](const std::string&, uint64_t done, uint64_t total) {
+        if (done == 4096 && stopping) stop = true;
+        if (done == total && done > 0) ++everyRow;
+      });
+      ado::setImportStopFlag(&stop);
+      bool stopped = false;
+      try {
+        ado::Database::open(path, "", mode);
+      } catch (const ado::ImportStopped&) {
+        stopped = true;
+      }
+      ado::setImportStopFlag(nullptr);
+      ado::setImportProgress({});
+      EXPECT_EQ(stopped, stopping);
+      EXPECT_EQ(everyRow, stopping ? 1 : 2);
+    }
+  }
+  ado::setLibraryCacheEnabled(cached);
 }
 
 }  // namespace
