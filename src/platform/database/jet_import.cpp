@@ -361,7 +361,9 @@ Database::Importer::~Importer() {
 }
 
 void Database::Importer::drain() {
-  if (inserter_) inserter_->drain();
+  if (!inserter_) return;
+  Timed t{db_.importTimes_.inserts};
+  inserter_->drain();
 }
 
 void Database::Importer::planIndexes(const TableInfo& info) {
@@ -493,7 +495,10 @@ void Database::Importer::row(const std::vector<jet::Cell>& cells) {
       inserter_ = std::make_unique<ChunkPipeline>(
           [this](const RowChunk& c, const std::atomic<bool>& abandoned) { insertRows(c, abandoned); }, kChunks,
           [engine = db_.db_.get()] { sqlite3_interrupt(engine); }, [this] { checkImportStop(stop_); });
-    filling_ = inserter_->handOver(std::move(filling_));
+    {
+      Timed t{db_.importTimes_.inserts};
+      filling_ = inserter_->handOver(std::move(filling_));
+    }
     filling_->cells.resize(std::size_t(chunkRows_) * columns);
   }
   ++rows_;
@@ -512,7 +517,10 @@ void Database::Importer::finished() {
 void Database::Importer::endTable() {
   drain();
   const std::atomic<bool> goOn{false};
-  insertRows(*filling_, goOn);
+  {
+    Timed t{db_.importTimes_.inserts};
+    insertRows(*filling_, goOn);
+  }
   filling_->rows = 0;
   insert_.reset();
   insertMany_.reset();
@@ -522,6 +530,7 @@ void Database::Importer::endTable() {
   figures.rows = rows_;
   // The indexes not made yet; those on one column are kept as ensureIndex
   // keeps the ones it makes.
+  Timed indexing{db_.importTimes_.indexes};
   for (PlannedIndex& p : planned_) {
     if (!p.made) {
       if (p.columns.size() > 1) {

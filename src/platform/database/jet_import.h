@@ -26,6 +26,7 @@
 // the distinct values of each indexed column), exactly as ANALYZE would make
 // them; the other tables are analysed by the engine.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,6 +39,13 @@
 #include "platform/database/sqlite_handles.h"
 
 namespace ado {
+
+// Adds the wall time of its scope to `sum` (Database::importTimes).
+struct Timed {
+  double& sum;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  ~Timed() { sum += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }
+};
 
 // Rows taken in and not inserted yet: rows x columns cells, row after row.
 struct RowChunk {

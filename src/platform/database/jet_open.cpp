@@ -116,6 +116,7 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
     return db;
   }
   if (mode == ReadMode::CacheOnly) return nullptr;
+  Timed whole{db->importTimes_.total};
   Importer imp(*db);
   imp.exec("BEGIN");
   if (mode == ReadMode::Isolated)
@@ -125,9 +126,15 @@ std::shared_ptr<Database> Database::open(const std::string& givenPath, const std
   imp.exec("COMMIT");
   imp.finished();
   checkImportStop(importStops());
-  imp.writeStatistics();
+  {
+    Timed t{db->importTimes_.figures};
+    imp.writeStatistics();
+  }
   checkImportStop(importStops());
-  cache.store(*db);
+  {
+    Timed t{db->importTimes_.entry};
+    cache.store(*db);
+  }
   db->seal();
   return db;
 }

@@ -237,7 +237,7 @@ TEST(IdSet, CodesReadBackTheirIdsAndNothingElseReads) {
   EXPECT_TRUE(ids.empty());
   // Letters outside the alphabet, a length no code has, a number cut short,
   // a repeated id (a distance of 0).
-  for (const std::string bad : {std::string("AB+C"), code.substr(0, 1), std::string("gA"), std::string("AgA")})
+  for (const std::string& bad : {std::string("AB+C"), code.substr(0, 1), std::string("gA"), std::string("AgA")})
     EXPECT_FALSE(ado::decodeIdSet(bad, ids)) << bad;
 }
 
