@@ -4,6 +4,7 @@
 #include <future>
 #include <stdexcept>
 
+#include "price_tools/months/arrange.h"
 #include "price_tools/months/matching.h"
 
 namespace price_tools {
@@ -84,21 +85,10 @@ std::string scopeFactory(const Scope& scope, const ProductTable& from, const Pro
 // Puts the rows in the order given (order[k]: the row that goes to place k),
 // moving each row once, without a second set of rows.
 void arrange(std::vector<ComparedRow>& rows, std::vector<uint32_t>& order) {
-  for (size_t k = 0; k < order.size(); ++k) {
-    if (order[k] == k) continue;
-    ComparedRow held = std::move(rows[k]);
-    size_t j = k;
-    for (;;) {
-      const size_t source = order[j];
-      order[j] = static_cast<uint32_t>(j);
-      if (source == k) {
-        rows[j] = std::move(held);
-        break;
-      }
-      rows[j] = std::move(rows[source]);
-      j = source;
-    }
-  }
+  ComparedRow held;
+  arrangeInPlace(
+      order, [&](size_t k) { held = std::move(rows[k]); },
+      [&](size_t to, size_t from) { rows[to] = std::move(rows[from]); }, [&](size_t to) { rows[to] = std::move(held); });
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "platform/database/adodb.h"
 #include "platform/database/jet_database.h"
 #include "platform/grid/vsflexgrid.h"
+#include "price_tools/months/arrange.h"
 #include "price_tools/months/product_keys.h"
 
 namespace price_tools {
@@ -441,28 +442,26 @@ void ProductTable::arrange(std::vector<uint32_t> order) {
               return a.first < b.first;
             });
   placeOf = {};
-  // Each cycle of the order moved once, in place.
-  for (size_t k = 0; k < order.size(); ++k) {
-    if (order[k] == k) continue;
-    ProductEntry entry = std::move(entries_[k]);
-    std::optional<Decimal> price = prices_[k];
-    const int64_t code = codes_[k];
-    size_t j = k;
-    for (;;) {
-      const size_t source = order[j];
-      order[j] = static_cast<uint32_t>(j);
-      if (source == k) {
-        entries_[j] = std::move(entry);
-        prices_[j] = price;
-        codes_[j] = code;
-        break;
-      }
-      entries_[j] = std::move(entries_[source]);
-      prices_[j] = prices_[source];
-      codes_[j] = codes_[source];
-      j = source;
-    }
-  }
+  ProductEntry entry;
+  std::optional<Decimal> price;
+  int64_t code = 0;
+  arrangeInPlace(
+      order,
+      [&](size_t k) {
+        entry = std::move(entries_[k]);
+        price = prices_[k];
+        code = codes_[k];
+      },
+      [&](size_t to, size_t from) {
+        entries_[to] = std::move(entries_[from]);
+        prices_[to] = prices_[from];
+        codes_[to] = codes_[from];
+      },
+      [&](size_t to) {
+        entries_[to] = std::move(entry);
+        prices_[to] = price;
+        codes_[to] = code;
+      });
 }
 
 void ProductTable::add(const ProductRow& r) {
