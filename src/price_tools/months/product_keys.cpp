@@ -57,22 +57,29 @@ int64_t codeOf(std::string_view name, std::string_view model, std::string_view u
 
 int64_t codeOf(const Product& p) { return codeOf(p.name, p.model, p.unit, p.factory); }
 
-// The maker's part of the code of each manufacturer's name met, once per name.
+// The maker's part of the code of each manufacturer's name met, made once
+// per name; the names met last are found again by their place.
 class MakerCodes {
  public:
   int64_t operator()(const std::string* name) {
     if (!name) return 0;
-    if (name == last_) return lastCode_;
-    auto [at, added] = codes_.try_emplace(name, 0);
-    if (added) at->second = makerCodeOf(*name);
-    last_ = name;
-    return lastCode_ = at->second;
+    Recent& r = recent_[(reinterpret_cast<uintptr_t>(name) >> 4) % kRecent];
+    if (r.name != name) {
+      auto [at, added] = codes_.try_emplace(name, 0);
+      if (added) at->second = makerCodeOf(*name);
+      r = {name, at->second};
+    }
+    return r.code;
   }
 
  private:
+  static constexpr size_t kRecent = 1021;
+  struct Recent {
+    const std::string* name = nullptr;
+    int64_t code = 0;
+  };
+  std::vector<Recent> recent_ = std::vector<Recent>(kRecent);
   std::unordered_map<const std::string*, int64_t> codes_;
-  const std::string* last_ = nullptr;
-  int64_t lastCode_ = 0;
 };
 
 void check(sqlite3* engine, int rc, const char* what) {
@@ -204,6 +211,58 @@ bool holdsAmounts(ado::JetType t) {
   return t == J::Currency || t == J::Single || t == J::Double || t == J::Numeric;
 }
 
+// The rows of the key table, inserted many to a statement: one statement a
+// row would take most of the pass.
+class KeyInserts {
+ public:
+  static constexpr int kRows = 64;
+  explicit KeyInserts(sqlite3* engine) : engine_(engine) {
+    std::string many = "INSERT INTO velmora_product_keys(rid, code) VALUES(?, ?)";
+    for (int k = 1; k < kRows; ++k) many += ", (?, ?)";
+    sqlite3_stmt* st = nullptr;
+    const int rc = sqlite3_prepare_v2(engine, many.c_str(), -1, &st, nullptr);
+    manyHeld_.reset(st);
+    check(engine, rc, "insert");
+    const int rcOne =
+        sqlite3_prepare_v2(engine, "INSERT INTO velmora_product_keys(rid, code) VALUES(?1, ?2)", -1, &st, nullptr);
+    oneHeld_.reset(st);
+    check(engine, rcOne, "insert");
+    many_ = manyHeld_.get();
+    one_ = oneHeld_.get();
+  }
+
+  void add(int64_t rid, int64_t code) {
+    rows_[held_++] = {rid, code};
+    if (held_ < kRows) return;
+    for (int k = 0; k < kRows; ++k) {
+      sqlite3_bind_int64(many_, 2 * k + 1, rows_[k].first);
+      sqlite3_bind_int64(many_, 2 * k + 2, rows_[k].second);
+    }
+    check(engine_, sqlite3_step(many_), "insert");
+    sqlite3_reset(many_);
+    held_ = 0;
+  }
+  // The rows held back, one by one.
+  void flush() {
+    for (int k = 0; k < held_; ++k) {
+      sqlite3_bind_int64(one_, 1, rows_[k].first);
+      sqlite3_bind_int64(one_, 2, rows_[k].second);
+      check(engine_, sqlite3_step(one_), "insert");
+      sqlite3_reset(one_);
+    }
+    held_ = 0;
+  }
+
+ private:
+  using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+  sqlite3* engine_;
+  Statement manyHeld_{nullptr, sqlite3_finalize}, oneHeld_{nullptr, sqlite3_finalize};
+  sqlite3_stmt* many_ = nullptr;
+  sqlite3_stmt* one_ = nullptr;
+  std::pair<int64_t, int64_t> rows_[kRows];
+  int held_ = 0;
+};
+
 // The products as they are read, row by row in the copy's order, then
 // written in the order of their ids.
 class KeptProducts {
@@ -314,12 +373,7 @@ void buildKeys(ado::Database& db) {
     if (!r.has(Name) || !r.has(Factory))
       throw ado::Error(-2147217904, "No value given for one or more required parameters.");
     bool keeping = wholeIds && r.has(Category);
-    sqlite3_stmt* insert = nullptr;
-    check(engine,
-          sqlite3_prepare_v2(engine, "INSERT INTO velmora_product_keys(rid, code) VALUES(?1, ?2)", -1, &insert,
-                             nullptr),
-          "insert");
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> held(insert, sqlite3_finalize);
+    KeyInserts inserts(engine);
     // Name, model and unit laid out as a ProductTable keeps them, each
     // distinct three once, with the answer's part of their code.
     std::unordered_map<std::string, uint32_t> tripleIndex;
@@ -345,10 +399,7 @@ void buildKeys(ado::Database& db) {
       const uint32_t triple = at->second;
       const std::string_view factoryId = r.toText(Factory, scratch[Factory]);
       const int64_t code = answers[triple] | makers(names.ofCell(r, Factory, factoryId));
-      sqlite3_bind_int64(insert, 1, r.integer(Rid));
-      sqlite3_bind_int64(insert, 2, code);
-      check(engine, sqlite3_step(insert), "insert");
-      sqlite3_reset(insert);
+      inserts.add(r.integer(Rid), code);
       if (!keeping) continue;
       // In the order of their ids as LibraryFile::table puts them: by
       // number, the empty ones first, equal ones as the copy holds them.
@@ -365,6 +416,7 @@ void buildKeys(ado::Database& db) {
         kept.addPrice(c, price, note);
       }
     }
+    inserts.flush();
     if (keeping) {
       std::sort(ids.begin(), ids.end());
       std::vector<uint32_t> order(ids.size());
