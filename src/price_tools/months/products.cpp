@@ -316,14 +316,14 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
   return out;
 }
 
-ProductTable LibraryFile::table(const std::string& priceField) const {
+ProductTable LibraryFile::table(const std::string& priceField, bool fromRows) const {
   ProductTable out;
   out.library = name_;
   out.factories = readFactories();
   out.treeUnread = !readTree(out.categoryParents);
   // The products as the library's cache entry keeps them for this read,
   // where it does; otherwise read from the rows.
-  if (readKeptProducts(*connection_->database(), priceField, out)) return out;
+  if (!fromRows && readKeptProducts(*connection_->database(), priceField, out)) return out;
   bool wholeIds = false;  // the ids are whole numbers: Byte, Integer or Long
   for (const ado::TableInfo& t : connection_->database()->tables())
     if (common::asciiLower(t.name) == "clproduct") {

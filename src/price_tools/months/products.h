@@ -267,8 +267,11 @@ class LibraryFile {
   // then lies in `factories`).
   void forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
                   const Factories& factories, const std::function<void(const ProductRow&)>& onRow) const;
-  // Every product, with its category tree, held compactly (see ProductTable).
-  ProductTable table(const std::string& priceField) const;
+  // Every product, with its category tree, held compactly (see ProductTable):
+  // as the library's cache entry keeps them where it does (product_keys.h),
+  // otherwise, or with `fromRows`, read from the rows; the same products
+  // either way.
+  ProductTable table(const std::string& priceField, bool fromRows = false) const;
 
   // The ids of the products a search of the toolbar finds here: the statement
   // the product grid's fill runs, with the condition this library gives
