@@ -25,8 +25,9 @@
 // column of CLProduct that holds amounts (Currency, Single, Double,
 // Decimal) as the read gives it: the exact number, none, or why there is
 // none. Libraries whose ids are not whole numbers get no such table (they
-// are read from the rows). Kept as numbers where a text is a whole number
-// written plainly, the parts take a tenth of what the rows do.
+// are read from the rows). Texts that are whole numbers written plainly are
+// kept as numbers: at 200,000 products the rows' part and one price column's
+// take about a sixth of the pages CLProduct fills, the whole table a quarter.
 #include <cstdint>
 #include <string>
 #include <string_view>
