@@ -267,17 +267,26 @@ class KeyInserts {
 // written in the order of their ids.
 class KeptProducts {
  public:
+  static constexpr size_t kPartLimit = size_t(1) << 29;
   explicit KeptProducts(size_t prices) : prices_(prices), priceStarts_(prices) {}
 
   void addRow(uint32_t triple, std::string_view id, std::string_view category, std::string_view factory) {
-    rowStarts_.push_back(rows_.size());
+    rowStarts_.push_back(static_cast<uint32_t>(rows_.size()));
     putNumber(rows_, triple);
     putText(rows_, id);
     putText(rows_, category);
     putText(rows_, factory);
   }
+  // Whether the parts stay within what their places can tell (and a blob
+  // can hold).
+  bool fits() const {
+    if (rows_.size() > kPartLimit) return false;
+    for (const std::string& p : prices_)
+      if (p.size() > kPartLimit) return false;
+    return true;
+  }
   void addPrice(size_t column, const std::optional<Decimal>& price, std::string_view note) {
-    priceStarts_[column].push_back(prices_[column].size());
+    priceStarts_[column].push_back(static_cast<uint32_t>(prices_[column].size()));
     putPrice(prices_[column], price, note);
   }
 
@@ -310,7 +319,7 @@ class KeptProducts {
     std::string codes;
     for (const int64_t a : answers) putNumber(codes, static_cast<uint64_t>(a));
     put("answers", codes);
-    auto inOrder = [&](const std::string& stream, const std::vector<size_t>& starts) {
+    auto inOrder = [&](const std::string& stream, const std::vector<uint32_t>& starts) {
       std::string out;
       out.reserve(stream.size());
       for (const uint32_t k : order) {
@@ -331,9 +340,9 @@ class KeptProducts {
 
  private:
   std::string rows_;
-  std::vector<size_t> rowStarts_;
+  std::vector<uint32_t> rowStarts_;  // where each row's part begins
   std::vector<std::string> prices_;
-  std::vector<std::vector<size_t>> priceStarts_;
+  std::vector<std::vector<uint32_t>> priceStarts_;
 };
 
 // The codes of a library's products, their keys made from the texts as the
@@ -415,6 +424,7 @@ void buildKeys(ado::Database& db) {
         const std::optional<Decimal> price = cellPrice(r, Prices + c, priceScratch, note);
         kept.addPrice(c, price, note);
       }
+      keeping = keeping && kept.fits();
     }
     inserts.flush();
     if (keeping) {
