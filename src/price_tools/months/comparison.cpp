@@ -88,7 +88,11 @@ void arrange(std::vector<ComparedRow>& rows, std::vector<uint32_t>& order) {
   ComparedRow held;
   arrangeInPlace(
       order, [&](size_t k) { held = std::move(rows[k]); },
-      [&](size_t to, size_t from) { rows[to] = std::move(rows[from]); }, [&](size_t to) { rows[to] = std::move(held); });
+      [&](size_t to, size_t from) { rows[to] = std::move(rows[from]); }, [&](size_t to) { rows[to] = std::move(held); },
+      [&](size_t i) {
+        __builtin_prefetch(&rows[i]);
+        __builtin_prefetch(reinterpret_cast<const char*>(&rows[i]) + 64);
+      });
 }
 
 }  // namespace
@@ -201,14 +205,37 @@ Comparison compareProducts(std::shared_ptr<const ProductTable> older, std::share
       if (r.change) k.change = static_cast<Size>(atScale(*r.change));
       if (r.percent) k.percent = static_cast<Size>(atScale(*r.percent)), k.hasPercent = true;
     }
-    std::stable_sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
+    auto before = [](const SortKey& a, const SortKey& b) {
       if (a.rank != b.rank) return a.rank < b.rank;
       if (a.rank != 0) return false;
       if (a.change != b.change) return a.change > b.change;
       if (a.hasPercent && b.hasPercent && a.percent != b.percent) return a.percent > b.percent;
       return false;
+    };
+    // Where every change has its per cent, that order ranks the rows by
+    // (rank, size of change, size of per cent): its stable form is that of
+    // those keys with the place last. Only the rows whose change is not 0
+    // are sorted then; those without a change (nearly all, as months go) stay
+    // where they are, after them, the new and the gone after those. A change
+    // without a per cent (the old price 0) ties with every per cent: such
+    // rows are sorted as they come.
+    const bool ranked = std::none_of(keys.begin(), keys.end(), [](const SortKey& k) { return k.rank == 0 && !k.hasPercent; });
+    if (!ranked) {
+      std::stable_sort(keys.begin(), keys.end(), before);
+      for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].row;
+      return;
+    }
+    std::vector<SortKey> changed;
+    for (const SortKey& k : keys)
+      if (k.rank == 0 && k.change != 0) changed.push_back(k);
+    std::sort(changed.begin(), changed.end(), [&before](const SortKey& a, const SortKey& b) {
+      return before(a, b) || (!before(b, a) && a.row < b.row);
     });
-    for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].row;
+    size_t at = 0;
+    for (const SortKey& k : changed) order[at++] = k.row;
+    for (const uint8_t rank : {0, 1, 2})
+      for (const SortKey& k : keys)
+        if (k.rank == rank && (rank != 0 || k.change == 0)) order[at++] = k.row;
   };
   for (const ComparedRow& r : out.rows) {
     if (r.change) atScale(*r.change);

@@ -146,12 +146,13 @@ LibraryProducts loadProducts(const std::string& libraryName, const std::string& 
   return LibraryFile(libraryName).products(priceField);
 }
 
-LibraryFile::Factories LibraryFile::readFactories() const {
+Factories readFactories(ado::Database& db) {
   Factories out;
-  connection_->database()->forEachRow("select ID, Name from Factory",
-                                      [&](std::vector<ado::Variant>& r) { out[r[0].toText()] = r[1].toText(); });
+  db.forEachRow("select ID, Name from Factory", [&](std::vector<ado::Variant>& r) { out[r[0].toText()] = r[1].toText(); });
   return out;
 }
+
+LibraryFile::Factories LibraryFile::readFactories() const { return price_tools::readFactories(*connection_->database()); }
 
 bool LibraryFile::readTree(std::map<std::string, std::string>& parents) const {
   return data::skipOnError("price tools: category parents", [&] {
@@ -165,21 +166,12 @@ namespace {
 constexpr int64_t kFactoryNumbers = 1 << 20;
 }  // namespace
 
-void LibraryFile::forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
-                             const std::function<void(const ProductRow&)>& onRow) const {
-  forEachRow(priceField, where, parts, readFactories(), onRow);
-}
-
-void LibraryFile::forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
-                             const Factories& factoryMap, const std::function<void(const ProductRow&)>& onRow) const {
-  ado::Database& db = *connection_->database();
+FactoryNames::FactoryNames(const Factories& factoryMap) {
   // Looked up once per row: by hash, the texts where the map keeps them.
-  std::unordered_map<std::string_view, const std::string*> factories;
-  factories.reserve(factoryMap.size());
-  for (const auto& [id, name] : factoryMap) factories.emplace(id, &name);
+  byText_.reserve(factoryMap.size());
+  for (const auto& [id, name] : factoryMap) byText_.emplace(id, &name);
   // And, where ids are whole numbers written plainly (as a number cell's
   // text is), by number: a number cell finds its name without its text.
-  std::vector<const std::string*> factoryByNumber;
   for (const auto& [id, name] : factoryMap) {
     int64_t v = -1;
     const auto [end, ec] = std::from_chars(id.data(), id.data() + id.size(), v);
@@ -188,9 +180,58 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
     if (ec != std::errc() || end != id.data() + id.size() || v < 0 || v >= kFactoryNumbers ||
         std::string_view(canonical, static_cast<size_t>(written - canonical)) != id)
       continue;
-    if (factoryByNumber.size() <= static_cast<size_t>(v)) factoryByNumber.resize(static_cast<size_t>(v) + 1);
-    factoryByNumber[static_cast<size_t>(v)] = &name;
+    if (byNumber_.size() <= static_cast<size_t>(v)) byNumber_.resize(static_cast<size_t>(v) + 1);
+    byNumber_[static_cast<size_t>(v)] = &name;
   }
+}
+
+const std::string* FactoryNames::byText(std::string_view id) const {
+  const auto f = byText_.find(id);
+  return f == byText_.end() ? nullptr : f->second;
+}
+
+const std::string* FactoryNames::byNumber(int64_t v) const {
+  if (v >= 0 && v < kFactoryNumbers) {
+    // Every id whose text this number's is lies in byNumber_.
+    const auto at = static_cast<size_t>(v);
+    return at < byNumber_.size() ? byNumber_[at] : nullptr;
+  }
+  char text[24];
+  const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+  return byText(std::string_view(text, static_cast<size_t>(end - text)));
+}
+
+const std::string* FactoryNames::ofCell(const ado::ColumnReader& r, std::size_t column, std::string_view text) const {
+  using T = ado::Variant::Type;
+  const T t = r.type(column);
+  if (t == T::Byte || t == T::Integer || t == T::Long) {
+    const int64_t v = r.integer(column);
+    if (v >= 0 && v < kFactoryNumbers) return byNumber(v);
+  }
+  return byText(text);
+}
+
+std::optional<Decimal> cellPrice(const ado::ColumnReader& r, std::size_t column, std::string& scratch,
+                                 std::string& note) {
+  note.clear();
+  std::optional<Decimal> price = Decimal::fromCell(r, column, scratch);
+  if (!price) {
+    const ado::Variant::Type t = r.type(column);
+    if (t == ado::Variant::Type::Double || t == ado::Variant::Type::Single)
+      note = "price cannot be represented: " + std::string(r.toText(column, scratch));
+  }
+  return price;
+}
+
+void LibraryFile::forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
+                             const std::function<void(const ProductRow&)>& onRow) const {
+  forEachRow(priceField, where, parts, readFactories(), onRow);
+}
+
+void LibraryFile::forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
+                             const Factories& factoryMap, const std::function<void(const ProductRow&)>& onRow) const {
+  ado::Database& db = *connection_->database();
+  const FactoryNames factories(factoryMap);
   // The key codes: for a whole library read in one pass beside it, for the
   // few rows a condition lets through looked up one by one.
   const bool keyed = parts.keys && hasProductKeys(db);
@@ -223,15 +264,8 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
     row.factoryId = r.toText(Factory, scratch[Factory]);
     row.model = r.toText(Model, scratch[Model]);
     row.unit = r.toText(Unit, scratch[Unit]);
-    row.price = Decimal::fromCell(r, Price, scratch[Price]);
-    row.priceNote = {};
-    if (!row.price) {
-      const ado::Variant::Type t = r.type(Price);
-      if (t == ado::Variant::Type::Double || t == ado::Variant::Type::Single) {
-        note = "price cannot be represented: " + std::string(r.toText(Price, scratch[Price]));
-        row.priceNote = note;
-      }
-    }
+    row.price = cellPrice(r, Price, scratch[Price], note);
+    row.priceNote = note;
     row.keyCode = -1;
     if (keyed) {
       const int64_t rid = r.integer(Rid);
@@ -245,18 +279,7 @@ void LibraryFile::forEachRow(const std::string& priceField, const std::string& w
       }
     }
     if (parts.factories) {
-      const ado::Variant::Type t = r.type(Factory);
-      using T = ado::Variant::Type;
-      const bool number = t == T::Byte || t == T::Integer || t == T::Long;
-      const int64_t v = number ? r.integer(Factory) : -1;
-      if (v >= 0 && v < kFactoryNumbers) {
-        // Every id whose text this number's is lies in factoryByNumber.
-        const auto at = static_cast<size_t>(v);
-        row.factoryName = at < factoryByNumber.size() ? factoryByNumber[at] : nullptr;
-      } else {
-        const auto f = factories.find(row.factoryId);
-        row.factoryName = f == factories.end() ? nullptr : f->second;
-      }
+      row.factoryName = factories.ofCell(r, Factory, row.factoryId);
       row.factory = row.factoryName ? std::string_view(*row.factoryName) : std::string_view();
     }
     onRow(row);
@@ -293,11 +316,14 @@ LibraryProducts LibraryFile::products(const std::string& priceField,
   return out;
 }
 
-ProductTable LibraryFile::table(const std::string& priceField) const {
+ProductTable LibraryFile::table(const std::string& priceField, bool fromRows) const {
   ProductTable out;
   out.library = name_;
   out.factories = readFactories();
   out.treeUnread = !readTree(out.categoryParents);
+  // The products as the library's cache entry keeps them for this read,
+  // where it does; otherwise read from the rows.
+  if (!fromRows && readKeptProducts(*connection_->database(), priceField, out)) return out;
   bool wholeIds = false;  // the ids are whole numbers: Byte, Integer or Long
   for (const ado::TableInfo& t : connection_->database()->tables())
     if (common::asciiLower(t.name) == "clproduct") {
@@ -465,8 +491,6 @@ void ProductTable::arrange(std::vector<uint32_t> order) {
 }
 
 void ProductTable::add(const ProductRow& r) {
-  ProductEntry e;
-  e.id = std::string(r.id);
   // Name, model and unit as they are kept, then kept once for all products
   // that have them.
   scratch_.clear();
@@ -474,25 +498,53 @@ void ProductTable::add(const ProductRow& r) {
     scratch_.resize(scratch_.size() + lengthBytes(p.size()) + p.size());
     putText(scratch_.data() + scratch_.size() - lengthBytes(p.size()) - p.size(), p);
   }
+  const char* texts = nullptr;
   const auto known = shared_.find(scratch_);
   if (known != shared_.end()) {
-    e.texts = known->second;
+    texts = known->second;
   } else {
     char* kept = room(scratch_.size());
     std::memcpy(kept, scratch_.data(), scratch_.size());
     shared_.emplace(std::string_view(kept, scratch_.size()), kept);
-    e.texts = kept;
+    texts = kept;
   }
-  char* at = room(lengthBytes(r.categoryId.size()) + r.categoryId.size() + lengthBytes(r.factoryId.size()) +
-                  r.factoryId.size());
+  // (read with this table's manufacturers)
+  add(r.id, texts, r.categoryId, r.factoryId, r.factoryName, r.price, r.priceNote, r.keyCode);
+}
+
+void ProductTable::add(std::string_view id, const char* texts, std::string_view categoryId,
+                       std::string_view factoryId, const std::string* factoryName,
+                       const std::optional<Decimal>& price, std::string_view priceNote, int64_t keyCode) {
+  ProductEntry e;
+  e.id = std::string(id);
+  e.texts = texts;
+  char* at = room(lengthBytes(categoryId.size()) + categoryId.size() + lengthBytes(factoryId.size()) +
+                  factoryId.size());
   e.ids = at;
-  at = putText(at, r.categoryId);
-  putText(at, r.factoryId);
-  e.factoryName = r.factoryName;  // read with this table's manufacturers
-  if (!r.priceNote.empty()) notes_.emplace_back(entries_.size(), std::string(r.priceNote));
+  at = putText(at, categoryId);
+  putText(at, factoryId);
+  e.factoryName = factoryName;
+  if (!priceNote.empty()) notes_.emplace_back(entries_.size(), std::string(priceNote));
   entries_.push_back(std::move(e));
-  prices_.push_back(r.price);
-  codes_.push_back(r.keyCode);
+  prices_.push_back(price);
+  codes_.push_back(keyCode);
+}
+
+const char* ProductTable::keepTexts(std::string_view packed) {
+  char* kept = room(packed.size());
+  if (!packed.empty()) std::memcpy(kept, packed.data(), packed.size());
+  return kept;
+}
+
+void ProductTable::clearProducts() {
+  entries_.clear();
+  prices_.clear();
+  codes_.clear();
+  notes_.clear();
+  blocks_.clear();
+  shared_.clear();
+  next_ = nullptr;
+  left_ = 0;
 }
 
 std::set<std::string> searchIds(const std::string& libraryName, const std::string& field, const std::string& text) {

@@ -24,6 +24,8 @@
 
 namespace ado {
 class Connection;
+class ColumnReader;
+class Database;
 }
 
 namespace price_tools {
@@ -94,6 +96,36 @@ struct RowParts {
 std::set<std::string> categoryWithDescendants(const std::map<std::string, std::string>& parents,
                                               const std::string& id);
 
+using Factories = std::map<std::string, std::string, std::less<>>;
+
+// Manufacturer id -> name, as a library's table Factory holds them.
+Factories readFactories(ado::Database& db);
+
+// The manufacturers' names of a library found by the text of an id, or by
+// the number of a whole-number cell (the name of the id written as that
+// number is written).
+class FactoryNames {
+ public:
+  // `factories` must outlive the object: the names found lie there.
+  explicit FactoryNames(const Factories& factories);
+  // Null when unknown.
+  const std::string* byText(std::string_view id) const;
+  const std::string* byNumber(int64_t id) const;
+  // The FactoryID cell `column` of the reader's current row, whose text is `text`.
+  const std::string* ofCell(const ado::ColumnReader& r, std::size_t column, std::string_view text) const;
+
+ private:
+  std::unordered_map<std::string_view, const std::string*> byText_;
+  std::vector<const std::string*> byNumber_;  // ids below a bound
+};
+
+// The price of a cell of a narrow read as the products carry it (nullopt
+// when it is empty or not a number); `note` tells why a number that is there
+// gives none (Product::priceNote), "" otherwise. `scratch` holds the cell's
+// text while it is parsed.
+std::optional<Decimal> cellPrice(const ado::ColumnReader& r, std::size_t column, std::string& scratch,
+                                 std::string& note);
+
 // A product as the comparison shows it.
 struct ProductView {
   std::string id;
@@ -131,7 +163,7 @@ class ProductTable {
   std::string library;
   std::map<std::string, std::string> categoryParents;  // see LibraryProducts
   bool treeUnread = false;
-  std::map<std::string, std::string, std::less<>> factories;  // manufacturer id -> name
+  Factories factories;  // manufacturer id -> name
 
   std::size_t size() const { return entries_.size(); }
   const ProductEntry& operator[](std::size_t i) const { return entries_[i]; }
@@ -142,6 +174,17 @@ class ProductTable {
   // Keeps a product read with this table's `factories` (its manufacturer's
   // name lies there).
   void add(const ProductRow& row);
+  // Name, model and unit of many products laid out as the table keeps them
+  // (each text after its length, as putText writes it), kept in one piece:
+  // where they lie now.
+  const char* keepTexts(std::string_view packed);
+  // Keeps a product whose name, model and unit the table keeps already
+  // (`texts`, from keepTexts or an earlier product).
+  void add(std::string_view id, const char* texts, std::string_view categoryId, std::string_view factoryId,
+           const std::string* factoryName, const std::optional<Decimal>& price, std::string_view priceNote,
+           int64_t keyCode);
+  // Forgets every product added (not the manufacturers or the tree).
+  void clearProducts();
   // After the last add: lets go of what adding needs only.
   void doneAdding();
   void reserve(std::size_t products);
@@ -219,13 +262,16 @@ class LibraryFile {
   // `parts` tells what else. Throws ado::Error when CLProduct cannot be read.
   void forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
                   const std::function<void(const ProductRow&)>& onRow) const;
-  using Factories = std::map<std::string, std::string, std::less<>>;
+  using Factories = price_tools::Factories;
   // The same with the manufacturers' names read before (ProductRow::factory
   // then lies in `factories`).
   void forEachRow(const std::string& priceField, const std::string& where, const RowParts& parts,
                   const Factories& factories, const std::function<void(const ProductRow&)>& onRow) const;
-  // Every product, with its category tree, held compactly (see ProductTable).
-  ProductTable table(const std::string& priceField) const;
+  // Every product, with its category tree, held compactly (see ProductTable):
+  // as the library's cache entry keeps them where it does (product_keys.h),
+  // otherwise, or with `fromRows`, read from the rows; the same products
+  // either way.
+  ProductTable table(const std::string& priceField, bool fromRows = false) const;
 
   // The ids of the products a search of the toolbar finds here: the statement
   // the product grid's fill runs, with the condition this library gives
