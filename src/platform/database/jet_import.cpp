@@ -386,22 +386,113 @@ void Database::Importer::planIndexes(const TableInfo& info) {
     if (indexedAsIdOrLink(info.columns[i])) single(int(i));
   for (PlannedIndex& p : planned_) {
     p.name = "ix" + std::to_string(++db_.indexCount_) + "_" + info.name;
-    if (p.columns.size() == 1 && wholeNumbers(info.columns[std::size_t(p.columns[0])].type))
+    if (p.columns.size() == 1 && wholeNumbers(info.columns[std::size_t(p.columns[0])].type)) {
       p.made = p.rising = makeIndex(info, p);
+      p.kept = true;  // also while rising: its values may yet fall back
+    }
   }
 }
 
-bool Database::Importer::makeIndex(const TableInfo& info, const PlannedIndex& index) {
+namespace {
+
+std::string indexStatement(const std::string& table, const std::vector<std::string>& columns,
+                           const std::string& index) {
   std::string cols;
-  for (int c : index.columns) {
+  for (const std::string& c : columns) {
     if (!cols.empty()) cols += ",";
-    cols += quoteIdent(info.columns[std::size_t(c)].name);
+    cols += quoteIdent(c);
   }
-  const std::string sql =
-      "CREATE INDEX " + quoteIdent(index.name) + " ON " + quoteIdent(info.name) + " (" + cols + ")";
+  return "CREATE INDEX " + quoteIdent(index) + " ON " + quoteIdent(table) + " (" + cols + ")";
+}
+
+// Sorts kept index entries by value, then rowid: a stable radix sort of the
+// high halves, 16 bits at a time (the rowids of one value come in rising
+// order, and stay so). A digit every entry shares is skipped.
+void sortEntries(std::vector<uint64_t>& entries) {
+  std::vector<uint64_t> sorted;
+  std::vector<std::size_t> start(65537);
+  for (int shift : {32, 48}) {
+    std::fill(start.begin(), start.end(), 0);
+    for (uint64_t e : entries) ++start[((e >> shift) & 0xFFFF) + 1];
+    if (entries.empty() || start[((entries[0] >> shift) & 0xFFFF) + 1] == entries.size()) continue;
+    for (std::size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
+    sorted.resize(entries.size());
+    for (uint64_t e : entries) sorted[start[(e >> shift) & 0xFFFF]++] = e;
+    entries.swap(sorted);
+  }
+}
+
+constexpr int kEntryBatch = 256;  // index entries written by one statement
+
+}  // namespace
+
+bool Database::Importer::makeIndex(const TableInfo& info, const PlannedIndex& index) {
+  std::vector<std::string> cols;
+  for (int c : index.columns) cols.push_back(info.columns[std::size_t(c)].name);
+  const std::string sql = indexStatement(info.name, cols, index.name);
   if (sqlite3_exec(db_.db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) return true;
   checkImportStop(stop_);  // ended by the stop, not failed
   return false;
+}
+
+void Database::Importer::keepEntry(PlannedIndex& index, const jet::Cell& cell) {
+  constexpr int64_t low = std::numeric_limits<int32_t>::min(), high = std::numeric_limits<int32_t>::max();
+  const int64_t rowid = rows_ + 1;  // the rows are inserted in order, numbered from 1
+  if (cell.kind != jet::Cell::Int || cell.i < low || cell.i > high || rowid > int64_t(UINT32_MAX)) {
+    index.kept = false;
+    std::vector<uint64_t>().swap(index.entries);
+    return;
+  }
+  index.entries.push_back((uint64_t(cell.i - low) << 32) | uint64_t(rowid));
+}
+
+void Database::Importer::writeIndex(const TableInfo& info, PlannedIndex& index) {
+  sortEntries(index.entries);
+  sqlite3* engine = db_.db_.get();
+  // An index b-tree of (value, rowid) records: what the index on the
+  // column holds (its column's values are whole numbers, kept as such).
+  exec("CREATE TABLE " + quoteIdent(index.name) +
+       " (k INTEGER NOT NULL, r INTEGER NOT NULL, PRIMARY KEY (k, r)) WITHOUT ROWID");
+  const int parameters = sqlite3_limit(engine, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+  const int batch = std::clamp(parameters / 2, 1, kEntryBatch);
+  auto prepare = [&](int entries) {
+    std::string sql = "INSERT INTO " + quoteIdent(index.name) + " VALUES ";
+    for (int i = 0; i < entries; ++i) sql += i ? ",(?,?)" : "(?,?)";
+    sqlite3_stmt* st = nullptr;
+    const int prepared = sqlite3_prepare_v2(engine, sql.c_str(), int(sql.size()), &st, nullptr);
+    SqliteStatement held(st);
+    if (prepared != SQLITE_OK) fail(sqlite3_errmsg(engine));
+    return held;
+  };
+  const SqliteStatement many = prepare(batch), one = prepare(1);
+  const std::vector<uint64_t>& entries = index.entries;
+  constexpr int64_t low = std::numeric_limits<int32_t>::min();
+  for (std::size_t at = 0; at < entries.size();) {
+    sqlite3_stmt* st = entries.size() - at >= std::size_t(batch) ? many.get() : one.get();
+    const int n = st == many.get() ? batch : 1;
+    for (int i = 0; i < n; ++i, ++at) {
+      sqlite3_bind_int64(st, 2 * i + 1, int64_t(entries[at] >> 32) + low);
+      sqlite3_bind_int64(st, 2 * i + 2, int64_t(entries[at] & 0xFFFFFFFFu));
+    }
+    const int rc = sqlite3_step(st);
+    sqlite3_reset(st);
+    if (rc != SQLITE_DONE) fail(sqlite3_errmsg(engine));
+  }
+  std::vector<uint64_t>().swap(index.entries);
+  // Named the index it is laid out as; the engine reads its schema again.
+  exec("PRAGMA writable_schema=ON");
+  sqlite3_stmt* st = nullptr;
+  const int prepared = sqlite3_prepare_v2(
+      engine, "UPDATE sqlite_schema SET type='index', tbl_name=?1, sql=?2 WHERE type='table' AND name=?3", -1, &st,
+      nullptr);
+  const SqliteStatement rename(st);
+  if (prepared != SQLITE_OK) fail(sqlite3_errmsg(engine));
+  const std::string sql = indexStatement(info.name, {info.columns[std::size_t(index.columns[0])].name}, index.name);
+  sqlite3_bind_text(st, 1, info.name.c_str(), int(info.name.size()), SQLITE_STATIC);
+  sqlite3_bind_text(st, 2, sql.c_str(), int(sql.size()), SQLITE_STATIC);
+  sqlite3_bind_text(st, 3, index.name.c_str(), int(index.name.size()), SQLITE_STATIC);
+  if (sqlite3_step(st) != SQLITE_DONE || sqlite3_changes(engine) != 1) fail(sqlite3_errmsg(engine));
+  exec("PRAGMA writable_schema=RESET");
 }
 
 // Null sorts before every number, so Nulls may only lead.
@@ -458,13 +549,16 @@ void Database::Importer::beginTable(const jet::TableDef& t) {
 
 void Database::Importer::row(const std::vector<jet::Cell>& cells) {
   checkImportStop(stop_);
+  static const jet::Cell missing;  // a cell the row lacks
   for (const CountedIndex& c : figures_.back().indexes)
-    c.values->add(std::size_t(c.column) < cells.size() ? cells[std::size_t(c.column)] : jet::Cell{});
-  for (PlannedIndex& p : planned_)
-    if (p.rising) {
-      const std::size_t c = std::size_t(p.columns[0]);
-      followRising(p, c < cells.size() ? cells[c] : jet::Cell{});
-    }
+    c.values->add(std::size_t(c.column) < cells.size() ? cells[std::size_t(c.column)] : missing);
+  for (PlannedIndex& p : planned_) {
+    if (!p.kept && !p.rising) continue;
+    const std::size_t c = std::size_t(p.columns[0]);
+    const jet::Cell& cell = c < cells.size() ? cells[c] : missing;
+    if (p.kept) keepEntry(p, cell);
+    if (p.rising) followRising(p, cell);
+  }
   // Into the chunk (a cell the row lacks is Null); the strings keep their
   // room from one chunk to the next unless it is far more than the text
   // needs. A chunk is handed over once full, or once its texts come to
@@ -539,11 +633,14 @@ void Database::Importer::endTable() {
                                       sqlite3_errmsg(db_.db_.get()));
         continue;
       }
-      if (!makeIndex(info, p)) {
+      if (p.kept) {
+        writeIndex(info, p);
+      } else if (!makeIndex(info, p)) {
         figures.counted = false;
         continue;
       }
     }
+    std::vector<uint64_t>().swap(p.entries);
     if (p.columns.size() > 1) continue;
     const std::string& column = info.columns[std::size_t(p.columns[0])].name;
     db_.indexed_.push_back(indexKey(info.name, column));

@@ -21,6 +21,15 @@
 // with the others after the last row. Every index gets the name, the columns
 // and the figures it would get made after the rows.
 //
+// One made after the rows on one whole-number column is made from the
+// entries the import kept as the rows came (value and rowid, while every
+// value is a whole number of 32 bits): sorted here, they are written in
+// their order into a table of the engine laid out as the index is (an index
+// b-tree of (value, rowid) records), which is then named the index. That
+// costs about half of what the engine's own sort and build of the index do.
+// A column that had a Null or a value beyond 32 bits, and every other
+// index, is made by the engine.
+//
 // The planner's figures (sqlite_stat1) of a table whose indexes are each on
 // one whole-number column are made from what the import counted (rows, and
 // the distinct values of each indexed column), exactly as ANALYZE would make
@@ -137,6 +146,10 @@ struct Database::Importer : jet::Sink {
     bool rising = false;  // made before the rows: checked at every row
     bool seen = false;    // a value other than Null has come
     int64_t last = 0;     // the last value that came
+    // The index's entries as they came: the value (offset to be unsigned)
+    // in the high half, the rowid in the low one. Kept while `kept`.
+    std::vector<uint64_t> entries = {};
+    bool kept = false;
   };
   std::vector<PlannedIndex> planned_;
 
@@ -162,7 +175,10 @@ struct Database::Importer : jet::Sink {
   void drain();
   void planIndexes(const TableInfo& info);
   void followRising(PlannedIndex& index, const jet::Cell& cell);
+  void keepEntry(PlannedIndex& index, const jet::Cell& cell);
   bool makeIndex(const TableInfo& info, const PlannedIndex& index);
+  // Makes the index from its kept entries (see above).
+  void writeIndex(const TableInfo& info, PlannedIndex& index);
 };
 
 }  // namespace ado
