@@ -241,6 +241,8 @@ void checkPassword(const Header& header, const std::string& given) {
 
 namespace {
 
+constexpr std::size_t kKeptTextRoom = 4096;  // a cell's text room kept from row to row
+
 struct MdbCloser {
   void operator()(MdbHandle* h) const { mdb_close(h); }
 };
@@ -441,7 +443,18 @@ class Reader {
     if (start + len > size_t(h_.pageSize)) throw damaged(path_);
     int n = mdb_crack_row(table, start, len, fields.data());
     if (n < 0) throw damaged(path_);
-    for (unsigned i = 0; i < ncols; ++i) cells[i] = Cell{};
+    // Emptied, each text keeping its room for the next row's (unless far
+    // beyond what texts need).
+    for (unsigned i = 0; i < ncols; ++i) {
+      Cell& c = cells[i];
+      c.kind = Cell::Null;
+      c.i = 0;
+      c.d = 0;
+      if (c.s.capacity() > kKeptTextRoom)
+        std::string().swap(c.s);
+      else
+        c.s.clear();
+    }
     for (unsigned i = 0; i < ncols; ++i) {
       const MdbField& f = fields[i];
       if (f.colnum < 0 || unsigned(f.colnum) >= ncols) throw damaged(path_);
