@@ -446,13 +446,18 @@ void Database::Importer::keepEntry(PlannedIndex& index, const jet::Cell& cell) {
   index.entries.push_back((uint64_t(cell.i - low) << 32) | uint64_t(rowid));
 }
 
-void Database::Importer::writeIndex(const TableInfo& info, PlannedIndex& index) {
-  sortEntries(index.entries);
+bool Database::Importer::writeIndex(const TableInfo& info, PlannedIndex& index) {
   sqlite3* engine = db_.db_.get();
   // An index b-tree of (value, rowid) records: what the index on the
   // column holds (its column's values are whole numbers, kept as such).
-  exec("CREATE TABLE " + quoteIdent(index.name) +
-       " (k INTEGER NOT NULL, r INTEGER NOT NULL, PRIMARY KEY (k, r)) WITHOUT ROWID");
+  // Not made when the name is taken (as the index itself would not be).
+  const std::string table = "CREATE TABLE " + quoteIdent(index.name) +
+                            " (k INTEGER NOT NULL, r INTEGER NOT NULL, PRIMARY KEY (k, r)) WITHOUT ROWID";
+  if (sqlite3_exec(engine, table.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    checkImportStop(stop_);
+    return false;
+  }
+  sortEntries(index.entries);
   const int parameters = sqlite3_limit(engine, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
   const int batch = std::clamp(parameters / 2, 1, kEntryBatch);
   auto prepare = [&](int entries) {
@@ -493,6 +498,7 @@ void Database::Importer::writeIndex(const TableInfo& info, PlannedIndex& index) 
   sqlite3_bind_text(st, 3, index.name.c_str(), int(index.name.size()), SQLITE_STATIC);
   if (sqlite3_step(st) != SQLITE_DONE || sqlite3_changes(engine) != 1) fail(sqlite3_errmsg(engine));
   exec("PRAGMA writable_schema=RESET");
+  return true;
 }
 
 // Null sorts before every number, so Nulls may only lead.
@@ -633,9 +639,7 @@ void Database::Importer::endTable() {
                                       sqlite3_errmsg(db_.db_.get()));
         continue;
       }
-      if (p.kept) {
-        writeIndex(info, p);
-      } else if (!makeIndex(info, p)) {
+      if (!(p.kept && writeIndex(info, p)) && !makeIndex(info, p)) {
         figures.counted = false;
         continue;
       }

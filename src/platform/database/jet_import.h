@@ -177,8 +177,9 @@ struct Database::Importer : jet::Sink {
   void followRising(PlannedIndex& index, const jet::Cell& cell);
   void keepEntry(PlannedIndex& index, const jet::Cell& cell);
   bool makeIndex(const TableInfo& info, const PlannedIndex& index);
-  // Makes the index from its kept entries (see above).
-  void writeIndex(const TableInfo& info, PlannedIndex& index);
+  // Makes the index from its kept entries (see above); false when its name
+  // is taken.
+  bool writeIndex(const TableInfo& info, PlannedIndex& index);
 };
 
 }  // namespace ado

@@ -260,6 +260,34 @@ TEST(ImportIndexes, MadeFromTheValuesAsTheEngineWouldMakeThem) {
 
 namespace {
 
+// A library table that bears the name an index gets: the import goes on
+// without that index (as it did when the engine made every index), the rows
+// whole.
+TEST(ImportIndexes, ANameTakenByATableLeavesTheRest) {
+  fixtures::TempDir dir;
+  jetwrite::Database db;
+  db.password = "";
+  jetwrite::Table taken{"ix2_T", {{"Name", fixtures::ColumnType::Text, 20}}, {{"a"}, {"b"}}};
+  jetwrite::Table t{"T", {{"ID", fixtures::ColumnType::Long}, {"GroupID", fixtures::ColumnType::Long}}, {}};
+  for (int i = 0; i < 50; ++i) t.rows.push_back({std::to_string(i), std::to_string(i * 7 % 11)});
+  db.tables = {taken, t};
+  const std::string path = fixtures::writeLibrary(dir, "taken.mdb", db);
+  const bool cached = ado::libraryCacheEnabled();
+  ado::setLibraryCacheEnabled(false);
+  for (ado::ReadMode mode : {ado::ReadMode::Isolated, ado::ReadMode::InProcess}) {
+    auto lib = ado::Database::open(path, "", mode);
+    const ado::ResultSet rs = lib->execute("select count(*), sum(GroupID) from T where GroupID >= 0");
+    EXPECT_EQ(rs.cells.at(0).toInt64(), 50);
+    EXPECT_EQ(rs.cells.at(1).toInt64(), [] { int s = 0; for (int i = 0; i < 50; ++i) s += i * 7 % 11; return s; }());
+    EXPECT_EQ(lib->execute("select count(*) from ix2_T").cells.at(0).toInt64(), 2);
+  }
+  ado::setLibraryCacheEnabled(cached);
+}
+
+}  // namespace
+
+namespace {
+
 // The chunks of rows handed to the inserting thread: every one worked off,
 // in the order handed over, before drain returns, with no more chunks in
 // flight than asked for; what the work throws comes back to the handing
