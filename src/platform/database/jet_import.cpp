@@ -405,21 +405,24 @@ std::string indexStatement(const std::string& table, const std::vector<std::stri
   return "CREATE INDEX " + quoteIdent(index) + " ON " + quoteIdent(table) + " (" + cols + ")";
 }
 
-// Sorts kept index entries by value, then rowid: a stable radix sort of the
-// high halves, 16 bits at a time (the rowids of one value come in rising
-// order, and stay so). A digit every entry shares is skipped.
-void sortEntries(std::vector<uint64_t>& entries) {
-  std::vector<uint64_t> sorted;
+// The rowids of kept index values (the value of rowid r at r - 1) in the
+// index's order, by value and then rowid: a stable radix sort of the rowids
+// by their values, 16 bits at a time (a digit every value shares is skipped).
+std::vector<uint32_t> indexOrder(const std::vector<uint32_t>& values) {
+  const std::size_t n = values.size();
+  std::vector<uint32_t> order(n), other(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = uint32_t(i + 1);
   std::vector<std::size_t> start(65537);
-  for (int shift : {32, 48}) {
+  for (int shift : {0, 16}) {
+    auto digit = [&](uint32_t rowid) { return (values[rowid - 1] >> shift) & 0xFFFF; };
     std::fill(start.begin(), start.end(), 0);
-    for (uint64_t e : entries) ++start[((e >> shift) & 0xFFFF) + 1];
-    if (entries.empty() || start[((entries[0] >> shift) & 0xFFFF) + 1] == entries.size()) continue;
+    for (uint32_t v : values) ++start[((v >> shift) & 0xFFFF) + 1];
+    if (n == 0 || start[((values[0] >> shift) & 0xFFFF) + 1] == n) continue;
     for (std::size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
-    sorted.resize(entries.size());
-    for (uint64_t e : entries) sorted[start[(e >> shift) & 0xFFFF]++] = e;
-    entries.swap(sorted);
+    for (uint32_t rowid : order) other[start[digit(rowid)]++] = rowid;
+    order.swap(other);
   }
+  return order;
 }
 
 constexpr int kEntryBatch = 256;  // index entries written by one statement
@@ -437,13 +440,14 @@ bool Database::Importer::makeIndex(const TableInfo& info, const PlannedIndex& in
 
 void Database::Importer::keepEntry(PlannedIndex& index, const jet::Cell& cell) {
   constexpr int64_t low = std::numeric_limits<int32_t>::min(), high = std::numeric_limits<int32_t>::max();
-  const int64_t rowid = rows_ + 1;  // the rows are inserted in order, numbered from 1
-  if (cell.kind != jet::Cell::Int || cell.i < low || cell.i > high || rowid > int64_t(UINT32_MAX)) {
+  // The rows are inserted in order, numbered from 1: a row's rowid is its
+  // value's place plus one.
+  if (cell.kind != jet::Cell::Int || cell.i < low || cell.i > high || index.values.size() >= UINT32_MAX - 1) {
     index.kept = false;
-    std::vector<uint64_t>().swap(index.entries);
+    std::vector<uint32_t>().swap(index.values);
     return;
   }
-  index.entries.push_back((uint64_t(cell.i - low) << 32) | uint64_t(rowid));
+  index.values.push_back(uint32_t(cell.i - low));
 }
 
 bool Database::Importer::writeIndex(const TableInfo& info, PlannedIndex& index) {
@@ -457,7 +461,7 @@ bool Database::Importer::writeIndex(const TableInfo& info, PlannedIndex& index) 
     checkImportStop(stop_);
     return false;
   }
-  sortEntries(index.entries);
+  const std::vector<uint32_t> order = indexOrder(index.values);
   const int parameters = sqlite3_limit(engine, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
   const int batch = std::clamp(parameters / 2, 1, kEntryBatch);
   auto prepare = [&](int entries) {
@@ -470,20 +474,20 @@ bool Database::Importer::writeIndex(const TableInfo& info, PlannedIndex& index) 
     return held;
   };
   const SqliteStatement many = prepare(batch), one = prepare(1);
-  const std::vector<uint64_t>& entries = index.entries;
   constexpr int64_t low = std::numeric_limits<int32_t>::min();
-  for (std::size_t at = 0; at < entries.size();) {
-    sqlite3_stmt* st = entries.size() - at >= std::size_t(batch) ? many.get() : one.get();
+  for (std::size_t at = 0; at < order.size();) {
+    sqlite3_stmt* st = order.size() - at >= std::size_t(batch) ? many.get() : one.get();
     const int n = st == many.get() ? batch : 1;
     for (int i = 0; i < n; ++i, ++at) {
-      sqlite3_bind_int64(st, 2 * i + 1, int64_t(entries[at] >> 32) + low);
-      sqlite3_bind_int64(st, 2 * i + 2, int64_t(entries[at] & 0xFFFFFFFFu));
+      const uint32_t rowid = order[at];
+      sqlite3_bind_int64(st, 2 * i + 1, int64_t(index.values[rowid - 1]) + low);
+      sqlite3_bind_int64(st, 2 * i + 2, rowid);
     }
     const int rc = sqlite3_step(st);
     sqlite3_reset(st);
     if (rc != SQLITE_DONE) fail(sqlite3_errmsg(engine));
   }
-  std::vector<uint64_t>().swap(index.entries);
+  std::vector<uint32_t>().swap(index.values);
   // Named the index it is laid out as; the engine reads its schema again.
   exec("PRAGMA writable_schema=ON");
   sqlite3_stmt* st = nullptr;
@@ -644,7 +648,7 @@ void Database::Importer::endTable() {
         continue;
       }
     }
-    std::vector<uint64_t>().swap(p.entries);
+    std::vector<uint32_t>().swap(p.values);
     if (p.columns.size() > 1) continue;
     const std::string& column = info.columns[std::size_t(p.columns[0])].name;
     db_.indexed_.push_back(indexKey(info.name, column));

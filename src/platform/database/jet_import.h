@@ -22,8 +22,8 @@
 // and the figures it would get made after the rows.
 //
 // One made after the rows on one whole-number column is made from the
-// entries the import kept as the rows came (value and rowid, while every
-// value is a whole number of 32 bits): sorted here, they are written in
+// values the import kept as the rows came (while every value is a whole
+// number of 32 bits): its entries (value, rowid) sorted here are written in
 // their order into a table of the engine laid out as the index is (an index
 // b-tree of (value, rowid) records), which is then named the index. That
 // costs about half of what the engine's own sort and build of the index do.
@@ -146,9 +146,9 @@ struct Database::Importer : jet::Sink {
     bool rising = false;  // made before the rows: checked at every row
     bool seen = false;    // a value other than Null has come
     int64_t last = 0;     // the last value that came
-    // The index's entries as they came: the value (offset to be unsigned)
-    // in the high half, the rowid in the low one. Kept while `kept`.
-    std::vector<uint64_t> entries = {};
+    // The column's values as they came, offset to be unsigned (the value
+    // of rowid r at r - 1). Kept while `kept`.
+    std::vector<uint32_t> values = {};
     bool kept = false;
   };
   std::vector<PlannedIndex> planned_;
@@ -177,7 +177,7 @@ struct Database::Importer : jet::Sink {
   void followRising(PlannedIndex& index, const jet::Cell& cell);
   void keepEntry(PlannedIndex& index, const jet::Cell& cell);
   bool makeIndex(const TableInfo& info, const PlannedIndex& index);
-  // Makes the index from its kept entries (see above); false when its name
+  // Makes the index from its kept values (see above); false when its name
   // is taken.
   bool writeIndex(const TableInfo& info, PlannedIndex& index);
 };
