@@ -407,20 +407,36 @@ std::string indexStatement(const std::string& table, const std::vector<std::stri
 
 // The rowids of kept index values (the value of rowid r at r - 1) in the
 // index's order, by value and then rowid: a stable radix sort of the rowids
-// by their values, 16 bits at a time (a digit every value shares is skipped).
+// by their values, 16 bits at a time. A digit every value shares is skipped
+// (the high one, as a rule: ids and links are small), so that the order is
+// then made at once, beside the values alone.
 std::vector<uint32_t> indexOrder(const std::vector<uint32_t>& values) {
   const std::size_t n = values.size();
-  std::vector<uint32_t> order(n), other(n);
-  for (std::size_t i = 0; i < n; ++i) order[i] = uint32_t(i + 1);
-  std::vector<std::size_t> start(65537);
+  std::vector<int> shifts;
   for (int shift : {0, 16}) {
-    auto digit = [&](uint32_t rowid) { return (values[rowid - 1] >> shift) & 0xFFFF; };
+    const uint32_t first = n ? (values[0] >> shift) & 0xFFFF : 0;
+    if (std::any_of(values.begin(), values.end(), [&](uint32_t v) { return ((v >> shift) & 0xFFFF) != first; }))
+      shifts.push_back(shift);
+  }
+  std::vector<uint32_t> order, from;
+  std::vector<std::size_t> start(65537);
+  for (std::size_t pass = 0; pass < shifts.size(); ++pass) {
+    const int shift = shifts[pass];
     std::fill(start.begin(), start.end(), 0);
     for (uint32_t v : values) ++start[((v >> shift) & 0xFFFF) + 1];
-    if (n == 0 || start[((values[0] >> shift) & 0xFFFF) + 1] == n) continue;
     for (std::size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
-    for (uint32_t rowid : order) other[start[digit(rowid)]++] = rowid;
-    order.swap(other);
+    order.swap(from);
+    order.resize(n);
+    if (pass == 0) {  // from the rows' own order
+      for (std::size_t i = 0; i < n; ++i) order[start[(values[i] >> shift) & 0xFFFF]++] = uint32_t(i + 1);
+    } else {
+      for (uint32_t rowid : from) order[start[(values[rowid - 1] >> shift) & 0xFFFF]++] = rowid;
+    }
+  }
+  std::vector<uint32_t>().swap(from);
+  if (shifts.empty()) {
+    order.resize(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = uint32_t(i + 1);
   }
   return order;
 }
