@@ -388,7 +388,7 @@ void Database::Importer::planIndexes(const TableInfo& info) {
     p.name = "ix" + std::to_string(++db_.indexCount_) + "_" + info.name;
     if (p.columns.size() == 1 && wholeNumbers(info.columns[std::size_t(p.columns[0])].type)) {
       p.made = p.rising = makeIndex(info, p);
-      p.kept = true;  // also while rising: its values may yet fall back
+      p.kept = !p.made;  // a rising one's are taken once they fall back
     }
   }
 }
@@ -535,6 +535,36 @@ void Database::Importer::followRising(PlannedIndex& index, const jet::Cell& cell
   index.rising = index.made = false;
   drain();
   exec("DROP INDEX " + quoteIdent(index.name));
+  takeValuesSoFar(index);
+  if (index.kept) keepEntry(index, cell);
+}
+
+void Database::Importer::takeValuesSoFar(PlannedIndex& index) {
+  const TableInfo& info = db_.tables_.back();
+  const std::size_t column = std::size_t(index.columns[0]);
+  index.kept = true;
+  index.values.clear();
+  // The rows inserted, in their order...
+  sqlite3* engine = db_.db_.get();
+  const std::string sql =
+      "SELECT " + quoteIdent(info.columns[column].name) + " FROM " + quoteIdent(info.name) + " ORDER BY rowid";
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(engine, sql.c_str(), int(sql.size()), &st, nullptr) != SQLITE_OK) fail(sqlite3_errmsg(engine));
+  const SqliteStatement held(st);
+  int rc = SQLITE_ROW;
+  while (index.kept && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+    jet::Cell c;
+    if (sqlite3_column_type(st, 0) == SQLITE_INTEGER) {
+      c.kind = jet::Cell::Int;
+      c.i = sqlite3_column_int64(st, 0);
+    }
+    keepEntry(index, c);
+  }
+  if (index.kept && rc != SQLITE_DONE) fail(sqlite3_errmsg(engine));
+  // ...then those of the chunk being filled.
+  const std::size_t columns = info.columns.size();
+  for (int r = 0; index.kept && r < filling_->rows; ++r)
+    keepEntry(index, filling_->cells[std::size_t(r) * columns + column]);
 }
 
 void Database::Importer::beginTable(const jet::TableDef& t) {

@@ -147,7 +147,8 @@ struct Database::Importer : jet::Sink {
     bool seen = false;    // a value other than Null has come
     int64_t last = 0;     // the last value that came
     // The column's values as they came, offset to be unsigned (the value
-    // of rowid r at r - 1). Kept while `kept`.
+    // of rowid r at r - 1). Kept while `kept`: from the first row when the
+    // index is made after the rows, from its fall when it was rising.
     std::vector<uint32_t> values = {};
     bool kept = false;
   };
@@ -176,6 +177,9 @@ struct Database::Importer : jet::Sink {
   void planIndexes(const TableInfo& info);
   void followRising(PlannedIndex& index, const jet::Cell& cell);
   void keepEntry(PlannedIndex& index, const jet::Cell& cell);
+  // Keeps the values of the rows so far (inserted, or in the chunk being
+  // filled) of an index that stopped rising.
+  void takeValuesSoFar(PlannedIndex& index);
   bool makeIndex(const TableInfo& info, const PlannedIndex& index);
   // Makes the index from its kept values (see above); false when its name
   // is taken.
