@@ -386,22 +386,139 @@ void Database::Importer::planIndexes(const TableInfo& info) {
     if (indexedAsIdOrLink(info.columns[i])) single(int(i));
   for (PlannedIndex& p : planned_) {
     p.name = "ix" + std::to_string(++db_.indexCount_) + "_" + info.name;
-    if (p.columns.size() == 1 && wholeNumbers(info.columns[std::size_t(p.columns[0])].type))
+    if (p.columns.size() == 1 && wholeNumbers(info.columns[std::size_t(p.columns[0])].type)) {
       p.made = p.rising = makeIndex(info, p);
+      p.kept = !p.made;  // a rising one's are taken once they fall back
+    }
   }
 }
 
-bool Database::Importer::makeIndex(const TableInfo& info, const PlannedIndex& index) {
+namespace {
+
+std::string indexStatement(const std::string& table, const std::vector<std::string>& columns,
+                           const std::string& index) {
   std::string cols;
-  for (int c : index.columns) {
+  for (const std::string& c : columns) {
     if (!cols.empty()) cols += ",";
-    cols += quoteIdent(info.columns[std::size_t(c)].name);
+    cols += quoteIdent(c);
   }
-  const std::string sql =
-      "CREATE INDEX " + quoteIdent(index.name) + " ON " + quoteIdent(info.name) + " (" + cols + ")";
+  return "CREATE INDEX " + quoteIdent(index) + " ON " + quoteIdent(table) + " (" + cols + ")";
+}
+
+// The rowids of kept index values (the value of rowid r at r - 1) in the
+// index's order, by value and then rowid: a stable radix sort of the rowids
+// by their values, 16 bits at a time. A digit every value shares is skipped
+// (the high one, as a rule: ids and links are small), so that the order is
+// then made at once, beside the values alone.
+std::vector<uint32_t> indexOrder(const std::vector<uint32_t>& values) {
+  const std::size_t n = values.size();
+  std::vector<int> shifts;
+  for (int shift : {0, 16}) {
+    const uint32_t first = n ? (values[0] >> shift) & 0xFFFF : 0;
+    if (std::any_of(values.begin(), values.end(), [&](uint32_t v) { return ((v >> shift) & 0xFFFF) != first; }))
+      shifts.push_back(shift);
+  }
+  std::vector<uint32_t> order, from;
+  std::vector<std::size_t> start(65537);
+  for (std::size_t pass = 0; pass < shifts.size(); ++pass) {
+    const int shift = shifts[pass];
+    std::fill(start.begin(), start.end(), 0);
+    for (uint32_t v : values) ++start[((v >> shift) & 0xFFFF) + 1];
+    for (std::size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
+    order.swap(from);
+    order.resize(n);
+    if (pass == 0) {  // from the rows' own order
+      for (std::size_t i = 0; i < n; ++i) order[start[(values[i] >> shift) & 0xFFFF]++] = uint32_t(i + 1);
+    } else {
+      for (uint32_t rowid : from) order[start[(values[rowid - 1] >> shift) & 0xFFFF]++] = rowid;
+    }
+  }
+  std::vector<uint32_t>().swap(from);
+  if (shifts.empty()) {
+    order.resize(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = uint32_t(i + 1);
+  }
+  return order;
+}
+
+constexpr int kEntryBatch = 256;  // index entries written by one statement
+
+}  // namespace
+
+bool Database::Importer::makeIndex(const TableInfo& info, const PlannedIndex& index) {
+  std::vector<std::string> cols;
+  for (int c : index.columns) cols.push_back(info.columns[std::size_t(c)].name);
+  const std::string sql = indexStatement(info.name, cols, index.name);
   if (sqlite3_exec(db_.db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) return true;
   checkImportStop(stop_);  // ended by the stop, not failed
   return false;
+}
+
+void Database::Importer::keepEntry(PlannedIndex& index, const jet::Cell& cell) {
+  constexpr int64_t low = std::numeric_limits<int32_t>::min(), high = std::numeric_limits<int32_t>::max();
+  // The rows are inserted in order, numbered from 1: a row's rowid is its
+  // value's place plus one.
+  if (cell.kind != jet::Cell::Int || cell.i < low || cell.i > high || index.values.size() >= UINT32_MAX - 1) {
+    index.kept = false;
+    std::vector<uint32_t>().swap(index.values);
+    return;
+  }
+  index.values.push_back(uint32_t(cell.i - low));
+}
+
+bool Database::Importer::writeIndex(const TableInfo& info, PlannedIndex& index) {
+  sqlite3* engine = db_.db_.get();
+  // An index b-tree of (value, rowid) records: what the index on the
+  // column holds (its column's values are whole numbers, kept as such).
+  // Not made when the name is taken (as the index itself would not be).
+  const std::string table = "CREATE TABLE " + quoteIdent(index.name) +
+                            " (k INTEGER NOT NULL, r INTEGER NOT NULL, PRIMARY KEY (k, r)) WITHOUT ROWID";
+  if (sqlite3_exec(engine, table.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+    checkImportStop(stop_);
+    return false;
+  }
+  const std::vector<uint32_t> order = indexOrder(index.values);
+  const int parameters = sqlite3_limit(engine, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+  const int batch = std::clamp(parameters / 2, 1, kEntryBatch);
+  auto prepare = [&](int entries) {
+    std::string sql = "INSERT INTO " + quoteIdent(index.name) + " VALUES ";
+    for (int i = 0; i < entries; ++i) sql += i ? ",(?,?)" : "(?,?)";
+    sqlite3_stmt* st = nullptr;
+    const int prepared = sqlite3_prepare_v2(engine, sql.c_str(), int(sql.size()), &st, nullptr);
+    SqliteStatement held(st);
+    if (prepared != SQLITE_OK) fail(sqlite3_errmsg(engine));
+    return held;
+  };
+  const SqliteStatement many = prepare(batch), one = prepare(1);
+  constexpr int64_t low = std::numeric_limits<int32_t>::min();
+  for (std::size_t at = 0; at < order.size();) {
+    sqlite3_stmt* st = order.size() - at >= std::size_t(batch) ? many.get() : one.get();
+    const int n = st == many.get() ? batch : 1;
+    for (int i = 0; i < n; ++i, ++at) {
+      const uint32_t rowid = order[at];
+      sqlite3_bind_int64(st, 2 * i + 1, int64_t(index.values[rowid - 1]) + low);
+      sqlite3_bind_int64(st, 2 * i + 2, rowid);
+    }
+    const int rc = sqlite3_step(st);
+    sqlite3_reset(st);
+    if (rc != SQLITE_DONE) fail(sqlite3_errmsg(engine));
+  }
+  std::vector<uint32_t>().swap(index.values);
+  // Named the index it is laid out as; the engine reads its schema again.
+  exec("PRAGMA writable_schema=ON");
+  sqlite3_stmt* st = nullptr;
+  const int prepared = sqlite3_prepare_v2(
+      engine, "UPDATE sqlite_schema SET type='index', tbl_name=?1, sql=?2 WHERE type='table' AND name=?3", -1, &st,
+      nullptr);
+  const SqliteStatement rename(st);
+  if (prepared != SQLITE_OK) fail(sqlite3_errmsg(engine));
+  const std::string sql = indexStatement(info.name, {info.columns[std::size_t(index.columns[0])].name}, index.name);
+  sqlite3_bind_text(st, 1, info.name.c_str(), int(info.name.size()), SQLITE_STATIC);
+  sqlite3_bind_text(st, 2, sql.c_str(), int(sql.size()), SQLITE_STATIC);
+  sqlite3_bind_text(st, 3, index.name.c_str(), int(index.name.size()), SQLITE_STATIC);
+  if (sqlite3_step(st) != SQLITE_DONE || sqlite3_changes(engine) != 1) fail(sqlite3_errmsg(engine));
+  exec("PRAGMA writable_schema=RESET");
+  return true;
 }
 
 // Null sorts before every number, so Nulls may only lead.
@@ -418,6 +535,36 @@ void Database::Importer::followRising(PlannedIndex& index, const jet::Cell& cell
   index.rising = index.made = false;
   drain();
   exec("DROP INDEX " + quoteIdent(index.name));
+  takeValuesSoFar(index);
+  if (index.kept) keepEntry(index, cell);
+}
+
+void Database::Importer::takeValuesSoFar(PlannedIndex& index) {
+  const TableInfo& info = db_.tables_.back();
+  const std::size_t column = std::size_t(index.columns[0]);
+  index.kept = true;
+  index.values.clear();
+  // The rows inserted, in their order...
+  sqlite3* engine = db_.db_.get();
+  const std::string sql =
+      "SELECT " + quoteIdent(info.columns[column].name) + " FROM " + quoteIdent(info.name) + " ORDER BY rowid";
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(engine, sql.c_str(), int(sql.size()), &st, nullptr) != SQLITE_OK) fail(sqlite3_errmsg(engine));
+  const SqliteStatement held(st);
+  int rc = SQLITE_ROW;
+  while (index.kept && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+    jet::Cell c;
+    if (sqlite3_column_type(st, 0) == SQLITE_INTEGER) {
+      c.kind = jet::Cell::Int;
+      c.i = sqlite3_column_int64(st, 0);
+    }
+    keepEntry(index, c);
+  }
+  if (index.kept && rc != SQLITE_DONE) fail(sqlite3_errmsg(engine));
+  // ...then those of the chunk being filled.
+  const std::size_t columns = info.columns.size();
+  for (int r = 0; index.kept && r < filling_->rows; ++r)
+    keepEntry(index, filling_->cells[std::size_t(r) * columns + column]);
 }
 
 void Database::Importer::beginTable(const jet::TableDef& t) {
@@ -458,13 +605,16 @@ void Database::Importer::beginTable(const jet::TableDef& t) {
 
 void Database::Importer::row(const std::vector<jet::Cell>& cells) {
   checkImportStop(stop_);
+  static const jet::Cell missing;  // a cell the row lacks
   for (const CountedIndex& c : figures_.back().indexes)
-    c.values->add(std::size_t(c.column) < cells.size() ? cells[std::size_t(c.column)] : jet::Cell{});
-  for (PlannedIndex& p : planned_)
-    if (p.rising) {
-      const std::size_t c = std::size_t(p.columns[0]);
-      followRising(p, c < cells.size() ? cells[c] : jet::Cell{});
-    }
+    c.values->add(std::size_t(c.column) < cells.size() ? cells[std::size_t(c.column)] : missing);
+  for (PlannedIndex& p : planned_) {
+    if (!p.kept && !p.rising) continue;
+    const std::size_t c = std::size_t(p.columns[0]);
+    const jet::Cell& cell = c < cells.size() ? cells[c] : missing;
+    if (p.kept) keepEntry(p, cell);
+    if (p.rising) followRising(p, cell);
+  }
   // Into the chunk (a cell the row lacks is Null); the strings keep their
   // room from one chunk to the next unless it is far more than the text
   // needs. A chunk is handed over once full, or once its texts come to
@@ -539,11 +689,12 @@ void Database::Importer::endTable() {
                                       sqlite3_errmsg(db_.db_.get()));
         continue;
       }
-      if (!makeIndex(info, p)) {
+      if (!(p.kept && writeIndex(info, p)) && !makeIndex(info, p)) {
         figures.counted = false;
         continue;
       }
     }
+    std::vector<uint32_t>().swap(p.values);
     if (p.columns.size() > 1) continue;
     const std::string& column = info.columns[std::size_t(p.columns[0])].name;
     db_.indexed_.push_back(indexKey(info.name, column));

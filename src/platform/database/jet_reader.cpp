@@ -68,47 +68,61 @@ void rc4(const uint8_t* key, std::size_t keyLen, uint8_t* data, std::size_t n) {
   }
 }
 
-void appendUtf8(std::string& out, uint32_t cp) {
+// Writes `cp` as UTF-8 at `o`; gives the end.
+char* putUtf8(char* o, uint32_t cp) {
   if (cp < 0x80) {
-    out += char(cp);
+    *o++ = char(cp);
   } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
+    *o++ = char(0xC0 | (cp >> 6));
+    *o++ = char(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
+    *o++ = char(0xE0 | (cp >> 12));
+    *o++ = char(0x80 | ((cp >> 6) & 0x3F));
+    *o++ = char(0x80 | (cp & 0x3F));
   } else {
-    out += char(0xF0 | (cp >> 18));
-    out += char(0x80 | ((cp >> 12) & 0x3F));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
+    *o++ = char(0xF0 | (cp >> 18));
+    *o++ = char(0x80 | ((cp >> 12) & 0x3F));
+    *o++ = char(0x80 | ((cp >> 6) & 0x3F));
+    *o++ = char(0x80 | (cp & 0x3F));
   }
+  return o;
 }
 
-// UTF-16LE code units to UTF-8; unpaired surrogates become U+FFFD.
-void utf16ToUtf8(const std::vector<uint16_t>& units, std::string& out) {
-  out.clear();
-  out.reserve(units.size());
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    uint32_t u = units[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+// UTF-16 code units (unit(i) for i below count) to UTF-8 in `out`; unpaired
+// surrogates become U+FFFD. Written in place: no unit takes more than three
+// bytes (a pair, four for two).
+template <class Unit>
+void utf16ToUtf8(std::size_t count, Unit unit, std::string& out) {
+  out.resize(count * 3);
+  char* const begin = out.data();
+  char* o = begin;
+  for (std::size_t i = 0; i < count; ++i) {
+    uint32_t u = unit(i);
+    if (u < 0x80) {
+      *o++ = char(u);
+      continue;
+    }
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
+      u = 0x10000 + ((u - 0xD800) << 10) + (uint32_t(unit(i + 1)) - 0xDC00);
       ++i;
     } else if (u >= 0xD800 && u <= 0xDFFF) {
       u = 0xFFFD;
     }
-    appendUtf8(out, u);
+    o = putUtf8(o, u);
   }
+  out.resize(std::size_t(o - begin));
+}
+
+void utf16ToUtf8(const std::vector<uint16_t>& units, std::string& out) {
+  utf16ToUtf8(units.size(), [&](std::size_t i) { return units[i]; }, out);
 }
 
 // Jet 4 text: UTF-16LE, or "Unicode compressed" (FF FE, then runs of one-byte
 // characters and of two-byte characters, each switch marked by a 00 byte).
 void jet4Text(const uint8_t* p, std::size_t n, std::string& out) {
-  std::vector<uint16_t> units;
   if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-    units.reserve(n);
+    thread_local std::vector<uint16_t> units;  // kept from one text to the next
+    units.clear();
     bool compressed = true;
     std::size_t i = 2;
     while (i < n) {
@@ -125,11 +139,11 @@ void jet4Text(const uint8_t* p, std::size_t n, std::string& out) {
         break;
       }
     }
+    utf16ToUtf8(units, out);
+    if (units.capacity() > (std::size_t(1) << 16)) std::vector<uint16_t>().swap(units);
   } else {
-    units.reserve(n / 2);
-    for (std::size_t i = 0; i + 1 < n; i += 2) units.push_back(le16(p + i));
+    utf16ToUtf8(n / 2, [p](std::size_t i) { return le16(p + 2 * i); }, out);
   }
-  utf16ToUtf8(units, out);
 }
 
 }  // namespace
@@ -226,6 +240,8 @@ void checkPassword(const Header& header, const std::string& given) {
 }
 
 namespace {
+
+constexpr std::size_t kKeptTextRoom = 4096;  // a cell's text room kept from row to row
 
 struct MdbCloser {
   void operator()(MdbHandle* h) const { mdb_close(h); }
@@ -427,7 +443,18 @@ class Reader {
     if (start + len > size_t(h_.pageSize)) throw damaged(path_);
     int n = mdb_crack_row(table, start, len, fields.data());
     if (n < 0) throw damaged(path_);
-    for (unsigned i = 0; i < ncols; ++i) cells[i] = Cell{};
+    // Emptied, each text keeping its room for the next row's (unless far
+    // beyond what texts need).
+    for (unsigned i = 0; i < ncols; ++i) {
+      Cell& c = cells[i];
+      c.kind = Cell::Null;
+      c.i = 0;
+      c.d = 0;
+      if (c.s.capacity() > kKeptTextRoom)
+        std::string().swap(c.s);
+      else
+        c.s.clear();
+    }
     for (unsigned i = 0; i < ncols; ++i) {
       const MdbField& f = fields[i];
       if (f.colnum < 0 || unsigned(f.colnum) >= ncols) throw damaged(path_);

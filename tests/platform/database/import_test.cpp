@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -17,6 +20,7 @@
 #include "platform/database/jet_database.h"
 #include "platform/database/jet_import.h"
 #include "platform/database/library_cache.h"
+#include "support/cache_home.h"
 
 namespace {
 
@@ -173,6 +177,130 @@ TEST(ImportIndexes, EveryIndexHoldsEveryRowWhateverItsValuesDid) {
       }
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Indexes on whole-number columns whose values do not rise, of every width
+// and sign (the extremes of a Long among them), with runs of equal values,
+// or that rise and fall back (before any rows were handed to the inserting
+// thread, after several chunks of them, and after leading Nulls), with more
+// rows than one statement writes: each holds exactly the rows, in the order
+// of value then rowid (Nulls first), both as imported and as served from the
+// library cache, and nothing else is left in the schema.
+TEST(ImportIndexes, MadeFromTheValuesAsTheEngineWouldMakeThem) {
+  fixtures::TempDir dir, home;
+  const testsupport::CacheHome cache(home.path().string());
+  jetwrite::Database db;
+  db.password = "";
+  const std::vector<std::string> columns = {"ID",     "WideID",  "ShortID",   "FlagID",
+                                            "GroupID", "EarlyID", "LateID", "NullLateID"};
+  jetwrite::Table t{"W",
+                    {{"ID", fixtures::ColumnType::Long},
+                     {"WideID", fixtures::ColumnType::Long},
+                     {"ShortID", fixtures::ColumnType::Integer},
+                     {"FlagID", fixtures::ColumnType::YesNo},
+                     {"GroupID", fixtures::ColumnType::Byte},
+                     {"EarlyID", fixtures::ColumnType::Long},
+                     {"LateID", fixtures::ColumnType::Long},
+                     {"NullLateID", fixtures::ColumnType::Long},
+                     {"Name", fixtures::ColumnType::Text, 20}},
+                    {}};
+  const int count = 6000;
+  std::vector<std::vector<std::optional<int64_t>>> values(columns.size());
+  uint32_t seed = 12345;
+  for (int i = 0; i < count; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    int64_t wide = int64_t(int32_t(seed));
+    if (i % 97 == 5) wide = INT32_MIN;
+    if (i % 89 == 7) wide = INT32_MAX;
+    if (i % 10 == 3) wide = *values[1][std::size_t(i - 3)];  // repeats, far apart
+    const std::vector<std::optional<int64_t>> row = {
+        i,           wide, (i * 37) % 200 - 100,          i % 3 == 0 ? -1 : 0, (i * 7) % 256,
+        i < 100 ? i : i % 50, i < 5000 ? i : i - 4321, i < 10 ? std::nullopt : std::optional<int64_t>(i < 3000 ? i : i % 7)};
+    std::vector<jetwrite::Value> written;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      values[c].push_back(row[c]);
+      if (!row[c])
+        written.push_back(std::nullopt);
+      else if (columns[c] == "FlagID")
+        written.push_back(*row[c] ? "true" : "false");
+      else
+        written.push_back(std::to_string(*row[c]));
+    }
+    written.push_back("n" + std::to_string(i));
+    t.rows.push_back(written);
+  }
+  db.tables = {t};
+  const std::string path = fixtures::writeLibrary(dir, "wide.mdb", db);
+
+  for (int open = 0; open < 2; ++open) {  // imported, then from the entry
+    auto lib = ado::Database::open(path, "");
+    EXPECT_EQ(lib->importTimes().total > 0, open == 0);
+    sqlite3* engine = lib->sqlite();
+    auto rows = [&](const std::string& sql) {
+      sqlite3_stmt* st = nullptr;
+      EXPECT_EQ(sqlite3_prepare_v2(engine, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+      std::vector<std::string> out;
+      while (sqlite3_step(st) == SQLITE_ROW) {
+        std::string row;
+        for (int c = 0; c < sqlite3_column_count(st); ++c) {
+          const unsigned char* text = sqlite3_column_text(st, c);
+          row += (c ? " " : "") + (text ? std::string(reinterpret_cast<const char*>(text)) : std::string("NULL"));
+        }
+        out.push_back(row);
+      }
+      sqlite3_finalize(st);
+      return out;
+    };
+    EXPECT_EQ(rows("PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+    EXPECT_EQ(rows("SELECT type || ' ' || name FROM sqlite_schema WHERE type <> 'index' AND name NOT LIKE 'sqlite%'"),
+              std::vector<std::string>{"table W"});
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const std::string index = "ix" + std::to_string(c + 1) + "_W";
+      EXPECT_EQ(rows("SELECT sql FROM sqlite_schema WHERE name = '" + index + "'"),
+                std::vector<std::string>{"CREATE INDEX \"" + index + "\" ON \"W\" (\"" + columns[c] + "\")"});
+      std::vector<std::pair<std::optional<int64_t>, int64_t>> expected;  // nullopt sorts first
+      for (int i = 0; i < count; ++i) expected.emplace_back(values[c][std::size_t(i)], i + 1);
+      std::sort(expected.begin(), expected.end());
+      std::vector<std::string> walk;
+      for (const auto& [v, rowid] : expected)
+        walk.push_back((v ? std::to_string(*v) : std::string("NULL")) + " " + std::to_string(rowid));
+      // The index's own order: the walk of a covering index.
+      EXPECT_EQ(rows("SELECT \"" + columns[c] + "\", rowid FROM W INDEXED BY \"" + index + "\""), walk)
+          << columns[c] << " open " << open;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A library table that bears the name an index gets: the import goes on
+// without that index (as it did when the engine made every index), the rows
+// whole.
+TEST(ImportIndexes, ANameTakenByATableLeavesTheRest) {
+  fixtures::TempDir dir;
+  jetwrite::Database db;
+  db.password = "";
+  jetwrite::Table taken{"ix2_T", {{"Name", fixtures::ColumnType::Text, 20}}, {{"a"}, {"b"}}};
+  jetwrite::Table t{"T", {{"ID", fixtures::ColumnType::Long}, {"GroupID", fixtures::ColumnType::Long}}, {}};
+  for (int i = 0; i < 50; ++i) t.rows.push_back({std::to_string(i), std::to_string(i * 7 % 11)});
+  db.tables = {taken, t};
+  const std::string path = fixtures::writeLibrary(dir, "taken.mdb", db);
+  const bool cached = ado::libraryCacheEnabled();
+  ado::setLibraryCacheEnabled(false);
+  for (ado::ReadMode mode : {ado::ReadMode::Isolated, ado::ReadMode::InProcess}) {
+    auto lib = ado::Database::open(path, "", mode);
+    const ado::ResultSet rs = lib->execute("select count(*), sum(GroupID) from T where GroupID >= 0");
+    EXPECT_EQ(rs.cells.at(0).toInt64(), 50);
+    EXPECT_EQ(rs.cells.at(1).toInt64(), [] { int s = 0; for (int i = 0; i < 50; ++i) s += i * 7 % 11; return s; }());
+    EXPECT_EQ(lib->execute("select count(*) from ix2_T").cells.at(0).toInt64(), 2);
+  }
+  ado::setLibraryCacheEnabled(cached);
 }
 
 }  // namespace
