@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/database/cache_file.h"
+#include "platform/database/import_flight.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/jet_reader.h"
 #include "provider_stamp.h"
@@ -384,6 +385,29 @@ bool LibraryCache::outdated(Database& db) {
   return false;
 }
 
+namespace {
+
+// A derived table's build is part of the import: a stop, or another open
+// taking the library over, ends the statement the build is running.
+int deriveStopAsked(void* stops) {
+  const ImportStops& s = *static_cast<const ImportStops*>(stops);
+  return (s.stop && s.stop->load(std::memory_order_relaxed)) ||
+         (s.givenWay && s.givenWay->load(std::memory_order_relaxed));
+}
+
+struct DeriveStops {
+  DeriveStops(sqlite3* engine, const ImportStops& stops) : engine_(engine), stops_(stops) {
+    if (stops_.stop || stops_.givenWay) sqlite3_progress_handler(engine_, 1000, &deriveStopAsked, &stops_);
+  }
+  ~DeriveStops() { sqlite3_progress_handler(engine_, 0, nullptr, nullptr); }
+  DeriveStops(const DeriveStops&) = delete;
+  DeriveStops& operator=(const DeriveStops&) = delete;
+  sqlite3* engine_;
+  ImportStops stops_;
+};
+
+}  // namespace
+
 bool LibraryCache::derive(Database& db) {
   std::vector<DerivedTable> tables;
   {
@@ -392,8 +416,10 @@ bool LibraryCache::derive(Database& db) {
   }
   sqlite3* engine = db.db_.get();
   bool built = false;
+  const ImportStops stops = importStops();
   for (const DerivedTable& t : tables) {
     if (!t.build || derivedTableVersion(db, t.name) == t.version) continue;
+    checkImportStop(stops);
     // One transaction per table: a build that fails leaves nothing of it.
     if (!run(engine, std::string("SAVEPOINT derive; CREATE TABLE IF NOT EXISTS ") + kDerivedVersions +
                          "(name TEXT PRIMARY KEY, version INTEGER NOT NULL); DROP TABLE IF EXISTS " +
@@ -401,7 +427,13 @@ bool LibraryCache::derive(Database& db) {
       continue;
     bool good = false;
     try {
-      t.build(db);
+      {
+        const DeriveStops ending(engine, stops);
+        t.build(db);
+      }
+      // A build whose statements the stop ended may have taken that for an
+      // end of rows: what it made is not kept.
+      checkImportStop(stops);
       sqlite3_stmt* st = nullptr;
       good = sqlite3_prepare_v2(engine, "INSERT OR REPLACE INTO velmora_derived(name, version) VALUES(?1, ?2)", -1,
                                 &st, nullptr) == SQLITE_OK;
@@ -422,6 +454,7 @@ bool LibraryCache::derive(Database& db) {
       run(engine, "ROLLBACK TO derive");
       run(engine, "RELEASE derive");
       run(engine, "DROP TABLE IF EXISTS " + quotedName(t.name));
+      checkImportStop(stops);  // a build the stop ended: the import ends too
     }
   }
   return built;

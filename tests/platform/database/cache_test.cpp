@@ -10,16 +10,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <stdexcept>
 
 #include "fixtures.h"
 #include "support/cache_home.h"
 #include "platform/database/cache_file.h"
+#include "platform/database/import_flight.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/library_cache.h"
 
@@ -619,3 +622,49 @@ TEST_F(LibraryCachePages, APageNeverReadIsNeverChecked) {
   EXPECT_GT(checked, 0u);
   EXPECT_LT(checked, uint64_t(pages) / 4);
 }
+
+namespace {
+
+// A derived table's build is part of the import: a stop asked while it runs
+// ends the statement under way and the open, and no entry is written. Without
+// a stop the same build runs to its end and the entry is written.
+TEST_F(LibraryCache, AStopEndsADerivedTableBeingBuilt) {
+  std::atomic<bool> stop{false};
+  bool stopping = false;
+  int rc = SQLITE_OK;
+  ado::registerDerivedTable({"t_slow_derived", 1, [&](ado::Database& db) {
+                               if (stopping) stop = true;
+                               // Long enough to be seen running to its end.
+                               const long long steps = stopping ? 30000000 : 1000;
+                               const std::string sql =
+                                   "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < " +
+                                   std::to_string(steps) + ") SELECT count(*) FROM c";
+                               rc = sqlite3_exec(db.sqlite(), sql.c_str(), nullptr, nullptr, nullptr);
+                               if (rc != SQLITE_OK) throw std::runtime_error("build ended");
+                               sqlite3_exec(db.sqlite(), "CREATE TABLE t_slow_derived(x)", nullptr, nullptr, nullptr);
+                             }});
+  ado::setImportStopFlag(&stop);
+
+  stopping = true;
+  bool stopped = false;
+  try {
+    open();
+  } catch (const ado::ImportStopped&) {
+    stopped = true;
+  }
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(rc, SQLITE_INTERRUPT);
+  EXPECT_FALSE(fs::exists(entry()));
+
+  stopping = false;
+  stop = false;
+  auto db = open();
+  EXPECT_EQ(rc, SQLITE_OK);
+  EXPECT_EQ(ado::derivedTableVersion(*db, "t_slow_derived"), 1);
+  EXPECT_TRUE(fs::exists(entry()));
+
+  ado::setImportStopFlag(nullptr);
+  ado::registerDerivedTable({"t_slow_derived", 1, nullptr});  // leaves later tests alone
+}
+
+}  // namespace
