@@ -67,6 +67,12 @@ struct ImportStops {
 };
 ImportStops importStops();
 
+// Whether one of them is set.
+inline bool importStopAsked(const ImportStops& s) {
+  return (s.stop && s.stop->load(std::memory_order_relaxed)) ||
+         (s.givenWay && s.givenWay->load(std::memory_order_relaxed));
+}
+
 // Throws ImportTakenOver or ImportStopped when one of them is set.
 inline void checkImportStop(const ImportStops& s) {
   if (s.givenWay && s.givenWay->load(std::memory_order_relaxed)) throw ImportTakenOver();

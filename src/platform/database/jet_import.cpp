@@ -116,9 +116,7 @@ bool indexedAsIdOrLink(const ColumnInfo& c) {
 // A statement of an import that can be stopped (index, figures, rows) is
 // ended by the engine once the stop is asked, instead of running to its end.
 int Database::Importer::stopAsked(void* importer) {
-  const ImportStops& s = static_cast<Importer*>(importer)->stop_;
-  return (s.stop && s.stop->load(std::memory_order_relaxed)) ||
-         (s.givenWay && s.givenWay->load(std::memory_order_relaxed));
+  return importStopAsked(static_cast<Importer*>(importer)->stop_);
 }
 
 Database::Importer::Importer(Database& db) : db_(db), progress_(importProgress()), stop_(importStops()) {

@@ -390,9 +390,7 @@ namespace {
 // A derived table's build is part of the import: a stop, or another open
 // taking the library over, ends the statement the build is running.
 int deriveStopAsked(void* stops) {
-  const ImportStops& s = *static_cast<const ImportStops*>(stops);
-  return (s.stop && s.stop->load(std::memory_order_relaxed)) ||
-         (s.givenWay && s.givenWay->load(std::memory_order_relaxed));
+  return importStopAsked(*static_cast<const ImportStops*>(stops));
 }
 
 struct DeriveStops {
