@@ -478,16 +478,10 @@ bool Database::Importer::writeIndex(const TableInfo& info, PlannedIndex& index) 
   const std::vector<uint32_t> order = indexOrder(index.values);
   const int parameters = sqlite3_limit(engine, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
   const int batch = std::clamp(parameters / 2, 1, kEntryBatch);
-  auto prepare = [&](int entries) {
-    std::string sql = "INSERT INTO " + quoteIdent(index.name) + " VALUES ";
-    for (int i = 0; i < entries; ++i) sql += i ? ",(?,?)" : "(?,?)";
-    sqlite3_stmt* st = nullptr;
-    const int prepared = sqlite3_prepare_v2(engine, sql.c_str(), int(sql.size()), &st, nullptr);
-    SqliteStatement held(st);
-    if (prepared != SQLITE_OK) fail(sqlite3_errmsg(engine));
-    return held;
-  };
-  const SqliteStatement many = prepare(batch), one = prepare(1);
+  TableInfo entries;  // the inserts see its name and its two columns
+  entries.name = index.name;
+  entries.columns.resize(2);
+  const SqliteStatement many = prepareRows(entries, batch), one = prepareRows(entries, 1);
   constexpr int64_t low = std::numeric_limits<int32_t>::min();
   for (std::size_t at = 0; at < order.size();) {
     sqlite3_stmt* st = order.size() - at >= std::size_t(batch) ? many.get() : one.get();
