@@ -248,9 +248,22 @@ void Connection::Close() {
 // ---------------------------------------------------------------------------
 // Recordset
 
+// The current record's fields are made into Variants as they are asked for,
+// one slot per field: a Field reads the slot of its field, which holds the
+// value of the record that was current when it was last asked for.
 struct Recordset::Result {
   ResultSet set;
   std::size_t row = 0;
+  mutable std::vector<Variant> current;
+  mutable std::vector<std::size_t> madeFor;  // the record each slot was made for
+
+  const Variant& value(std::size_t field) const {
+    if (madeFor[field] != row) {
+      current[field] = set.cells[row * set.names.size() + field];
+      madeFor[field] = row;
+    }
+    return current[field];
+  }
 };
 
 namespace {
@@ -277,6 +290,8 @@ void Recordset::Open(const std::string& statement, const Connection& connection,
                 "invalid in this context.");
   auto r = std::make_unique<Result>();
   r->set = db->execute(statement);
+  r->current.resize(r->set.names.size());
+  r->madeFor.assign(r->set.names.size(), std::size_t(-1));
   result_ = std::move(r);
 }
 
@@ -306,8 +321,7 @@ Field Recordset::Fields(int index) const {
   if (!result_) throw closedObject();
   const ResultSet& s = result_->set;
   if (index < 0 || std::size_t(index) >= s.names.size()) throw itemNotFound();
-  const Variant* value =
-      result_->row < s.rows ? &s.cells[result_->row * s.names.size() + std::size_t(index)] : nullptr;
+  const Variant* value = result_->row < s.rows ? &result_->value(std::size_t(index)) : nullptr;
   return Field(&s.names[std::size_t(index)], value);
 }
 
@@ -316,7 +330,8 @@ std::string Recordset::takeText(int index) {
   ResultSet& s = result_->set;
   if (index < 0 || std::size_t(index) >= s.names.size()) throw itemNotFound();
   if (result_->row >= s.rows) throw noCurrentRecord();
-  return s.cells[result_->row * s.names.size() + std::size_t(index)].takeText();
+  result_->madeFor[std::size_t(index)] = std::size_t(-1);
+  return s.cells.takeText(result_->row * s.names.size() + std::size_t(index));
 }
 
 Field Recordset::Fields(const std::string& name) const {

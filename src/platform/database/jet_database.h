@@ -11,6 +11,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/database/adodb.h"
@@ -43,58 +44,73 @@ struct TableInfo {
   long rowCount = 0;
 };
 
-// The values of a result, kept in blocks of a fixed size: a result grows to
-// a million values and more, and a block once filled is never moved or copied
-// again as the result grows.
+// The values of a result, kept compactly: a cell is 16 bytes (its type, and
+// its number or where its text lies), and the texts lie one after another in
+// blocks of their own. A result grows to a million values and more; nothing
+// once stored is moved or copied again as it grows, and a cell's Variant is
+// made only when it is asked for.
 class Cells {
  public:
-  static constexpr std::size_t kBlockBits = 12;
-  static constexpr std::size_t kBlock = std::size_t(1) << kBlockBits;
-
-  template <class V, class C>
-  class Iter {
+  class const_iterator {
    public:
     using value_type = Variant;
     using difference_type = std::ptrdiff_t;
-    using reference = V&;
-    using pointer = V*;
-    using iterator_category = std::forward_iterator_tag;
-    Iter() = default;
-    Iter(C* cells, std::size_t i) : cells_(cells), i_(i) {}
-    V& operator*() const { return (*cells_)[i_]; }
-    V* operator->() const { return &(*cells_)[i_]; }
-    Iter& operator++() { ++i_; return *this; }
-    Iter operator++(int) { Iter old = *this; ++i_; return old; }
-    bool operator==(const Iter& o) const { return i_ == o.i_; }
+    using reference = Variant;
+    using pointer = void;
+    using iterator_category = std::input_iterator_tag;
+    const_iterator() = default;
+    const_iterator(const Cells* cells, std::size_t i) : cells_(cells), i_(i) {}
+    Variant operator*() const { return (*cells_)[i_]; }
+    const_iterator& operator++() { ++i_; return *this; }
+    const_iterator operator++(int) { const_iterator old = *this; ++i_; return old; }
+    bool operator==(const const_iterator& o) const { return i_ == o.i_; }
 
    private:
-    C* cells_ = nullptr;
+    const Cells* cells_ = nullptr;
     std::size_t i_ = 0;
   };
-  using iterator = Iter<Variant, Cells>;
-  using const_iterator = Iter<const Variant, const Cells>;
+  using iterator = const_iterator;
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  Variant& operator[](std::size_t i) { return blocks_[i >> kBlockBits][i & (kBlock - 1)]; }
-  const Variant& operator[](std::size_t i) const { return blocks_[i >> kBlockBits][i & (kBlock - 1)]; }
-  const Variant& at(std::size_t i) const {
-    if (i >= size_) throw std::out_of_range("Cells::at");
-    return (*this)[i];
-  }
-  const Variant& back() const { return (*this)[size_ - 1]; }
-  Variant& push_back(Variant v) {
-    if ((size_ & (kBlock - 1)) == 0) blocks_.emplace_back().reserve(kBlock);
-    ++size_;
-    return blocks_.back().emplace_back(std::move(v));
-  }
-  iterator begin() { return {this, 0}; }
-  iterator end() { return {this, size_}; }
+  // The cell's value (a text copied out of its block).
+  Variant operator[](std::size_t i) const;
+  Variant at(std::size_t i) const;
+  Variant back() const { return (*this)[size_ - 1]; }
+  Variant::Type type(std::size_t i) const { return cell(i).type; }
+  // The cell as Variant::toText gives it; a text is moved out, and the cell
+  // holds an empty text afterwards (Variant::takeText).
+  std::string takeText(std::size_t i);
   const_iterator begin() const { return {this, 0}; }
   const_iterator end() const { return {this, size_}; }
 
+  void pushNull();
+  // Boolean (-1, 0), Byte, Integer, Long and Currency (units of 1/10000).
+  void pushWhole(Variant::Type type, int64_t value);
+  // Single, Double and Date.
+  void pushReal(Variant::Type type, double value);
+  void pushText(std::string_view text);
+
  private:
-  std::vector<std::vector<Variant>> blocks_;  // each reserved to kBlock, the last one filling
+  static constexpr std::size_t kBlockBits = 12;
+  static constexpr std::size_t kBlock = std::size_t(1) << kBlockBits;
+  static constexpr std::size_t kTextBlock = std::size_t(64) << 10;
+  struct Cell {
+    union {
+      int64_t whole;
+      double real;
+      const char* text;
+    };
+    uint32_t size;  // a text's bytes
+    Variant::Type type;
+  };
+  const Cell& cell(std::size_t i) const { return blocks_[i >> kBlockBits][i & (kBlock - 1)]; }
+  Cell& added();
+
+  std::vector<std::vector<Cell>> blocks_;  // each reserved to kBlock, the last one filling
+  std::vector<std::unique_ptr<char[]>> texts_;
+  char* free_ = nullptr;  // room left in the last text block
+  std::size_t room_ = 0;
   std::size_t size_ = 0;
 };
 

@@ -330,7 +330,7 @@ ResultSet Database::executeOnce(const std::string& statement) {
   const int n = int(types.size());
   int rc;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    for (int i = 0; i < n; ++i) rs.cells.push_back(valueOf(st, i, types[std::size_t(i)]));
+    for (int i = 0; i < n; ++i) appendCell(rs.cells, st, i, sqlite3_column_type(st, i), types[std::size_t(i)]);
     ++rs.rows;
   }
   if (rc != SQLITE_DONE) throw statementError(db_.get(), statement);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "common/text_case.h"
 #include "platform/database/sqlite_handles.h"
@@ -124,24 +125,76 @@ Variant::Type cellType(sqlite3_stmt* st, int i, int cls, JetType decl) {
   return T::Double;
 }
 
-Variant cellValue(sqlite3_stmt* st, int i, int cls, JetType decl) {
+namespace {
+
+// A result cell read once, handed to `sink` as null(), text(view), whole(type,
+// number) or real(type, number): what both cellValue and appendCell make of it.
+template <class Sink>
+auto readCell(sqlite3_stmt* st, int i, int cls, JetType decl, Sink&& sink) {
   using T = Variant::Type;
-  switch (cellType(st, i, cls, decl)) {
-    case T::Null: return Variant::null();
+  switch (const T t = cellType(st, i, cls, decl)) {
+    case T::Null: break;
     case T::Text:
-      return Variant::text(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
-                                       std::size_t(sqlite3_column_bytes(st, i))));
-    case T::Boolean: return Variant::boolean(sqlite3_column_int64(st, i) != 0);
-    case T::Byte: return Variant::byte(uint8_t(sqlite3_column_int64(st, i)));
-    case T::Integer: return Variant::integer(int16_t(sqlite3_column_int64(st, i)));
-    case T::Long: return Variant::longInt(int32_t(sqlite3_column_int64(st, i)));
-    case T::Currency: return Variant::currency(currencyUnitsOf(st, i));
-    case T::Single: return Variant::single(float(sqlite3_column_double(st, i)));
-    case T::Date: return Variant::date(sqlite3_column_double(st, i));
+      return sink.text(std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                                        std::size_t(sqlite3_column_bytes(st, i))));
+    case T::Boolean: return sink.whole(t, sqlite3_column_int64(st, i) != 0 ? -1 : 0);
+    case T::Byte: return sink.whole(t, int64_t(uint8_t(sqlite3_column_int64(st, i))));
+    case T::Integer: return sink.whole(t, int64_t(int16_t(sqlite3_column_int64(st, i))));
+    case T::Long: return sink.whole(t, int64_t(int32_t(sqlite3_column_int64(st, i))));
+    case T::Currency: return sink.whole(t, currencyUnitsOf(st, i));
+    case T::Single: return sink.real(t, double(float(sqlite3_column_double(st, i))));
     // A whole number the engine holds converts exactly as a cast would.
-    case T::Double: return Variant::dbl(sqlite3_column_double(st, i));
+    case T::Date:
+    case T::Double: return sink.real(t, sqlite3_column_double(st, i));
   }
-  return Variant::null();
+  return sink.null();
+}
+
+struct VariantSink {
+  Variant null() const { return Variant::null(); }
+  Variant text(std::string_view s) const { return Variant::text(std::string(s)); }
+  Variant whole(Variant::Type t, int64_t v) const { return variantOf(t, v); }
+  Variant real(Variant::Type t, double v) const { return variantOf(t, v); }
+};
+
+struct CellsSink {
+  Cells& cells;
+  void null() const { cells.pushNull(); }
+  void text(std::string_view s) const { cells.pushText(s); }
+  void whole(Variant::Type t, int64_t v) const { cells.pushWhole(t, v); }
+  void real(Variant::Type t, double v) const { cells.pushReal(t, v); }
+};
+
+}  // namespace
+
+Variant variantOf(Variant::Type type, int64_t whole) {
+  using T = Variant::Type;
+  switch (type) {
+    case T::Boolean: return Variant::boolean(whole != 0);
+    case T::Byte: return Variant::byte(uint8_t(whole));
+    case T::Integer: return Variant::integer(int16_t(whole));
+    case T::Long: return Variant::longInt(int32_t(whole));
+    case T::Currency: return Variant::currency(whole);
+    default: return Variant::null();
+  }
+}
+
+Variant variantOf(Variant::Type type, double real) {
+  using T = Variant::Type;
+  switch (type) {
+    case T::Single: return Variant::single(float(real));
+    case T::Double: return Variant::dbl(real);
+    case T::Date: return Variant::date(real);
+    default: return Variant::null();
+  }
+}
+
+Variant cellValue(sqlite3_stmt* st, int i, int cls, JetType decl) {
+  return readCell(st, i, cls, decl, VariantSink{});
+}
+
+void appendCell(Cells& cells, sqlite3_stmt* st, int i, int cls, JetType decl) {
+  readCell(st, i, cls, decl, CellsSink{cells});
 }
 
 // Sum and Avg of Currency, exact: the amounts are added as counts of units (in

@@ -29,6 +29,15 @@ int64_t currencyUnitsOf(sqlite3_stmt* st, int i);
 // reader) goes through these two.
 Variant::Type cellType(sqlite3_stmt* st, int i, int cls, JetType decl);
 Variant cellValue(sqlite3_stmt* st, int i, int cls, JetType decl);
+// The same cell added to a result's cells, its text copied once, into the
+// cells' own blocks.
+void appendCell(Cells& cells, sqlite3_stmt* st, int i, int cls, JetType decl);
+
+// A cell's Variant from its type and its number: a whole number for Boolean
+// (-1, 0), Byte, Integer, Long and Currency (units), a real one for Single,
+// Double and Date. The one place where a stored number becomes its Variant.
+Variant variantOf(Variant::Type type, int64_t whole);
+Variant variantOf(Variant::Type type, double real);
 
 // Registers jet_currency_sum and jet_currency_avg in the engine.
 void registerCurrencyAggregates(sqlite3* db);
