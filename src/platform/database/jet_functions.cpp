@@ -312,19 +312,33 @@ struct LikePattern {
 // `inner` are found exactly where its characters are. Letter case is folded
 // by lowering ASCII, which is all the folding there is for these characters,
 // except for the two characters that fold into ASCII: long s (C5 BF) and the
-// Kelvin sign (E2 84 AA), for which the characters are compared.
-std::optional<bool> containsFolded(std::string_view text, const std::string& inner) {
-  thread_local std::string lowered;
-  lowered.resize(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const unsigned char b = static_cast<unsigned char>(text[i]);
-    if ((b == 0xC5 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xBF) ||
-        (b == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x84 &&
-         static_cast<unsigned char>(text[i + 2]) == 0xAA))
-      return std::nullopt;
-    lowered[i] = char(b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
+// Kelvin sign (E2 84 AA), for which the characters are compared. With
+// `halfWidth`, the text is compared as StrConv(text, 8) gives it: a match
+// found among its own characters is one there too (the half-width form
+// changes none of the characters of `inner`), and a text with full-width
+// forms that shows none is compared in its half-width form. One pass, no copy.
+std::optional<bool> containsFolded(std::string_view text, const std::string& inner, bool halfWidth) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* p = reinterpret_cast<const unsigned char*>(inner.data());
+  const std::size_t n = text.size(), m = inner.size();
+  const auto lower = [](unsigned char b) { return b >= 'A' && b <= 'Z' ? (unsigned char)(b - 'A' + 'a') : b; };
+  bool undecided = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char b = s[i];
+    if (b >= 0x80) {
+      const bool longS = b == 0xC5 && i + 1 < n && s[i + 1] == 0xBF;
+      const bool kelvin = b == 0xE2 && i + 2 < n && s[i + 1] == 0x84 && s[i + 2] == 0xAA;
+      const bool wide = halfWidth && (b == 0xEF || (b == 0xE3 && i + 2 < n && s[i + 1] == 0x80 && s[i + 2] == 0x80));
+      undecided = undecided || longS || kelvin || wide;
+    }
+    if (lower(b) == p[0] && n - i >= m) {
+      std::size_t k = 1;
+      while (k < m && lower(s[i + k]) == p[k]) ++k;
+      if (k == m) return true;
+    }
   }
-  return std::string_view(lowered).find(inner) != std::string_view::npos;
+  if (undecided) return std::nullopt;
+  return false;
 }
 
 LikePattern* readPattern(std::string_view text, char32_t escape) {
@@ -396,7 +410,7 @@ LikePattern* patternOf(sqlite3_context* ctx, int at, Args argv, char32_t escape)
 // Whether the text (UTF-8) matches the pattern.
 bool likeText(const LikePattern& pattern, std::string_view bytes) {
   if (!pattern.inner.empty())
-    if (const std::optional<bool> found = containsFolded(bytes, pattern.inner)) return *found;
+    if (const std::optional<bool> found = containsFolded(bytes, pattern.inner, false)) return *found;
   thread_local std::u32string text;
   likeCharacters(bytes, text);
   return likeMatches(pattern.items, text);
@@ -440,10 +454,11 @@ void fnNarrowLike(sqlite3_context* ctx, int, Args argv) {
   if (isNull(argv[0]) || isNull(argv[1])) return sqlite3_result_null(ctx);
   const LikePattern* pattern = patternOf(ctx, 1, argv, 0);
   if (!pattern) return;
-  bool found;
-  if (isText(argv[0]) && !hasWideForms(valueBytes(argv[0]))) found = likeText(*pattern, valueBytes(argv[0]));
-  else found = likeText(*pattern, common::narrowText(textOf(argv[0])));
-  sqlite3_result_int(ctx, found ? 1 : 0);
+  std::optional<bool> found;
+  if (isText(argv[0]) && !pattern->inner.empty()) found = containsFolded(valueBytes(argv[0]), pattern->inner, true);
+  if (!found && isText(argv[0]) && !hasWideForms(valueBytes(argv[0]))) found = likeText(*pattern, valueBytes(argv[0]));
+  if (!found) found = likeText(*pattern, common::narrowText(textOf(argv[0])));
+  sqlite3_result_int(ctx, *found ? 1 : 0);
 }
 
 // StrConv(text, conversion): 1 upper case, 2 lower case, 4 full-width, 8

@@ -204,4 +204,37 @@ TEST_F(JetComparison, PositionsAreRoundedNotCut) {
   EXPECT_EQ(at("InStr(2.5, 'abab', 'b')"), "2");
 }
 
+// The name search compares a name in one pass over its bytes where it can; it
+// must find what narrowing the name first and then comparing finds, for names
+// mixing half- and full-width forms, the ideographic space, the letters that
+// fold into ASCII, and stray bytes.
+TEST(NameSearch, FindsWhatTheNameNarrowedFirstWouldMatch) {
+  fixtures::TempDir dir;
+  jetwrite::Database lib;
+  lib.password = "4917";
+  const std::vector<std::string> names = {
+      "hrb４００ 盘螺", "HRB400ＡＢ", "ＡＢ　型管", "盘\u017F螺 ＡＢ", "xx\u212Ayy", "ｈｒｂ４００", "hrb400 圆钢",
+      "Ｈrb400", "螺纹钢 hrb40", "ab 型", "ＡＢ型", "钢\u3000管", "s螺", "\u212A钢\uFF01"};
+  jetwrite::Table t{"Goods", {{"ID", ColumnType::Long}, {"Name", ColumnType::Text, 50}}, {}};
+  for (std::size_t i = 0; i < names.size(); ++i) t.rows.push_back({std::to_string(i + 1), names[i]});
+  lib.tables.push_back(t);
+  auto db = ado::Database::open(fixtures::writeLibrary(dir, "names.zdj", lib), "4917");
+  auto ids = [&](const std::string& where) {
+    std::string out;
+    const ado::ResultSet rs = db->execute("select ID from Goods where " + where + " order by ID");
+    for (std::size_t r = 0; r < rs.rows; ++r) out += rs.cells[r].toText() + " ";
+    return out;
+  };
+  std::size_t found = 0;
+  for (const std::string pattern : {"%hrb400%", "%ab%", "%ab 型%", "%s螺%", "%k%", "%400%", "%钢 管%", "%!%", "%k钢!%"}) {
+    const std::string searched = ids("StrConv(Name, 8) like '" + pattern + "'");
+    // Not the name search's form: the name narrowed, then compared.
+    EXPECT_EQ(searched, ids("StrConv(Name, 8) || '' like '" + pattern + "'")) << pattern;
+    found += std::size_t(std::count(searched.begin(), searched.end(), ' '));
+  }
+  EXPECT_EQ(ids("StrConv(Name, 8) like '%hrb400%'"), "1 2 6 7 8 ");
+  EXPECT_EQ(ids("StrConv(Name, 8) like '%s螺%'"), "4 13 ");
+  EXPECT_GT(found, 20u);
+}
+
 }  // namespace
