@@ -92,9 +92,6 @@ class Cells {
   void pushText(std::string_view text);
 
  private:
-  static constexpr std::size_t kBlockBits = 12;
-  static constexpr std::size_t kBlock = std::size_t(1) << kBlockBits;
-  static constexpr std::size_t kTextBlock = std::size_t(64) << 10;
   struct Cell {
     union {
       int64_t whole;
@@ -104,13 +101,31 @@ class Cells {
     uint32_t size;  // a text's bytes
     Variant::Type type;
   };
-  const Cell& cell(std::size_t i) const { return blocks_[i >> kBlockBits][i & (kBlock - 1)]; }
+  struct Free {
+    void operator()(void* p) const;
+  };
+  // The first cells lie in small blocks, so that the many small results stay
+  // small; a large result goes on in blocks of 2 MiB, which the system can
+  // back by large pages (a fresh page costs more than the cells written into it).
+  static constexpr std::size_t kSmallBits = 12, kSmall = std::size_t(1) << kSmallBits;
+  static constexpr std::size_t kSmallCells = kSmall * 32;
+  static constexpr std::size_t kLargeBits = 17, kLarge = std::size_t(1) << kLargeBits;
+  static constexpr std::size_t kTextBlock = std::size_t(64) << 10, kLargeTextBlock = std::size_t(2) << 20;
+  const Cell& cell(std::size_t i) const {
+    if (i < kSmallCells) return small_[i >> kSmallBits][i & (kSmall - 1)];
+    i -= kSmallCells;
+    return large_[i >> kLargeBits][i & (kLarge - 1)];
+  }
+  Cell& cell(std::size_t i) { return const_cast<Cell&>(static_cast<const Cells*>(this)->cell(i)); }
   Cell& added();
 
-  std::vector<std::vector<Cell>> blocks_;  // each reserved to kBlock, the last one filling
-  std::vector<std::unique_ptr<char[]>> texts_;
+  std::vector<std::unique_ptr<Cell[], Free>> small_, large_;
+  Cell* next_ = nullptr;  // room left in the last block of cells
+  std::size_t left_ = 0;
+  std::vector<std::unique_ptr<char[], Free>> texts_;
   char* free_ = nullptr;  // room left in the last text block
   std::size_t room_ = 0;
+  std::size_t textBytes_ = 0;  // in the text blocks so far
   std::size_t size_ = 0;
 };
 

@@ -1,19 +1,63 @@
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "platform/database/jet_database.h"
 #include "platform/database/jet_types.h"
 
-// A result's cells: 16 bytes each in fixed blocks, their texts copied into
-// blocks of text that are never moved.
+// A result's cells: 16 bytes each in blocks, their texts copied into blocks
+// of text; nothing is moved once stored.
 
 namespace ado {
 
+namespace {
+
+constexpr std::size_t kLargePage = std::size_t(2) << 20;
+
+void* smallBlock(std::size_t bytes) {
+  void* p = std::malloc(bytes);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+// A block of whole large pages, which the system is asked to back by large
+// pages where it can: a result of a hundred thousand rows otherwise meets
+// several thousand fresh pages, one fault each.
+void* largeBlock(std::size_t bytes) {
+  void* p = std::aligned_alloc(kLargePage, bytes);
+  if (!p) throw std::bad_alloc();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+  return p;
+}
+
+}  // namespace
+
+void Cells::Free::operator()(void* p) const { std::free(p); }
+
 Cells::Cell& Cells::added() {
-  if ((size_ & (kBlock - 1)) == 0) blocks_.emplace_back().reserve(kBlock);
+  if (left_ == 0) {
+    if (size_ < kSmallCells) {
+      small_.emplace_back(static_cast<Cell*>(smallBlock(kSmall * sizeof(Cell))));
+      next_ = small_.back().get();
+      left_ = kSmall;
+    } else {
+      static_assert(kLarge * sizeof(Cell) % kLargePage == 0);
+      large_.emplace_back(static_cast<Cell*>(largeBlock(kLarge * sizeof(Cell))));
+      next_ = large_.back().get();
+      left_ = kLarge;
+    }
+  }
+  --left_;
   ++size_;
-  return blocks_.back().emplace_back();
+  return *next_++;
 }
 
 void Cells::pushNull() {
@@ -45,13 +89,17 @@ void Cells::pushText(std::string_view text) {
     char* at;
     if (text.size() > kTextBlock / 4) {
       // A long text has a block of its own; the last block keeps its room.
-      texts_.push_back(std::make_unique_for_overwrite<char[]>(text.size()));
+      texts_.emplace_back(static_cast<char*>(smallBlock(text.size())));
       at = texts_.back().get();
     } else {
       if (text.size() > room_) {
-        texts_.push_back(std::make_unique_for_overwrite<char[]>(kTextBlock));
+        // Small blocks first; once the texts fill a large page, large pages.
+        const bool large = textBytes_ >= kLargeTextBlock;
+        const std::size_t bytes = large ? kLargeTextBlock : kTextBlock;
+        texts_.emplace_back(static_cast<char*>(large ? largeBlock(bytes) : smallBlock(bytes)));
         free_ = texts_.back().get();
-        room_ = kTextBlock;
+        room_ = bytes;
+        textBytes_ += bytes;
       }
       at = free_;
       free_ += text.size();
@@ -84,7 +132,7 @@ Variant Cells::at(std::size_t i) const {
 }
 
 std::string Cells::takeText(std::size_t i) {
-  Cell& c = blocks_[i >> kBlockBits][i & (kBlock - 1)];
+  Cell& c = cell(i);
   if (c.type != Variant::Type::Text) return (*this)[i].toText();
   std::string text(c.text, c.size);
   c.size = 0;

@@ -29,9 +29,10 @@ TEST(ResultCells, KeepEveryValueThroughBlocksOfCellsAndOfTexts) {
   std::vector<ado::Variant> expected;
   // Texts of every size around the text blocks' (64 KiB, a quarter of it
   // and more in a block of its own), short ones after each long one, an
-  // empty text, and more cells than one block of cells holds.
+  // empty text; more cells than the small blocks hold, and more text than
+  // the small text blocks, so that both go on in large blocks.
   const std::vector<std::size_t> lengths = {0, 1, 15, 16, 40, 16383, 16384, 16385, 3, 65536, 5, 70000, 2, 40000};
-  for (std::size_t r = 0; r < 9000; ++r) {
+  for (std::size_t r = 0; r < 90000; ++r) {
     const std::size_t n = r < 200 ? lengths[r % lengths.size()] : (r * 13) % 90;
     cells.pushText(textOf(n, r));
     expected.push_back(ado::Variant::text(textOf(n, r)));
@@ -74,6 +75,10 @@ TEST(ResultCells, KeepEveryValueThroughBlocksOfCellsAndOfTexts) {
   EXPECT_EQ(cells[12].toText(), textOf(lengths[6], 6)) << "the text after it is untouched";
   EXPECT_EQ(cells.takeText(7), "-32768");
   EXPECT_EQ(cells[7].toText(), "-32768");
+  const std::size_t late = 2 * 89990;  // a text in a large block
+  EXPECT_EQ(cells.takeText(late), textOf((89990 * 13) % 90, 89990));
+  EXPECT_EQ(cells[late].toText(), "");
+  EXPECT_EQ(cells[late + 2].toText(), textOf((89991 * 13) % 90, 89991));
 }
 
 // A library whose texts fill several blocks: long memos and short names.
