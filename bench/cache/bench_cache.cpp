@@ -155,6 +155,8 @@ int splitMain(const std::string& phase, const std::string& file, const std::stri
     sqlite3_finalize(st);
   }
   sqlite3_db_config(engine, SQLITE_DBCONFIG_DEFENSIVE, 0, nullptr);
+  // As the import builds them: without the helper threads statements sort with.
+  sqlite3_exec(engine, "PRAGMA threads=0", nullptr, nullptr, nullptr);
   double index = 0;
   for (const std::string& sql : made) {
     const std::size_t on = sql.find(" ON ");

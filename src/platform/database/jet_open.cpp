@@ -43,12 +43,6 @@ SqliteConnection Database::makeEngine(const std::shared_ptr<CacheImage>& image) 
   if (opened != SQLITE_OK) throw Error(jet::kFail, "Cannot create the in-memory database.");
   sqlite3_exec(engine, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA case_sensitive_like=OFF;",
                nullptr, nullptr, nullptr);
-  // A large sort (a search's hundred thousand rows in the grid's order, an
-  // index built at import) shares its work with helper threads, one fewer
-  // than the machine has cores, at most three.
-  const unsigned cores = std::thread::hardware_concurrency();
-  const unsigned helpers = cores > 1 ? std::min(cores - 1, 3u) : 0u;
-  sqlite3_exec(engine, ("PRAGMA threads=" + std::to_string(helpers)).c_str(), nullptr, nullptr, nullptr);
   registerJetFunctions(engine);
   registerCurrencyAggregates(engine);
   // Nothing a statement names can reach another database or a file.
@@ -62,7 +56,24 @@ SqliteConnection Database::makeEngine(const std::shared_ptr<CacheImage>& image) 
 
 // Once the copy is complete: defensive mode (no schema writes, no page
 // access), for whatever the statement guard might let through.
-void Database::seal() { sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr); }
+namespace {
+
+// The helper threads a statement's large sort shares its work with (a
+// search's hundred thousand rows in the grid's order): one fewer than the
+// machine has cores, at most three. An index is built without them: the
+// engine's sorter then goes through temporary files and takes longer.
+void shareSorts(sqlite3* engine, bool share) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  const unsigned helpers = share && cores > 1 ? std::min(cores - 1, 3u) : 0u;
+  sqlite3_exec(engine, ("PRAGMA threads=" + std::to_string(helpers)).c_str(), nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+void Database::seal() {
+  sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  shareSorts(db_.get(), true);
+}
 
 namespace {
 
@@ -215,7 +226,10 @@ bool Database::ensureIndex(const std::string& table, const std::string& column) 
   if (std::find(indexed_.begin(), indexed_.end(), key) != indexed_.end()) return true;
   std::string sql = "CREATE INDEX " + quoteIdent("ix" + std::to_string(++indexCount_) + "_" + t->name) +
                     " ON " + quoteIdent(t->name) + " (" + quoteIdent(c->name) + ")";
-  if (sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+  shareSorts(db_.get(), false);
+  const bool made = sqlite3_exec(db_.get(), sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  shareSorts(db_.get(), true);
+  if (!made) return false;
   indexed_.push_back(key);
   // An index made for a statement after the opening gets its figures too.
   if (analyzed_) analyze("ix" + std::to_string(indexCount_) + "_" + t->name);
