@@ -178,7 +178,7 @@ TEST(ChildProcess, AProgramThatCannotStartThrowsWithTheReason) {
   fs::permissions(folder / "plain", fs::perms::owner_read | fs::perms::owner_write);
   // No execute bit at all: not even the administrator may run it.
   EXPECT_NE(startFailure(folder / "plain").find("Permission denied"), std::string::npos) << startFailure(folder / "plain");
-  testsupport::writeFile(folder / "garbage", std::string("\x01\x02\x03\x04 not a program", 20));
+  testsupport::writeFile(folder / "garbage", std::string("\x01\x02\x03\x04 not a program"));
   fs::permissions(folder / "garbage", fs::perms::owner_all);
   const std::string why = startFailure(folder / "garbage");
   EXPECT_NE(why.find("cannot start"), std::string::npos) << why;
