@@ -75,8 +75,11 @@ void CommandBand::showProductMenu(const QPoint& pos) {
 // The double click reaches the grid's view as well (the filter lets it
 // through); the band's commands run once the view has handled it.
 bool CommandBand::eventFilter(QObject* watched, QEvent* event) {
+  // The event's type first: the filter also sees the events of the window's
+  // teardown, when the window and its views are no longer whole.
+  if (event->type() != QEvent::MouseButtonDblClick) return QToolBar::eventFilter(watched, event);
   platform::GridView* view = host_.productView();
-  if (view && watched == view->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+  if (view && watched == view->viewport()) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     const int row = view->rowAt(mouse->position().toPoint().y());
     if (mouse->button() == Qt::LeftButton && isDataRow(host_.productGrid(), row) && !doubleClicks_.empty()) {
