@@ -207,7 +207,7 @@ TEST_F(JetComparison, PositionsAreRoundedNotCut) {
 // The name search compares a name in one pass over its bytes where it can; it
 // must find what narrowing the name first and then comparing finds, for names
 // mixing half- and full-width forms, the ideographic space, the letters that
-// fold into ASCII, and stray bytes.
+// fold into ASCII, and a full-width sign.
 TEST(NameSearch, FindsWhatTheNameNarrowedFirstWouldMatch) {
   fixtures::TempDir dir;
   jetwrite::Database lib;
