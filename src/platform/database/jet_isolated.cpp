@@ -10,6 +10,9 @@
 // column), 'E' end of table, then 'D' done or 'X' error (number, text).
 // Numbers are in the machine's byte order: both ends are the same build.
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -234,14 +237,30 @@ int readerMain(int argc, char** argv) {
   StreamWriter out;
   try {
     try {
-      std::ifstream f(file, std::ios::binary | std::ios::ate);
-      if (!f) throw missingFile(path);
-      const std::size_t size = std::size_t(f.tellg());
-      f.seekg(0);
-      uint8_t page0[4096];
-      f.read(reinterpret_cast<char*>(page0), sizeof page0);
-      const Header header = inspectHeader(page0, std::size_t(f.gcount()), size, path);
-      readTables(header, file, nullptr, 0, path, out);
+      // The file is mapped and handed to libmdb whole: its pages are then
+      // read without a seek and a read (and libmdb's size check) each. A
+      // file that shrinks under the mapping ends this program, not the caller.
+      // A name that is no longer a file (a pipe put in its place) is refused
+      // at once instead of waiting for a writer.
+      const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+      if (fd < 0) throw missingFile(path);
+      struct stat st{};
+      const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+      const std::size_t size = regular ? std::size_t(st.st_size) : 0;
+      void* mapped = size > 0 ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0) : MAP_FAILED;
+      ::close(fd);
+      if (!regular) throw missingFile(path);
+      if (mapped == MAP_FAILED) {  // (empty, or no room to map it) read as a file
+        std::ifstream f(file, std::ios::binary);
+        uint8_t page0[4096];
+        f.read(reinterpret_cast<char*>(page0), sizeof page0);
+        const Header header = inspectHeader(page0, std::size_t(f.gcount()), size, path);
+        readTables(header, file, nullptr, 0, path, out);
+      } else {
+        const Header header = inspectHeader(static_cast<const uint8_t*>(mapped), std::min<std::size_t>(size, 4096),
+                                            size, path);
+        readTables(header, "", mapped, size, path, out);
+      }
       out.done();
     } catch (const Error& e) {
       out.fail(e);

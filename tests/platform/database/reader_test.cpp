@@ -3,9 +3,11 @@
 // can stop it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -175,4 +177,25 @@ TEST(ReaderProgram, ASinkThatStopsEndsTheReading) {
   errno = 0;
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(ReaderProgram, ANameThatIsNoLongerAFileIsRefusedAtOnce) {
+  // The caller checked a library; by the time the reader opens the name, a
+  // pipe with no writer stands there. The reader answers that the file is
+  // missing instead of waiting for somebody to write into the pipe.
+  fixtures::TempDir dir;
+  const std::string lib = fixtures::writeLibrary(dir, "many.zdj", manyRows());
+  const ado::jet::Header h = headerOf(lib);
+  const std::string pipe = (dir.path() / "swapped.zdj").string();
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  Recording sink;
+  const auto t0 = std::chrono::steady_clock::now();
+  try {
+    ado::jet::readTablesIsolated(h, pipe, pipe, sink);
+    ADD_FAILURE() << "a pipe was read as a library";
+  } catch (const ado::Error& e) {
+    EXPECT_EQ(e.description, "Could not find file '" + pipe + "'.");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
+  EXPECT_EQ(sink.rows, 0u);
 }
