@@ -18,6 +18,7 @@
 #include "platform/database/jet_sql.h"
 #include "platform/database/jet_types.h"
 #include "platform/database/cache_file.h"
+#include "platform/database/engine_memory.h"
 #include "platform/database/import_flight.h"
 #include "platform/database/library_cache.h"
 
@@ -36,6 +37,7 @@ Database::~Database() = default;
 void Database::createEngine() { db_ = makeEngine(); }
 
 SqliteConnection Database::makeEngine(const std::shared_ptr<CacheImage>& image) {
+  useEngineMemory();
   sqlite3* engine = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   const int opened = image ? openCacheImage(image, flags, &engine) : sqlite3_open_v2(":memory:", &engine, flags, nullptr);
