@@ -41,14 +41,18 @@ PageSlab::PageSlab(std::size_t bytes) {
   const std::size_t after = std::size_t(raw + span - (aligned + chunks * kChunk));
   if (after) ::munmap(aligned + chunks * kChunk, after);
   base_ = aligned;
-  chunks_.resize(chunks);
+  reserved_ = chunks;
+  chunks_.reserve(chunks);  // filled as chunks are committed
 #ifdef MADV_HUGEPAGE
-  ::madvise(base_, chunks * kChunk, MADV_HUGEPAGE);  // a hint: without it, 4 KiB pages as before
+  // A hint (without it, 4 KiB pages as before), from the second chunk on:
+  // a library opened from its cache entry needs a few pages, and a large
+  // page would be more to clear than it reads.
+  if (chunks > 1) ::madvise(base_ + kChunk, (chunks - 1) * kChunk, MADV_HUGEPAGE);
 #endif
 }
 
 PageSlab::~PageSlab() {
-  if (base_) ::munmap(base_, chunks_.size() * kChunk);
+  if (base_) ::munmap(base_, reserved_ * kChunk);
 }
 
 void PageSlab::link(int32_t c, bool front) {
@@ -76,9 +80,9 @@ void PageSlab::unlink(int32_t c) {
 }
 
 bool PageSlab::commit() {
-  if (std::size_t(top_) == chunks_.size()) return false;
+  if (std::size_t(top_) == reserved_) return false;
   if (::mprotect(base_ + std::size_t(top_) * kChunk, kChunk, PROT_READ | PROT_WRITE) != 0) return false;
-  chunks_[std::size_t(top_)] = Chunk{};
+  chunks_.emplace_back();
   link(top_, false);
   ++top_;
   return true;

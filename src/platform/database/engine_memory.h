@@ -37,7 +37,7 @@ class PageSlab {
   // Whether `p` is a block of this slab (and so must be released to it).
   bool owns(const void* p) const {
     const auto* c = static_cast<const char*>(p);
-    return base_ && c >= base_ && c < base_ + std::size_t(chunks_.size()) * kChunk;
+    return base_ && c >= base_ && c < base_ + reserved_ * kChunk;
   }
   void release(void* p);
 
@@ -61,7 +61,8 @@ class PageSlab {
   bool commit();
 
   char* base_ = nullptr;
-  std::vector<Chunk> chunks_;
+  std::size_t reserved_ = 0;        // chunks of address space
+  std::vector<Chunk> chunks_;       // the committed ones
   int32_t top_ = 0;                 // chunks committed
   int32_t head_ = -1, tail_ = -1;   // chunks with room: partly used first
   int32_t spare_ = -1;              // an emptied chunk kept for the next block
