@@ -198,7 +198,13 @@ int phaseMain(const std::string& phase, const std::string& file, const std::stri
     close(fd);
     const double backup = since(t0);
     t0 = Clock::now();
-    sqlite3_exec(db->sqlite(), ("VACUUM INTO '" + b + "'").c_str(), nullptr, nullptr, nullptr);
+    // VACUUM INTO attaches its target, which the copy's engine does not allow
+    // its statements; let it, for this one.
+    sqlite3_limit(db->sqlite(), SQLITE_LIMIT_ATTACHED, 1);
+    if (sqlite3_exec(db->sqlite(), ("VACUUM INTO '" + b + "'").c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+      std::fprintf(stderr, "VACUUM INTO: %s\n", sqlite3_errmsg(db->sqlite()));
+      return 1;
+    }
     fd = ::open(b.c_str(), O_RDONLY);
     fsync(fd);
     close(fd);
