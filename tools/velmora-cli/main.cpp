@@ -12,6 +12,7 @@
 #include "platform/database/library_cache.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/export/csv_export.h"
+#include "common/large_pages.h"
 
 namespace cli {
 
@@ -152,6 +153,7 @@ static void usage(FILE* to) {
 }
 
 int main(int argc, char** argv) {
+  common::preferLargePages(argv);
   // Global options, before the command.
   while (argc > 1 && !std::strcmp(argv[1], "--no-cache")) {
     ado::setLibraryCacheEnabled(false);

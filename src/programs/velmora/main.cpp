@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include "common/large_pages.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ bool haveDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  common::preferLargePages(argv);
   const velmora::ScriptedRun options = velmora::parseScriptedRun(argc, argv);
   if (!haveDisplay()) {
     std::fprintf(stderr,
