@@ -43,6 +43,7 @@
 #include "platform/database/jet_reader.h"
 #include "platform/database/library_cache.h"
 #include "support/reference.h"
+#include "common/large_pages.h"
 
 
 namespace {
@@ -243,6 +244,7 @@ void print(const char* what, const std::vector<Run>& runs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  common::preferLargePages(argv);  // as the programs start
   if (argc >= 5 && std::string(argv[1]) == "--phase") return phaseMain(argv[2], argv[3], argv[4]);
   if (argc < 2) {
     std::fprintf(stderr, "usage: bench_cache LIBRARY.zdj [password]\n");

@@ -27,6 +27,7 @@
 #include "platform/database/jet_database.h"
 #include "platform/database/library_cache.h"
 #include "support/reference.h"
+#include "common/large_pages.h"
 
 
 namespace {
@@ -59,6 +60,7 @@ long kbFromStatus(const char* key) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  common::preferLargePages(argv);  // as the programs start
   if (argc < 2) {
     std::fprintf(stderr, "usage: bench_database LIBRARY.zdj [password]\n");
     return 2;

@@ -43,6 +43,7 @@
 #include "price_tools/export/csv_export.h"
 #include "price_tools/export/xlsx_export.h"
 #include "price_tools/pinyin/pinyin_search.h"
+#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 namespace ex = price_tools::exporting;
@@ -95,6 +96,7 @@ Measured measure(const std::function<void()>& step) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  common::preferLargePages(argv);  // as the programs start
   if (argc < 4) {
     std::fprintf(stderr, "usage: bench_export WORKDIR PRO.MDB LIBRARY.zdj\n");
     return 2;

@@ -56,6 +56,7 @@
 #include "platform/grid/gridview.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/pinyin/pinyin_search.h"
+#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 using platform::VSFlexGrid;
@@ -149,6 +150,7 @@ std::string statementOf(const VSFlexGrid& grid, std::string condition) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  common::preferLargePages(argv);  // as the programs start
   if (argc < 4) {
     std::fprintf(stderr, "usage: bench_fill WORKDIR PRO.MDB LIBRARY.zdj [--runs=N]\n");
     return 2;

@@ -35,6 +35,7 @@
 #include "jetwrite/tool_helpers.h"
 #include "platform/grid/gridview.h"
 #include "platform/messagebox/messagebox.h"
+#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 using platform::VSFlexGrid;
@@ -160,6 +161,7 @@ void measure(const std::string& library, int divisor, int bigCategory, bool with
 }  // namespace
 
 int main(int argc, char** argv) {
+  common::preferLargePages(argv);  // as the programs start
   if (argc < 3) {
     std::fprintf(stderr, "usage: bench_grid WORKDIR PRO.MDB\n");
     return 2;

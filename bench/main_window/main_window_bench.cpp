@@ -24,6 +24,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "common/large_pages.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ void report(const char* what, std::vector<double> ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  common::preferLargePages(argv);  // as the programs start
   std::string demo;
   int products = 10000;
   int runs = 5;

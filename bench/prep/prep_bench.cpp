@@ -43,6 +43,7 @@
 #include "price_tools/months/month_order.h"
 #include "price_tools/prep/library_prep.h"
 #include "support/reference.h"
+#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 
@@ -218,6 +219,7 @@ int run(const std::string& dir, int runs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  common::preferLargePages(argv);  // as the programs start
   if (argc == 6 && std::string(argv[1]) == "prepare") return prepare(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]));
   if (argc == 4 && std::string(argv[1]) == "run") return run(argv[2], std::max(1, std::atoi(argv[3])));
   std::fprintf(stderr, "usage: prep_bench prepare DIR PRO_MDB COUNT PRODUCTS | run DIR RUNS\n");

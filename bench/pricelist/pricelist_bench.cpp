@@ -31,6 +31,7 @@
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/months/month_order.h"
 #include "price_tools/pricelist/priced_list.h"
+#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 using namespace price_tools;
@@ -78,6 +79,7 @@ std::shared_ptr<MaterialList> benchList() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  common::preferLargePages(argv);  // as the programs start
   if (argc < 3) {
     std::fprintf(stderr, "usage: pricelist_bench prepare DIR PRO_MDB | open|match|adjust|search DIR\n");
     return 2;

@@ -51,6 +51,7 @@
 #include "price_tools/months/comparison.h"
 #include "price_tools/months/history.h"
 #include "price_tools/months/month_order.h"
+#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 
@@ -156,6 +157,7 @@ std::string sqliteJoin(const std::string& older, const std::string& newer, bool 
 }  // namespace
 
 int main(int argc, char** argv) {
+  common::preferLargePages(argv);  // as the programs start
   if (argc < 3) {
     std::fprintf(stderr, "usage: prices_bench prepare DIR PRO_MDB | open|switch|compare|join|pairs DIR | history DIR [ID]\n");
     return 2;
