@@ -41,9 +41,19 @@ std::string runProbe(const char* tunables) {
   return out;
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VELMORA_OWN_ALLOCATOR 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define VELMORA_OWN_ALLOCATOR 1
+#endif
+#endif
+
 TEST(LargePages, TheProgramStartsAgainWithThemAndPassesOnTheUsersVariable) {
 #if !defined(__GLIBC__) || __GLIBC__ < 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ < 35)
   GTEST_SKIP() << "the C library takes no such choice";
+#elif defined(VELMORA_OWN_ALLOCATOR)
+  GTEST_SKIP() << "the sanitizers' allocator takes no such choice";
 #else
   if (!largePagesOnOffer()) GTEST_SKIP() << "the system offers no large pages";
   EXPECT_EQ(runProbe(nullptr), "again yes\nnow (unset)\nmark gone\n");
