@@ -250,7 +250,12 @@ int readerMain(int argc, char** argv) {
       void* mapped = size > 0 ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0) : MAP_FAILED;
       ::close(fd);
       if (!regular) throw missingFile(path);
-      if (mapped == MAP_FAILED) {  // (empty, or no room to map it) read as a file
+      if (size == 0) {
+        const uint8_t none[1] = {};
+        inspectHeader(none, 0, 0, path);  // says what an empty file is
+        throw damaged(path);
+      }
+      if (mapped == MAP_FAILED) {  // no room to map it: read as a file
         std::ifstream f(file, std::ios::binary);
         uint8_t page0[4096];
         f.read(reinterpret_cast<char*>(page0), sizeof page0);
