@@ -1,6 +1,9 @@
 #include "common/large_pages.h"
 
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/auxv.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +72,10 @@ void preferLargePages(char** argv) {
     return;
   }
   if (!argv || !argv[0]) return;
+  // Started by naming the dynamic loader (ld.so PROGRAM): this image is the
+  // loader's, and starting it again would take the first argument for the
+  // program.
+  if (::getauxval(AT_BASE) == 0) return;
   const char* current = std::getenv(kTunables);
   const std::string was = current ? std::string("+") + current : std::string("-");
   const std::optional<std::string> wanted = withLargePages(current);
