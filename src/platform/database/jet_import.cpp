@@ -61,6 +61,7 @@ class Database::Importer::DistinctValues {
     if (!lost_) insert(uint64_t(c.i));
   }
   bool known() const { return !lost_; }
+  void forget() { lost_ = true; }
   uint64_t count() const { return (rising_ ? risen_ : count_ + (empty_ ? 1 : 0)) + (null_ ? 1 : 0); }
 
  private:
@@ -483,11 +484,13 @@ bool Database::Importer::writeIndex(const TableInfo& info, PlannedIndex& index) 
   entries.columns.resize(2);
   const SqliteStatement many = prepareRows(entries, batch), one = prepareRows(entries, 1);
   constexpr int64_t low = std::numeric_limits<int32_t>::min();
+  uint64_t distinct = 0;
   for (std::size_t at = 0; at < order.size();) {
     sqlite3_stmt* st = order.size() - at >= std::size_t(batch) ? many.get() : one.get();
     const int n = st == many.get() ? batch : 1;
     for (int i = 0; i < n; ++i, ++at) {
       const uint32_t rowid = order[at];
+      if (at == 0 || index.values[rowid - 1] != index.values[order[at - 1] - 1]) ++distinct;
       sqlite3_bind_int64(st, 2 * i + 1, int64_t(index.values[rowid - 1]) + low);
       sqlite3_bind_int64(st, 2 * i + 2, rowid);
     }
@@ -510,6 +513,8 @@ bool Database::Importer::writeIndex(const TableInfo& info, PlannedIndex& index) 
   sqlite3_bind_text(st, 3, index.name.c_str(), int(index.name.size()), SQLITE_STATIC);
   if (sqlite3_step(st) != SQLITE_DONE || sqlite3_changes(engine) != 1) fail(sqlite3_errmsg(engine));
   exec("PRAGMA writable_schema=RESET");
+  index.distinct = distinct;
+  index.written = true;
   return true;
 }
 
@@ -588,7 +593,12 @@ void Database::Importer::beginTable(const jet::TableDef& t) {
                     [c](const CountedIndex& x) { return x.column == c; }))
       continue;
     if (!wholeNumbers(info.columns[std::size_t(c)].type)) figures.counted = false;
-    figures.indexes.push_back({c, "", std::make_shared<DistinctValues>()});
+    CountedIndex counted;
+    counted.column = c;
+    counted.values = std::make_shared<DistinctValues>();
+    for (std::size_t k = 0; k < planned_.size(); ++k)
+      if (planned_[k].columns.size() == 1 && planned_[k].columns[0] == c) counted.planned = int(k);
+    figures.indexes.push_back(std::move(counted));
   }
   if (!figures.counted) figures.indexes.clear();
   figures_.push_back(std::move(figures));
@@ -598,8 +608,13 @@ void Database::Importer::beginTable(const jet::TableDef& t) {
 void Database::Importer::row(const std::vector<jet::Cell>& cells) {
   checkImportStop(stop_);
   static const jet::Cell missing;  // a cell the row lacks
-  for (const CountedIndex& c : figures_.back().indexes)
+  for (CountedIndex& c : figures_.back().indexes) {
+    if (c.planned >= 0 && planned_[std::size_t(c.planned)].kept) {
+      c.skipped = true;  // counted as its index is written
+      continue;
+    }
     c.values->add(std::size_t(c.column) < cells.size() ? cells[std::size_t(c.column)] : missing);
+  }
   for (PlannedIndex& p : planned_) {
     if (!p.kept && !p.rising) continue;
     const std::size_t c = std::size_t(p.columns[0]);
@@ -691,9 +706,18 @@ void Database::Importer::endTable() {
     const std::string& column = info.columns[std::size_t(p.columns[0])].name;
     db_.indexed_.push_back(indexKey(info.name, column));
     for (CountedIndex& c : figures.indexes)
-      if (c.column == p.columns[0] && c.index.empty()) c.index = p.name;
+      if (c.column == p.columns[0] && c.index.empty()) {
+        c.index = p.name;
+        if (p.written) c.distinct = p.distinct;
+      }
   }
   planned_.clear();
+  for (CountedIndex& c : figures.indexes) {
+    c.planned = -1;
+    // Rows left uncounted for an index that was not written from its values
+    // after all: the engine counts them.
+    if (c.skipped && !c.distinct) c.values->forget();
+  }
   for (const CountedIndex& c : figures.indexes)
     if (c.index.empty()) figures.counted = false;
 }
@@ -734,11 +758,11 @@ void Database::Importer::writeStatistics() {
     const uint64_t rows = uint64_t(t.rows);
     if (t.indexes.empty()) put(t.table, nullptr, std::to_string(rows));
     for (const CountedIndex& c : t.indexes) {
-      if (!c.values->known()) {
+      if (!c.distinct && !c.values->known()) {
         exec("ANALYZE " + quoteIdent(c.index));
         continue;
       }
-      const uint64_t distinct = c.values->count();
+      const uint64_t distinct = c.distinct ? *c.distinct : c.values->count();
       uint64_t perValue = (rows + distinct - 1) / distinct;
       if (perValue == 2 && rows * 10 <= distinct * 11) perValue = 1;
       put(t.table, &c.index, std::to_string(rows) + " " + std::to_string(perValue) + " unordered");

@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,11 @@ struct Database::Importer : jet::Sink {
     int column = -1;                         // in the table's columns
     std::string index;                       // the index made on it
     std::shared_ptr<DistinctValues> values;  // counted while the rows came
+    // While the index keeps the column's values (to write them in their
+    // order), they are counted as it is written instead.
+    int planned = -1;         // in planned_, while the table is copied
+    bool skipped = false;     // rows not given to `values`
+    std::optional<uint64_t> distinct;  // from the index written
   };
   struct TableFigures {
     std::string table;
@@ -151,6 +157,8 @@ struct Database::Importer : jet::Sink {
     // index is made after the rows, from its fall when it was rising.
     std::vector<uint32_t> values = {};
     bool kept = false;
+    uint64_t distinct = 0;  // values written by writeIndex, each counted once
+    bool written = false;   // by writeIndex
   };
   std::vector<PlannedIndex> planned_;
 
