@@ -21,14 +21,14 @@ TEST(LargePages, TheChoiceIsAddedUnlessTheUserMadeItEitherWay) {
   EXPECT_EQ(common::withLargePages("glibc.malloc.hugetlbx=0"), "glibc.malloc.hugetlbx=0:glibc.malloc.hugetlb=1");
 }
 
-bool largePagesOnOffer() {
+[[maybe_unused]] bool largePagesOnOffer() {
   std::ifstream f("/sys/kernel/mm/transparent_hugepage/enabled");
   std::string line;
   return std::getline(f, line) && (line.find("[always]") != std::string::npos || line.find("[madvise]") != std::string::npos);
 }
 
 // The probe's three lines, run with GLIBC_TUNABLES as given (null: unset).
-std::string runProbe(const char* tunables) {
+[[maybe_unused]] std::string runProbe(const char* tunables) {
   std::string command = "env -u VELMORA_HEAP_TUNED ";
   command += tunables ? std::string("GLIBC_TUNABLES='") + tunables + "' " : std::string("-u GLIBC_TUNABLES ");
   command += LARGE_PAGES_PROBE;

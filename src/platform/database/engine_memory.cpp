@@ -142,6 +142,8 @@ namespace {
 
 std::atomic<PageSlab*> slab{nullptr};
 
+#ifndef VELMORA_SANITIZED  // the sanitizers watch the C library's blocks, not these
+
 void* engineMalloc(int n) {
   if (PageSlab::fits(std::size_t(n)))
     if (void* p = slab.load(std::memory_order_acquire)->allocate()) return p;
@@ -188,10 +190,12 @@ std::size_t reservedBytes() {
   return bytes >= (std::size_t(64) << 20) ? bytes : 0;
 }
 
+#endif
+
 }  // namespace
 
 void useEngineMemory() {
-#ifndef VELMORA_SANITIZED  // the sanitizers watch the C library's blocks, not these
+#ifndef VELMORA_SANITIZED
   static std::once_flag once;
   std::call_once(once, [] {
     if (sizeof(void*) < 8) return;
