@@ -38,12 +38,12 @@
 #include <string>
 #include <vector>
 
+#include "common/large_pages.h"
 #include "platform/database/cache_file.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/jet_reader.h"
 #include "platform/database/library_cache.h"
 #include "support/reference.h"
-#include "common/large_pages.h"
 
 
 namespace {

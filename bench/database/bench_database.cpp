@@ -21,13 +21,13 @@
 
 #include <sqlite3.h>
 
+#include "common/large_pages.h"
 #include "common/text_case.h"
 #include "data/navigation.h"
 #include "platform/database/adodb.h"
 #include "platform/database/jet_database.h"
 #include "platform/database/library_cache.h"
 #include "support/reference.h"
-#include "common/large_pages.h"
 
 
 namespace {

@@ -33,6 +33,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "common/large_pages.h"
 #include "support/bench_folder.h"
 #include "common/program_folder.h"
 #include "data/browse.h"
@@ -43,7 +44,6 @@
 #include "price_tools/export/csv_export.h"
 #include "price_tools/export/xlsx_export.h"
 #include "price_tools/pinyin/pinyin_search.h"
-#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 namespace ex = price_tools::exporting;

@@ -45,6 +45,7 @@
 #include <string>
 #include <vector>
 
+#include "common/large_pages.h"
 #include "support/bench_folder.h"
 #include "common/program_folder.h"
 #include "data/browse.h"
@@ -56,7 +57,6 @@
 #include "platform/grid/gridview.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/pinyin/pinyin_search.h"
-#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 using platform::VSFlexGrid;

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "common/large_pages.h"
 #include "common/program_folder.h"
 #include "data/browse.h"
 #include "data/connections.h"
@@ -35,7 +36,6 @@
 #include "jetwrite/tool_helpers.h"
 #include "platform/grid/gridview.h"
 #include "platform/messagebox/messagebox.h"
-#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 using platform::VSFlexGrid;

@@ -5,6 +5,7 @@
 // page engine loads in the background and is not waited for by the window).
 //
 //   main_window_bench [--folder=DEMO_FOLDER] [--products=10000] [--runs=5]
+#include "common/large_pages.h"
 #include "fixture.h"
 
 #include "common/program_folder.h"
@@ -24,7 +25,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-#include "common/large_pages.h"
 
 namespace {
 

@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/large_pages.h"
 #include "common/program_folder.h"
 #include "data/browse.h"
 #include "data/connections.h"
@@ -43,7 +44,6 @@
 #include "price_tools/months/month_order.h"
 #include "price_tools/prep/library_prep.h"
 #include "support/reference.h"
-#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 

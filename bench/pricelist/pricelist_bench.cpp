@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/large_pages.h"
 #include "common/program_folder.h"
 #include "data/browse.h"
 #include "data/connections.h"
@@ -31,7 +32,6 @@
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/months/month_order.h"
 #include "price_tools/pricelist/priced_list.h"
-#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 using namespace price_tools;

@@ -40,6 +40,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/large_pages.h"
 #include "common/program_folder.h"
 #include "data/browse.h"
 #include "data/connections.h"
@@ -51,7 +52,6 @@
 #include "price_tools/months/comparison.h"
 #include "price_tools/months/history.h"
 #include "price_tools/months/month_order.h"
-#include "common/large_pages.h"
 
 namespace fs = std::filesystem;
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "commands.h"
+#include "common/large_pages.h"
 #include "common/text_case.h"
 #include "data/browse.h"
 #include "data/connections.h"
@@ -12,7 +13,6 @@
 #include "platform/database/library_cache.h"
 #include "platform/messagebox/messagebox.h"
 #include "price_tools/export/csv_export.h"
-#include "common/large_pages.h"
 
 namespace cli {
 

@@ -1,5 +1,6 @@
 // Velmora: the splash, then the main window on the program folder of this
 // executable. The options of scripted runs are in scripted_run.h.
+#include "common/large_pages.h"
 #include "main_window/frmeq.h"
 #include "main_window/frmgy.h"
 #include "platform/browser/webengine_browser.h"
@@ -17,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include "common/large_pages.h"
 
 namespace {
 
