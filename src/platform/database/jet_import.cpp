@@ -31,10 +31,10 @@ ImportProgress& importProgress() {
 
 void setImportProgress(ImportProgress observer) { importProgress() = std::move(observer); }
 
-// The distinct values of a column. While each value is larger than the one
-// before (an id, as a rule) they are only counted; once one is not, those
-// counted so far go into an open-addressing set (grown at half full), which
-// takes the rest. Only the first values of a rising run are kept for that; a
+// The distinct values of a column. While each value is at least the one
+// before (an id, or an order with ties) they are only counted, a value once
+// however often it comes; once one is smaller, those counted so far go into
+// an open-addressing set (grown at half full), which takes the rest. Only the first values of a rising run are kept for that; a
 // column that stops rising later is left to the engine (known() false).
 // Null counts as one value of its own.
 class Database::Importer::DistinctValues {
@@ -50,6 +50,7 @@ class Database::Importer::DistinctValues {
         if (risen_++ < kKept) first_.push_back(c.i);
         return;
       }
+      if (c.i == last_) return;  // counted already
       rising_ = false;
       if (risen_ > kKept) {
         lost_ = true;

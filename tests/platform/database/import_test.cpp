@@ -71,19 +71,23 @@ jetwrite::Database shapes() {
   jetwrite::Table plain{"Plain", {{"Name", fixtures::ColumnType::Text, 20}}, {{"a"}, {"b"}, {"c"}}};
   jetwrite::Table one{"One", {{"ID", fixtures::ColumnType::Long}}, {{"7"}}};
   // Columns that rise, then fall back: early (their values so far are
-  // kept), after more values than are kept, and never; and one that falls
-  // back, then takes a Null (its values are no longer kept).
+  // kept), after more values than are kept, and never; one that falls back,
+  // then takes a Null (its values are no longer kept); and ones that rise with
+  // ties, throughout and until they fall back.
   jetwrite::Table runs{"Runs",
                        {{"ID", fixtures::ColumnType::Long},
                         {"EarlyID", fixtures::ColumnType::Long},
                         {"LateID", fixtures::ColumnType::Long},
-                        {"LostID", fixtures::ColumnType::Long}},
+                        {"LostID", fixtures::ColumnType::Long},
+                        {"StepID", fixtures::ColumnType::Long},
+                        {"StepDownID", fixtures::ColumnType::Long}},
                        {}};
   for (int i = 0; i < 6000; ++i)
     runs.rows.push_back({std::to_string(i * 2 - 7000), std::to_string(i < 40 ? i : i % 57),
                          std::to_string(i < 5999 ? i : 3),
                          i == 3000 ? jetwrite::Value(std::nullopt)
-                                   : jetwrite::Value(std::to_string(i < 50 ? i : i % 101))});
+                                   : jetwrite::Value(std::to_string(i < 50 ? i : i % 101)),
+                         std::to_string(i / 3), std::to_string(i < 900 ? i / 4 : i % 13)});
   db.tables = {items, notes, empty, plain, one, runs};
   return db;
 }
