@@ -9,15 +9,13 @@
 #include <cstring>
 #include <fstream>
 
+#include "common/sanitizers.h"
+
 #if defined(__linux__) && defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 35))
 #define VELMORA_HEAP_TUNABLE 1
 #endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#ifdef VELMORA_SANITIZED
 #undef VELMORA_HEAP_TUNABLE  // the sanitizers bring their own allocator
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#undef VELMORA_HEAP_TUNABLE
-#endif
 #endif
 
 namespace common {
@@ -31,14 +29,6 @@ constexpr char kTunable[] = "glibc.malloc.hugetlb";
 constexpr char kStartedAgain[] = "VELMORA_HEAP_TUNED";
 
 #ifdef VELMORA_HEAP_TUNABLE
-// Whether the system hands out large pages to a program that asks.
-bool largePagesOnOffer() {
-  std::ifstream f("/sys/kernel/mm/transparent_hugepage/enabled");
-  std::string line;
-  if (!std::getline(f, line)) return false;
-  return line.find("[always]") != std::string::npos || line.find("[madvise]") != std::string::npos;
-}
-
 void putBack(const std::string& was) {
   if (was.empty() || was[0] == '-')
     ::unsetenv(kTunables);
@@ -48,6 +38,13 @@ void putBack(const std::string& was) {
 #endif
 
 }  // namespace
+
+bool largePagesOnOffer() {
+  std::ifstream f("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string line;
+  if (!std::getline(f, line)) return false;
+  return line.find("[always]") != std::string::npos || line.find("[madvise]") != std::string::npos;
+}
 
 std::optional<std::string> withLargePages(const char* current) {
   const std::string now = current ? current : "";

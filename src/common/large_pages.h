@@ -24,4 +24,8 @@ void preferLargePages(char** argv);
 // null when it is not set); nothing when `current` already says either way.
 std::optional<std::string> withLargePages(const char* current);
 
+// Whether the system hands out large pages to a program that asks (Linux's
+// transparent huge pages, "always" or "madvise").
+bool largePagesOnOffer();
+
 }  // namespace common

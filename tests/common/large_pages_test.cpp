@@ -4,10 +4,10 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "common/large_pages.h"
+#include "common/sanitizers.h"
 
 namespace {
 
@@ -19,12 +19,6 @@ TEST(LargePages, TheChoiceIsAddedUnlessTheUserMadeItEitherWay) {
   EXPECT_EQ(common::withLargePages("glibc.malloc.check=3:glibc.malloc.hugetlb=2"), std::nullopt);
   // A name that only begins alike is another tunable.
   EXPECT_EQ(common::withLargePages("glibc.malloc.hugetlbx=0"), "glibc.malloc.hugetlbx=0:glibc.malloc.hugetlb=1");
-}
-
-[[maybe_unused]] bool largePagesOnOffer() {
-  std::ifstream f("/sys/kernel/mm/transparent_hugepage/enabled");
-  std::string line;
-  return std::getline(f, line) && (line.find("[always]") != std::string::npos || line.find("[madvise]") != std::string::npos);
 }
 
 // The probe's three lines, run with GLIBC_TUNABLES as given (null: unset).
@@ -41,21 +35,13 @@ TEST(LargePages, TheChoiceIsAddedUnlessTheUserMadeItEitherWay) {
   return out;
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VELMORA_OWN_ALLOCATOR 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#define VELMORA_OWN_ALLOCATOR 1
-#endif
-#endif
-
 TEST(LargePages, TheProgramStartsAgainWithThemAndPassesOnTheUsersVariable) {
 #if !defined(__GLIBC__) || __GLIBC__ < 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ < 35)
   GTEST_SKIP() << "the C library takes no such choice";
-#elif defined(VELMORA_OWN_ALLOCATOR)
+#elif defined(VELMORA_SANITIZED)
   GTEST_SKIP() << "the sanitizers' allocator takes no such choice";
 #else
-  if (!largePagesOnOffer()) GTEST_SKIP() << "the system offers no large pages";
+  if (!common::largePagesOnOffer()) GTEST_SKIP() << "the system offers no large pages";
   EXPECT_EQ(runProbe(nullptr), "again yes\nnow (unset)\nmark gone\n");
   EXPECT_EQ(runProbe("glibc.malloc.check=0"), "again yes\nnow glibc.malloc.check=0\nmark gone\n");
   // The user's own choice stands, and the program is not started again.

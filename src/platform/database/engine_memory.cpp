@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/sanitizers.h"
+
 #if defined(__linux__) && defined(__GLIBC__)
 #include <malloc.h>
 #include <sys/mman.h>
@@ -14,13 +16,6 @@
 #define VELMORA_PAGE_SLAB 1
 #endif
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VELMORA_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#define VELMORA_SANITIZED 1
-#endif
-#endif
 
 namespace ado {
 

@@ -34,9 +34,10 @@ void setImportProgress(ImportProgress observer) { importProgress() = std::move(o
 // The distinct values of a column. While each value is at least the one
 // before (an id, or an order with ties) they are only counted, a value once
 // however often it comes; once one is smaller, those counted so far go into
-// an open-addressing set (grown at half full), which takes the rest. Only the first values of a rising run are kept for that; a
-// column that stops rising later is left to the engine (known() false).
-// Null counts as one value of its own.
+// an open-addressing set (grown at half full), which takes the rest. Only the
+// first values of a rising run are kept for that; a column that stops rising
+// later is left to the engine (known() false). Null counts as one value of
+// its own.
 class Database::Importer::DistinctValues {
  public:
   void add(const jet::Cell& c) {

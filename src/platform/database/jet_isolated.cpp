@@ -21,6 +21,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "common/sanitizers.h"
 #include "platform/database/jet_reader.h"
 #include "platform/process/child.h"
 
@@ -185,19 +186,12 @@ class StreamReader {
   std::size_t pos_ = 0, end_ = 0;
 };
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VELMORA_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VELMORA_ASAN 1
-#endif
-#endif
 
 // Bounds for the reader: a hostile file may make libmdb allocate or loop without end.
 platform::ChildLimits readerLimits(const Header& header) {
   platform::ChildLimits limits;
   limits.cpuSeconds = 120;
-#ifndef VELMORA_ASAN  // the sanitizers reserve far more address space than they use
+#ifndef VELMORA_SANITIZED  // the sanitizers reserve far more address space than they use
   const uint64_t fileBytes = uint64_t(header.pageCount) * uint64_t(header.pageSize);
   limits.addressSpace = std::max<uint64_t>(uint64_t(1) << 30, fileBytes * 8 + (uint64_t(256) << 20));
 #else
