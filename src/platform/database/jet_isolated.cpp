@@ -32,6 +32,7 @@ namespace {
 constexpr int kIdleTimeoutMs = 60000;  // a reader that sends nothing this long is stuck
 constexpr uint32_t kMaxText = 1u << 30;
 constexpr const char* kReaderName = "velmora-jet-reader";
+constexpr std::size_t kPopulatedBytes = std::size_t(256) << 20;  // a library of a million products is 95 MiB
 
 struct ParentGone {};  // the reader's output has nobody reading it
 
@@ -241,7 +242,11 @@ int readerMain(int argc, char** argv) {
       struct stat st{};
       const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
       const std::size_t size = regular ? std::size_t(st.st_size) : 0;
-      void* mapped = size > 0 ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0) : MAP_FAILED;
+      // Its pages are read in at once (one call instead of a fault each) up
+      // to a bound: a larger file, or one with holes that claims to be large,
+      // is read in as libmdb comes to its pages.
+      const int populate = size <= kPopulatedBytes ? MAP_POPULATE : 0;
+      void* mapped = size > 0 ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | populate, fd, 0) : MAP_FAILED;
       ::close(fd);
       if (!regular) throw missingFile(path);
       if (size == 0) {

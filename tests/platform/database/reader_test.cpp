@@ -3,6 +3,7 @@
 // can stop it.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "fixtures.h"
@@ -201,4 +203,26 @@ TEST(ReaderProgram, ANameThatIsNoLongerAFileIsRefusedAtOnce) {
   }
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(20));
   EXPECT_EQ(sink.rows, 0u);
+}
+
+TEST(ReaderProgram, AHugeFileWithHolesIsNotReadInWhole) {
+  // A library's first page, then a gigabyte of nothing: the reader finds it
+  // damaged having read the pages it came to, not the whole size the file claims.
+  fixtures::TempDir dir;
+  const std::string lib = fixtures::writeLibrary(dir, "many.zdj", manyRows());
+  const std::string hollow = (dir.path() / "hollow.zdj").string();
+  {
+    std::ifstream in(lib, std::ios::binary);
+    std::ofstream out(hollow, std::ios::binary);
+    char page[4096];
+    in.read(page, sizeof page);
+    out.write(page, in.gcount());
+  }
+  std::filesystem::resize_file(hollow, std::uintmax_t(1) << 30);
+  const ado::jet::Header h = headerOf(hollow);
+  Recording sink;
+  EXPECT_THROW(ado::jet::readTablesIsolated(h, hollow, hollow, sink), ado::Error);
+  rusage children{};
+  ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &children), 0);
+  EXPECT_LT(children.ru_maxrss, 256L * 1024) << "KiB at the reader's peak";
 }
